@@ -1,0 +1,78 @@
+// One serial device, opened exclusively in raw mode, with a reader thread that
+// Close wakes and joins.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+// Device of port number N: /dev/ttyS<N-1>.
+std::string DevicePathForPort(uint8_t portNumber);
+
+// True for the line speeds the port can be set to (1200 ... 115200 bit/s).
+bool IsSupportedBaudRate(uint32_t baudRate);
+
+class TCommPort {
+public:
+    enum class TWaitResult { Readable, Timeout, Woken, HangUp };
+
+    // Flow-control bits: 0 DSR/DTR (no effect here), 1 CTS/RTS, 2 XON/XOFF.
+    // Stop bits: 0 one, 1 one and a half (taken as two), 2 two. Parity: 0 none,
+    // 1 odd, 2 even (mark and space are refused). An empty device path names
+    // the device from the port number.
+    TCommPort(uint8_t portNumber, uint32_t baudRate, char eventChar, uint8_t flowControl,
+              uint8_t stopBits, uint8_t parity, uint8_t byteSize, std::string devicePath = {});
+    ~TCommPort();
+    TCommPort(const TCommPort&) = delete;
+    TCommPort& operator=(const TCommPort&) = delete;
+
+    bool Open();
+    bool ConfigureLine();
+    // Bytes already received, at most max; never waits.
+    int Read(uint8_t* buffer, int max);
+    // Hands over every byte within 19200 / BaudRate ms per byte (no limit from
+    // 38400 bit/s up); a running Close cuts the wait short.
+    bool Write(const uint8_t* data, int count);
+    // Wakes and joins the reader thread, lowers DTR, purges and closes.
+    bool Close();
+
+    // Waits until bytes arrive, the device hangs up, Close is called or the
+    // time runs out.
+    TWaitResult WaitForData(int timeoutMs);
+    // Waits on the wake-up descriptor alone (after a hang-up).
+    void WaitForWake(int timeoutMs);
+    // Starts the thread that services this port; Close joins it.
+    void StartReader(std::function<void()> body);
+
+    int Handle() const { return handle_; }
+    uint8_t PortNumber() const { return portNumber_; }
+    uint32_t BaudRate() const { return baudRate_; }
+    bool IsOpen() const { return isOpen_.load(); }
+    const std::string& DevicePath() const { return devicePath_; }
+    // errno of the failed open or configuration, 0 after a successful open.
+    int OpenError() const { return openError_; }
+    // The device path and the system's reason, for messages to the user.
+    std::string OpenErrorText() const;
+    // Write time limit in ms per byte, 0 meaning none.
+    uint32_t WriteMultiplier() const { return 19200 / baudRate_; }
+
+private:
+    void ReleaseHandles();
+    void DrainOutput();
+
+    int handle_ = -1;
+    int wakeHandle_ = -1;
+    uint8_t portNumber_;
+    std::atomic<bool> isOpen_{false};
+    uint8_t byteSize_;
+    uint8_t flowControl_;
+    uint8_t parity_;
+    uint8_t stopBits_;
+    uint32_t baudRate_;
+    char eventChar_;
+    std::string devicePath_;
+    int openError_ = 0;
+    std::thread reader_;
+};
