@@ -1,1 +1,315 @@
-// placeholder
+#include "digitizer/comm_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+speed_t SpeedConstant(uint32_t baudRate) {
+    switch (baudRate) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
+int RemainingMs(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+void ConsumeWake(int wakeHandle) {
+    uint64_t value;
+    while (read(wakeHandle, &value, sizeof value) > 0) {
+    }
+}
+
+}  // namespace
+
+std::string DevicePathForPort(uint8_t portNumber) {
+    return "/dev/ttyS" + std::to_string(static_cast<int>(portNumber) - 1);
+}
+
+bool IsSupportedBaudRate(uint32_t baudRate) { return SpeedConstant(baudRate) != B0; }
+
+TCommPort::TCommPort(uint8_t portNumber, uint32_t baudRate, char eventChar, uint8_t flowControl,
+                     uint8_t stopBits, uint8_t parity, uint8_t byteSize, std::string devicePath)
+    : portNumber_(portNumber),
+      byteSize_(byteSize),
+      flowControl_(flowControl),
+      parity_(parity),
+      stopBits_(stopBits),
+      baudRate_(baudRate == 0 ? 1 : baudRate),
+      eventChar_(eventChar),
+      devicePath_(devicePath.empty() ? DevicePathForPort(portNumber) : std::move(devicePath)) {
+    Open();
+}
+
+TCommPort::~TCommPort() { Close(); }
+
+bool TCommPort::Open() {
+    handle_ = open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle_ < 0) {
+        openError_ = errno;
+        return false;
+    }
+    // A second opener fails: TIOCEXCL stops other users, the lock also stops
+    // root and other copies of this program.
+    ioctl(handle_, TIOCEXCL);
+    if (flock(handle_, LOCK_EX | LOCK_NB) != 0) {
+        openError_ = errno == EWOULDBLOCK ? EBUSY : errno;
+        ReleaseHandles();
+        return false;
+    }
+    wakeHandle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeHandle_ < 0) {
+        openError_ = errno;
+        ReleaseHandles();
+        return false;
+    }
+    tcflush(handle_, TCIOFLUSH);
+    if (!ConfigureLine()) {
+        openError_ = errno != 0 ? errno : EINVAL;
+        ReleaseHandles();
+        return false;
+    }
+    openError_ = 0;
+    isOpen_.store(true);
+    int dtr = TIOCM_DTR;
+    ioctl(handle_, TIOCMBIS, &dtr);  // a pseudo-terminal has no modem lines
+    return true;
+}
+
+bool TCommPort::ConfigureLine() {
+    errno = 0;
+    speed_t speed = SpeedConstant(baudRate_);
+    if (speed == B0) {
+        errno = EINVAL;
+        return false;
+    }
+    termios tio{};
+    if (tcgetattr(handle_, &tio) != 0) {
+        return false;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~CSIZE;
+    switch (byteSize_) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    default: tio.c_cflag |= CS8; break;
+    }
+    tio.c_cflag &= ~(PARENB | PARODD);
+    if (parity_ == 1) {
+        tio.c_cflag |= PARENB | PARODD;
+    } else if (parity_ == 2) {
+        tio.c_cflag |= PARENB;
+    } else if (parity_ != 0) {
+        errno = EINVAL;
+        return false;
+    }
+    if (stopBits_ == 0) {
+        tio.c_cflag &= ~CSTOPB;
+    } else {
+        tio.c_cflag |= CSTOPB;
+    }
+    if (flowControl_ & 2) {
+        tio.c_cflag |= CRTSCTS;
+    } else {
+        tio.c_cflag &= ~CRTSCTS;
+    }
+    if (flowControl_ & 4) {
+        tio.c_iflag |= IXON | IXOFF;
+        tio.c_cc[VSTART] = 0x11;
+        tio.c_cc[VSTOP] = 0x13;
+    } else {
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    }
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
+        return false;
+    }
+    return tcsetattr(handle_, TCSANOW, &tio) == 0;
+}
+
+int TCommPort::Read(uint8_t* buffer, int max) {
+    if (handle_ < 0 || max <= 0) {
+        return 0;
+    }
+    int waiting = 0;
+    if (ioctl(handle_, FIONREAD, &waiting) != 0 || waiting <= 0) {
+        return 0;
+    }
+    int n = waiting < max ? waiting : max;
+    ssize_t got = read(handle_, buffer, static_cast<size_t>(n));
+    return got > 0 ? static_cast<int>(got) : 0;
+}
+
+bool TCommPort::Write(const uint8_t* data, int count) {
+    if (handle_ < 0 || count < 0) {
+        return false;
+    }
+    // The limit of the description: 19200 / rate ms per byte, none from 38400 up.
+    // Once Close has begun the wait is bounded anyway, so that the reader
+    // thread's last pass always ends.
+    const uint32_t multiplier = WriteMultiplier();
+    const bool limited = multiplier > 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(int64_t(count) * multiplier);
+    constexpr int closingLimitMs = 1000;
+    const auto closingDeadline = Clock::now() + std::chrono::milliseconds(closingLimitMs);
+    int done = 0;
+    while (done < count) {
+        ssize_t n = write(handle_, data + done, static_cast<size_t>(count - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            return done > 0;
+        }
+        int timeout = -1;
+        if (limited) {
+            timeout = RemainingMs(deadline);
+        }
+        pollfd fds[2] = {{handle_, POLLOUT, 0}, {wakeHandle_, POLLIN, 0}};
+        int nfds = 2;
+        if (!isOpen_.load()) {
+            // Closing: still hand the bytes over, but only for a bounded time.
+            nfds = 1;
+            int closing = RemainingMs(closingDeadline);
+            timeout = timeout < 0 ? closing : std::min(timeout, closing);
+        }
+        if ((limited || nfds == 1) && timeout == 0) {
+            break;
+        }
+        int ready = poll(fds, nfds, timeout);
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            break;
+        }
+        if (nfds == 2 && (fds[1].revents & POLLIN)) {
+            continue;  // Close began: go round once more with the bounded wait
+        }
+    }
+    return true;
+}
+
+TCommPort::TWaitResult TCommPort::WaitForData(int timeoutMs) {
+    if (handle_ < 0 || !isOpen_.load()) {
+        return TWaitResult::Woken;
+    }
+    pollfd fds[2] = {{handle_, POLLIN, 0}, {wakeHandle_, POLLIN, 0}};
+    int ready;
+    do {
+        ready = poll(fds, 2, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) {
+        return TWaitResult::Timeout;
+    }
+    if (fds[1].revents & POLLIN) {
+        ConsumeWake(wakeHandle_);
+        return TWaitResult::Woken;
+    }
+    if (fds[0].revents & POLLIN) {
+        return TWaitResult::Readable;
+    }
+    return TWaitResult::HangUp;
+}
+
+void TCommPort::WaitForWake(int timeoutMs) {
+    if (wakeHandle_ < 0 || timeoutMs <= 0 || !isOpen_.load()) {
+        return;
+    }
+    pollfd fd = {wakeHandle_, POLLIN, 0};
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int ready;
+    do {
+        ready = poll(&fd, 1, RemainingMs(deadline));
+    } while (ready < 0 && errno == EINTR);
+    if (ready > 0) {
+        ConsumeWake(wakeHandle_);
+    }
+}
+
+void TCommPort::StartReader(std::function<void()> body) {
+    if (isOpen_.load() && !reader_.joinable()) {
+        reader_ = std::thread(std::move(body));
+    }
+}
+
+bool TCommPort::Close() {
+    if (!isOpen_.exchange(false)) {
+        return true;
+    }
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = write(wakeHandle_, &one, sizeof one);
+    if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) {
+        reader_.join();
+    }
+    DrainOutput();
+    int dtr = TIOCM_DTR;
+    ioctl(handle_, TIOCMBIC, &dtr);
+    tcflush(handle_, TCIOFLUSH);
+    ReleaseHandles();
+    return true;
+}
+
+// Lets the bytes of the last send pass leave before the purge discards them,
+// for at most the time they need on the line plus a margin.
+void TCommPort::DrainOutput() {
+    int queued = 0;
+    if (ioctl(handle_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    const int64_t lineMs = int64_t(queued) * 10 * 1000 / baudRate_;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(100 + lineMs);
+    while (ioctl(handle_, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+        usleep(2000);
+    }
+}
+
+void TCommPort::ReleaseHandles() {
+    if (handle_ >= 0) {
+        close(handle_);  // also drops the lock
+        handle_ = -1;
+    }
+    if (wakeHandle_ >= 0) {
+        close(wakeHandle_);
+        wakeHandle_ = -1;
+    }
+}
+
+std::string TCommPort::OpenErrorText() const {
+    std::string text = devicePath_ + ": " + std::strerror(openError_ != 0 ? openError_ : EIO);
+    if (openError_ == EACCES || openError_ == EPERM) {
+        text += " (is your user in the 'dialout' group?)";
+    } else if (openError_ == EBUSY) {
+        text += " (another program is using it)";
+    }
+    return text;
+}
