@@ -157,10 +157,15 @@ int TCommPort::Read(uint8_t* buffer, int max) {
         return 0;
     }
     int waiting = 0;
-    if (ioctl(handle_, FIONREAD, &waiting) != 0 || waiting <= 0) {
-        return 0;
+    int n = max;
+    if (ioctl(handle_, FIONREAD, &waiting) == 0) {
+        if (waiting <= 0) {
+            return 0;
+        }
+        n = waiting < max ? waiting : max;
     }
-    int n = waiting < max ? waiting : max;
+    // Without a count (a hung-up pseudo-terminal refuses FIONREAD) the
+    // non-blocking read still returns what is left, then nothing.
     ssize_t got = read(handle_, buffer, static_cast<size_t>(n));
     return got > 0 ? static_cast<int>(got) : 0;
 }
@@ -271,26 +276,33 @@ bool TCommPort::Close() {
     if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) {
         reader_.join();
     }
-    DrainOutput();
+    // The reader's last pass may have sent a command (a baud change relies on
+    // it): let it leave before purging, and purge the input only, unless the
+    // output is stuck.
+    const bool drained = DrainOutput();
     int dtr = TIOCM_DTR;
     ioctl(handle_, TIOCMBIC, &dtr);
-    tcflush(handle_, TCIOFLUSH);
+    tcflush(handle_, drained ? TCIFLUSH : TCIOFLUSH);
     ReleaseHandles();
     return true;
 }
 
-// Lets the bytes of the last send pass leave before the purge discards them,
-// for at most the time they need on the line plus a margin.
-void TCommPort::DrainOutput() {
+// Waits until the bytes of the last send pass have left, for at most the time
+// they need on the line plus a margin; false when they did not.
+bool TCommPort::DrainOutput() {
     int queued = 0;
     if (ioctl(handle_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-        return;
+        return true;
     }
     const int64_t lineMs = int64_t(queued) * 10 * 1000 / baudRate_;
     const auto deadline = Clock::now() + std::chrono::milliseconds(100 + lineMs);
-    while (ioctl(handle_, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+    while (ioctl(handle_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
         usleep(2000);
     }
+    return true;
 }
 
 void TCommPort::ReleaseHandles() {

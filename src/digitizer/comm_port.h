@@ -60,7 +60,7 @@ public:
 
 private:
     void ReleaseHandles();
-    void DrainOutput();
+    bool DrainOutput();
 
     int handle_ = -1;
     int wakeHandle_ = -1;

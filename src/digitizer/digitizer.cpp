@@ -52,10 +52,15 @@ void TDigitizer::Stop() {
     readBackMode_.store(0);
 }
 
+// One pass: wait for bytes (at most a second), take them all, then give the
+// head command one transmission. Close only clears IsOpen and wakes the wait,
+// so the pass in progress finishes; and the pass that sees IsOpen cleared is
+// the last one, so the command at the head when the link stops always goes out
+// once more while the port is still open (a baud change relies on this).
 void TDigitizer::ReaderThread(TCommPort* port) {
     using Clock = std::chrono::steady_clock;
     uint8_t chunk[ReadChunkSize];
-    while (port->IsOpen()) {
+    for (;;) {
         const auto passStart = Clock::now();
         auto result = port->WaitForData(ReaderWaitMs);
         if (result == TCommPort::TWaitResult::Readable) {
@@ -77,7 +82,11 @@ void TDigitizer::ReaderThread(TCommPort* port) {
                                                                                passStart);
             port->WaitForWake(ReaderWaitMs - static_cast<int>(spent.count()));
         }
+        const bool closing = !port->IsOpen();
         SendNext();
+        if (closing) {
+            return;
+        }
     }
 }
 
