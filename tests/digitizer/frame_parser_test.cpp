@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -537,12 +539,30 @@ TEST(FrameParser, NumbersIgnoreTheProcessLocale) {
             break;
         }
     }
+    // None installed: compile one into a private directory.
+    std::string built;
+    if (!comma) {
+        char dir[] = "/tmp/kestrel-locale-XXXXXX";
+        if (mkdtemp(dir) != nullptr) {
+            built = dir;
+            const std::string command =
+                "localedef -i de_DE -f UTF-8 " + built + "/de_DE.UTF-8 >/dev/null 2>&1";
+            if (std::system(command.c_str()) == 0 && setenv("LOCPATH", dir, 1) == 0 &&
+                std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr) {
+                comma = std::localeconv()->decimal_point[0] == ',';
+            }
+        }
+    }
     if (!comma) {
         std::setlocale(LC_ALL, previous.c_str());
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
+        GTEST_SKIP() << "no locale with a decimal comma is installed or can be built";
     }
     auto p = Parse(Build({}).b);
     std::setlocale(LC_ALL, previous.c_str());
+    if (!built.empty()) {
+        unsetenv("LOCPATH");
+        std::filesystem::remove_all(built);
+    }
     ASSERT_TRUE(p.ok);
     EXPECT_DOUBLE_EQ(p.gps().LatMinutes, 27.4068);
     EXPECT_DOUBLE_EQ(p.gps().Speed, 22.4);
