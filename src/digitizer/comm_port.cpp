@@ -307,6 +307,9 @@ bool TCommPort::DrainOutput() {
 
 void TCommPort::ReleaseHandles() {
     if (handle_ >= 0) {
+        // The exclusive flag outlives the descriptor on a pseudo-terminal whose
+        // far end stays open: clear it, or nobody but root could open it again.
+        ioctl(handle_, TIOCNXCL);
         close(handle_);  // also drops the lock
         handle_ = -1;
     }

@@ -147,8 +147,15 @@ bool TDigitizer::Receive(const uint8_t* bytes, int count) {
             }
         }
         const uint8_t b = bytes[i++];
+        const bool bootWait = bootWait_.load(std::memory_order_relaxed);
+        if (bootWait && !bootWaitSeen_) {
+            // Waiting for the boot loader starts a new line: what was collected
+            // before is no part of it.
+            rxPos_.store(0);
+        }
+        bootWaitSeen_ = bootWait;
         int pos = rxPos_.load(std::memory_order_relaxed);
-        if (bootWait_.load(std::memory_order_relaxed)) {
+        if (bootWait) {
             if (pos >= RxBufferSize) {
                 rxPos_.store(0);
                 continue;

@@ -124,6 +124,7 @@ private:
     uint8_t rxBuffer_[RxBufferSize] = {};
     std::atomic<int> rxPos_{0};
     bool synced_ = false;
+    bool bootWaitSeen_ = false;  // BootWait as the receiver last saw it
     int frameErrors_ = 0;
     // Where each "MOD" tag stood since the last good frame; the first is at 0.
     std::vector<int> tagPositions_;

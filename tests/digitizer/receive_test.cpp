@@ -218,6 +218,12 @@ TEST(Receive, BootWaitEndsAtTheReadyLine) {
     EXPECT_FALSE(r.link.BootWait());
     EXPECT_EQ(r.link.RxPos(), 0) << "bytes after the ready line were kept";
 
+    // Bytes collected before the wait began are no part of the line.
+    r.Feed("left over from a memory read");
+    r.link.SetBootWait(true);
+    r.Feed("Ready.\r\n");
+    EXPECT_FALSE(r.link.BootWait());
+
     // The line is judged by its own first bytes, however it was cut.
     r.link.SetBootWait(true);
     r.Feed("Rea");

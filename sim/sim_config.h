@@ -1,0 +1,60 @@
+// Configuration of the digitizer simulator.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TGpsForm { Rmc, Reports, None };
+enum class TSignalKind { Sine, Counter, Noise };
+
+// Faults the simulator injects on demand (TDigitizerSim::InjectFault) or at random.
+enum class TFaultKind {
+    Corrupt,       // one byte of a frame damaged, so that its checksum or structure fails
+    Drop,          // one byte of a frame left out
+    SplitEcho,     // an echo written in two parts with a pause between them
+    ModInSamples,  // a valid frame whose sample bytes contain "MOD"
+    Silence,       // nothing sent for a few frame periods
+    Reopen,        // the device closed and a fresh one opened under a new path
+};
+
+// A fault with its probability: per frame, or per echo for SplitEcho.
+struct TFaultRate {
+    TFaultKind Kind = TFaultKind::Corrupt;
+    double Rate = 0.1;
+};
+
+struct TSimConfig {
+    int Channels = 3;              // 1 to 6
+    double Rate = 100;             // samples per second per channel, one of the settable rates
+    int BytesPerSample = 3;        // 1 to 4
+    bool Mde = false;              // enhanced header
+    TGpsForm Gps = TGpsForm::Rmc;  // Reports needs (and implies) the enhanced header
+    TSignalKind Signal = TSignalKind::Sine;
+    int Baud = 19200;      // the unit's own line rate
+    double Speed = 1;      // frames per second of wall time
+    double Seconds = 0;    // how long the program runs, 0 for ever (not used by the library)
+    std::string LinkPath;  // a symbolic link to the device, when not empty
+    bool Boot = false;     // start with a power-up through the boot loader
+    std::vector<TFaultRate> Faults;
+    uint64_t Seed = 1;
+    std::string DeviceId = "QF 5150-400";   // 12 characters on the wire, blank-padded
+    std::string SerialNumber = "00012345";  // 8 characters, kept in the unit's memory
+
+    // Timing of the boot loader, in milliseconds of wall time.
+    int PowerUpDelayMs = 300;  // from a power-up to the "Ready." line
+    int RebootDelayMs = 500;   // from the echo of "$BR" to the "Ready." line
+    int BootWaitMs = 3000;     // how long the boot loader waits for "$BH"
+    int SilenceFrames = 3;     // length of a silence fault in frame periods
+};
+
+// The line rates the unit knows, indexed like the argument of "$BA".
+constexpr int BaudRates[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// The 26 sample rates the unit can be set to.
+constexpr double SettableRates[26] = {0.1, 0.2, 0.5, 1,   2,   4,   5,    10,  20,
+                                      25,  40,  50,  75,  100, 120, 125,  150, 200,
+                                      250, 300, 375, 500, 600, 750, 1000, 3000};
+
+// The samples-per-second value for the rate of a decimation product: 3000 / product.
+constexpr int BaseRate = 3000;

@@ -1,0 +1,422 @@
+#include "sim/simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto Tick = 5ms;                // the line is fed in chunks this far apart
+constexpr auto SpeedChangeGrace = 100ms;  // bytes this soon after a rate change count as before
+constexpr auto SplitEchoPause = 50ms;
+// How long the unit waits for a reader that is behind before it drops what it could not write.
+constexpr auto StallLimit = 250ms;
+constexpr size_t LogLimit = 4096;
+constexpr size_t LoggedArgumentLimit = 512;
+// Echoes and memory reads are dropped while this much waits to go out: a flood of commands
+// cannot make the unit's queue grow without bound.
+constexpr size_t OutputLimit = 1 << 22;
+
+std::vector<uint8_t> EchoOf(const TCommand& command) {
+    return {'$', static_cast<uint8_t>(command.Name[0]), static_cast<uint8_t>(command.Name[1])};
+}
+
+}  // namespace
+
+TDigitizerSim::TDigitizerSim(const TSimConfig& config)
+    : config_(config),
+      pty_(std::make_unique<TPtyDevice>()),
+      firmware_(config),
+      faultRng_(config.Seed ^ 0x5DEECE66DULL),
+      noiseRng_(config.Seed + 0x2545F4914F6CDD1DULL),
+      ownBaud_(config.Baud) {
+    boot_.Memory().SetSerialNumber(config.SerialNumber);
+}
+
+TDigitizerSim::~TDigitizerSim() {
+    Stop();
+}
+
+bool TDigitizerSim::Start() {
+    std::lock_guard lifecycle(lifecycle_);
+    if (thread_.joinable()) {
+        return true;
+    }
+    std::lock_guard lock(mutex_);
+    const auto now = TClock::now();
+    if (config_.Boot) {
+        DoPowerCycle(now);
+    }
+    if (!pty_->Open(ownBaud_, error_)) {
+        return false;
+    }
+    if (!config_.LinkPath.empty() && !PlaceLink(config_.LinkPath, pty_->Path(), error_)) {
+        pty_->Close();
+        return false;
+    }
+    if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) {
+        error_ = "pipe2 failed";
+        RemoveLink(config_.LinkPath, pty_->Path());
+        pty_->Close();
+        return false;
+    }
+    lastStep_ = now;
+    lastMatch_ = now;
+    nextFrame_ = now;
+    stop_ = false;
+    thread_ = std::thread(&TDigitizerSim::Run, this);
+    running_ = true;
+    return true;
+}
+
+void TDigitizerSim::Stop() {
+    std::lock_guard lifecycle(lifecycle_);
+    if (!thread_.joinable()) {
+        return;
+    }
+    stop_ = true;
+    running_ = false;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = write(wake_[1], &byte, 1);
+    thread_.join();
+    std::lock_guard lock(mutex_);
+    if (!config_.LinkPath.empty()) {
+        RemoveLink(config_.LinkPath, pty_->Path());
+    }
+    pty_->Close();
+    close(wake_[0]);
+    close(wake_[1]);
+    wake_[0] = wake_[1] = -1;
+}
+
+std::string TDigitizerSim::DevicePath() const {
+    std::lock_guard lock(mutex_);
+    return pty_->IsOpen() ? pty_->Path() : std::string();
+}
+
+std::string TDigitizerSim::LastError() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void TDigitizerSim::PowerCycle() {
+    std::lock_guard lock(mutex_);
+    DoPowerCycle(TClock::now());
+}
+
+void TDigitizerSim::InjectFault(TFaultKind kind) {
+    std::lock_guard lock(mutex_);
+    if (kind == TFaultKind::Silence) {
+        silentUntil_ = TClock::now() + config_.SilenceFrames * FramePeriod();
+    } else {
+        pendingFaults_.push_back(kind);
+    }
+}
+
+TSimState TDigitizerSim::State() const {
+    std::lock_guard lock(mutex_);
+    const TDeviceSettings& s = firmware_.Settings();
+    TSimState state;
+    state.Running = running_;
+    state.InBootLoader = boot_.Running();
+    state.Baud = ownBaud_;
+    state.LineBaud = lineBaud_;
+    state.Channels = s.Channels;
+    state.Rate = s.Rate();
+    state.Factors = s.Factors;
+    state.BytesPerSample = s.BytesPerSample;
+    state.GainMask = s.GainMask;
+    state.Mde = s.Mde;
+    state.MinimalPhase = s.MinimalPhase;
+    state.Calibration = s.Calibration;
+    state.LineOutput = s.LineOutput;
+    state.Supplies = s.Supplies;
+    state.Pll = s.Pll;
+    state.FramesSent = framesSent_;
+    state.BlockCount = firmware_.BlockCount();
+    return state;
+}
+
+uint64_t TDigitizerSim::FramesSent() const {
+    std::lock_guard lock(mutex_);
+    return framesSent_;
+}
+
+std::vector<TReceivedCommand> TDigitizerSim::ReceivedCommands() const {
+    std::lock_guard lock(mutex_);
+    return {log_.begin(), log_.end()};
+}
+
+std::vector<uint8_t> TDigitizerSim::ReadMemory(uint32_t address, size_t count) const {
+    std::lock_guard lock(mutex_);
+    return boot_.Memory().Read(address, count);
+}
+
+void TDigitizerSim::Run() {
+    while (!stop_) {
+        // Only this thread replaces the device, so its descriptor can be read unlocked.
+        pollfd fds[2] = {{pty_->Master(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        const auto before = TClock::now();
+        poll(fds, 2, static_cast<int>(Tick.count()));
+        if (stop_) {
+            break;
+        }
+        if (fds[1].revents != 0) {
+            char drain[16];
+            while (read(wake_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if ((fds[0].revents & POLLIN) == 0 && fds[0].revents != 0) {
+            // A hang-up or error reported at once: wait out the tick instead of spinning.
+            std::this_thread::sleep_until(before + Tick);
+        }
+        std::lock_guard lock(mutex_);
+        Step(TClock::now());
+    }
+}
+
+void TDigitizerSim::Step(TClock::time_point now) {
+    const auto elapsed = now - lastStep_;
+    lastStep_ = now;
+    if (TakeFault(TFaultKind::Reopen)) {
+        Reopen();
+    }
+
+    // Bytes that arrived since the last step were sent at the rate seen then or at the rate
+    // seen now. The earlier one decides: a command written just before the program switched
+    // the line away still counts, bytes written at a wrong rate just before it switched back
+    // do not.
+    const bool accepted = now - lastMatch_ <= SpeedChangeGrace;
+    lineBaud_ = pty_->LineBaud();
+    const bool match = lineBaud_ == ownBaud_;
+    ReadInput(now, accepted);
+    if (match) {
+        lastMatch_ = now;
+    }
+    reader_.Expire(now);
+
+    if (boot_.ReadyDue(now, std::chrono::milliseconds(config_.BootWaitMs))) {
+        TOutputLine::TSegment ready;
+        ready.Bytes.assign(ReadyLine.begin(), ReadyLine.end());
+        output_.Append(std::move(ready));
+    }
+    if (boot_.WaitExpired(now)) {
+        StartFirmware(now);
+    }
+    if (!boot_.Running() && now >= nextFrame_ && !output_.HasFrame()) {
+        SendFrame();
+        nextFrame_ += FramePeriod();
+        if (nextFrame_ < now) {
+            nextFrame_ = now;  // the line is slower than the frames: no catching up
+        }
+    }
+    Transmit(now, elapsed, match);
+}
+
+void TDigitizerSim::ReadInput(TClock::time_point now, bool accepted) {
+    uint8_t buffer[4096];
+    for (int reads = 0; reads < 64; ++reads) {
+        const ssize_t n = pty_->Read(buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        if (!accepted) {
+            // At another line rate the unit receives garbage, which breaks any command.
+            reader_.Reset();
+            continue;
+        }
+        for (const TCommand& command : reader_.Feed(buffer, static_cast<size_t>(n), now)) {
+            Dispatch(command, now);
+        }
+    }
+}
+
+void TDigitizerSim::Dispatch(const TCommand& command, TClock::time_point now) {
+    if (log_.size() >= LogLimit) {
+        log_.pop_front();
+    }
+    const size_t logged = std::min(command.Argument.size(), LoggedArgumentLimit);
+    log_.push_back({command.Name, {command.Argument.begin(), command.Argument.begin() + logged}});
+
+    if (boot_.Running()) {
+        std::vector<uint8_t> reply;
+        const TBootLoader::TAction action = boot_.Handle(command, reply);
+        if (action == TBootLoader::TAction::Ignored) {
+            return;
+        }
+        SendEcho(std::move(reply), 0);
+        if (action == TBootLoader::TAction::Reboot) {
+            boot_.Start(now, std::chrono::milliseconds(config_.RebootDelayMs));
+        }
+        return;
+    }
+
+    const TFirmware::TEffect effect = firmware_.Apply(command);
+    if (effect.Reboot) {
+        // The unit restarts: the rest of what it was sending is cut off after the echo.
+        output_.Clear();
+        SendEcho(EchoOf(command), ownBaud_ != BootLoaderBaud ? BootLoaderBaud : 0);
+        boot_.Start(now, std::chrono::milliseconds(config_.RebootDelayMs));
+        return;
+    }
+    SendEcho(EchoOf(command), effect.SwitchBaud != ownBaud_ ? effect.SwitchBaud : 0);
+}
+
+void TDigitizerSim::SendEcho(std::vector<uint8_t> echo, int switchBaud) {
+    if (output_.Pending() > OutputLimit && switchBaud == 0) {
+        return;
+    }
+    TOutputLine::TSegment segment;
+    segment.SwitchBaud = switchBaud;
+    if (echo.size() >= 2 && TakeOrRollFault(TFaultKind::SplitEcho)) {
+        const size_t cut = 1 + faultRng_() % std::min<size_t>(2, echo.size() - 1);
+        TOutputLine::TSegment first;
+        first.Bytes.assign(echo.begin(), echo.begin() + cut);
+        first.PauseAfter = SplitEchoPause;
+        output_.InsertEcho(std::move(first));
+        segment.Bytes.assign(echo.begin() + cut, echo.end());
+    } else {
+        segment.Bytes = std::move(echo);
+    }
+    output_.InsertEcho(std::move(segment));
+}
+
+void TDigitizerSim::SendFrame() {
+    TWireFrame frame = firmware_.NextFrame(boot_.Memory().SerialNumber());
+    const bool plantAsked = TakeFault(TFaultKind::ModInSamples);
+    if ((plantAsked || RollFault(TFaultKind::ModInSamples)) && !PlantInSamples(frame, "MOD") &&
+        plantAsked) {
+        pendingFaults_.push_back(TFaultKind::ModInSamples);  // too few samples: the next frame
+    }
+    std::vector<uint8_t> bytes = EncodeFrame(frame);
+    // Damage lies behind the "MOD" tag, so the frame still begins where it did.
+    if (TakeOrRollFault(TFaultKind::Corrupt)) {
+        const size_t at = 3 + faultRng_() % (bytes.size() - 3);
+        bytes[at] ^= static_cast<uint8_t>(1 + faultRng_() % 255);
+    }
+    if (TakeOrRollFault(TFaultKind::Drop)) {
+        bytes.erase(bytes.begin() + 3 + faultRng_() % (bytes.size() - 3));
+    }
+    TOutputLine::TSegment segment;
+    segment.Bytes = std::move(bytes);
+    segment.Kind = TOutputLine::TKind::Frame;
+    output_.Append(std::move(segment));
+
+    if (RollFault(TFaultKind::Silence)) {
+        silentUntil_ = TClock::now() + config_.SilenceFrames * FramePeriod();
+    }
+    if (RollFault(TFaultKind::Reopen)) {
+        pendingFaults_.push_back(TFaultKind::Reopen);
+    }
+}
+
+void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds elapsed, bool match) {
+    const double bytesPerSecond = ownBaud_ / 10.0 * config_.Speed;
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    // No bursts after an idle spell: at most about four ticks' worth is saved up.
+    allowance_ =
+        std::min(allowance_ + seconds * bytesPerSecond,
+                 std::max(1.0, bytesPerSecond * 4 * std::chrono::duration<double>(Tick).count()));
+    if (!stalled_.empty()) {
+        const ssize_t n = pty_->Write(stalled_.data(), stalled_.size());
+        stalled_.erase(stalled_.begin(), stalled_.begin() + std::max<ssize_t>(n, 0));
+        if (!stalled_.empty()) {
+            if (now - stalledSince_ < StallLimit) {
+                return;  // the reader is behind: wait for it
+            }
+            stalled_.clear();  // nobody is reading: the bytes are lost, as on a real line
+        }
+    }
+    if (now < pauseUntil_ || allowance_ < 1) {
+        return;
+    }
+    TOutputLine::TChunk chunk = output_.Take(static_cast<size_t>(allowance_));
+    allowance_ -= static_cast<double>(chunk.Bytes.size());
+    framesSent_ += chunk.FramesCompleted;
+    if (!chunk.Bytes.empty() && now >= silentUntil_) {
+        if (!match) {
+            // Read at another rate the bytes turn into noise; it never holds an "M", so it
+            // cannot hold a frame start either.
+            for (uint8_t& b : chunk.Bytes) {
+                b = static_cast<uint8_t>(noiseRng_());
+                b = b == 'M' ? 'N' : b;
+            }
+        }
+        const ssize_t n = pty_->Write(chunk.Bytes.data(), chunk.Bytes.size());
+        const size_t written = static_cast<size_t>(std::max<ssize_t>(n, 0));
+        if (written < chunk.Bytes.size()) {
+            stalled_.assign(chunk.Bytes.begin() + static_cast<long>(written), chunk.Bytes.end());
+            stalledSince_ = now;
+        }
+    }
+    if (chunk.Pause.count() > 0) {
+        pauseUntil_ = now + chunk.Pause;
+    }
+    if (chunk.SwitchBaud != 0) {
+        ownBaud_ = chunk.SwitchBaud;
+        if (!boot_.Running()) {
+            firmware_.SetBaud(chunk.SwitchBaud);
+        }
+    }
+}
+
+void TDigitizerSim::DoPowerCycle(TClock::time_point now) {
+    output_.Clear();
+    stalled_.clear();
+    reader_.Reset();
+    pauseUntil_ = {};
+    silentUntil_ = {};
+    ownBaud_ = BootLoaderBaud;
+    boot_.Start(now, std::chrono::milliseconds(config_.PowerUpDelayMs));
+}
+
+void TDigitizerSim::StartFirmware(TClock::time_point now) {
+    firmware_.LoadRom();
+    ownBaud_ = firmware_.Settings().Baud;
+    nextFrame_ = now;
+}
+
+void TDigitizerSim::Reopen() {
+    // The new device is opened before the old one closes, so it gets a path of its own.
+    auto fresh = std::make_unique<TPtyDevice>();
+    std::string error;
+    if (!fresh->Open(ownBaud_, error)) {
+        error_ = error;
+        return;
+    }
+    pty_ = std::move(fresh);
+    reader_.Reset();
+    stalled_.clear();
+    if (!config_.LinkPath.empty() && !PlaceLink(config_.LinkPath, pty_->Path(), error)) {
+        error_ = error;
+    }
+}
+
+bool TDigitizerSim::TakeFault(TFaultKind kind) {
+    const auto at = std::find(pendingFaults_.begin(), pendingFaults_.end(), kind);
+    if (at == pendingFaults_.end()) {
+        return false;
+    }
+    pendingFaults_.erase(at);
+    return true;
+}
+
+bool TDigitizerSim::RollFault(TFaultKind kind) {
+    for (const TFaultRate& fault : config_.Faults) {
+        if (fault.Kind == kind &&
+            std::uniform_real_distribution<double>(0, 1)(faultRng_) < fault.Rate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::chrono::nanoseconds TDigitizerSim::FramePeriod() const {
+    const double speed = config_.Speed > 0 ? config_.Speed : 1;
+    return std::chrono::nanoseconds(static_cast<int64_t>(1e9 / speed));
+}

@@ -1,0 +1,130 @@
+// TDigitizerSim plays the digitizer's side of the serial line on a pseudo-terminal: frames at
+// its own line rate, echoes of every command, configuration changes, the boot loader with its
+// memory, power cycles and faults on demand. It runs on a thread of its own.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/boot_loader.h"
+#include "sim/command_reader.h"
+#include "sim/firmware.h"
+#include "sim/output_line.h"
+#include "sim/pty_device.h"
+#include "sim/sim_config.h"
+
+// A command as the unit received it.
+struct TReceivedCommand {
+    std::string Name;               // the two letters
+    std::vector<uint8_t> Argument;  // the bytes after them (of a long memory write the first 512)
+};
+
+// A snapshot of the unit for tests and tools.
+struct TSimState {
+    bool Running = false;
+    bool InBootLoader = false;
+    int Baud = 0;      // the unit's own line rate now
+    int LineBaud = 0;  // the rate the other side set on the device (0: not a known rate)
+    int Channels = 0;
+    double Rate = 0;
+    std::array<int, 5> Factors{};
+    int BytesPerSample = 0;
+    int GainMask = 0;
+    bool Mde = false;
+    bool MinimalPhase = true;
+    int Calibration = 0;
+    int LineOutput = 0;
+    int Supplies = 0;
+    int Pll = 0;
+    uint64_t FramesSent = 0;  // frames whose last byte has gone out
+    uint32_t BlockCount = 0;  // of the last frame built
+};
+
+class TDigitizerSim {
+  public:
+    using TClock = std::chrono::steady_clock;
+
+    explicit TDigitizerSim(const TSimConfig& config);
+    TDigitizerSim(const TDigitizerSim&) = delete;
+    TDigitizerSim& operator=(const TDigitizerSim&) = delete;
+    ~TDigitizerSim();
+
+    // Opens the device (and the link to it) and starts the unit's thread. False with
+    // LastError() when the device cannot be made. Starting a running simulator does nothing.
+    bool Start();
+    // Stops the thread, closes the device and removes the link. Safe to call at any time.
+    void Stop();
+
+    std::string DevicePath() const;
+    std::string LastError() const;
+
+    // Switches the unit off and on: whatever was being sent is lost, the settings saved in ROM
+    // come back and the boot loader announces itself.
+    void PowerCycle();
+    // Injects one fault: into the next frame (Corrupt, Drop, ModInSamples), the next echo
+    // (SplitEcho), or at once (Silence, Reopen).
+    void InjectFault(TFaultKind kind);
+
+    TSimState State() const;
+    uint64_t FramesSent() const;
+    // The commands received, oldest first (the last 4096).
+    std::vector<TReceivedCommand> ReceivedCommands() const;
+    std::vector<uint8_t> ReadMemory(uint32_t address, size_t count) const;
+
+  private:
+    void Run();
+    void Step(TClock::time_point now);
+    void ReadInput(TClock::time_point now, bool accepted);
+    void Dispatch(const TCommand& command, TClock::time_point now);
+    void SendEcho(std::vector<uint8_t> echo, int switchBaud);
+    void SendFrame();
+    void Transmit(TClock::time_point now, std::chrono::nanoseconds elapsed, bool match);
+    void DoPowerCycle(TClock::time_point now);
+    void StartFirmware(TClock::time_point now);
+    void Reopen();
+    bool TakeFault(TFaultKind kind);
+    bool RollFault(TFaultKind kind);
+    bool TakeOrRollFault(TFaultKind kind) { return TakeFault(kind) || RollFault(kind); }
+    std::chrono::nanoseconds FramePeriod() const;
+
+    const TSimConfig config_;
+    std::mutex lifecycle_;      // serialises Start and Stop
+    mutable std::mutex mutex_;  // guards everything below that the thread changes
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> running_{false};
+    int wake_[2] = {-1, -1};
+
+    std::unique_ptr<TPtyDevice> pty_;
+    std::string error_;
+    TCommandReader reader_;
+    TBootLoader boot_;
+    TFirmware firmware_;
+    TOutputLine output_;
+    std::mt19937_64 faultRng_;
+    std::mt19937_64 noiseRng_;
+    std::vector<TFaultKind> pendingFaults_;
+    std::deque<TReceivedCommand> log_;
+    bool powerCycleRequested_ = false;
+
+    int ownBaud_;
+    int lineBaud_ = 0;
+    uint64_t framesSent_ = 0;
+    double allowance_ = 0;          // bytes the line may carry now
+    std::vector<uint8_t> stalled_;  // taken but not yet accepted by the device
+    TClock::time_point stalledSince_{};
+    TClock::time_point lastStep_{};
+    TClock::time_point lastMatch_{};
+    TClock::time_point nextFrame_{};
+    TClock::time_point pauseUntil_{};
+    TClock::time_point silentUntil_{};
+};

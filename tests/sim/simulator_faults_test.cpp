@@ -1,0 +1,253 @@
+// Power cycles through the boot loader, and the faults the simulator injects on demand.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "sim/boot_loader.h"
+#include "sim/output_line.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using ms = std::chrono::milliseconds;
+
+std::vector<uint8_t> Cmd(const char* letters, std::initializer_list<uint8_t> argument = {}) {
+    std::vector<uint8_t> bytes = {'$', static_cast<uint8_t>(letters[0]),
+                                  static_cast<uint8_t>(letters[1])};
+    for (uint8_t b : argument) {
+        bytes.push_back(b);
+    }
+    return bytes;
+}
+
+bool Contains(const std::vector<uint8_t>& bytes, std::string_view text) {
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end(), [](uint8_t a, char b) {
+               return a == static_cast<uint8_t>(b);
+           }) != bytes.end();
+}
+
+using TSimulatorBoot = TSimFixture;
+using TSimulatorFaults = TSimFixture;
+
+TEST_F(TSimulatorBoot, PowerCycleRunsTheBootLoaderDialogue) {
+    TSimConfig config = FastConfig();
+    config.Baud = 38400;  // the boot loader talks at 19200 whatever the unit is set to
+    Launch(config, 38400);
+    ASSERT_NE(WaitAnyFrame(), nullptr);
+    // Saved to ROM: the enhanced header. Not saved: 2 bytes per sample.
+    ASSERT_TRUE(Send(Cmd("EM", {0, 1})));
+    ASSERT_TRUE(Send(Cmd("RW")));
+    ASSERT_TRUE(Send(Cmd("NB", {0, 2})));
+    ASSERT_TRUE(WaitEcho("$NB"));
+
+    sim_->PowerCycle();
+    EXPECT_TRUE(sim_->State().InBootLoader);
+    EXPECT_EQ(sim_->State().Baud, 19200);
+    ASSERT_TRUE(probe_.SetBaud(19200));
+    probe_.Discard();
+    ASSERT_TRUE(
+        probe_.ReadUntil([&] { return Contains(probe_.Received(), "Ready.\r\n"); }, ms(3000)));
+    probe_.Received().clear();
+    ASSERT_TRUE(Send(Cmd("BH")));
+    ASSERT_TRUE(WaitEcho("$BH"));
+    ASSERT_TRUE(Send(Cmd("PC", {0, 0})));
+    ASSERT_TRUE(WaitEcho("$PC"));
+
+    // The serial number read: the echo, then the 8 raw bytes.
+    probe_.Received().clear();
+    ASSERT_TRUE(probe_.Write(Cmd("UR", {0, 0, 0x0F, 0xF8, 0, 4})));
+    ASSERT_TRUE(probe_.ReadUntil([&] { return probe_.Received().size() >= 11; }, ms(2000)));
+    EXPECT_EQ(std::string(probe_.Received().begin(), probe_.Received().end()), "$UR00012345");
+    probe_.Received().clear();
+    ASSERT_TRUE(probe_.Write(Cmd("UR", {0, 0, 0x0F, 0xF0, 0, 4})));
+    ASSERT_TRUE(probe_.ReadUntil([&] { return probe_.Received().size() >= 11; }, ms(2000)));
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(probe_.Received()[3 + i], static_cast<uint8_t>(~"00012345"[i]));
+    }
+
+    // A write of a new serial number: echoed with the word sum, then in memory.
+    probe_.Received().clear();
+    std::vector<uint8_t> write = Cmd("DR", {0, 0, 0x0F, 0xF8, 0, 4});
+    for (char c : std::string("  987654")) {
+        write.push_back(static_cast<uint8_t>(c));
+    }
+    ASSERT_TRUE(probe_.Write(write));
+    // Words 0x2020, 0x3938, 0x3736, 0x3534 sum to 0xC5C2.
+    ASSERT_TRUE(probe_.ReadUntil([&] { return probe_.Received().size() >= 5; }, ms(2000)));
+    EXPECT_EQ(probe_.Received(), (std::vector<uint8_t>{'$', 'D', 'R', 0xC5, 0xC2}));
+    const auto memory = sim_->ReadMemory(0x1FF0, 8);
+    EXPECT_EQ(std::string(memory.begin(), memory.end()), "  987654");
+
+    // Reboot: echo, "Ready." again, and without "$BH" the main firmware with the saved
+    // settings at the unit's own rate, and the new serial number.
+    probe_.Received().clear();
+    ASSERT_TRUE(Send(Cmd("BR", {0, 0})));
+    ASSERT_TRUE(WaitEcho("$BR"));
+    ASSERT_TRUE(
+        probe_.ReadUntil([&] { return Contains(probe_.Received(), "Ready.\r\n"); }, ms(3000)));
+    ASSERT_TRUE(probe_.ReadUntil([&] { return !sim_->State().InBootLoader; }, ms(3000)));
+    EXPECT_EQ(sim_->State().Baud, 38400);
+    ASSERT_TRUE(probe_.SetBaud(38400));
+    probe_.Discard();
+    const TDataBlock* b = WaitAnyFrame();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->Header->HasMde, 1);
+    EXPECT_EQ(b->Header->BytesPerSample, 3);
+    EXPECT_STREQ(b->Header->SerialNumber, "  987654");
+
+    const auto log = sim_->ReceivedCommands();
+    ASSERT_GE(log.size(), 9u);
+    EXPECT_EQ(log[5].Name, "UR");
+    EXPECT_EQ(log[5].Argument, (std::vector<uint8_t>{0, 0, 0x0F, 0xF8, 0, 4}));
+}
+
+TEST_F(TSimulatorBoot, WithoutTheHandshakeFramesResume) {
+    TSimConfig config = FastConfig();
+    config.Boot = true;
+    Launch(config);
+    EXPECT_TRUE(sim_->State().InBootLoader);
+    ASSERT_TRUE(
+        probe_.ReadUntil([&] { return Contains(probe_.Received(), "Ready.\r\n"); }, ms(3000)));
+    // Commands before the handshake are answered too; only "$BH" keeps the boot loader.
+    ASSERT_TRUE(Send(Cmd("PC", {0, 0})));
+    ASSERT_TRUE(WaitEcho("$PC"));
+    ASSERT_NE(WaitAnyFrame(), nullptr);
+    EXPECT_FALSE(sim_->State().InBootLoader);
+}
+
+TEST(OutputLine, EchoesSlipInAtTheCurrentPositionInOrder) {
+    TOutputLine line;
+    TOutputLine::TSegment frame;
+    frame.Bytes.assign(10, 'f');
+    frame.Kind = TOutputLine::TKind::Frame;
+    line.Append(frame);
+    EXPECT_EQ(line.Take(4).Bytes.size(), 4u);
+
+    TOutputLine::TSegment first;
+    first.Bytes = {'$', 'C'};
+    first.PauseAfter = ms(50);
+    TOutputLine::TSegment rest;
+    rest.Bytes = {'A'};
+    TOutputLine::TSegment other;
+    other.Bytes = {'$', 'N', 'B'};
+    other.SwitchBaud = 38400;
+    line.InsertEcho(first);
+    line.InsertEcho(rest);
+    line.InsertEcho(other);
+
+    // The first part of a split echo ends its chunk and asks for a pause.
+    TOutputLine::TChunk chunk = line.Take(100);
+    EXPECT_EQ(std::string(chunk.Bytes.begin(), chunk.Bytes.end()), "$C");
+    EXPECT_EQ(chunk.Pause, ms(50));
+    // An echo that changes the rate ends its chunk too.
+    chunk = line.Take(100);
+    EXPECT_EQ(std::string(chunk.Bytes.begin(), chunk.Bytes.end()), "A$NB");
+    EXPECT_EQ(chunk.SwitchBaud, 38400);
+    EXPECT_TRUE(line.HasFrame());
+    chunk = line.Take(100);
+    EXPECT_EQ(std::string(chunk.Bytes.begin(), chunk.Bytes.end()), "ffffff");
+    EXPECT_EQ(chunk.FramesCompleted, 1);
+    EXPECT_TRUE(line.Empty());
+}
+
+TEST_F(TSimulatorFaults, DamagedFramesCostOnlyThemselves) {
+    Launch(FastConfig());
+    ASSERT_NE(WaitAnyFrame(), nullptr);
+    for (TFaultKind fault : {TFaultKind::Corrupt, TFaultKind::Drop}) {
+        const size_t failedBefore = probe_.FailedFrames();
+        sim_->InjectFault(fault);
+        uint32_t last = probe_.Frames().back()->Header->BlockCount;
+        int gaps = 0;
+        ASSERT_NE(WaitFrame([&](const TDataBlock& b) {
+                      const uint32_t block = b.Header->BlockCount;
+                      gaps += static_cast<int>(block - last - 1);
+                      last = block;
+                      return gaps > 0 && probe_.Frames().size() >= 3;
+                  }),
+                  nullptr);
+        EXPECT_EQ(gaps, 1) << "exactly the damaged frame is missing";
+        if (fault == TFaultKind::Corrupt) {
+            EXPECT_GT(probe_.FailedFrames(), failedBefore);
+        }
+    }
+}
+
+TEST_F(TSimulatorFaults, TagInsideTheSamplesAndSplitEchoes) {
+    Launch(FastConfig());
+    ASSERT_NE(WaitAnyFrame(), nullptr);
+    sim_->InjectFault(TFaultKind::ModInSamples);
+    // "MOD" planted at a sample boundary of 3-byte samples is the sample 0x444F4D, which the
+    // counter itself never reaches here.
+    const int32_t planted = 0x444F4D * 256;
+    uint32_t last = probe_.Frames().back()->Header->BlockCount;
+    bool found = false;
+    ASSERT_NE(WaitFrame([&](const TDataBlock& b) {
+                  EXPECT_EQ(b.Header->BlockCount, last + 1) << "no frame lost";
+                  last = b.Header->BlockCount;
+                  const bool had = found;
+                  for (int c = 0; c < 3; ++c) {
+                      const auto& samples = b.Samples->Channel[c];
+                      found = found ||
+                              std::find(samples.begin(), samples.end(), planted) != samples.end();
+                  }
+                  return had;  // one more frame after the one with the tag
+              }),
+              nullptr);
+    EXPECT_EQ(probe_.FailedFrames(), 0u);
+
+    // A split echo arrives whole in the end.
+    sim_->InjectFault(TFaultKind::SplitEcho);
+    ASSERT_TRUE(Send(Cmd("OK")));
+    EXPECT_TRUE(WaitEcho("$OK"));
+}
+
+TEST_F(TSimulatorFaults, RandomFaultsFollowTheirRate) {
+    TSimConfig config = FastConfig();
+    config.Faults = {{TFaultKind::Corrupt, 1.0}, {TFaultKind::ModInSamples, 0.0}};
+    Launch(config);
+    const uint64_t sent = sim_->FramesSent();
+    ASSERT_TRUE(Until([&] { return sim_->FramesSent() >= sent + 8; }, ms(3000)));
+    EXPECT_TRUE(probe_.Frames().empty()) << "every frame is damaged";
+    EXPECT_GE(probe_.FailedFrames(), 4u);
+}
+
+TEST_F(TSimulatorFaults, SilenceAndReopen) {
+    const std::string link = testing::TempDir() + "sim_reopen_" + std::to_string(getpid());
+    TSimConfig config = FastConfig();
+    config.LinkPath = link;
+    Launch(config);
+    ASSERT_NE(WaitAnyFrame(), nullptr);
+
+    sim_->InjectFault(TFaultKind::Silence);
+    uint32_t last = probe_.Frames().back()->Header->BlockCount;
+    uint32_t gap = 0;
+    ASSERT_NE(WaitFrame([&](const TDataBlock& b) {
+                  gap = b.Header->BlockCount - last - 1;
+                  last = b.Header->BlockCount;
+                  return gap > 0;
+              }),
+              nullptr);
+    EXPECT_GE(gap, 2u) << "three frame periods without a byte";
+
+    const std::string before = sim_->DevicePath();
+    sim_->InjectFault(TFaultKind::Reopen);
+    ASSERT_TRUE(probe_.ReadUntil([&] { return sim_->DevicePath() != before; }, ms(2000)));
+    const std::string after = sim_->DevicePath();
+    EXPECT_FALSE(after.empty());
+    // The old device hangs up; the link follows the new one.
+    pollfd pfd{probe_.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 1000), 1);
+    EXPECT_NE(pfd.revents & POLLHUP, 0);
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(after, target);
+    ASSERT_TRUE(probe_.Open(after, 19200));
+    probe_.Discard();
+    EXPECT_NE(WaitAnyFrame(), nullptr);
+}
+
+}  // namespace
