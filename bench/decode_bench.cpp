@@ -35,14 +35,14 @@ std::vector<uint8_t> BenchFrame(uint32_t count, int channels, int samples, int b
 void ReportRate(benchmark::State& state, size_t bytesPerIteration) {
     const double bytes = double(state.iterations()) * double(bytesPerIteration);
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
-    state.counters["xLineRate"] = benchmark::Counter(bytes / FastestLineBytesPerSecond,
-                                                     benchmark::Counter::kIsRate);
+    state.counters["xLineRate"] =
+        benchmark::Counter(bytes / FastestLineBytesPerSecond, benchmark::Counter::kIsRate);
 }
 
 // ParseFrame on one frame of the given shape.
 void BM_ParseFrame(benchmark::State& state) {
-    const auto frame = BenchFrame(1, static_cast<int>(state.range(0)),
-                                  static_cast<int>(state.range(1)), 3);
+    const auto frame =
+        BenchFrame(1, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 3);
     for (auto _ : state) {
         TDataBlock* block = NewBlock();
         bool ok = ParseFrame(block, frame.data(), static_cast<int32_t>(frame.size()));
@@ -69,13 +69,14 @@ void BM_Receive(benchmark::State& state) {
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     int64_t posted = 0;
-    TDigitizer link(1, 19200,
-                    [&posted](TDataBlock* block) {
-                        ++posted;
-                        FreeBlock(block);
-                        return true;
-                    },
-                    "/dev/kestrel-bench-no-device");
+    TDigitizer link(
+        1, 19200,
+        [&posted](TDataBlock* block) {
+            ++posted;
+            FreeBlock(block);
+            return true;
+        },
+        "/dev/kestrel-bench-no-device");
     if (state.range(2) != 0) {
         link.SetCalibration(1);  // a queued command: every position is checked for its echo
     }

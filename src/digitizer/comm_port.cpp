@@ -19,15 +19,24 @@ using Clock = std::chrono::steady_clock;
 
 speed_t SpeedConstant(uint32_t baudRate) {
     switch (baudRate) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B0;
     }
 }
 
@@ -48,7 +57,9 @@ std::string DevicePathForPort(uint8_t portNumber) {
     return "/dev/ttyS" + std::to_string(static_cast<int>(portNumber) - 1);
 }
 
-bool IsSupportedBaudRate(uint32_t baudRate) { return SpeedConstant(baudRate) != B0; }
+bool IsSupportedBaudRate(uint32_t baudRate) {
+    return SpeedConstant(baudRate) != B0;
+}
 
 TCommPort::TCommPort(uint8_t portNumber, uint32_t baudRate, char eventChar, uint8_t flowControl,
                      uint8_t stopBits, uint8_t parity, uint8_t byteSize, std::string devicePath)
@@ -63,7 +74,9 @@ TCommPort::TCommPort(uint8_t portNumber, uint32_t baudRate, char eventChar, uint
     Open();
 }
 
-TCommPort::~TCommPort() { Close(); }
+TCommPort::~TCommPort() {
+    Close();
+}
 
 bool TCommPort::Open() {
     handle_ = open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -113,10 +126,18 @@ bool TCommPort::ConfigureLine() {
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~CSIZE;
     switch (byteSize_) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        default:
+            tio.c_cflag |= CS8;
+            break;
     }
     tio.c_cflag &= ~(PARENB | PARODD);
     if (parity_ == 1) {

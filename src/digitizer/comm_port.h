@@ -15,7 +15,7 @@ std::string DevicePathForPort(uint8_t portNumber);
 bool IsSupportedBaudRate(uint32_t baudRate);
 
 class TCommPort {
-public:
+  public:
     enum class TWaitResult { Readable, Timeout, Woken, HangUp };
 
     // Flow-control bits: 0 DSR/DTR (no effect here), 1 CTS/RTS, 2 XON/XOFF.
@@ -58,7 +58,7 @@ public:
     // Write time limit in ms per byte, 0 meaning none.
     uint32_t WriteMultiplier() const { return 19200 / baudRate_; }
 
-private:
+  private:
     void ReleaseHandles();
     bool DrainOutput();
 

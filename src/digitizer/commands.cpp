@@ -19,15 +19,15 @@ struct TRateRow {
 
 // Decimation factors of filter stages 3 to 7 per rate; their product is 3000 / rate.
 constexpr TRateRow RateTable[] = {
-    {1, {6, 10, 10, 10, 5}, 5},  {2, {6, 10, 10, 5, 5}, 5}, {5, {6, 10, 10, 5, 2}, 5},
-    {10, {12, 10, 5, 5}, 4},     {20, {6, 10, 5, 5}, 4},    {40, {6, 5, 5, 5}, 4},
-    {50, {12, 10, 5}, 3},        {100, {6, 10, 5}, 3},      {200, {3, 10, 5}, 3},
-    {250, {12, 10}, 2},          {400, {3, 5, 5}, 3},       {500, {12, 5}, 2},
-    {750, {4, 10}, 2},           {1000, {6, 5}, 2},         {1200, {1, 5, 5}, 3},
-    {1250, {12, 2}, 2},          {1500, {4, 5}, 2},         {2000, {3, 5}, 2},
-    {2500, {12, 1}, 2},          {3000, {1, 10}, 2},        {3750, {4, 2}, 2},
-    {5000, {6, 1}, 2},           {6000, {1, 5}, 2},         {7500, {4, 1}, 2},
-    {10000, {3, 1}, 2},          {30000, {1, 1}, 2},
+    {1, {6, 10, 10, 10, 5}, 5}, {2, {6, 10, 10, 5, 5}, 5}, {5, {6, 10, 10, 5, 2}, 5},
+    {10, {12, 10, 5, 5}, 4},    {20, {6, 10, 5, 5}, 4},    {40, {6, 5, 5, 5}, 4},
+    {50, {12, 10, 5}, 3},       {100, {6, 10, 5}, 3},      {200, {3, 10, 5}, 3},
+    {250, {12, 10}, 2},         {400, {3, 5, 5}, 3},       {500, {12, 5}, 2},
+    {750, {4, 10}, 2},          {1000, {6, 5}, 2},         {1200, {1, 5, 5}, 3},
+    {1250, {12, 2}, 2},         {1500, {4, 5}, 2},         {2000, {3, 5}, 2},
+    {2500, {12, 1}, 2},         {3000, {1, 10}, 2},        {3750, {4, 2}, 2},
+    {5000, {6, 1}, 2},          {6000, {1, 5}, 2},         {7500, {4, 1}, 2},
+    {10000, {3, 1}, 2},         {30000, {1, 1}, 2},
 };
 constexpr TRateRow OtherRate = {0, {4, 10}, 2};
 
@@ -53,7 +53,8 @@ std::vector<uint8_t> MemoryCommand(const char* letters, uint32_t byteAddress, ui
 
 std::vector<uint8_t> SampleRateFactors(double rate) {
     const double scaled = rate * 10;
-    const int code = std::isfinite(scaled) && std::fabs(scaled) < 1e9 ? static_cast<int>(scaled) : -1;
+    const int code =
+        std::isfinite(scaled) && std::fabs(scaled) < 1e9 ? static_cast<int>(scaled) : -1;
     const TRateRow* row = &OtherRate;
     for (const auto& candidate : RateTable) {
         if (candidate.code == code) {
@@ -86,7 +87,9 @@ void TDigitizer::SetBaudRate(int rateIndex) {
     EnqueueWithArgument("$BA", static_cast<uint8_t>(rateIndex), SendThrice);
 }
 
-void TDigitizer::ConfirmBaud() { EnqueueFixed("$OK", SendThrice); }
+void TDigitizer::ConfirmBaud() {
+    EnqueueFixed("$OK", SendThrice);
+}
 
 void TDigitizer::SetBytesPerSample(int bytes) {
     EnqueueWithArgument("$NB", static_cast<uint8_t>(bytes), SendThrice);
@@ -104,21 +107,29 @@ void TDigitizer::SetSampleRate(double rate) {
     EnqueueCommand(std::move(bytes), SendThrice);
 }
 
-void TDigitizer::SetComponents(uint16_t flags) { EnqueueWithArgument("$SC", flags, SendThrice); }
+void TDigitizer::SetComponents(uint16_t flags) {
+    EnqueueWithArgument("$SC", flags, SendThrice);
+}
 
 void TDigitizer::SetFilterType(int code) {
     EnqueueWithArgument("$FT", static_cast<uint8_t>(code), SendThrice);
 }
 
-void TDigitizer::SetLineOutput(uint16_t flags) { EnqueueWithArgument("$LI", flags, SendThrice); }
+void TDigitizer::SetLineOutput(uint16_t flags) {
+    EnqueueWithArgument("$LI", flags, SendThrice);
+}
 
 void TDigitizer::SetPowerSupplies(uint16_t flags) {
     EnqueueWithArgument("$SP", flags, SendThrice);
 }
 
-void TDigitizer::WriteRom() { EnqueueFixed("$RW", SendThrice); }
+void TDigitizer::WriteRom() {
+    EnqueueFixed("$RW", SendThrice);
+}
 
-void TDigitizer::RestoreDefaults() { EnqueueFixed("$RD", SendThrice); }
+void TDigitizer::RestoreDefaults() {
+    EnqueueFixed("$RD", SendThrice);
+}
 
 void TDigitizer::SetEnhancedHeader(bool on) {
     EnqueueWithArgument("$EM", on ? 1 : 0, SendThrice);
@@ -130,11 +141,17 @@ void TDigitizer::SendBH(int count) {
     }
 }
 
-void TDigitizer::SendPC0() { EnqueueWithArgument("$PC", 0, SendOnce); }
+void TDigitizer::SendPC0() {
+    EnqueueWithArgument("$PC", 0, SendOnce);
+}
 
-void TDigitizer::SendPC1() { EnqueueWithArgument("$PC", 1, SendOnce); }
+void TDigitizer::SendPC1() {
+    EnqueueWithArgument("$PC", 1, SendOnce);
+}
 
-void TDigitizer::Reboot() { EnqueueWithArgument("$BR", 0, SendThrice); }
+void TDigitizer::Reboot() {
+    EnqueueWithArgument("$BR", 0, SendThrice);
+}
 
 void TDigitizer::ReadMemory(uint32_t byteAddress, uint16_t byteCount) {
     std::vector<uint8_t> bytes = MemoryCommand("$UR", byteAddress, byteCount);
@@ -145,7 +162,9 @@ void TDigitizer::ReadMemory(uint32_t byteAddress, uint16_t byteCount) {
     queue_.push_back(TCommandNode{SendUntilEchoed, std::move(bytes)});
 }
 
-void TDigitizer::ReadSerialNumber() { ReadMemory(0x1FF0, 8); }
+void TDigitizer::ReadSerialNumber() {
+    ReadMemory(0x1FF0, 8);
+}
 
 void TDigitizer::WriteMemory(uint32_t byteAddress, uint16_t byteCount, const uint8_t* data) {
     std::vector<uint8_t> bytes = MemoryCommand("$DR", byteAddress, byteCount);

@@ -22,7 +22,9 @@ TDigitizer::TDigitizer(uint8_t portNumber, uint32_t baudRate, TPostFunction post
     Start(portNumber, baudRate);
 }
 
-TDigitizer::~TDigitizer() { Stop(); }
+TDigitizer::~TDigitizer() {
+    Stop();
+}
 
 bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
     if (port_) {
@@ -78,8 +80,8 @@ void TDigitizer::ReaderThread(TCommPort* port) {
         if (result == TCommPort::TWaitResult::HangUp) {
             // Do not spin on a dead device: sit out the rest of the pass; the
             // watchdog restarts the link as for a silent line.
-            auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                               passStart);
+            auto spent =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - passStart);
             port->WaitForWake(ReaderWaitMs - static_cast<int>(spent.count()));
         }
         const bool closing = !port->IsOpen();

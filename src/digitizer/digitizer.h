@@ -33,7 +33,7 @@ struct TCommandNode {
 std::vector<uint8_t> SampleRateFactors(double rate);
 
 class TDigitizer {
-public:
+  public:
     // Hands a decoded block to the main thread; false means the block was not
     // taken and the link frees it. Called on the reader thread.
     using TPostFunction = std::function<bool(TDataBlock*)>;
@@ -98,7 +98,7 @@ public:
     // capture of a memory read once ReadBackMode is back at 0).
     int CopyCapture(uint8_t* out, int count) const;
 
-private:
+  private:
     struct TEchoHead {
         bool valid = false;
         uint8_t tag[3] = {};

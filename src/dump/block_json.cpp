@@ -8,7 +8,7 @@
 namespace {
 
 class TJsonWriter {
-public:
+  public:
     void Begin(const char* name) {
         Key(name);
         out_ += '{';
@@ -77,7 +77,7 @@ public:
         }
     }
 
-private:
+  private:
     void AppendDouble(double value) {
         if (!std::isfinite(value)) {
             out_ += "null";
@@ -181,20 +181,30 @@ std::string JsonString(const char* text, size_t max) {
     for (size_t i = 0; i < max && text[i] != 0; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                // Bytes from the device are not UTF-8: keep each as its code point.
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    // Bytes from the device are not UTF-8: keep each as its code point.
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += static_cast<char>(c);
+                }
         }
     }
     out += '"';

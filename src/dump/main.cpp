@@ -1,7 +1,7 @@
 // digitizer-dump: prints the blocks a digitizer sends, for checking a unit
 // without the window and for other programs to read.
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +16,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void OnSignal(int) { interrupted = 1; }
+void OnSignal(int) {
+    interrupted = 1;
+}
 
 const char* const Usage =
     "Usage: digitizer-dump DEVICE|PORT [--baud B] [--blocks N] [--seconds S] [--json]\n"
@@ -52,7 +54,7 @@ int Fail(const std::string& message) {
 
 // Hands blocks from the reader thread to the printing loop.
 class TBlockQueue {
-public:
+  public:
     bool Post(TDataBlock* block) {
         std::lock_guard lock(mutex_);
         blocks_.push_back(block);
@@ -75,7 +77,7 @@ public:
         }
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<TDataBlock*> blocks_;
@@ -140,8 +142,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, OnSignal);
 
     TBlockQueue queue;
-    TDigitizer link(options.port, options.baud,
-                    [&queue](TDataBlock* block) { return queue.Post(block); }, options.device);
+    TDigitizer link(
+        options.port, options.baud, [&queue](TDataBlock* block) { return queue.Post(block); },
+        options.device);
     if (!link.Port() || !link.Port()->IsOpen()) {
         std::fprintf(stderr, "digitizer-dump: cannot open %s\n",
                      link.Port() ? link.Port()->OpenErrorText().c_str() : "the device");

@@ -45,12 +45,13 @@ TEST(CommPort, OpensRawAtTheRequestedSpeedWithTheWriteLimitOfThatSpeed) {
     const std::vector<uint8_t> binary = {0x00, 0x0A, 0x0D, 0x11, 0x13, 0x03, 0x7F, 0xFF};
     ASSERT_TRUE(port->Write(binary.data(), static_cast<int>(binary.size())));
     std::vector<uint8_t> got;
-    ASSERT_TRUE(peer.ReadUntil(got, [&](auto& r) { return r.size() >= binary.size(); }, 2s));
+    ASSERT_TRUE(peer.ReadUntil(
+        got, [&](auto& r) { return r.size() >= binary.size(); }, 2s));
     EXPECT_EQ(got, binary);
     peer.Write(binary);
     uint8_t buffer[16];
-    ASSERT_TRUE(WaitFor([&] { return port->WaitForData(0) == TCommPort::TWaitResult::Readable; },
-                        2s));
+    ASSERT_TRUE(
+        WaitFor([&] { return port->WaitForData(0) == TCommPort::TWaitResult::Readable; }, 2s));
     EXPECT_EQ(port->Read(buffer, sizeof buffer), static_cast<int>(binary.size()));
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + binary.size()), binary);
 }
@@ -101,8 +102,8 @@ TEST(CommPort, ReadTakesWhatIsWaitingUpToTheBufferAndNeverWaits) {
     EXPECT_EQ(port->Read(buffer, 2048), 0);
 
     peer.Write(std::vector<uint8_t>(100, 'a'));
-    ASSERT_TRUE(WaitFor([&] { return port->WaitForData(0) == TCommPort::TWaitResult::Readable; },
-                        2s));
+    ASSERT_TRUE(
+        WaitFor([&] { return port->WaitForData(0) == TCommPort::TWaitResult::Readable; }, 2s));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(port->Read(buffer, 2048), 100);
     EXPECT_EQ(port->Read(buffer, 2048), 0);

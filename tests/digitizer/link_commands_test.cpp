@@ -35,10 +35,13 @@ struct LinkOnPty : ::testing::Test {
     std::unique_ptr<TDigitizer> link;
 
     void SetUp() override {
-        link = std::make_unique<TDigitizer>(1, 19200, [](TDataBlock* b) {
-            FreeBlock(b);
-            return true;
-        }, peer.SlavePath());
+        link = std::make_unique<TDigitizer>(
+            1, 19200,
+            [](TDataBlock* b) {
+                FreeBlock(b);
+                return true;
+            },
+            peer.SlavePath());
         ASSERT_NE(link->Port(), nullptr);
         ASSERT_TRUE(link->Port()->IsOpen()) << link->Port()->OpenErrorText();
     }
@@ -46,7 +49,8 @@ struct LinkOnPty : ::testing::Test {
     // Reads one command of `length` bytes from the line.
     Bytes Next(size_t length) {
         Bytes got;
-        peer.ReadUntil(got, [&](const Bytes& r) { return r.size() >= length; }, 3s);
+        peer.ReadUntil(
+            got, [&](const Bytes& r) { return r.size() >= length; }, 3s);
         return got;
     }
 

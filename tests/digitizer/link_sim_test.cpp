@@ -21,7 +21,7 @@ struct TReceived {
 };
 
 class LinkAgainstSim : public ::testing::Test {
-protected:
+  protected:
     static TSimConfig Config() {
         TSimConfig config;
         config.Channels = 6;
@@ -39,8 +39,10 @@ protected:
         link_ = std::make_unique<TDigitizer>(
             1, linkBaud,
             [this](TDataBlock* block) {
-                TReceived r{block->Header->BlockCount, block->Header->NumComponents,
-                            block->Header->BytesPerSample, {}};
+                TReceived r{block->Header->BlockCount,
+                            block->Header->NumComponents,
+                            block->Header->BytesPerSample,
+                            {}};
                 for (int c = 0; c < r.Channels; ++c) {
                     r.Samples.push_back(block->Samples->Channel[c]);
                 }
@@ -104,9 +106,8 @@ void ExpectContinuousCounter(const std::vector<TReceived>& blocks) {
         for (int c = 0; c < blocks[b].Channels; ++c) {
             ASSERT_EQ(blocks[b].Samples[c].size(), n);
             for (size_t j = 0; j < n; ++j) {
-                const int32_t expected =
-                    static_cast<int32_t>(static_cast<uint32_t>(CounterValue(c, k + j, bytes))
-                                         << shift);
+                const int32_t expected = static_cast<int32_t>(
+                    static_cast<uint32_t>(CounterValue(c, k + j, bytes)) << shift);
                 ASSERT_EQ(blocks[b].Samples[c][j], expected)
                     << "block " << blocks[b].BlockCount << " channel " << c << " sample " << j;
             }

@@ -12,7 +12,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // A link without a device: nothing is sent, Receive is driven by hand and the
 // posted blocks are collected by their block counts.
@@ -22,14 +24,15 @@ struct Receiver {
     TDigitizer link;
 
     Receiver()
-        : link(1, 19200,
-               [this](TDataBlock* block) {
-                   counts.push_back(block->Header->BlockCount);
-                   firstChannel.push_back(block->Samples->Channel[0]);
-                   FreeBlock(block);
-                   return true;
-               },
-               "/dev/kestrel-test-no-device") {}
+        : link(
+              1, 19200,
+              [this](TDataBlock* block) {
+                  counts.push_back(block->Header->BlockCount);
+                  firstChannel.push_back(block->Samples->Channel[0]);
+                  FreeBlock(block);
+                  return true;
+              },
+              "/dev/kestrel-test-no-device") {}
 
     void Feed(const Bytes& bytes) { link.Receive(bytes.data(), static_cast<int>(bytes.size())); }
     void Feed(const std::string& text) { Feed(Text(text)); }
@@ -275,12 +278,13 @@ TEST(Receive, MemoryReadCapturesUntilTheNextCommandIsRemoved) {
 
 TEST(Receive, ABlockThePostRefusesIsFreedByTheLink) {
     int offered = 0;
-    TDigitizer link(1, 19200,
-                    [&offered](TDataBlock*) {
-                        ++offered;
-                        return false;
-                    },
-                    "/dev/kestrel-test-no-device");
+    TDigitizer link(
+        1, 19200,
+        [&offered](TDataBlock*) {
+            ++offered;
+            return false;
+        },
+        "/dev/kestrel-test-no-device");
     const Bytes stream = Stream(3);
     EXPECT_TRUE(link.Receive(stream.data(), static_cast<int>(stream.size())));
     EXPECT_EQ(offered, 3);  // LeakSanitizer reports the blocks if they leak

@@ -16,15 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 2;
     size -= 2;
 
-    TDigitizer link(1, 19200,
-                    [](TDataBlock* block) {
-                        if (!block->Header || !block->Gps || !block->Samples || !block->Sum) {
-                            abort();  // only complete blocks may be posted
-                        }
-                        FreeBlock(block);
-                        return true;
-                    },
-                    "/dev/kestrel-fuzz-no-device");
+    TDigitizer link(
+        1, 19200,
+        [](TDataBlock* block) {
+            if (!block->Header || !block->Gps || !block->Samples || !block->Sum) {
+                abort();  // only complete blocks may be posted
+            }
+            FreeBlock(block);
+            return true;
+        },
+        "/dev/kestrel-fuzz-no-device");
     link.SetBootWait(modes & 1);
     if (modes & 2) {
         link.SetCalibration(1);

@@ -30,7 +30,9 @@ TPtyPeer::TPtyPeer() {
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
-TPtyPeer::~TPtyPeer() { Close(); }
+TPtyPeer::~TPtyPeer() {
+    Close();
+}
 
 void TPtyPeer::Close() {
     if (master_ >= 0) {
@@ -58,7 +60,8 @@ void TPtyPeer::Write(const std::string& text) {
 
 std::vector<uint8_t> TPtyPeer::ReadFor(std::chrono::milliseconds duration) {
     std::vector<uint8_t> received;
-    ReadUntil(received, [](const std::vector<uint8_t>&) { return false; }, duration);
+    ReadUntil(
+        received, [](const std::vector<uint8_t>&) { return false; }, duration);
     return received;
 }
 

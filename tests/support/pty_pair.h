@@ -11,7 +11,7 @@
 #include <vector>
 
 class TPtyPeer {
-public:
+  public:
     TPtyPeer();
     ~TPtyPeer();
     TPtyPeer(const TPtyPeer&) = delete;
@@ -34,7 +34,7 @@ public:
     // Closes the master: the slave side hangs up.
     void Close();
 
-private:
+  private:
     int master_ = -1;
     std::string slavePath_;
 };
