@@ -114,7 +114,6 @@ class TDigitizerSim {
     std::mt19937_64 noiseRng_;
     std::vector<TFaultKind> pendingFaults_;
     std::deque<TReceivedCommand> log_;
-    bool powerCycleRequested_ = false;
 
     int ownBaud_;
     int lineBaud_ = 0;
