@@ -13,6 +13,16 @@
 #include "sim/serial_probe.h"
 #include "sim/simulator.h"
 
+// A command as the program sends it: "$", two letters and the argument bytes.
+inline std::vector<uint8_t> Cmd(const char* letters, std::initializer_list<uint8_t> argument = {}) {
+    std::vector<uint8_t> bytes = {'$', static_cast<uint8_t>(letters[0]),
+                                  static_cast<uint8_t>(letters[1])};
+    for (uint8_t b : argument) {
+        bytes.push_back(b);
+    }
+    return bytes;
+}
+
 class TSimFixture : public ::testing::Test {
   protected:
     using ms = std::chrono::milliseconds;

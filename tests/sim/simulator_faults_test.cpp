@@ -15,15 +15,6 @@ namespace {
 
 using ms = std::chrono::milliseconds;
 
-std::vector<uint8_t> Cmd(const char* letters, std::initializer_list<uint8_t> argument = {}) {
-    std::vector<uint8_t> bytes = {'$', static_cast<uint8_t>(letters[0]),
-                                  static_cast<uint8_t>(letters[1])};
-    for (uint8_t b : argument) {
-        bytes.push_back(b);
-    }
-    return bytes;
-}
-
 bool Contains(const std::vector<uint8_t>& bytes, std::string_view text) {
     return std::search(bytes.begin(), bytes.end(), text.begin(), text.end(), [](uint8_t a, char b) {
                return a == static_cast<uint8_t>(b);

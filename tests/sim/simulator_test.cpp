@@ -14,15 +14,6 @@ namespace {
 
 using ms = std::chrono::milliseconds;
 
-std::vector<uint8_t> Cmd(const char* letters, std::initializer_list<uint8_t> argument = {}) {
-    std::vector<uint8_t> bytes = {'$', static_cast<uint8_t>(letters[0]),
-                                  static_cast<uint8_t>(letters[1])};
-    for (uint8_t b : argument) {
-        bytes.push_back(b);
-    }
-    return bytes;
-}
-
 size_t CountTags(const std::vector<uint8_t>& bytes) {
     size_t n = 0;
     for (size_t i = 0; i + 3 <= bytes.size(); ++i) {
