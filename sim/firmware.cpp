@@ -157,7 +157,7 @@ TFirmware::TEffect TFirmware::Apply(const TCommand& command) {
         s.Supplies = word & 0x3;
     } else if (n == "BA") {
         if (low < 8) {
-            effect.SwitchBaud = BaudRates[low];
+            effect.SwitchBaud = UnitBaudRates[low];
         }
     } else if (n == "RW") {
         rom_ = s;

@@ -49,7 +49,7 @@ struct TSimConfig {
 };
 
 // The line rates the unit knows, indexed like the argument of "$BA".
-constexpr int BaudRates[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr int UnitBaudRates[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // The 26 sample rates the unit can be set to.
 constexpr double SettableRates[26] = {0.1, 0.2, 0.5, 1,   2,   4,   5,    10,  20,

@@ -48,7 +48,7 @@ bool IsSettableRate(double rate) {
 }
 
 bool IsBaudRate(int baud) {
-    for (int known : BaudRates) {
+    for (int known : UnitBaudRates) {
         if (known == baud) {
             return true;
         }

@@ -1,0 +1,128 @@
+// kestrel32: entry point. Command line, orderly shut-down on signals, the
+// standard display of an exception that escapes an event handler.
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "main/main_form.h"
+#include "main/model/command_line.h"
+#include "main/model/settings.h"
+#include "sim/simulator.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT, SIGTERM and SIGHUP end the program as closing the window does.
+void InstallSignalHandlers() {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+class TApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    // An exception escaping a handler is shown, and the message loop goes on.
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& error) {
+            QMessageBox::critical(activeWindow(), applicationDisplayName(),
+                                  QString::fromLocal8Bit(error.what()));
+        } catch (...) {
+            QMessageBox::critical(activeWindow(), applicationDisplayName(),
+                                  QStringLiteral("Unknown exception"));
+        }
+        return false;
+    }
+};
+
+// The built-in digitizer of --simulate.
+std::unique_ptr<TDigitizerSim> StartSimulator(std::string& error) {
+    TSimConfig config;
+    config.Channels = 3;
+    config.Rate = 100;
+    config.Mde = true;
+    config.Gps = TGpsForm::Rmc;
+    auto simulator = std::make_unique<TDigitizerSim>(config);
+    if (!simulator->Start()) {
+        error = simulator->LastError();
+        return nullptr;
+    }
+    return simulator;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const TCommandLine command = ParseCommandLine(args);
+    if (!command.Error.empty()) {
+        std::fprintf(stderr, "kestrel32: %s\n%s", command.Error.c_str(), CommandLineUsage());
+        return 2;
+    }
+    if (command.Help) {
+        std::fputs(CommandLineUsage(), stdout);
+        return 0;
+    }
+    if (command.Version) {
+        std::printf("kestrel32 %s\n", KESTREL_VERSION);
+        return 0;
+    }
+
+    InstallSignalHandlers();
+    TApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kestrel32"));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(MainCaption));
+    QApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
+
+    std::unique_ptr<TDigitizerSim> simulator;
+    TStartOptions options;
+    options.SettingsPath = SettingsFilePath(GatherSettingsPathFacts(command.SettingsFile));
+    options.Port = command.Port;
+    options.Device = command.Device;
+    if (command.Simulate) {
+        std::string error;
+        simulator = StartSimulator(error);
+        if (!simulator) {
+            std::fprintf(stderr, "kestrel32: cannot start the simulator: %s\n", error.c_str());
+            return 1;
+        }
+        options.SessionDevice = simulator->DevicePath();
+    }
+
+    auto form = std::make_unique<TMainForm>(options);
+    if (signalPipe[0] >= 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, form.get());
+        QObject::connect(notifier, &QSocketNotifier::activated, form.get(), [&form] {
+            char byte;
+            [[maybe_unused]] ssize_t ignored = read(signalPipe[0], &byte, 1);
+            form->close();
+        });
+    }
+    form->show();
+    const int result = app.exec();
+    form.reset();  // the link stops before the simulator it may be connected to
+    simulator.reset();
+    return result;
+}

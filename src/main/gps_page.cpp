@@ -1,0 +1,97 @@
+#include "main/gps_page.h"
+
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "main/model/gps_texts.h"
+#include "main/value_group.h"
+
+namespace {
+
+struct TRow {
+    const char* caption;
+    const char* value;
+};
+
+TValueGroup* Group(const QString& caption, std::initializer_list<TRow> rows,
+                   QHash<QString, QLabel*>& values, QWidget* parent) {
+    auto* group = new TValueGroup(caption, parent);
+    for (const TRow& row : rows) {
+        const QString name = QString::fromLatin1(row.value);
+        values.insert(name, group->AddRow(QString::fromLatin1(row.caption), name));
+    }
+    return group;
+}
+
+}  // namespace
+
+TGpsPage::TGpsPage(QWidget* parent) : QWidget(parent), memo_(new QPlainTextEdit(this)) {
+    memo_->setObjectName(QStringLiteral("GPSMessage"));
+    memo_->setReadOnly(true);
+    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo_->setMaximumBlockCount(MemoLines);
+    QFont fixed(QStringLiteral("Monospace"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    memo_->setFont(fixed);
+
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("Panel4"));
+    auto* column = new QVBoxLayout(panel);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(Group(tr("Date and Time"),
+                            {{"Date", "GPSDate"},
+                             {"Time", "GPSTime"},
+                             {"Seconds", "GPSSecs"},
+                             {"UTC Offset", "GPSUTC"},
+                             {"System Time", "SysTime"}},
+                            values_, panel));
+    column->addWidget(Group(tr("Position"),
+                            {{"Latitude", "GPSLat"}, {"Longitude", "GPSLong"}, {"Altitude", "GPSAlt"}},
+                            values_, panel));
+    column->addWidget(Group(tr("Status"),
+                            {{"In Lock", "GPSStatus"},
+                             {"Source", "GPSSource"},
+                             {"Age", "GPSAge"},
+                             {"Tracking", "GPSTracking"},
+                             {"Antenna", "GPSAntenna"},
+                             {"RAM", "GPSRAM"},
+                             {"RTC", "GPSRTC"},
+                             {"SVs", "GPSSVs"},
+                             {"ID", "GPSID"}},
+                            values_, panel));
+    column->addWidget(Group(tr("Details"),
+                            {{"Velocity", "GPSDets1"},
+                             {"Heading", "GPSDets2"},
+                             {"Vert. Velocity", "GPSDets3"},
+                             {"Mag. Var.", "GPSDets4"}},
+                            values_, panel));
+    column->addStretch();
+    panel->setFixedWidth(300);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(memo_, 1);
+    layout->addWidget(panel);
+}
+
+void TGpsPage::Apply(const TGpsPageUpdate& update) {
+    if (!update.Present) {
+        return;
+    }
+    // The memo drops its first lines beyond 26 by itself.
+    memo_->appendPlainText(QString::fromStdString(update.MemoLine));
+    for (const auto& [name, text] : update.Changes()) {
+        if (QLabel* label = values_.value(QString::fromStdString(name))) {
+            label->setText(QString::fromStdString(text));
+        }
+    }
+}
+
+void TGpsPage::SetSystemTime(const QString& text) { values_.value(QStringLiteral("SysTime"))->setText(text); }
+
+void TGpsPage::Clear() {
+    for (QLabel* label : values_) {
+        label->clear();
+    }
+}

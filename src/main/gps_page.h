@@ -1,0 +1,30 @@
+// The GPS page: a log of each block's GPS text (at most 26 lines) and the
+// receiver's date, time, position, status and motion.
+#pragma once
+
+#include <QHash>
+#include <QLabel>
+#include <QWidget>
+
+class QPlainTextEdit;
+struct TGpsPageUpdate;
+
+class TGpsPage : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int MemoLines = 26;
+
+    explicit TGpsPage(QWidget* parent = nullptr);
+
+    // Applies one block's update: appends the log line and sets the labels it
+    // names; labels it leaves out keep their texts.
+    void Apply(const TGpsPageUpdate& update);
+    void SetSystemTime(const QString& text);
+    void Clear();
+    QLabel* Value(const QString& name) const { return values_.value(name); }
+    QPlainTextEdit* Memo() const { return memo_; }
+
+private:
+    QPlainTextEdit* memo_;
+    QHash<QString, QLabel*> values_;
+};

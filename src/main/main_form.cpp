@@ -1,0 +1,276 @@
+#include "main/main_form.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "main/block_event.h"
+#include "main/gps_page.h"
+#include "main/header_page.h"
+#include "main/led.h"
+#include "main/model/ini_file.h"
+
+const char* const MainCaption = "Varnhold 6 Channel 24 Bit Multi Sample Rate Digitizer Monitor";
+
+namespace {
+
+constexpr int TimerIntervalMs = 1100;
+
+TNumberSeparators SystemSeparators() {
+    const QLocale locale = QLocale::system();
+    TNumberSeparators separators;
+    separators.Thousands = locale.groupSeparator().toStdString();
+    separators.Decimal = locale.decimalPoint().toStdString();
+    return separators;
+}
+
+QPushButton* MakeButton(const char* name, const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+std::string HomeDirectory() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? home : "";
+}
+
+QWidget* MakeSheet(const char* name) {
+    auto* sheet = new QWidget;
+    sheet->setObjectName(QString::fromLatin1(name));
+    return sheet;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
+    : QMainWindow(parent),
+      settingsPath_(QString::fromStdString(options.SettingsPath)),
+      sessionDevice_(options.SessionDevice),
+      separators_(SystemSeparators()) {
+    // 1-2: the window and its controls; the data file button only with recording.
+    BuildControls();
+    dataFileButton_->setVisible(FILES_FEATURE != 0);
+    // 3: the block time starts from the computer's clock.
+    blockTime_ = TBlockTime::Now();
+    // 4: the settings.
+    settings_ = DefaultSettings(HomeDirectory());
+    TIniFile ini;
+    ini.Load(options.SettingsPath);
+    LoadSettings(settings_, ini, SettingsContext());
+    // 6: a port or device on the command line overrides the file.
+    if (options.Port) {
+        settings_.Port = *options.Port;
+    }
+    if (!options.Device.empty()) {
+        settings_.Device = options.Device;
+    }
+    // 7: the hook that hands every block to ProcessBlock.
+    hook_ = new TBlockHook([this](TDataBlock* block) { ProcessBlock(block); }, this);
+    qApp->installEventFilter(hook_);
+    // 10: empty value labels.
+    ResetDisplays();
+    // 12: the link opens the port and starts its reader thread.
+    link_ = std::make_unique<TDigitizer>(settings_.Port, static_cast<uint32_t>(settings_.Baud),
+                                         PostBlocksTo(this),
+                                         DevicePath());
+    // 13: the Channels page is shown first.
+    pageControl_->setCurrentIndex(0);
+    // 14: a port that did not open is reported once the window is up.
+    if (!link_->Port()->IsOpen()) {
+        QTimer::singleShot(0, this, [this] { ReportOpenFailure(); });
+    }
+    timer_->start();
+}
+
+TMainForm::~TMainForm() { FormDestroy(); }
+
+void TMainForm::BuildControls() {
+    setWindowTitle(QString::fromLatin1(MainCaption));
+    resize(769, 570);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+
+    auto* topPanel = new QWidget(central);
+    topPanel->setObjectName(QStringLiteral("TopPanel"));
+    auto* top = new QHBoxLayout(topPanel);
+    top->setContentsMargins(4, 2, 4, 2);
+    led_ = new TLed(topPanel);
+    led_->setObjectName(QStringLiteral("Led"));
+    top->addWidget(led_);
+    startButton_ = MakeButton("StartButton", tr("St&art"), topPanel);
+    stopButton_ = MakeButton("StopButton", tr("&Stop"), topPanel);
+    aboutButton_ = MakeButton("AboutButton", tr("A&bout..."), topPanel);
+    dataFileButton_ = MakeButton("DataFileButton", tr("Data F&iles..."), topPanel);
+    uploadButton_ = MakeButton("UploadButton", tr("&Upload..."), topPanel);
+    settingsButton_ = MakeButton("SettingsButton", tr("S&ettings..."), topPanel);
+    for (QPushButton* button : {startButton_, stopButton_, aboutButton_, dataFileButton_,
+                                uploadButton_, settingsButton_}) {
+        top->addWidget(button);
+    }
+    top->addStretch();
+    layout->addWidget(topPanel);
+
+    pageControl_ = new QTabWidget(central);
+    pageControl_->setObjectName(QStringLiteral("PageControl"));
+    headerPage_ = new THeaderPage;
+    headerPage_->setObjectName(QStringLiteral("HeaderSheet"));
+    gpsPage_ = new TGpsPage;
+    gpsPage_->setObjectName(QStringLiteral("GPSSheet"));
+    pageControl_->addTab(MakeSheet("ChannelsSheet"), tr("&Channels"));
+    pageControl_->addTab(headerPage_, tr("&Header"));
+    pageControl_->addTab(gpsPage_, tr("&GPS"));
+    pageControl_->addTab(MakeSheet("ControlSheet"), tr("C&ontrol"));
+    pageControl_->addTab(MakeSheet("TemperaturesSheet"), tr("&Temperatures"));
+    pageControl_->addTab(MakeSheet("FFTSheet"), tr("&FFT"));
+    layout->addWidget(pageControl_, 1);
+    setCentralWidget(central);
+
+    connect(startButton_, &QPushButton::clicked, this, [this] { StartButtonClick(); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { StopButtonClick(); });
+
+    // Monitoring from the start: Start and Upload wait for Stop.
+    startButton_->setEnabled(false);
+    uploadButton_->setEnabled(false);
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("Timer"));
+    timer_->setInterval(TimerIntervalMs);
+    connect(timer_, &QTimer::timeout, this, [this] { TimerTimer(); });
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+std::string TMainForm::DevicePath() const {
+    return sessionDevice_.empty() ? settings_.Device : sessionDevice_;
+}
+
+void TMainForm::ReportOpenFailure() {
+    const TCommPort* port = link_ ? link_->Port() : nullptr;
+    QString text = QStringLiteral("Failed to open comm %1").arg(settings_.Port);
+    if (port != nullptr) {
+        text += QLatin1Char('\n') + QString::fromStdString(port->OpenErrorText());
+    }
+    if (messageSink_) {
+        messageSink_(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TMainForm::ResetDisplays() {
+    headerPage_->Clear();
+    gpsPage_->Clear();
+}
+
+void TMainForm::TimerTimer() {
+    if (--LinkWatchdog < -1) {
+        if (led_->BrushColor() == TLed::Lime) {
+            led_->SetBrushColor(TLed::Green);
+        }
+        Reconnect(0);
+    }
+}
+
+void TMainForm::Reconnect(uint32_t baud) {
+    timer_->stop();
+    const TCommPort* port = link_->Port();
+    const uint8_t portNumber = port ? port->PortNumber() : settings_.Port;
+    int watchdog = 4;
+    if (baud == 0) {
+        baud = static_cast<uint32_t>(
+            BaudCycleNext(port ? static_cast<int32_t>(port->BaudRate()) : settings_.Baud));
+        watchdog = 0;
+    }
+    link_->Stop();
+    link_->Start(portNumber, baud);
+    LinkWatchdog = watchdog;
+    timer_->start();
+}
+
+void TMainForm::EnableControlButtons(bool enabled) { controlButtonsEnabled_ = enabled; }
+
+void TMainForm::StartButtonClick() {
+    timer_->stop();
+    ResetChannelHistories();
+    LinkWatchdog = 0;
+    // The format of the next block is compared with the one seen before Stop.
+    format_ = TStreamFormat{};
+    samplesPerBlock_ = 0;
+    blockTime_ = TBlockTime::Now();
+    link_->SetDevicePath(DevicePath());
+    link_->Start(settings_.Port, static_cast<uint32_t>(settings_.Baud));
+    timer_->start();
+    EnableControlButtons(true);
+    uploadButton_->setEnabled(false);
+    startButton_->setEnabled(false);
+    stopButton_->setEnabled(true);
+}
+
+void TMainForm::StopButtonClick() {
+    timer_->stop();
+    if (led_->BrushColor() == TLed::Lime) {
+        led_->SetBrushColor(TLed::Green);
+    }
+    // A rate found by the search survives and is saved at exit.
+    if (const TCommPort* port = link_->Port()) {
+        settings_.Port = port->PortNumber();
+        settings_.Baud = static_cast<int32_t>(port->BaudRate());
+    }
+    link_->Stop();
+    EnableControlButtons(false);
+    uploadButton_->setEnabled(true);
+    stopButton_->setEnabled(false);
+    startButton_->setEnabled(true);
+}
+
+void TMainForm::FormDestroy() {
+    if (destroyed_) {
+        return;
+    }
+    destroyed_ = true;
+    timer_->stop();
+    // 1: the link, which waits for its reader thread.
+    link_.reset();
+    qApp->removeEventFilter(hook_);
+    // 2-3: the histories.
+    ClearTemperatureHistories(temperatures_);
+    // 4: the settings.
+    SaveSettingsFile();
+}
+
+TSettingsContext TMainForm::SettingsContext() const {
+    TSettingsContext context;
+    context.FilesFeature = FILES_FEATURE != 0;
+    context.DecimalSeparator = separators_.Decimal;
+    return context;
+}
+
+// Read again first, so that keys this program does not know survive.
+void TMainForm::SaveSettingsFile() {
+    const std::string path = settingsPath_.toStdString();
+    TIniFile ini;
+    ini.Load(path);
+    SaveSettings(settings_, ini, SettingsContext());
+    CreateParentDirectories(path);
+    ini.Save(path);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    FormDestroy();
+    event->accept();
+}

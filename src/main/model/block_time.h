@@ -1,0 +1,50 @@
+// The date and time of a block: local civil time counted in whole seconds, so that adding one
+// second per block is exact however long the program runs.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "digitizer/data_block.h"
+
+struct TCivilTime {
+    int64_t Year = 1970;
+    int Month = 1;   // 1..12
+    int Day = 1;     // 1..31
+    int Hour = 0;    // 0..23
+    int Minute = 0;  // 0..59
+    int Second = 0;  // 0..59
+};
+
+struct TBlockTime {
+    // Seconds since 01/01/1970 00:00:00 of the same (local) clock; no time zone is involved.
+    int64_t Seconds = 0;
+
+    // The given date and time; nothing when IsValidDate or IsValidTime rejects them.
+    static std::optional<TBlockTime> FromCivil(int year, int month, int day, int hour, int minute,
+                                               int second);
+    // The computer's local date and time, milliseconds dropped (a leap second counts as 59).
+    static TBlockTime Now();
+
+    TCivilTime Civil() const;
+    TBlockTime operator+(int64_t seconds) const { return {Seconds + seconds}; }
+    auto operator<=>(const TBlockTime&) const = default;
+};
+
+// Year 1..9999, month 1..12, day within the month (leap years of the Gregorian calendar).
+bool IsValidDate(int year, int month, int day);
+// 0..23, 0..59, 0..59.
+bool IsValidTime(int hour, int minute, int second);
+
+// The time of the block that carries `gps`, `blockCount` and `lastValidGpsBlock`:
+// - GPS present with a valid date and time: that date and time plus
+//   (blockCount - lastValidGpsBlock) seconds, the difference taken as signed 32-bit (the GPS
+//   time is that of block lastValidGpsBlock; -1 is not treated specially);
+// - otherwise `now` when `reset` (a format change), else `current` plus one second.
+TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
+                           int32_t lastValidGpsBlock, bool reset, TBlockTime now);
+
+// "dd/mm/yyyy hh:nn:ss".
+std::string FormatBlockTime(TBlockTime time);
