@@ -1,5 +1,7 @@
 // kestrel32: entry point. Command line, orderly shut-down on signals, the
 // standard display of an exception that escapes an event handler.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -7,8 +9,6 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "main/main_form.h"
 #include "main/model/command_line.h"
@@ -39,7 +39,7 @@ void InstallSignalHandlers() {
 }
 
 class TApplication : public QApplication {
-public:
+  public:
     using QApplication::QApplication;
 
     // An exception escaping a handler is shown, and the message loop goes on.

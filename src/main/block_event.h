@@ -10,7 +10,7 @@
 #include "digitizer/digitizer.h"
 
 class TBlockEvent : public QEvent {
-public:
+  public:
     static constexpr QEvent::Type BlockType = static_cast<QEvent::Type>(WM_DIGITIZER_BLOCK);
 
     explicit TBlockEvent(TDataBlock* block) : QEvent(BlockType), block_(block) {}
@@ -26,7 +26,7 @@ public:
         return block;
     }
 
-private:
+  private:
     TDataBlock* block_;
 };
 
@@ -34,14 +34,14 @@ private:
 // to the handler, which takes ownership of the block.
 class TBlockHook : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TBlockHook(std::function<void(TDataBlock*)> handler, QObject* parent = nullptr)
         : QObject(parent), handler_(std::move(handler)) {}
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     std::function<void(TDataBlock*)> handler_;
 };
 

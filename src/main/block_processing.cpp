@@ -76,4 +76,6 @@ void TMainForm::UpdateBlockTime(const TDataBlock& block, bool reset) {
                                    block.Header->LastValidGpsBlock, reset, TBlockTime::Now());
 }
 
-void TMainForm::ResetChannelHistories() { ClearTemperatureHistories(temperatures_); }
+void TMainForm::ResetChannelHistories() {
+    ClearTemperatureHistories(temperatures_);
+}

@@ -46,9 +46,9 @@ TGpsPage::TGpsPage(QWidget* parent) : QWidget(parent), memo_(new QPlainTextEdit(
                              {"UTC Offset", "GPSUTC"},
                              {"System Time", "SysTime"}},
                             values_, panel));
-    column->addWidget(Group(tr("Position"),
-                            {{"Latitude", "GPSLat"}, {"Longitude", "GPSLong"}, {"Altitude", "GPSAlt"}},
-                            values_, panel));
+    column->addWidget(Group(
+        tr("Position"), {{"Latitude", "GPSLat"}, {"Longitude", "GPSLong"}, {"Altitude", "GPSAlt"}},
+        values_, panel));
     column->addWidget(Group(tr("Status"),
                             {{"In Lock", "GPSStatus"},
                              {"Source", "GPSSource"},
@@ -88,7 +88,9 @@ void TGpsPage::Apply(const TGpsPageUpdate& update) {
     }
 }
 
-void TGpsPage::SetSystemTime(const QString& text) { values_.value(QStringLiteral("SysTime"))->setText(text); }
+void TGpsPage::SetSystemTime(const QString& text) {
+    values_.value(QStringLiteral("SysTime"))->setText(text);
+}
 
 void TGpsPage::Clear() {
     for (QLabel* label : values_) {

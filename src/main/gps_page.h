@@ -11,7 +11,7 @@ struct TGpsPageUpdate;
 
 class TGpsPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int MemoLines = 26;
 
     explicit TGpsPage(QWidget* parent = nullptr);
@@ -24,7 +24,7 @@ public:
     QLabel* Value(const QString& name) const { return values_.value(name); }
     QPlainTextEdit* Memo() const { return memo_; }
 
-private:
+  private:
     QPlainTextEdit* memo_;
     QHash<QString, QLabel*> values_;
 };

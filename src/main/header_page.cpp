@@ -90,7 +90,6 @@ THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
     grid->setRowStretch(2, 1);
 }
 
-
 void THeaderPage::Clear() {
     for (QLabel* label : values_) {
         label->clear();

@@ -10,7 +10,7 @@ struct THeaderTexts;
 
 class THeaderPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit THeaderPage(QWidget* parent = nullptr);
 
     void Show(const THeaderTexts& texts);
@@ -19,6 +19,6 @@ public:
     // The value label of that name (for tests and the shell).
     QLabel* Value(const QString& name) const { return values_.value(name); }
 
-private:
+  private:
     QHash<QString, QLabel*> values_;
 };

@@ -2,7 +2,9 @@
 
 #include <QPainter>
 
-TLed::TLed(QWidget* parent) : QWidget(parent) { setFixedSize(sizeHint()); }
+TLed::TLed(QWidget* parent) : QWidget(parent) {
+    setFixedSize(sizeHint());
+}
 
 void TLed::SetBrushColor(const QColor& color) {
     if (color != brush_) {

@@ -6,7 +6,7 @@
 
 class TLed : public QWidget {
     Q_OBJECT
-public:
+  public:
     static inline const QColor Green{0, 128, 0};
     static inline const QColor Lime{0, 255, 0};
 
@@ -16,9 +16,9 @@ public:
     void SetBrushColor(const QColor& color);
     QSize sizeHint() const override { return {20, 20}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor brush_ = Green;
 };

@@ -1,7 +1,6 @@
 #include "main/main_form.h"
 
 #include <QApplication>
-#include <cstdlib>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLocale>
@@ -11,6 +10,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "main/block_event.h"
 #include "main/gps_page.h"
@@ -81,8 +81,7 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     ResetDisplays();
     // 12: the link opens the port and starts its reader thread.
     link_ = std::make_unique<TDigitizer>(settings_.Port, static_cast<uint32_t>(settings_.Baud),
-                                         PostBlocksTo(this),
-                                         DevicePath());
+                                         PostBlocksTo(this), DevicePath());
     // 13: the Channels page is shown first.
     pageControl_->setCurrentIndex(0);
     // 14: a port that did not open is reported once the window is up.
@@ -92,7 +91,9 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     timer_->start();
 }
 
-TMainForm::~TMainForm() { FormDestroy(); }
+TMainForm::~TMainForm() {
+    FormDestroy();
+}
 
 void TMainForm::BuildControls() {
     setWindowTitle(QString::fromLatin1(MainCaption));
@@ -202,7 +203,9 @@ void TMainForm::Reconnect(uint32_t baud) {
     timer_->start();
 }
 
-void TMainForm::EnableControlButtons(bool enabled) { controlButtonsEnabled_ = enabled; }
+void TMainForm::EnableControlButtons(bool enabled) {
+    controlButtonsEnabled_ = enabled;
+}
 
 void TMainForm::StartButtonClick() {
     timer_->stop();

@@ -39,7 +39,7 @@ extern const char* const MainCaption;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TMainForm(const TStartOptions& options, QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -56,7 +56,9 @@ public:
 
     // Shows the "Failed to open comm" message through this function (a modal
     // box unless replaced, for example by tests).
-    void SetMessageSink(std::function<void(const QString&)> sink) { messageSink_ = std::move(sink); }
+    void SetMessageSink(std::function<void(const QString&)> sink) {
+        messageSink_ = std::move(sink);
+    }
 
     TDigitizer* Link() const { return link_.get(); }
     TSettings& Settings() { return settings_; }
@@ -70,10 +72,10 @@ public:
     THeaderPage* HeaderPage() const { return headerPage_; }
     TGpsPage* GpsPage() const { return gpsPage_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildControls();
     void ReportOpenFailure();
     std::string DevicePath() const;

@@ -12,14 +12,14 @@ class QGridLayout;
 
 class TValueGroup : public QGroupBox {
     Q_OBJECT
-public:
+  public:
     TValueGroup(const QString& caption, QWidget* parent = nullptr);
 
     // Adds a line; the value label is named `valueName` and starts empty.
     QLabel* AddRow(const QString& caption, const QString& valueName);
     const std::vector<QLabel*>& Values() const { return values_; }
 
-private:
+  private:
     QGridLayout* grid_;
     std::vector<QLabel*> values_;
 };

@@ -1,0 +1,265 @@
+// The main window against the simulator through a pseudo-terminal: a real
+// window (offscreen), a real link and real blocks.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <fstream>
+
+#include "main/gps_page.h"
+#include "main/header_page.h"
+#include "main/led.h"
+#include "main/main_form.h"
+#include "main/model/ini_file.h"
+#include "sim/simulator.h"
+#include "support/pty_pair.h"
+#include "support/qt_wait.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TNumberSeparators LocaleSeparators() {
+    TNumberSeparators separators;
+    separators.Thousands = QLocale::system().groupSeparator().toStdString();
+    separators.Decimal = QLocale::system().decimalPoint().toStdString();
+    return separators;
+}
+
+class MainFormTest : public ::testing::Test {
+  protected:
+    static TSimConfig Config() {
+        TSimConfig config;
+        config.Channels = 3;
+        config.Rate = 100;
+        config.Mde = true;
+        config.Speed = 5;
+        return config;
+    }
+
+    std::string SettingsPath() const { return dir_.filePath("kestrel32.ini").toStdString(); }
+
+    void WriteSettings(const std::string& text) { std::ofstream(SettingsPath()) << text; }
+
+    void StartSim(const TSimConfig& config) {
+        sim_ = std::make_unique<TDigitizerSim>(config);
+        ASSERT_TRUE(sim_->Start()) << sim_->LastError();
+    }
+
+    void Open(const std::string& device) {
+        TStartOptions options;
+        options.SettingsPath = SettingsPath();
+        options.Device = device;
+        form_ = std::make_unique<TMainForm>(options);
+        form_->SetMessageSink([this](const QString& text) { messages_.push_back(text); });
+        form_->show();
+    }
+
+    void Launch(const TSimConfig& config) {
+        StartSim(config);
+        Open(sim_->DevicePath());
+    }
+
+    void TearDown() override {
+        form_.reset();
+        if (sim_) {
+            sim_->Stop();
+        }
+    }
+
+    QString Value(const char* name) const {
+        auto* label = form_->findChild<QLabel*>(QString::fromLatin1(name));
+        return label ? label->text() : QStringLiteral("<no label>");
+    }
+
+    size_t Blocks() const { return form_->TemperatureHistories()[0].size(); }
+
+    int Count(const std::string& command) const {
+        int n = 0;
+        for (const auto& received : sim_->ReceivedCommands()) {
+            n += received.Name == command ? 1 : 0;
+        }
+        return n;
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<TDigitizerSim> sim_;
+    std::unique_ptr<TMainForm> form_;
+    std::vector<QString> messages_;
+};
+
+}  // namespace
+
+TEST_F(MainFormTest, IsTheShellOfItsCaptionSizeButtonsAndPages) {
+    TPtyPeer peer;
+    Open(peer.SlavePath());
+    EXPECT_EQ(form_->windowTitle().toStdString(),
+              "Varnhold 6 Channel 24 Bit Multi Sample Rate Digitizer Monitor");
+    EXPECT_EQ(form_->size(), QSize(769, 570));
+    auto* pages = form_->findChild<QTabWidget*>(QStringLiteral("PageControl"));
+    ASSERT_NE(pages, nullptr);
+    const char* names[] = {"ChannelsSheet", "HeaderSheet",       "GPSSheet",
+                           "ControlSheet",  "TemperaturesSheet", "FFTSheet"};
+    const char* captions[] = {"&Channels", "&Header", "&GPS", "C&ontrol", "&Temperatures", "&FFT"};
+    ASSERT_EQ(pages->count(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(pages->widget(i)->objectName().toStdString(), names[i]);
+        EXPECT_EQ(pages->tabText(i).toStdString(), captions[i]);
+    }
+    EXPECT_EQ(pages->currentIndex(), 0);
+    const std::pair<const char*, const char*> buttons[] = {
+        {"StartButton", "St&art"},      {"StopButton", "&Stop"},
+        {"AboutButton", "A&bout..."},   {"DataFileButton", "Data F&iles..."},
+        {"UploadButton", "&Upload..."}, {"SettingsButton", "S&ettings..."}};
+    for (const auto& [name, caption] : buttons) {
+        auto* button = form_->findChild<QPushButton*>(QString::fromLatin1(name));
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(button->text().toStdString(), caption);
+    }
+    EXPECT_FALSE(form_->findChild<QPushButton*>(QStringLiteral("DataFileButton"))->isVisible())
+        << "recording is not built in";
+    EXPECT_EQ(form_->Timer()->interval(), 1100);
+    EXPECT_TRUE(form_->Timer()->isActive());
+    EXPECT_EQ(form_->Led()->BrushColor(), TLed::Green);
+    EXPECT_EQ(Value("DeviceId"), QString());
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainFormTest, BlocksFillTheHeaderAndGpsPagesAndBlinkTheLamp) {
+    Launch(Config());
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 3; }, 10s));
+    const TNumberSeparators separators = LocaleSeparators();
+    EXPECT_EQ(Value("DeviceId").toStdString(), "QF 5150-400 ");
+    EXPECT_EQ(Value("SNum").toStdString(), "00012345");
+    EXPECT_EQ(Value("NumComps"), QStringLiteral("3"));
+    EXPECT_EQ(Value("SRate"), QStringLiteral("100"));
+    EXPECT_EQ(Value("ByteCount"), QStringLiteral("3"));
+    EXPECT_EQ(Value("BRateStr").toStdString(), FormatNumber(19200, 0, separators));
+    EXPECT_EQ(Value("FilterTypeStr"), QStringLiteral("Minimal Phase"));
+    EXPECT_EQ(Value("GainStr"), QStringLiteral("1 Lo, 2 Lo, 3 Lo"));
+    EXPECT_TRUE(Value("ADC8").endsWith(QStringLiteral(" deg C"))) << "MDE temperatures shown";
+    EXPECT_FALSE(Value("GPSDate").isEmpty());
+    EXPECT_EQ(Value("GPSStatus"), QStringLiteral("Yes"));
+    EXPECT_EQ(Value("GPSSecs"), QString()) << "a sentence leaves the report labels empty";
+    EXPECT_EQ(Value("SysTime").size(), 19);
+    EXPECT_LE(form_->GpsPage()->Memo()->blockCount(), TGpsPage::MemoLines);
+
+    // The lamp changes colour once per block: lime after an odd count.
+    form_->Timer()->stop();
+    sim_->Stop();
+    QtRunFor(300ms);
+    const size_t blocks = Blocks();
+    EXPECT_EQ(form_->Led()->BrushColor(), blocks % 2 ? TLed::Lime : TLed::Green) << blocks;
+}
+
+TEST_F(MainFormTest, OnlyAChangeOfFormatResetsTheHistories) {
+    Launch(Config());
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 4; }, 10s));
+    // Grown one reading per block from the first: only the first block reset them.
+    EXPECT_EQ(form_->Format().ChannelCount, 3);
+    form_->Link()->SetComponents(0x0003);  // channels 1 and 2
+    ASSERT_TRUE(QtWaitFor([&] { return form_->Format().ChannelCount == 2; }, 10s));
+    EXPECT_EQ(Blocks(), 1u) << "the format change started the histories afresh";
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 3; }, 10s));
+    // The enhanced header switched off is not a change of format.
+    form_->Link()->SetEnhancedHeader(false);
+    ASSERT_TRUE(QtWaitFor([&] { return Value("ADC8").isEmpty(); }, 10s));
+    EXPECT_GE(Blocks(), 4u);
+}
+
+TEST_F(MainFormTest, ABaudChangeIsConfirmedExactlyOnce) {
+    Launch(Config());
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 10s));
+    EXPECT_EQ(Count("OK"), 0) << "the first blocks after start confirm nothing";
+    // What the Control page's baud button does.
+    form_->Link()->SetBaudRate(7);
+    form_->Reconnect(115200);
+    ASSERT_TRUE(QtWaitFor([&] { return form_->Format().BaudRate == 115200; }, 10s));
+    const size_t blocks = Blocks();
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= blocks + 4; }, 10s));
+    QtRunFor(300ms);
+    EXPECT_EQ(Count("OK"), 1);
+    EXPECT_EQ(form_->LinkWatchdog >= 4, true);
+}
+
+TEST_F(MainFormTest, ASilentLineWalksTheBaudCycleEverySecondTick) {
+    TPtyPeer peer;  // opens, but never says anything
+    Open(peer.SlavePath());
+    form_->Timer()->stop();
+    std::vector<uint32_t> rates;
+    for (int tick = 1; tick <= 18; ++tick) {
+        form_->TimerTimer();
+        ASSERT_NE(form_->Link()->Port(), nullptr);
+        ASSERT_TRUE(form_->Link()->Port()->IsOpen()) << "tick " << tick;
+        if (tick % 2 == 1) {
+            EXPECT_EQ(form_->LinkWatchdog, -1);
+        } else {
+            rates.push_back(form_->Link()->Port()->BaudRate());
+            EXPECT_EQ(form_->LinkWatchdog, 0);
+        }
+    }
+    EXPECT_EQ(rates,
+              (std::vector<uint32_t>{38400, 57600, 115200, 1200, 2400, 4800, 9600, 19200, 38400}));
+}
+
+TEST_F(MainFormTest, BlocksKeepTheWatchdogFromFiring) {
+    TSimConfig config = Config();
+    config.Speed = 2;
+    Launch(config);
+    QtRunFor(4500ms);  // four ticks
+    ASSERT_GE(Blocks(), 6u);
+    EXPECT_EQ(form_->Link()->Port()->BaudRate(), 19200u);
+    EXPECT_GT(form_->LinkWatchdog, 0);
+}
+
+TEST_F(MainFormTest, FindsTheUnitsRateAndKeepsItAfterStopAndExit) {
+    TSimConfig config = Config();
+    config.Baud = 38400;
+    WriteSettings("[Comms]\nPort=1\nBaud=19200\n[Extra]\nKeep=me\n");
+    Launch(config);
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 15s));
+    EXPECT_EQ(form_->Format().BaudRate, 38400);
+    form_->StopButtonClick();
+    EXPECT_EQ(form_->Link()->Port(), nullptr);
+    EXPECT_TRUE(form_->findChild<QPushButton*>(QStringLiteral("StartButton"))->isEnabled());
+    EXPECT_FALSE(form_->findChild<QPushButton*>(QStringLiteral("StopButton"))->isEnabled());
+    EXPECT_TRUE(form_->findChild<QPushButton*>(QStringLiteral("UploadButton"))->isEnabled());
+    EXPECT_FALSE(form_->Timer()->isActive());
+    form_->close();
+    form_.reset();
+
+    TIniFile ini;
+    ASSERT_TRUE(ini.Load(SettingsPath()));
+    EXPECT_EQ(ini.Get("Comms", "Baud"), "38400");
+    EXPECT_EQ(ini.Get("Comms", "Device"), sim_->DevicePath());
+    EXPECT_EQ(ini.Get("extra", "keep"), "me") << "a section the program does not know";
+    EXPECT_EQ(ini.Get("Data", "StoredSeconds"), "30");
+}
+
+TEST_F(MainFormTest, StartAfterStopMonitorsAgain) {
+    Launch(Config());
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 10s));
+    form_->StopButtonClick();
+    form_->StartButtonClick();
+    EXPECT_FALSE(form_->findChild<QPushButton*>(QStringLiteral("StartButton"))->isEnabled());
+    EXPECT_TRUE(form_->findChild<QPushButton*>(QStringLiteral("StopButton"))->isEnabled());
+    EXPECT_FALSE(form_->findChild<QPushButton*>(QStringLiteral("UploadButton"))->isEnabled());
+    EXPECT_TRUE(form_->Timer()->isActive());
+    EXPECT_EQ(form_->LinkWatchdog, 0);
+    EXPECT_EQ(Blocks(), 0u) << "Start empties the histories";
+    EXPECT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 10s));
+}
+
+TEST_F(MainFormTest, APortThatDoesNotOpenIsReportedWithItsReason) {
+    Open("/dev/kestrel-no-such-device");
+    ASSERT_TRUE(QtWaitFor([&] { return !messages_.empty(); }, 2s));
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].toStdString(),
+              "Failed to open comm 1\n/dev/kestrel-no-such-device: No such file or directory");
+    EXPECT_TRUE(form_->isVisible()) << "the window opens in any case";
+}
