@@ -263,11 +263,14 @@ TSettingsContext TMainForm::SettingsContext() const {
     return context;
 }
 
-// Read again first, so that keys this program does not know survive.
+// Read again first, so that keys this program does not know survive. A file
+// that is there but cannot be read is not ours to replace.
 void TMainForm::SaveSettingsFile() {
     const std::string path = settingsPath_.toStdString();
     TIniFile ini;
-    ini.Load(path);
+    if (!ini.Load(path)) {
+        return;
+    }
     SaveSettings(settings_, ini, SettingsContext());
     CreateParentDirectories(path);
     ini.Save(path);
