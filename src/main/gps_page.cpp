@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "main/model/gps_texts.h"
@@ -79,8 +80,10 @@ void TGpsPage::Apply(const TGpsPageUpdate& update) {
     if (!update.Present) {
         return;
     }
-    // The memo drops its first lines beyond 26 by itself.
+    // The memo drops its first lines beyond 26 by itself; the view stays at
+    // the start of the lines.
     memo_->appendPlainText(QString::fromStdString(update.MemoLine));
+    memo_->horizontalScrollBar()->setValue(0);
     for (const auto& [name, text] : update.Changes()) {
         if (QLabel* label = values_.value(QString::fromStdString(name))) {
             label->setText(QString::fromStdString(text));

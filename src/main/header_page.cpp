@@ -1,6 +1,7 @@
 #include "main/header_page.h"
 
 #include <QGridLayout>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "main/model/header_texts.h"
@@ -26,7 +27,17 @@ TValueGroup* Group(const QString& caption, std::initializer_list<TRow> rows,
 }  // namespace
 
 THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
-    auto* grid = new QGridLayout(this);
+    // A scroll area keeps a large font from pushing the window beyond its size.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    scroll->setWidget(content);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    QWidget* const page = content;
+    auto* grid = new QGridLayout(content);
     grid->setContentsMargins(6, 6, 6, 6);
     auto* details = Group(tr("Details"),
                           {{"Device ID", "DeviceId"},
@@ -38,7 +49,7 @@ THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
                            {"Baud Rate", "BRateStr"},
                            {"Block Count", "BlockCount"},
                            {"Last Valid GPS Block", "LastValidGPSBlock"}},
-                          values_, this);
+                          values_, page);
     auto* filter = Group(tr("Filter"),
                          {{"Type", "FilterTypeStr"},
                           {"Decimation Factor of Filter 3", "Deci3"},
@@ -47,7 +58,7 @@ THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
                           {"Decimation Factor of Filter 6", "Deci6"},
                           {"Decimation Factor of Filter 7", "Deci7"},
                           {"16 Bit Phase Error in 1 Second", "PhaseError"}},
-                         values_, this);
+                         values_, page);
     auto* gain = Group(tr("Gain"),
                        {{"Gain", "GainStr"},
                         {"Component 1 Gain Value", "GainC1"},
@@ -56,7 +67,7 @@ THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
                         {"Component 4 Gain Value", "GainC4"},
                         {"Component 5 Gain Value", "GainC5"},
                         {"Component 6 Gain Value", "GainC6"}},
-                       values_, this);
+                       values_, page);
     auto* offset = Group(tr("Offset"),
                          {{"Component 1 Offset Value", "OffsetC1"},
                           {"Component 2 Offset Value", "OffsetC2"},
@@ -64,7 +75,7 @@ THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
                           {"Component 4 Offset Value", "OffsetC4"},
                           {"Component 5 Offset Value", "OffsetC5"},
                           {"Component 6 Offset Value", "OffsetC6"}},
-                         values_, this);
+                         values_, page);
     auto* adc = Group(tr("ADC"),
                       {{"Coupling", "Coupling"},
                        {"0: Supply Conn Voltage", "ADC0"},
@@ -81,13 +92,16 @@ THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
                        {"11: Module 4 Temp", "ADC11"},
                        {"12: Module 5 Temp", "ADC12"},
                        {"13: Module 6 Temp", "ADC13"}},
-                      values_, this);
+                      values_, page);
+    // Two columns: identity, filter chain and gains; readings and offsets.
     grid->addWidget(details, 0, 0);
     grid->addWidget(filter, 1, 0);
-    grid->addWidget(gain, 0, 1);
-    grid->addWidget(offset, 1, 1);
-    grid->addWidget(adc, 0, 2, 2, 1);
-    grid->setRowStretch(2, 1);
+    grid->addWidget(gain, 2, 0);
+    grid->addWidget(adc, 0, 1, 2, 1);
+    grid->addWidget(offset, 2, 1);
+    grid->setRowStretch(3, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
 }
 
 void THeaderPage::Clear() {
