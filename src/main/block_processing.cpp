@@ -58,8 +58,15 @@ void TMainForm::ProcessBlock(TDataBlock* block) {
     // 9: the block time.
     gpsPage_->SetSystemTime(QString::fromStdString(FormatBlockTime(blockTime_)));
 
-    // 11: one temperature reading per channel.
-    std::array<double, 6> offsets{};
+    // 10: the samples into the histories, rings and statistics.
+    channels_.UpdateChannelStatistics(*block->Samples, format_.ChannelCount, samplesPerBlock_,
+                                      format_.SampleRate, gainFactor_);
+
+    // 11: one temperature reading per channel, with the channel's offset.
+    std::array<double, MaxChannels> offsets{};
+    for (int c = 0; c < MaxChannels; ++c) {
+        offsets[c] = channels_.ChannelStats(c).Offset;
+    }
     StoreTemperatures(temperatures_, h, format_.ChannelCount, settings_.StoredHours, offsets,
                       channelTemperature_);
 

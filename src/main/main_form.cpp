@@ -67,6 +67,8 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     TIniFile ini;
     ini.Load(options.SettingsPath);
     LoadSettings(settings_, ini, SettingsContext());
+    channels_.SetStoredSeconds(settings_.StoredSeconds);
+    channels_.SetDcTimeConst(settings_.DCTimeConst);
     // 6: a port or device on the command line overrides the file.
     if (options.Port) {
         settings_.Port = *options.Port;
@@ -252,6 +254,7 @@ void TMainForm::FormDestroy() {
     qApp->removeEventFilter(hook_);
     // 2-3: the histories.
     ClearTemperatureHistories(temperatures_);
+    channels_.ClearChannelHistories();
     // 4: the settings.
     SaveSettingsFile();
 }

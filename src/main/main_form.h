@@ -14,6 +14,7 @@
 
 #include "digitizer/digitizer.h"
 #include "main/model/block_time.h"
+#include "main/model/channel_stats.h"
 #include "main/model/number_format.h"
 #include "main/model/settings.h"
 #include "main/model/stream_format.h"
@@ -67,6 +68,7 @@ class TMainForm : public QMainWindow {
     const TStreamFormat& Format() const { return format_; }
     const TBlockTime& BlockTime() const { return blockTime_; }
     const TTemperatureHistories& TemperatureHistories() const { return temperatures_; }
+    const TChannelModel& Channels() const { return channels_; }
     QTimer* Timer() const { return timer_; }
     TLed* Led() const { return led_; }
     THeaderPage* HeaderPage() const { return headerPage_; }
@@ -99,7 +101,8 @@ class TMainForm : public QMainWindow {
     TStreamFormat format_;
     TStreamFormat previousFormat_;
     int samplesPerBlock_ = 0;
-    std::array<int, 6> gainFactor_{1, 1, 1, 1, 1, 1};
+    std::array<int32_t, MaxChannels> gainFactor_{1, 1, 1, 1, 1, 1};
+    TChannelModel channels_;
     TBlockTime blockTime_;
     std::array<double, 6> channelTemperature_{};
     TTemperatureHistories temperatures_;

@@ -149,6 +149,12 @@ TEST_F(MainFormTest, BlocksFillTheHeaderAndGpsPagesAndBlinkTheLamp) {
     EXPECT_EQ(Value("SysTime").size(), 19);
     EXPECT_LE(form_->GpsPage()->Memo()->blockCount(), TGpsPage::MemoLines);
 
+    // The samples reach the histories; each temperature reading carries the offset.
+    EXPECT_GE(form_->Channels().ChannelHistory(2).Size(), 300u);
+    EXPECT_EQ(form_->TemperatureHistories()[1].back().Offset,
+              form_->Channels().ChannelStats(1).Offset);
+    EXPECT_NE(form_->Channels().ChannelStats(1).Offset, 0.0);
+
     // The lamp changes colour once per block: lime after an odd count.
     form_->Timer()->stop();
     sim_->Stop();
