@@ -12,7 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto Tick = 5ms;                // the line is fed in chunks this far apart
-constexpr auto SpeedChangeGrace = 100ms;  // bytes this soon after a rate change count as before
 constexpr auto SplitEchoPause = 50ms;
 // How long the unit waits for a reader that is behind before it drops what it could not write.
 constexpr auto StallLimit = 250ms;
@@ -66,7 +65,7 @@ bool TDigitizerSim::Start() {
         return false;
     }
     lastStep_ = now;
-    lastMatch_ = now;
+    lastStepMatched_ = true;
     nextFrame_ = now;
     stop_ = false;
     thread_ = std::thread(&TDigitizerSim::Run, this);
@@ -190,14 +189,12 @@ void TDigitizerSim::Step(TClock::time_point now) {
     // Bytes that arrived since the last step were sent at the rate seen then or at the rate
     // seen now. The earlier one decides: a command written just before the program switched
     // the line away still counts, bytes written at a wrong rate just before it switched back
-    // do not.
-    const bool accepted = now - lastMatch_ <= SpeedChangeGrace;
+    // do not. Steps, not time, decide, so that a slow step on a busy machine changes nothing.
+    const bool accepted = lastStepMatched_;
     lineBaud_ = pty_->LineBaud();
     const bool match = lineBaud_ == ownBaud_;
     ReadInput(now, accepted);
-    if (match) {
-        lastMatch_ = now;
-    }
+    lastStepMatched_ = match;
     reader_.Expire(now);
 
     if (boot_.ReadyDue(now, std::chrono::milliseconds(config_.BootWaitMs))) {

@@ -122,7 +122,7 @@ class TDigitizerSim {
     std::vector<uint8_t> stalled_;  // taken but not yet accepted by the device
     TClock::time_point stalledSince_{};
     TClock::time_point lastStep_{};
-    TClock::time_point lastMatch_{};
+    bool lastStepMatched_ = true;  // the line's rate equalled the unit's at the last step
     TClock::time_point nextFrame_{};
     TClock::time_point pauseUntil_{};
     TClock::time_point silentUntil_{};
