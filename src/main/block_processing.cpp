@@ -2,6 +2,7 @@
 // the model keeps, in a fixed order.
 #include <QTimer>
 
+#include "main/channels_page.h"
 #include "main/gps_page.h"
 #include "main/header_page.h"
 #include "main/led.h"
@@ -47,6 +48,9 @@ void TMainForm::ProcessBlock(TDataBlock* block) {
     // 8: a change of format resets the pages and histories.
     const bool formatChange = !(format_ == previousFormat_);
     if (formatChange) {
+        // The pages follow the new channel set before the histories restart.
+        channelsPage_->EnableDisplayChecks();
+        channelsPage_->RebuildWaveList();
         ResetChannelHistories();
         if (settings_.UseSerialNumber) {
             settings_.Station = h.SerialNumber;  // made safe for file names where it is used
@@ -70,12 +74,21 @@ void TMainForm::ProcessBlock(TDataBlock* block) {
     StoreTemperatures(temperatures_, h, format_.ChannelCount, settings_.StoredHours, offsets,
                       channelTemperature_);
 
+    // 12: the Channels page: figures, the newest block (everything after a
+    // change of format), zoom buttons.
+    channelsPage_->ShowChannelDetails(formatChange);
+    channelsPage_->DrawChannelTraces(formatChange);
+    channelsPage_->UpdateZoomButtons(true);
+
     // 14: the GPS page.
     gpsPage_->Apply(GpsPageUpdate(*block->Gps, h.BlockCount, h.LastValidGpsBlock, separators_));
 
     // 15-16: this format is the one the next block is compared with; the block goes.
     previousFormat_ = format_;
     FreeBlock(block);
+
+    // 17: the visible page shows what was drawn.
+    RefreshActivePage();
 }
 
 void TMainForm::UpdateBlockTime(const TDataBlock& block, bool reset) {
@@ -83,6 +96,11 @@ void TMainForm::UpdateBlockTime(const TDataBlock& block, bool reset) {
                                    block.Header->LastValidGpsBlock, reset, TBlockTime::Now());
 }
 
+// The channel statistics, histories and rings, and the temperature histories
+// with each channel's temperature.
 void TMainForm::ResetChannelHistories() {
-    ClearTemperatureHistories(temperatures_);
+    channels_.ResetChannelHistories([this] {
+        ClearTemperatureHistories(temperatures_);
+        channelTemperature_.fill(0);
+    });
 }

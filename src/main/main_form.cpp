@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,9 +11,11 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cstdlib>
 
 #include "main/block_event.h"
+#include "main/channels_page.h"
 #include "main/gps_page.h"
 #include "main/header_page.h"
 #include "main/led.h"
@@ -76,16 +79,26 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     if (!options.Device.empty()) {
         settings_.Device = options.Device;
     }
-    // 7: the hook that hands every block to ProcessBlock.
+    // 7: no page refresh yet; the hook that hands every block to ProcessBlock,
+    // and the preview of the window's keys.
+    activePageRefresh_ = nullptr;
     hook_ = new TBlockHook([this](TDataBlock* block) { ProcessBlock(block); }, this);
     qApp->installEventFilter(hook_);
-    // 10: empty value labels.
+    qApp->installEventFilter(this);
+    // 8: pens and brushes from the colour settings, the lists' colours.
+    graphResources_.SetColours(settings_);
+    channelsPage_->ApplyListColour();
+    // 10: empty value labels, no channel figures, zoom disabled until a block.
     ResetDisplays();
+    channelsPage_->UpdateZoomButtons(false);
+    // 11: the settings in their fields.
+    channelsPage_->ShowSettings();
     // 12: the link opens the port and starts its reader thread.
     link_ = std::make_unique<TDigitizer>(settings_.Port, static_cast<uint32_t>(settings_.Baud),
                                          PostBlocksTo(this), DevicePath());
-    // 13: the Channels page is shown first.
-    pageControl_->setCurrentIndex(0);
+    // 13: the Channels page is shown first, with its refresh handler.
+    pageControl_->setCurrentIndex(ChannelsTab);
+    activePageRefresh_ = graphPages_[ChannelsTab];
     // 14: a port that did not open is reported once the window is up.
     if (!link_->Port()->IsOpen()) {
         QTimer::singleShot(0, this, [this] { ReportOpenFailure(); });
@@ -131,13 +144,21 @@ void TMainForm::BuildControls() {
     headerPage_->setObjectName(QStringLiteral("HeaderSheet"));
     gpsPage_ = new TGpsPage;
     gpsPage_->setObjectName(QStringLiteral("GPSSheet"));
-    pageControl_->addTab(MakeSheet("ChannelsSheet"), tr("&Channels"));
+    channelsPage_ =
+        new TChannelsPage(TChannelsPageModel{channels_, settings_, format_, samplesPerBlock_,
+                                             gainFactor_, separators_},
+                          graphResources_, [this] { RefreshActivePage(); });
+    channelsPage_->setObjectName(QStringLiteral("ChannelsSheet"));
+    graphPages_[ChannelsTab] = channelsPage_;
+    pageControl_->addTab(channelsPage_, tr("&Channels"));
     pageControl_->addTab(headerPage_, tr("&Header"));
     pageControl_->addTab(gpsPage_, tr("&GPS"));
     pageControl_->addTab(MakeSheet("ControlSheet"), tr("C&ontrol"));
     pageControl_->addTab(MakeSheet("TemperaturesSheet"), tr("&Temperatures"));
     pageControl_->addTab(MakeSheet("FFTSheet"), tr("&FFT"));
     layout->addWidget(pageControl_, 1);
+    connect(pageControl_, &QTabWidget::currentChanged, this,
+            [this](int index) { PageControlChange(index); });
     setCentralWidget(central);
 
     connect(startButton_, &QPushButton::clicked, this, [this] { StartButtonClick(); });
@@ -178,6 +199,73 @@ void TMainForm::ReportOpenFailure() {
 void TMainForm::ResetDisplays() {
     headerPage_->Clear();
     gpsPage_->Clear();
+    channelsPage_->ResetDisplays();
+}
+
+void TMainForm::RefreshActivePage() {
+    if (activePageRefresh_) {
+        activePageRefresh_->RefreshPage();
+    }
+}
+
+void TMainForm::PageControlChange(int index) {
+    activePageRefresh_ = index >= 0 && index < TabCount ? graphPages_[index] : nullptr;
+}
+
+void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        return;
+    }
+    static constexpr std::pair<int, TTab> TabKeys[] = {
+        {Qt::Key_C, ChannelsTab}, {Qt::Key_H, HeaderTab},       {Qt::Key_G, GpsTab},
+        {Qt::Key_O, ControlTab},  {Qt::Key_T, TemperaturesTab}, {Qt::Key_F, FftTab}};
+    for (const auto& [tabKey, tab] : TabKeys) {
+        if (key == tabKey) {
+            if (pageControl_->currentIndex() != tab) {
+                pageControl_->setCurrentIndex(tab);
+                activePageRefresh_ = graphPages_[tab];
+            }
+            return;
+        }
+    }
+    const int current = pageControl_->currentIndex();
+    TGraphPage* page = current >= 0 && current < TabCount ? graphPages_[current] : nullptr;
+    if (!page) {
+        return;
+    }
+    const bool shift = modifiers & Qt::ShiftModifier;
+    switch (key) {
+        case Qt::Key_U:
+            page->ZoomKey(true, shift);
+            break;
+        case Qt::Key_D:
+            page->ZoomKey(false, shift);
+            break;
+        case Qt::Key_X:
+            page->SpanKey(true);
+            break;
+        case Qt::Key_Z:
+            page->SpanKey(false);
+            break;
+        default:
+            break;
+    }
+}
+
+void TMainForm::ColourSettingsChanged() {
+    graphResources_.SetColours(settings_);
+    channelsPage_->ApplyListColour();
+    channelsPage_->DrawChannelTraces(true);
+    RefreshActivePage();
+}
+
+// Keys reach this window's QWindow once each, before its widgets: the preview.
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == windowHandle() && !destroyed_) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        FormKeyDown(key->key(), key->modifiers());
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainForm::TimerTimer() {
@@ -224,6 +312,7 @@ void TMainForm::StartButtonClick() {
     uploadButton_->setEnabled(false);
     startButton_->setEnabled(false);
     stopButton_->setEnabled(true);
+    channelsPage_->UpdateZoomButtons(false);
 }
 
 void TMainForm::StopButtonClick() {
@@ -252,6 +341,8 @@ void TMainForm::FormDestroy() {
     // 1: the link, which waits for its reader thread.
     link_.reset();
     qApp->removeEventFilter(hook_);
+    qApp->removeEventFilter(this);
+    activePageRefresh_ = nullptr;
     // 2-3: the histories.
     ClearTemperatureHistories(temperatures_);
     channels_.ClearChannelHistories();

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "digitizer/digitizer.h"
+#include "main/graph_resources.h"
 #include "main/model/block_time.h"
 #include "main/model/channel_stats.h"
 #include "main/model/number_format.h"
@@ -24,6 +25,8 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class TBlockHook;
+class TChannelsPage;
+class TGraphPage;
 class TGpsPage;
 class THeaderPage;
 class TLed;
@@ -52,6 +55,19 @@ class TMainForm : public QMainWindow {
     void EnableControlButtons(bool enabled);
     void ResetDisplays();
     void ProcessBlock(TDataBlock* block);
+    // The visible page's refresh handler, when it has one: its bands repainted.
+    void RefreshActivePage();
+    // A new tab was shown: its refresh handler becomes the active one (none for
+    // Header, GPS and Control).
+    void PageControlChange(int index);
+    // The window's preview of every key pressed in it, before the control with
+    // the focus (which still gets the key): C, H, G, O, T and F show their
+    // tabs; U, D, X and Z zoom and change the span of the visible graph page.
+    // Keys with Ctrl, Alt or Meta are left to the controls and accelerators.
+    void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // The colour settings changed: pens, brushes and list colours made again,
+    // the pages redrawn.
+    void ColourSettingsChanged();
     // Shut-down in order: link, data files, histories, settings. Runs once.
     void FormDestroy();
 
@@ -73,9 +89,15 @@ class TMainForm : public QMainWindow {
     TLed* Led() const { return led_; }
     THeaderPage* HeaderPage() const { return headerPage_; }
     TGpsPage* GpsPage() const { return gpsPage_; }
+    TChannelsPage* ChannelsPage() const { return channelsPage_; }
+    QTabWidget* PageControl() const { return pageControl_; }
+
+    // The tabs, in order.
+    enum TTab { ChannelsTab, HeaderTab, GpsTab, ControlTab, TemperaturesTab, FftTab, TabCount };
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildControls();
@@ -107,6 +129,12 @@ class TMainForm : public QMainWindow {
     std::array<double, 6> channelTemperature_{};
     TTemperatureHistories temperatures_;
 
+    // Drawing shared by the graph pages; the graph page of each tab (none for
+    // the others) and the visible one's, whose refresh handler is in force.
+    TGraphResources graphResources_;
+    std::array<TGraphPage*, TabCount> graphPages_{};
+    TGraphPage* activePageRefresh_ = nullptr;
+
     TLed* led_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
@@ -116,6 +144,7 @@ class TMainForm : public QMainWindow {
     QPushButton* settingsButton_ = nullptr;
     QTabWidget* pageControl_ = nullptr;
     THeaderPage* headerPage_ = nullptr;
+    TChannelsPage* channelsPage_ = nullptr;
     TGpsPage* gpsPage_ = nullptr;
     QTimer* timer_ = nullptr;
 };

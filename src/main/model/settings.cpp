@@ -212,6 +212,11 @@ std::string FormatSettingsDouble(double value, const std::string& decimalSeparat
     return text;
 }
 
+std::optional<double> ParseSettingsDouble(const std::string& text,
+                                          const std::string& decimalSeparator) {
+    return ParseDouble(text, decimalSeparator);
+}
+
 void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& context) {
     const auto setInt = [&ini](const char* section, const char* key, int32_t value) {
         ini.Set(section, key, std::to_string(value));

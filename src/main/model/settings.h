@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "main/model/ini_file.h"
@@ -80,6 +81,11 @@ void SaveSettings(const TSettings& settings, TIniFile& ini, const TSettingsConte
 // The shortest decimal text of `value` that reads back exactly, with `decimalSeparator` in
 // place of "." ("0.003", "1", "1e-05").
 std::string FormatSettingsDouble(double value, const std::string& decimalSeparator);
+
+// A decimal number with `decimalSeparator` as its point, blanks around allowed, an optional
+// sign and exponent ("0,003" with ","); nullopt for any other text.
+std::optional<double> ParseSettingsDouble(const std::string& text,
+                                          const std::string& decimalSeparator);
 
 // --- Where the settings file lives ---
 

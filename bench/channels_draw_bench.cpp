@@ -1,0 +1,200 @@
+// The Channels page's drawing with six channels and long histories on an
+// 800-pixel band: one block's statistics update plus its incremental draw, one
+// full redraw (by columns), the same redraw sample by sample for comparison,
+// and a zoom click on the page itself (figures laid out and filled, six
+// channels redrawn). Times are also given as a fraction of the one-second
+// block period ("of_block_period" = seconds per iteration).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <array>
+#include <map>
+#include <memory>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "main/band_list.h"
+#include "main/channel_trace.h"
+#include "main/channels_page.h"
+#include "main/graph_resources.h"
+#include "main/model/channel_stats.h"
+#include "main/model/number_format.h"
+#include "main/model/settings.h"
+#include "main/model/stream_format.h"
+
+namespace {
+
+constexpr int Channels = 6;
+constexpr int BandWidth = 800;
+constexpr int BandHeight = 80;  // six bands in a list 480 pixels high
+
+// A few blocks of noise on a slow drift, used in turn.
+std::vector<TSampleSet> NoiseBlocks(int perBlock) {
+    std::mt19937 random(1);
+    std::vector<TSampleSet> blocks(8);
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        blocks[b].DatLength = Channels * perBlock * 3;
+        for (int c = 0; c < Channels; ++c) {
+            for (int i = 0; i < perBlock; ++i) {
+                const int32_t counts = static_cast<int32_t>(random() % 200001) - 100000 +
+                                       static_cast<int32_t>(b) * 1000;
+                blocks[b].Channel[c].push_back(counts * 256);
+            }
+        }
+    }
+    return blocks;
+}
+
+// Six channels fed block by block and drawn as the page draws them.
+struct TPlot {
+    TChannelModel Model;
+    TSettings Settings;
+    TStreamFormat Format;
+    int PerBlock;
+    std::array<int32_t, MaxChannels> Gains{1, 10, 1, 1, 10, 1};
+    std::vector<TSampleSet> Blocks;
+    TGraphResources Resources;
+    std::array<QImage, Channels> Images;
+    std::array<TTraceSweep, Channels> Sweeps{};
+    int64_t Updates = 0;
+
+    TPlot(int rate, int seconds) : PerBlock(rate), Blocks(NoiseBlocks(rate)) {
+        Settings.StoredSeconds = seconds;
+        Model.SetStoredSeconds(seconds);
+        Format.ChannelCount = Channels;
+        Format.SampleRate = rate;
+        for (QImage& image : Images) {
+            image = QImage(BandWidth, BandHeight, QImage::Format_RGB32);
+            image.fill(Qt::black);
+        }
+    }
+    void Update() {
+        Model.UpdateChannelStatistics(Blocks[Updates++ % Blocks.size()], Channels, PerBlock,
+                                      Format.SampleRate, Gains);
+    }
+    // DrawChannelTraces: `start` 0 for a full redraw, else the newest block.
+    void Draw(bool full, bool everySegment = false) {
+        const size_t size = Model.ChannelHistory(0).Size();
+        TTraceDraw draw;
+        draw.Start = full ? 0 : size - static_cast<size_t>(PerBlock);
+        draw.NewSweep = full || draw.Start == 0;
+        if (everySegment) {
+            draw.Start = 1;  // a new sweep drawn sample by sample
+        }
+        draw.Span = Model.StoredSampleLimit(Format.SampleRate);
+        for (int c = 0; c < Channels; ++c) {
+            draw.GainFactor = Gains[c];
+            draw.SweepDcRef = Model.ChannelStats(c).Offset;
+            DrawChannelTrace(Images[c], Resources, Model.ChannelHistory(c), draw, Sweeps[c]);
+        }
+    }
+};
+
+// One plot per (rate, seconds, use), filled once. For the block benchmark
+// `seconds` - 1 blocks, one short of a full window (it then fills, restarts
+// and grows again); for the redraws a full window, which they leave alone.
+TPlot& FilledPlot(const benchmark::State& state, bool forBlocks) {
+    const int rate = static_cast<int>(state.range(0));
+    const int seconds = static_cast<int>(state.range(1));
+    static std::map<std::tuple<int, int, bool>, std::unique_ptr<TPlot>> plots;
+    auto& plot = plots[{rate, seconds, forBlocks}];
+    if (!plot) {
+        plot = std::make_unique<TPlot>(rate, seconds);
+        for (int b = forBlocks ? 1 : 0; b < seconds; ++b) {
+            plot->Update();
+        }
+        plot->Draw(true);
+    }
+    return *plot;
+}
+
+void ReportPeriodFraction(benchmark::State& state) {
+    state.counters["of_block_period"] =
+        benchmark::Counter(static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// One block: statistics and history update, then the newest block drawn into
+// the six bands (a new sweep once per window, when the history restarts).
+void BM_BlockUpdateAndDraw(benchmark::State& state) {
+    TPlot& plot = FilledPlot(state, true);
+    for (auto _ : state) {
+        plot.Update();
+        plot.Draw(false);
+    }
+    ReportPeriodFraction(state);
+}
+
+// A full redraw of the six bands: one run per pixel column.
+void BM_FullRedraw(benchmark::State& state) {
+    TPlot& plot = FilledPlot(state, false);
+    for (auto _ : state) {
+        plot.Draw(true);
+    }
+    ReportPeriodFraction(state);
+    state.counters["samples"] = static_cast<double>(plot.Model.ChannelHistory(0).Size()) * Channels;
+}
+
+// For comparison: the same redraw visiting every sample (the per-block path).
+void BM_FullRedrawEverySegment(benchmark::State& state) {
+    TPlot& plot = FilledPlot(state, false);
+    for (auto _ : state) {
+        plot.Draw(true, true);
+    }
+    ReportPeriodFraction(state);
+}
+
+// A zoom click on the page: ShowChannelDetails (layout and texts), a full
+// redraw of six channels, the repaint request and the buttons.
+void BM_ZoomClick(benchmark::State& state) {
+    TPlot& plot = FilledPlot(state, false);
+    const TNumberSeparators separators;
+    TChannelsPage page(TChannelsPageModel{plot.Model, plot.Settings, plot.Format, plot.PerBlock,
+                                          plot.Gains, separators},
+                       plot.Resources, [] {});
+    page.resize(145 + BandWidth, 41 + 6 * BandHeight);
+    page.show();
+    QApplication::processEvents();
+    page.RebuildWaveList();
+    bool in = true;
+    for (auto _ : state) {
+        if (in) {
+            page.ZoomInButtonClick();
+        } else {
+            page.ZoomOutButtonClick();
+        }
+        in = !in;
+    }
+    ReportPeriodFraction(state);
+    state.counters["band_width"] = page.StoredWavesList()->ItemWidth();
+}
+
+// A day at 100 samples per second, and an hour at 3000.
+BENCHMARK(BM_BlockUpdateAndDraw)
+    ->Args({100, 86400})
+    ->Args({3000, 3600})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullRedraw)->Args({100, 86400})->Args({3000, 3600})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullRedrawEverySegment)
+    ->Args({100, 86400})
+    ->Args({3000, 3600})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZoomClick)->Args({100, 86400})->Args({3000, 3600})->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,58 @@
+// A graph page's list of bands: one band per displayed channel, all of one
+// height, stacked from the top. Each band is painted by copying its channel's
+// image; the pages draw into the images as blocks arrive and ask for a
+// repaint, which never erases (the images cover the bands).
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+#include <array>
+#include <vector>
+
+#include "digitizer/data_block.h"
+
+class TBandList : public QWidget {
+    Q_OBJECT
+  public:
+    // Before the first resize with items the bands are `designItemHeight` high.
+    explicit TBandList(int designItemHeight, QWidget* parent = nullptr);
+
+    // The items: one per band, each naming the channel whose image it shows.
+    void Clear();
+    void AddItem(int channel);
+    int Count() const { return static_cast<int>(items_.size()); }
+    int ItemChannel(int index) const { return items_.at(static_cast<size_t>(index)); }
+    // The index of the band at `point`, -1 where there is none.
+    int ItemAt(QPoint point) const;
+
+    // With at least one item the item height becomes the client height divided
+    // by the number of items (integer division). The item width is the client
+    // width. The images of channels 0 ... channelCount - 1 are made anew at
+    // ItemWidth x ItemHeight and filled black, whatever the background colour.
+    void ResizeImages(int channelCount);
+    int ItemWidth() const { return itemWidth_; }
+    int ItemHeight() const { return itemHeight_; }
+    QImage& Image(int channel) { return images_.at(static_cast<size_t>(channel)); }
+    const QImage& Image(int channel) const { return images_.at(static_cast<size_t>(channel)); }
+
+    // The colour of the list where no band is.
+    void SetColour(const QColor& colour);
+    QColor Colour() const { return colour_; }
+
+  signals:
+    // The list's size changed (it fills its panel): the page resizes the
+    // images and redraws.
+    void Resized();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    std::vector<int> items_;
+    std::array<QImage, MaxChannels> images_;
+    int itemWidth_ = 0;
+    int itemHeight_;
+    QColor colour_ = Qt::black;
+};

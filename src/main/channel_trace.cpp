@@ -1,0 +1,181 @@
+#include "main/channel_trace.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <vector>
+
+#include "main/graph_resources.h"
+#include "main/model/channel_history.h"
+#include "main/model/column_summary.h"
+#include "main/model/trace_scale.h"
+
+namespace {
+
+// Columns this far right are never visible; pen positions and line ends are
+// kept within it so that the rasterizer never sees huge coordinates.
+constexpr int64_t FarColumn = int64_t{1} << 16;
+
+int ClampColumn(int64_t x) {
+    return static_cast<int>(std::min(x, FarColumn));
+}
+
+// The end of a line from `from` to (x, y), pulled back along the line to
+// FarColumn when x lies beyond it.
+QPoint LineEnd(QPoint from, int64_t x, int y) {
+    if (x <= FarColumn) {
+        return {static_cast<int>(x), y};
+    }
+    const double t = static_cast<double>(FarColumn - from.x()) / static_cast<double>(x - from.x());
+    return {static_cast<int>(FarColumn), from.y() + qRound((y - from.y()) * t)};
+}
+
+// Vertical runs of one colour in a band `width` wide, merged per column. The
+// runs of neighbouring segments in a column share a row, so their union is
+// one run: painting it once gives the pixels of painting each.
+class TRuns {
+  public:
+    TRuns(QPainter& painter, const QColor& colour, int width)
+        : painter_(painter), colour_(colour), width_(width) {}
+    ~TRuns() { Flush(); }
+    TRuns(const TRuns&) = delete;
+    TRuns& operator=(const TRuns&) = delete;
+
+    // The rows between y0 and y1 in `column`.
+    void Add(int64_t column, int y0, int y1) {
+        const int top = std::min(y0, y1);
+        const int bottom = std::max(y0, y1);
+        if (column != column_) {
+            Flush();
+            column_ = column;
+            top_ = top;
+            bottom_ = bottom;
+        } else {
+            top_ = std::min(top_, top);
+            bottom_ = std::max(bottom_, bottom);
+        }
+    }
+    // A segment from `from` to (x, y): the run of its rows in each column it
+    // touches when they are neighbours, otherwise a line.
+    void Segment(QPoint from, int64_t x, int y, const QPen& pen) {
+        if (x - from.x() <= 1 && x >= from.x()) {
+            Add(from.x(), from.y(), y);
+            Add(x, from.y(), y);
+            return;
+        }
+        Flush();
+        painter_.setPen(pen);
+        painter_.drawLine(from, LineEnd(from, x, y));
+    }
+    void Flush() {
+        if (column_ >= 0 && column_ < width_) {
+            painter_.fillRect(QRect(static_cast<int>(column_), top_, 1, bottom_ - top_ + 1),
+                              colour_);
+        }
+        column_ = -1;
+    }
+
+  private:
+    QPainter& painter_;
+    QColor colour_;
+    int width_;
+    int64_t column_ = -1;
+    int top_ = 0;
+    int bottom_ = 0;
+};
+
+void BeginSweep(QPainter& painter, const TGraphResources& resources, int width, int height,
+                bool overlay) {
+    if (!overlay) {
+        painter.fillRect(0, 0, width, height, resources.WaveBackgroundBrush());
+    }
+    painter.setPen(resources.FrameLinePen());
+    painter.drawLine(0, 0, width - 1, 0);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    painter.setPen(resources.CentreLinePen());
+    painter.drawLine(0, height / 2, width - 1, height / 2);
+}
+
+// Where the pen stands after sample j.
+QPoint PenAfter(const TChannelHistory& history, size_t j, const TTraceScale& scale) {
+    const int64_t x = scale.X(static_cast<int64_t>(j));
+    return {x >= 1 ? ClampColumn(x) : 0, scale.Y(history[j])};
+}
+
+// A pass from Start 0 with at least one sample per column: one run per column.
+void DrawColumns(QPainter& painter, const TGraphResources& resources,
+                 const TChannelHistory& history, const TTraceScale& scale, int width) {
+    std::vector<TMinMax> columns;
+    SummarizeColumns(history, 0, scale.XScale, width, columns);
+    const QColor colour = resources.WavePen().color();
+    for (int x = 0; x < width; ++x) {
+        const TMinMax& range = columns[static_cast<size_t>(x)];
+        if (!range.Empty()) {
+            const int top = scale.Y(range.Max);
+            painter.fillRect(QRect(x, top, 1, scale.Y(range.Min) - top + 1), colour);
+        }
+    }
+}
+
+// Sample by sample from `start`: runs while the columns are neighbours
+// (xScale <= 1), lines otherwise. Returns where the pen stands.
+QPoint DrawSegments(QPainter& painter, const TGraphResources& resources,
+                    const TChannelHistory& history, size_t start, const TTraceScale& scale,
+                    int width, QPoint pen) {
+    const bool runs = scale.XScale <= 1;
+    TRuns trace(painter, resources.WavePen().color(), width);
+    for (size_t j = start; j < history.Size(); ++j) {
+        const int64_t x = scale.X(static_cast<int64_t>(j));
+        const int y = scale.Y(history[j]);
+        if (x >= 1) {
+            const bool first = j == start;
+            const QPen& linePen = first ? resources.FirstSamplePen() : resources.WavePen();
+            if (!runs) {
+                painter.setPen(linePen);
+                painter.drawLine(pen, LineEnd(pen, x, y));
+            } else if (first) {
+                // Painted at once, before any run of the trace colour.
+                TRuns firstRuns(painter, linePen.color(), width);
+                firstRuns.Segment(pen, x, y, linePen);
+            } else {
+                trace.Segment(pen, x, y, linePen);
+            }
+        }
+        pen = QPoint(x >= 1 ? ClampColumn(x) : 0, y);
+        if (x >= width) {
+            // Every later sample lies further right, out of the band.
+            return PenAfter(history, history.Size() - 1, scale);
+        }
+    }
+    return pen;
+}
+
+}  // namespace
+
+void DrawChannelTrace(QImage& image, const TGraphResources& resources,
+                      const TChannelHistory& history, const TTraceDraw& draw, TTraceSweep& sweep) {
+    const int width = image.width();
+    const int height = image.height();
+    if (draw.NewSweep) {
+        sweep.End = QPoint(0, height / 2);
+        sweep.DcRef = draw.SweepDcRef;
+    }
+    if (image.isNull()) {
+        return;
+    }
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    if (draw.NewSweep) {
+        BeginSweep(painter, resources, width, height, draw.Overlay);
+    }
+    const TTraceScale scale =
+        MakeTraceScale(width, height, draw.Span, draw.GainFactor, draw.Zoom, sweep.DcRef);
+    if (draw.Start >= history.Size()) {
+        return;
+    }
+    if (draw.Start == 0 && scale.XScale <= 1) {
+        DrawColumns(painter, resources, history, scale, width);
+        sweep.End = PenAfter(history, history.Size() - 1, scale);
+        return;
+    }
+    sweep.End = DrawSegments(painter, resources, history, draw.Start, scale, width, sweep.End);
+}

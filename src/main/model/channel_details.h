@@ -1,0 +1,46 @@
+// The Channels page's column of figures: where each displayed channel's five
+// labels and its separator stand, and what they say.
+#pragma once
+
+#include <array>
+#include <span>
+#include <string>
+
+#include "digitizer/data_block.h"
+#include "main/model/channel_history.h"
+#include "main/model/channel_stats.h"
+#include "main/model/number_format.h"
+
+inline constexpr int DetailsLabelCount = 5;  // range and latest value, offset, AC, RMS, Av RMS
+inline constexpr int DetailsLabelLeft = 5;
+inline constexpr int DetailsLabelStep = 14;
+
+struct TDetailsPlacement {
+    bool Shown = false;
+    int BevelTop = 0;  // the separator spans the panel's width from here
+    std::array<int, DetailsLabelCount> LabelTops{};
+};
+
+// The k displayed channels (displayed[c] set and c < channelCount) share the
+// panel's height in k equal slots, in channel order: slot s begins at
+// panelHeight x s / k (integer arithmetic), its labels at 4, 18, 32, 46 and 60
+// below that. The others are hidden; all are when k is 0.
+std::array<TDetailsPlacement, MaxChannels> LayOutChannelDetails(
+    int panelHeight, std::span<const bool, MaxChannels> displayed, int channelCount);
+
+struct TChannelDetailsTexts {
+    std::string
+        Range;  // "1: ±8.389 V, 1.234 mV": the band's edge and the newest block's first sample
+    std::string Offset;  // "Offset = ..."
+    std::string Ac;      // "AC = ..."
+    std::string Rms;     // "RMS = -75.460 dB"
+    std::string AvRms;   // "Av RMS = ... dB"
+};
+
+// The texts of channel `channel` (0-based): range = 8388608 / (gainFactor x
+// zoom) microvolts; the first sample of the newest block is the history entry
+// samplesPerBlock from its end, 0 when the history holds less than a block.
+TChannelDetailsTexts ChannelDetailsTexts(int channel, const TChannelHistory& history,
+                                         int samplesPerBlock, const TChannelStats& stats,
+                                         int32_t gainFactor, double zoom,
+                                         const TNumberSeparators& separators);

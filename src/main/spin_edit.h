@@ -1,0 +1,22 @@
+// A spin box that reports every change of its text, typed or set: QSpinBox's
+// own signals wait until the typed text is an acceptable number, while the
+// pages act on each keystroke (an emptied field, for one).
+#pragma once
+
+#include <QSpinBox>
+#include <QString>
+
+class TSpinEdit : public QSpinBox {
+    Q_OBJECT
+  public:
+    explicit TSpinEdit(QWidget* parent = nullptr);
+
+  signals:
+    // Once per new text, after the spin box has taken it over into its value.
+    void Changed();
+
+  private:
+    void ReportText();
+
+    QString reported_;
+};
