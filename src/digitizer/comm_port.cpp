@@ -98,7 +98,10 @@ bool TCommPort::Open() {
         ReleaseHandles();
         return false;
     }
-    tcflush(handle_, TCIOFLUSH);
+    // Received bytes from before the open go; output is left alone: on a
+    // pseudo-terminal flushing it would discard what the previous session
+    // wrote and the far end has not read yet (a baud command, for one).
+    tcflush(handle_, TCIFLUSH);
     if (!ConfigureLine()) {
         openError_ = errno != 0 ? errno : EINVAL;
         ReleaseHandles();

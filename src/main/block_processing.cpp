@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "main/channels_page.h"
+#include "main/control_page.h"
 #include "main/gps_page.h"
 #include "main/header_page.h"
 #include "main/led.h"
@@ -51,6 +52,7 @@ void TMainForm::ProcessBlock(TDataBlock* block) {
         // The pages follow the new channel set before the histories restart.
         channelsPage_->EnableDisplayChecks();
         channelsPage_->RebuildWaveList();
+        controlPage_->SyncControlPage(format_);
         ResetChannelHistories();
         if (settings_.UseSerialNumber) {
             settings_.Station = h.SerialNumber;  // made safe for file names where it is used

@@ -153,7 +153,9 @@ void TMainForm::BuildControls() {
     pageControl_->addTab(channelsPage_, tr("&Channels"));
     pageControl_->addTab(headerPage_, tr("&Header"));
     pageControl_->addTab(gpsPage_, tr("&GPS"));
-    pageControl_->addTab(MakeSheet("ControlSheet"), tr("C&ontrol"));
+    controlPage_ = new TControlPage(*this);
+    controlPage_->setObjectName(QStringLiteral("ControlSheet"));
+    pageControl_->addTab(controlPage_, tr("C&ontrol"));
     pageControl_->addTab(MakeSheet("TemperaturesSheet"), tr("&Temperatures"));
     pageControl_->addTab(MakeSheet("FFTSheet"), tr("&FFT"));
     layout->addWidget(pageControl_, 1);
@@ -294,7 +296,15 @@ void TMainForm::Reconnect(uint32_t baud) {
 }
 
 void TMainForm::EnableControlButtons(bool enabled) {
-    controlButtonsEnabled_ = enabled;
+    controlPage_->EnableCommandButtons(enabled);
+}
+
+bool TMainForm::ConfirmCommand(const QString& text) {
+    if (confirmHook_) {
+        return confirmHook_(text);
+    }
+    return QMessageBox::question(this, tr("Confirm"), text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 void TMainForm::StartButtonClick() {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "digitizer/digitizer.h"
+#include "main/control_page.h"
 #include "main/graph_resources.h"
 #include "main/model/block_time.h"
 #include "main/model/channel_stats.h"
@@ -41,7 +42,7 @@ struct TStartOptions {
 
 extern const char* const MainCaption;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public TControlHost {
     Q_OBJECT
   public:
     explicit TMainForm(const TStartOptions& options, QWidget* parent = nullptr);
@@ -51,7 +52,7 @@ class TMainForm : public QMainWindow {
     void TimerTimer();
     void StartButtonClick();
     void StopButtonClick();
-    void Reconnect(uint32_t baud);
+    void Reconnect(uint32_t baud) override;
     void EnableControlButtons(bool enabled);
     void ResetDisplays();
     void ProcessBlock(TDataBlock* block);
@@ -76,6 +77,16 @@ class TMainForm : public QMainWindow {
     void SetMessageSink(std::function<void(const QString&)> sink) {
         messageSink_ = std::move(sink);
     }
+    // Answers the Control page's Yes/No questions through this function (a
+    // modal box unless replaced, for example by tests).
+    void SetConfirmHook(std::function<bool(const QString&)> hook) {
+        confirmHook_ = std::move(hook);
+    }
+
+    // What the Control page asks of the window.
+    TDigitizer* ControlLink() override { return link_.get(); }
+    void SetLinkWatchdog(int value) override { LinkWatchdog = value; }
+    bool ConfirmCommand(const QString& text) override;
 
     TDigitizer* Link() const { return link_.get(); }
     TSettings& Settings() { return settings_; }
@@ -90,6 +101,7 @@ class TMainForm : public QMainWindow {
     THeaderPage* HeaderPage() const { return headerPage_; }
     TGpsPage* GpsPage() const { return gpsPage_; }
     TChannelsPage* ChannelsPage() const { return channelsPage_; }
+    TControlPage* ControlPage() const { return controlPage_; }
     QTabWidget* PageControl() const { return pageControl_; }
 
     // The tabs, in order.
@@ -113,11 +125,11 @@ class TMainForm : public QMainWindow {
     std::string sessionDevice_;
     TNumberSeparators separators_;
     std::function<void(const QString&)> messageSink_;
+    std::function<bool(const QString&)> confirmHook_;
 
     std::unique_ptr<TDigitizer> link_;
     TBlockHook* hook_ = nullptr;
     bool destroyed_ = false;
-    bool controlButtonsEnabled_ = true;
 
     // Stream format of the current and of the previous block.
     TStreamFormat format_;
@@ -145,6 +157,7 @@ class TMainForm : public QMainWindow {
     QTabWidget* pageControl_ = nullptr;
     THeaderPage* headerPage_ = nullptr;
     TChannelsPage* channelsPage_ = nullptr;
+    TControlPage* controlPage_ = nullptr;
     TGpsPage* gpsPage_ = nullptr;
     QTimer* timer_ = nullptr;
 };

@@ -251,3 +251,18 @@ TEST_F(LinkOnPty, AHungUpDeviceDoesNotMakeTheReaderSpin) {
     link->Stop();  // and it still stops promptly
     EXPECT_EQ(link->Port(), nullptr);
 }
+
+// Reopening the device must not throw away what the last pass of the session
+// before wrote and the far end has not read yet (a baud change relies on it).
+TEST_F(LinkOnPty, WhatTheLastPassSentSurvivesTheReopen) {
+    constexpr int Sessions = 300;
+    for (int i = 0; i < Sessions; ++i) {
+        link->SetCalibration(i % 10);
+        link->Stop();
+        ASSERT_TRUE(link->Start(1, i % 2 ? 9600 : 19200));
+    }
+    Bytes line;
+    peer.ReadUntil(
+        line, [](const Bytes& r) { return CountOccurrences(r, "$CA") >= Sessions; }, 3s);
+    EXPECT_EQ(CountOccurrences(line, "$CA"), Sessions);
+}

@@ -1,0 +1,406 @@
+#include "main/control_page.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <string_view>
+
+#include "main/radio_group.h"
+
+namespace {
+
+constexpr int CommandWatchdog = 4;
+
+QStringList SampleRateItems() {
+    QStringList items;
+    for (std::string_view caption : SampleRateCaptions) {
+        items << QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size()));
+    }
+    return items;
+}
+
+QGroupBox* Section(const QString& caption, QWidget* parent) {
+    auto* box = new QGroupBox(caption, parent);
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(4, 0, 4, 4);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    return box;
+}
+
+QGridLayout* GridOf(QGroupBox* box) {
+    return static_cast<QGridLayout*>(box->layout());
+}
+
+// A group box holding a radio group and its button, below it or beside it.
+QGroupBox* SettingBox(const QString& caption, TRadioGroup* group, QPushButton* button, bool beside,
+                      QWidget* parent) {
+    QGroupBox* box = Section(caption, parent);
+    GridOf(box)->addWidget(group, 0, 0);
+    if (beside) {
+        GridOf(box)->addWidget(button, 0, 1, Qt::AlignBottom);
+    } else {
+        GridOf(box)->addWidget(button, 1, 0, Qt::AlignLeft);
+    }
+    return box;
+}
+
+QCheckBox* MakeCheck(const QString& name, const QString& caption, bool checked, QWidget* parent) {
+    auto* check = new QCheckBox(caption, parent);
+    check->setObjectName(name);
+    check->setChecked(checked);
+    return check;
+}
+
+TRadioGroup* MakeRadioGroup(const char* name, const QString& caption, const QStringList& items,
+                            int columns, int selected, QWidget* parent) {
+    auto* group = new TRadioGroup(caption, items, columns, parent);
+    group->setObjectName(QString::fromLatin1(name));
+    group->SetItemIndex(selected);
+    return group;
+}
+
+// A caption such as "0.1" or "3000" as a number, independent of the locale.
+bool ParseRate(const QString& text, double& rate) {
+    const std::string digits = text.toStdString();
+    const char* end = digits.data() + digits.size();
+    const auto [ptr, ec] = std::from_chars(digits.data(), end, rate);
+    return ec == std::errc() && ptr == end;
+}
+
+}  // namespace
+
+TControlPage::TControlPage(TControlHost& host, QWidget* parent) : QWidget(parent), host_(host) {
+    BuildControls();
+}
+
+QPushButton* TControlPage::MakeButton(const char* name, const QString& caption,
+                                      void (TControlPage::*handler)(), QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, handler);
+    return button;
+}
+
+void TControlPage::BuildControls() {
+    // A scroll area keeps a large font from pushing the window beyond its size.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    scroll->setWidget(content);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    // Channels: one line per channel, its enable box beside its gain box.
+    QGroupBox* components = Section(tr("Component Settings"), content);
+    for (int i = 0; i < 6; ++i) {
+        const QString n = QString::number(i + 1);
+        const bool on = i < 3;
+        onChecks_[i] = MakeCheck(QStringLiteral("OnCheck") + n, tr("Channel %1 Enabled").arg(n), on,
+                                 components);
+        onChecks_[i]->setEnabled(on);
+        hiGainChecks_[i] = MakeCheck(QStringLiteral("HiGainCheck") + n,
+                                     tr("Channel %1 High Gain").arg(n), false, components);
+        hiGainChecks_[i]->setEnabled(on);
+        GridOf(components)->addWidget(onChecks_[i], i, 0);
+        GridOf(components)->addWidget(hiGainChecks_[i], i, 1);
+        connect(onChecks_[i], &QCheckBox::clicked, this, &TControlPage::UpdateChannelChecks);
+    }
+    scButton_ = MakeButton("SCButton", tr("Set"), &TControlPage::SCButtonClick, content);
+    GridOf(components)->addWidget(scButton_, 6, 0, Qt::AlignLeft);
+
+    QGroupBox* line = Section(tr("Line Output Settings"), content);
+    lineOnCheck_ = MakeCheck(QStringLiteral("LineOnCheck"), tr("Enabled"), false, line);
+    connect(lineOnCheck_, &QCheckBox::clicked, this, &TControlPage::LineOnCheckClick);
+    lineFrequencyGroup_ = MakeRadioGroup("LineFrequencyRadioGroup", tr("Frequency"),
+                                         {tr("75 Hz"), tr("100 Hz")}, 2, 0, line);
+    lineFrequencyGroup_->setEnabled(false);
+    QPushButton* liButton = MakeButton("LIButton", tr("Set"), &TControlPage::LIButtonClick, line);
+    GridOf(line)->addWidget(lineOnCheck_, 0, 0);
+    GridOf(line)->addWidget(lineFrequencyGroup_, 1, 0);
+    GridOf(line)->addWidget(liButton, 1, 1, Qt::AlignBottom);
+
+    QGroupBox* psus = Section(tr("PSUs"), content);
+    gpsPsuCheck_ = MakeCheck(QStringLiteral("GPSPSUCheck"), tr("8 Volt GPS"), true, psus);
+    sensorPsuCheck_ = MakeCheck(QStringLiteral("SensorPSUCheck"), tr("12 Volt Sensor"), true, psus);
+    QPushButton* spButton = MakeButton("SPButton", tr("Set"), &TControlPage::SPButtonClick, psus);
+    GridOf(psus)->addWidget(gpsPsuCheck_, 0, 0);
+    GridOf(psus)->addWidget(sensorPsuCheck_, 1, 0);
+    GridOf(psus)->addWidget(spButton, 2, 0, Qt::AlignLeft);
+
+    rateGroup_ = MakeRadioGroup("SetRateRadioGroup", tr("Setting"), SampleRateItems(), 9,
+                                SampleRateIndex(75), content);
+    QPushButton* srButton =
+        MakeButton("SRButton", tr("Set"), &TControlPage::SRButtonClick, content);
+    QGroupBox* rate = SettingBox(tr("Sample Rate"), rateGroup_, srButton, true, content);
+
+    filterGroup_ = MakeRadioGroup("FTypeRadioGroup", tr("Setting"),
+                                  {tr("Minimal Phase"), tr("Linear Phase")}, 1, 0, content);
+    QPushButton* ftButton =
+        MakeButton("FTButton", tr("Set"), &TControlPage::FTButtonClick, content);
+    QGroupBox* filter = SettingBox(tr("Filter Type"), filterGroup_, ftButton, false, content);
+
+    calGroup_ =
+        MakeRadioGroup("CalRadioGroup", tr("Mode"),
+                       {tr("Off"), tr("+5.0v DC"), tr("0v DC"), tr("-5.0v DC"),
+                        tr("5.0v Sine Wave"), tr("Auto Calibrate"), tr("+0.3125v DC"),
+                        tr("-0.3125v DC"), tr("0.3125v Sine Wave"), tr("0.3125v Dual Sine")},
+                       2, 0, content);
+    QPushButton* caButton =
+        MakeButton("CAButton", tr("Set"), &TControlPage::CAButtonClick, content);
+    QGroupBox* cal = SettingBox(tr("Calibration"), calGroup_, caButton, false, content);
+
+    pllGroup_ = MakeRadioGroup("PLLRadioGroup", tr("Setting"),
+                               {tr("Off"), tr("Slow"), tr("Ideal"), tr("Fast")}, 2, 0, content);
+    QPushButton* cpButton =
+        MakeButton("CPButton", tr("Set"), &TControlPage::CPButtonClick, content);
+    QGroupBox* pll = SettingBox(tr("PLL Calibration"), pllGroup_, cpButton, false, content);
+
+    baudGroup_ =
+        MakeRadioGroup("BaudRateRadioGroup", tr("Setting"),
+                       {QStringLiteral("1,200"), QStringLiteral("2,400"), QStringLiteral("4,800"),
+                        QStringLiteral("9,600"), QStringLiteral("19,200"), QStringLiteral("38,400"),
+                        QStringLiteral("57,600"), QStringLiteral("115,200")},
+                       2, BaudRateIndex(19200), content);
+    QPushButton* baButton =
+        MakeButton("BAButton", tr("Set"), &TControlPage::BAButtonClick, content);
+    QGroupBox* baud = SettingBox(tr("Baud Rate"), baudGroup_, baButton, false, content);
+
+    bytesPerGroup_ = MakeRadioGroup("BytesPerGroup", tr("Setting"),
+                                    {tr("1 Byte, 8 Bits"), tr("2 Bytes, 16 Bits"),
+                                     tr("3 Bytes, 24 Bits"), tr("4 Bytes, 32 Bits")},
+                                    1, 2, content);
+    QPushButton* nbButton =
+        MakeButton("NBButton", tr("Set"), &TControlPage::NBButtonClick, content);
+    QGroupBox* resolution = SettingBox(tr("Resolution"), bytesPerGroup_, nbButton, false, content);
+
+    QGroupBox* rom = Section(tr("ROM Settings"), content);
+    QPushButton* romWrite =
+        MakeButton("RomWriteButton", tr("Write"), &TControlPage::RomWriteButtonClick, rom);
+    QPushButton* romDef =
+        MakeButton("RomDefButton", tr("Default"), &TControlPage::RomDefButtonClick, rom);
+    GridOf(rom)->addWidget(romWrite, 0, 0, Qt::AlignLeft);
+    GridOf(rom)->addWidget(romDef, 1, 0, Qt::AlignLeft);
+
+    QGroupBox* enhanced = Section(tr("Enhanced Header"), content);
+    QPushButton* enhancedOn =
+        MakeButton("EnhancedOnButton", tr("On"), &TControlPage::EnhancedOnButtonClick, enhanced);
+    QPushButton* enhancedOff =
+        MakeButton("EnhancedOffButton", tr("Off"), &TControlPage::EnhancedOffButtonClick, enhanced);
+    GridOf(enhanced)->addWidget(enhancedOn, 0, 0, Qt::AlignLeft);
+    GridOf(enhanced)->addWidget(enhancedOff, 0, 1, Qt::AlignLeft);
+    GridOf(enhanced)->setColumnStretch(2, 1);
+
+    commandButtons_ = {srButton, caButton, cpButton, scButton_, baButton,   nbButton,   spButton,
+                       ftButton, liButton, romWrite, romDef,    enhancedOn, enhancedOff};
+    // Compact buttons: as wide as their captions need, not the style's minimum.
+    for (QPushButton* button : commandButtons_) {
+        const QFontMetrics metrics = button->fontMetrics();
+        button->setFixedWidth(metrics.horizontalAdvance(button->text()) +
+                              4 * metrics.averageCharWidth());
+    }
+
+    // Three rows packed to fit the window's page at the usual font sizes: the
+    // sample rate; the channels, calibration and the supplies; the rest.
+    auto* sideColumn = new QVBoxLayout;
+    sideColumn->addWidget(psus);
+    sideColumn->addWidget(rom);
+    sideColumn->addStretch();
+    auto* lineColumn = new QVBoxLayout;
+    lineColumn->addWidget(line);
+    lineColumn->addWidget(enhanced);
+    lineColumn->addStretch();
+    auto* rows = new QVBoxLayout(content);
+    rows->setContentsMargins(4, 4, 4, 4);
+    rows->setSpacing(4);
+    auto addRow = [rows](std::initializer_list<QObject*> items) {
+        auto* row = new QHBoxLayout;
+        for (QObject* item : items) {
+            if (auto* layout = qobject_cast<QLayout*>(item)) {
+                row->addLayout(layout);
+            } else {
+                row->addWidget(static_cast<QWidget*>(item));
+            }
+        }
+        rows->addLayout(row);
+    };
+    addRow({rate, filter});
+    addRow({components, cal, sideColumn});
+    addRow({baud, resolution, pll, lineColumn});
+    rows->addStretch();
+}
+
+void TControlPage::EnableCommandButtons(bool enabled) {
+    commandsEnabled_ = enabled;
+    for (QPushButton* button : commandButtons_) {
+        button->setEnabled(enabled);
+    }
+    // Never a "$SC" without channel 1, even right after Start.
+    scButton_->setEnabled(enabled && onChecks_[0]->isChecked());
+}
+
+void TControlPage::SyncControlPage(const TStreamFormat& format) {
+    baudGroup_->SetItemIndex(BaudRateIndex(format.BaudRate));
+    const bool countKnown = format.ChannelCount >= 1 && format.ChannelCount <= 6;
+    for (int i = 0; i < 6; ++i) {
+        onChecks_[i]->setChecked(countKnown && i < format.ChannelCount);
+        hiGainChecks_[i]->setChecked((static_cast<uint32_t>(format.GainBits) >> i) & 1u);
+    }
+    UpdateChannelChecks();
+    rateGroup_->SetItemIndex(SampleRateIndex(format.SampleRate));
+    filterGroup_->SetItemIndex(format.FilterCode);
+    bytesPerGroup_->SetItemIndex(format.BytesPerSample - 1);
+}
+
+uint16_t TControlPage::ChannelFlags() const {
+    uint16_t flags = 0;
+    for (int i = 0; i < 6; ++i) {
+        // Channels 1 to 3 in the low byte, 4 to 6 in the high byte.
+        const int base = i < 3 ? i : 8 + (i - 3);
+        if (onChecks_[i]->isChecked()) {
+            flags |= uint16_t(1u << base);
+        }
+        if (hiGainChecks_[i]->isChecked()) {
+            flags |= uint16_t(1u << (base + 3));
+        }
+    }
+    return flags;
+}
+
+void TControlPage::UpdateChannelChecks() {
+    const bool first = onChecks_[0]->isChecked();
+    scButton_->setEnabled(commandsEnabled_ && first);
+    hiGainChecks_[0]->setEnabled(first);
+    if (!first) {
+        hiGainChecks_[0]->setChecked(false);
+    }
+    bool lowerAllOn = first;
+    for (int i = 1; i < 6; ++i) {
+        QCheckBox* on = onChecks_[i];
+        on->setEnabled(lowerAllOn);
+        if (!lowerAllOn) {
+            on->setChecked(false);
+        }
+        const bool active = on->isChecked() && on->isEnabled();
+        hiGainChecks_[i]->setEnabled(active);
+        if (!active) {
+            hiGainChecks_[i]->setChecked(false);
+        }
+        lowerAllOn = lowerAllOn && on->isChecked();
+    }
+}
+
+void TControlPage::LineOnCheckClick() {
+    lineFrequencyGroup_->setEnabled(lineOnCheck_->isChecked());
+}
+
+void TControlPage::SRButtonClick() {
+    double rate = 0;
+    if (!ParseRate(rateGroup_->ItemText(rateGroup_->ItemIndex()), rate)) {
+        return;  // no rate selected
+    }
+    Link().SetSampleRate(rate);
+    host_.SetLinkWatchdog(CommandWatchdog);
+}
+
+void TControlPage::CAButtonClick() {
+    if (calGroup_->ItemIndex() >= 0) {
+        Link().SetCalibration(calGroup_->ItemIndex());
+    }
+}
+
+void TControlPage::CPButtonClick() {
+    if (pllGroup_->ItemIndex() >= 0) {
+        Link().SetPllCalibration(pllGroup_->ItemIndex());
+    }
+}
+
+void TControlPage::BAButtonClick() {
+    const int index = baudGroup_->ItemIndex();
+    if (index < 0 || index >= static_cast<int>(BaudRates.size())) {
+        return;  // an unknown rate index would put the digitizer out of reach
+    }
+    Link().SetBaudRate(index);
+    // The reader's last pass before the port closes sends "$BA" at the old rate.
+    host_.Reconnect(static_cast<uint32_t>(BaudRates[static_cast<size_t>(index)]));
+}
+
+void TControlPage::NBButtonClick() {
+    if (bytesPerGroup_->ItemIndex() < 0) {
+        return;
+    }
+    Link().SetBytesPerSample(bytesPerGroup_->ItemIndex() + 1);
+    host_.SetLinkWatchdog(CommandWatchdog);
+}
+
+void TControlPage::SCButtonClick() {
+    Link().SetComponents(ChannelFlags());
+    host_.SetLinkWatchdog(CommandWatchdog);
+}
+
+void TControlPage::FTButtonClick() {
+    switch (filterGroup_->ItemIndex()) {
+        case 0:
+            Link().SetFilterType(2);  // minimal phase
+            break;
+        case 1:
+            Link().SetFilterType(0);  // linear phase
+            break;
+        default:
+            break;
+    }
+}
+
+void TControlPage::LIButtonClick() {
+    uint16_t flags = 0;
+    if (lineOnCheck_->isChecked()) {
+        flags = 1;
+        if (lineFrequencyGroup_->ItemIndex() == 0) {
+            flags |= 2;  // 75 Hz
+        }
+    }
+    Link().SetLineOutput(flags);
+}
+
+void TControlPage::SPButtonClick() {
+    uint16_t flags = 0;
+    if (gpsPsuCheck_->isChecked()) {
+        flags |= 1;
+    }
+    if (sensorPsuCheck_->isChecked()) {
+        flags |= 2;
+    }
+    Link().SetPowerSupplies(flags);
+}
+
+void TControlPage::RomWriteButtonClick() {
+    if (host_.ConfirmCommand(tr("Write Settings to ROM"))) {
+        Link().WriteRom();
+    }
+}
+
+void TControlPage::RomDefButtonClick() {
+    if (host_.ConfirmCommand(tr("Restore Factory Defaults"))) {
+        Link().RestoreDefaults();
+    }
+}
+
+void TControlPage::EnhancedOnButtonClick() {
+    Link().SetEnhancedHeader(true);
+    host_.SetLinkWatchdog(CommandWatchdog);
+}
+
+void TControlPage::EnhancedOffButtonClick() {
+    Link().SetEnhancedHeader(false);
+    host_.SetLinkWatchdog(CommandWatchdog);
+}
