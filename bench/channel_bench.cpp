@@ -4,6 +4,8 @@
 // period ("of_block_period" = seconds per iteration).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_blocks.h"
+
 #include <array>
 #include <memory>
 #include <random>
@@ -18,23 +20,6 @@ constexpr int Channels = 6;
 constexpr int BandWidth = 800;
 const std::array<int32_t, MaxChannels> Gains = {1, 10, 1, 1, 10, 1};
 
-// A few blocks of noise on a slow drift, used in turn.
-std::vector<TSampleSet> NoiseBlocks(int perBlock) {
-    std::mt19937 random(1);
-    std::vector<TSampleSet> blocks(8);
-    for (size_t b = 0; b < blocks.size(); ++b) {
-        blocks[b].DatLength = Channels * perBlock * 3;
-        for (int c = 0; c < Channels; ++c) {
-            for (int i = 0; i < perBlock; ++i) {
-                const int32_t counts = static_cast<int32_t>(random() % 200001) - 100000 +
-                                       static_cast<int32_t>(b) * 1000;
-                blocks[b].Channel[c].push_back(counts * 256);
-            }
-        }
-    }
-    return blocks;
-}
-
 struct TFilled {
     std::unique_ptr<TChannelModel> Model = std::make_unique<TChannelModel>();
     std::vector<TSampleSet> Blocks;
@@ -44,7 +29,7 @@ struct TFilled {
 
     // Fed with `blocks` blocks after a reset.
     TFilled(int rate, int seconds, int64_t blocks)
-        : Blocks(NoiseBlocks(rate)), PerBlock(rate), Rate(rate) {
+        : Blocks(NoiseBlocks(Channels, rate)), PerBlock(rate), Rate(rate) {
         Model->SetStoredSeconds(seconds);
         for (int64_t b = 0; b < blocks; ++b) {
             Update();

@@ -6,6 +6,8 @@
 // block period ("of_block_period" = seconds per iteration).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_blocks.h"
+
 #include <QApplication>
 #include <QImage>
 #include <array>
@@ -30,23 +32,6 @@ constexpr int Channels = 6;
 constexpr int BandWidth = 800;
 constexpr int BandHeight = 80;  // six bands in a list 480 pixels high
 
-// A few blocks of noise on a slow drift, used in turn.
-std::vector<TSampleSet> NoiseBlocks(int perBlock) {
-    std::mt19937 random(1);
-    std::vector<TSampleSet> blocks(8);
-    for (size_t b = 0; b < blocks.size(); ++b) {
-        blocks[b].DatLength = Channels * perBlock * 3;
-        for (int c = 0; c < Channels; ++c) {
-            for (int i = 0; i < perBlock; ++i) {
-                const int32_t counts = static_cast<int32_t>(random() % 200001) - 100000 +
-                                       static_cast<int32_t>(b) * 1000;
-                blocks[b].Channel[c].push_back(counts * 256);
-            }
-        }
-    }
-    return blocks;
-}
-
 // Six channels fed block by block and drawn as the page draws them.
 struct TPlot {
     TChannelModel Model;
@@ -60,7 +45,7 @@ struct TPlot {
     std::array<TTraceSweep, Channels> Sweeps{};
     int64_t Updates = 0;
 
-    TPlot(int rate, int seconds) : PerBlock(rate), Blocks(NoiseBlocks(rate)) {
+    TPlot(int rate, int seconds) : PerBlock(rate), Blocks(NoiseBlocks(Channels, rate)) {
         Settings.StoredSeconds = seconds;
         Model.SetStoredSeconds(seconds);
         Format.ChannelCount = Channels;

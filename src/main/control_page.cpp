@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
@@ -13,6 +12,7 @@
 #include <string_view>
 
 #include "main/radio_group.h"
+#include "main/value_group.h"
 
 namespace {
 
@@ -91,15 +91,7 @@ QPushButton* TControlPage::MakeButton(const char* name, const QString& caption,
 }
 
 void TControlPage::BuildControls() {
-    // A scroll area keeps a large font from pushing the window beyond its size.
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    auto* content = new QWidget(scroll);
-    scroll->setWidget(content);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
+    QWidget* const content = ScrollingContent(this);
 
     // Channels: one line per channel, its enable box beside its gain box.
     QGroupBox* components = Section(tr("Component Settings"), content);

@@ -8,25 +8,6 @@
 #include "main/model/gps_texts.h"
 #include "main/value_group.h"
 
-namespace {
-
-struct TRow {
-    const char* caption;
-    const char* value;
-};
-
-TValueGroup* Group(const QString& caption, std::initializer_list<TRow> rows,
-                   QHash<QString, QLabel*>& values, QWidget* parent) {
-    auto* group = new TValueGroup(caption, parent);
-    for (const TRow& row : rows) {
-        const QString name = QString::fromLatin1(row.value);
-        values.insert(name, group->AddRow(QString::fromLatin1(row.caption), name));
-    }
-    return group;
-}
-
-}  // namespace
-
 TGpsPage::TGpsPage(QWidget* parent) : QWidget(parent), memo_(new QPlainTextEdit(this)) {
     memo_->setObjectName(QStringLiteral("GPSMessage"));
     memo_->setReadOnly(true);
@@ -40,33 +21,33 @@ TGpsPage::TGpsPage(QWidget* parent) : QWidget(parent), memo_(new QPlainTextEdit(
     panel->setObjectName(QStringLiteral("Panel4"));
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 0, 0, 0);
-    column->addWidget(Group(tr("Date and Time"),
-                            {{"Date", "GPSDate"},
-                             {"Time", "GPSTime"},
-                             {"Seconds", "GPSSecs"},
-                             {"UTC Offset", "GPSUTC"},
-                             {"System Time", "SysTime"}},
-                            values_, panel));
-    column->addWidget(Group(
+    column->addWidget(MakeValueGroup(tr("Date and Time"),
+                                     {{"Date", "GPSDate"},
+                                      {"Time", "GPSTime"},
+                                      {"Seconds", "GPSSecs"},
+                                      {"UTC Offset", "GPSUTC"},
+                                      {"System Time", "SysTime"}},
+                                     values_, panel));
+    column->addWidget(MakeValueGroup(
         tr("Position"), {{"Latitude", "GPSLat"}, {"Longitude", "GPSLong"}, {"Altitude", "GPSAlt"}},
         values_, panel));
-    column->addWidget(Group(tr("Status"),
-                            {{"In Lock", "GPSStatus"},
-                             {"Source", "GPSSource"},
-                             {"Age", "GPSAge"},
-                             {"Tracking", "GPSTracking"},
-                             {"Antenna", "GPSAntenna"},
-                             {"RAM", "GPSRAM"},
-                             {"RTC", "GPSRTC"},
-                             {"SVs", "GPSSVs"},
-                             {"ID", "GPSID"}},
-                            values_, panel));
-    column->addWidget(Group(tr("Details"),
-                            {{"Velocity", "GPSDets1"},
-                             {"Heading", "GPSDets2"},
-                             {"Vert. Velocity", "GPSDets3"},
-                             {"Mag. Var.", "GPSDets4"}},
-                            values_, panel));
+    column->addWidget(MakeValueGroup(tr("Status"),
+                                     {{"In Lock", "GPSStatus"},
+                                      {"Source", "GPSSource"},
+                                      {"Age", "GPSAge"},
+                                      {"Tracking", "GPSTracking"},
+                                      {"Antenna", "GPSAntenna"},
+                                      {"RAM", "GPSRAM"},
+                                      {"RTC", "GPSRTC"},
+                                      {"SVs", "GPSSVs"},
+                                      {"ID", "GPSID"}},
+                                     values_, panel));
+    column->addWidget(MakeValueGroup(tr("Details"),
+                                     {{"Velocity", "GPSDets1"},
+                                      {"Heading", "GPSDets2"},
+                                      {"Vert. Velocity", "GPSDets3"},
+                                      {"Mag. Var.", "GPSDets4"}},
+                                     values_, panel));
     column->addStretch();
     panel->setFixedWidth(300);
 

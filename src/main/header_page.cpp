@@ -1,98 +1,69 @@
 #include "main/header_page.h"
 
 #include <QGridLayout>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "main/model/header_texts.h"
 #include "main/value_group.h"
 
-namespace {
-
-struct TRow {
-    const char* caption;
-    const char* value;
-};
-
-TValueGroup* Group(const QString& caption, std::initializer_list<TRow> rows,
-                   QHash<QString, QLabel*>& values, QWidget* parent) {
-    auto* group = new TValueGroup(caption, parent);
-    for (const TRow& row : rows) {
-        const QString name = QString::fromLatin1(row.value);
-        values.insert(name, group->AddRow(QString::fromLatin1(row.caption), name));
-    }
-    return group;
-}
-
-}  // namespace
-
 THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
-    // A scroll area keeps a large font from pushing the window beyond its size.
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    auto* content = new QWidget(scroll);
-    scroll->setWidget(content);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
-    QWidget* const page = content;
-    auto* grid = new QGridLayout(content);
+    QWidget* const page = ScrollingContent(this);
+    auto* grid = new QGridLayout(page);
     grid->setContentsMargins(6, 6, 6, 6);
-    auto* details = Group(tr("Details"),
-                          {{"Device ID", "DeviceId"},
-                           {"Version", "Version"},
-                           {"Serial Number", "SNum"},
-                           {"Number of Components", "NumComps"},
-                           {"Sample Rate", "SRate"},
-                           {"Bytes per Sample", "ByteCount"},
-                           {"Baud Rate", "BRateStr"},
-                           {"Block Count", "BlockCount"},
-                           {"Last Valid GPS Block", "LastValidGPSBlock"}},
-                          values_, page);
-    auto* filter = Group(tr("Filter"),
-                         {{"Type", "FilterTypeStr"},
-                          {"Decimation Factor of Filter 3", "Deci3"},
-                          {"Decimation Factor of Filter 4", "Deci4"},
-                          {"Decimation Factor of Filter 5", "Deci5"},
-                          {"Decimation Factor of Filter 6", "Deci6"},
-                          {"Decimation Factor of Filter 7", "Deci7"},
-                          {"16 Bit Phase Error in 1 Second", "PhaseError"}},
-                         values_, page);
-    auto* gain = Group(tr("Gain"),
-                       {{"Gain", "GainStr"},
-                        {"Component 1 Gain Value", "GainC1"},
-                        {"Component 2 Gain Value", "GainC2"},
-                        {"Component 3 Gain Value", "GainC3"},
-                        {"Component 4 Gain Value", "GainC4"},
-                        {"Component 5 Gain Value", "GainC5"},
-                        {"Component 6 Gain Value", "GainC6"}},
-                       values_, page);
-    auto* offset = Group(tr("Offset"),
-                         {{"Component 1 Offset Value", "OffsetC1"},
-                          {"Component 2 Offset Value", "OffsetC2"},
-                          {"Component 3 Offset Value", "OffsetC3"},
-                          {"Component 4 Offset Value", "OffsetC4"},
-                          {"Component 5 Offset Value", "OffsetC5"},
-                          {"Component 6 Offset Value", "OffsetC6"}},
-                         values_, page);
-    auto* adc = Group(tr("ADC"),
-                      {{"Coupling", "Coupling"},
-                       {"0: Supply Conn Voltage", "ADC0"},
-                       {"1: Supply Current", "ADC1"},
-                       {"2: Temp Sensor Voltage", "ADC2"},
-                       {"3: Remote Conn Voltage", "ADC3"},
-                       {"4: User 1", "ADC4"},
-                       {"5: User 2", "ADC5"},
-                       {"6: User 3", "ADC6"},
-                       {"7: User 4", "ADC7"},
-                       {"8: Module 1 Temp", "ADC8"},
-                       {"9: Module 2 Temp", "ADC9"},
-                       {"10: Module 3 Temp", "ADC10"},
-                       {"11: Module 4 Temp", "ADC11"},
-                       {"12: Module 5 Temp", "ADC12"},
-                       {"13: Module 6 Temp", "ADC13"}},
-                      values_, page);
+    auto* details = MakeValueGroup(tr("Details"),
+                                   {{"Device ID", "DeviceId"},
+                                    {"Version", "Version"},
+                                    {"Serial Number", "SNum"},
+                                    {"Number of Components", "NumComps"},
+                                    {"Sample Rate", "SRate"},
+                                    {"Bytes per Sample", "ByteCount"},
+                                    {"Baud Rate", "BRateStr"},
+                                    {"Block Count", "BlockCount"},
+                                    {"Last Valid GPS Block", "LastValidGPSBlock"}},
+                                   values_, page);
+    auto* filter = MakeValueGroup(tr("Filter"),
+                                  {{"Type", "FilterTypeStr"},
+                                   {"Decimation Factor of Filter 3", "Deci3"},
+                                   {"Decimation Factor of Filter 4", "Deci4"},
+                                   {"Decimation Factor of Filter 5", "Deci5"},
+                                   {"Decimation Factor of Filter 6", "Deci6"},
+                                   {"Decimation Factor of Filter 7", "Deci7"},
+                                   {"16 Bit Phase Error in 1 Second", "PhaseError"}},
+                                  values_, page);
+    auto* gain = MakeValueGroup(tr("Gain"),
+                                {{"Gain", "GainStr"},
+                                 {"Component 1 Gain Value", "GainC1"},
+                                 {"Component 2 Gain Value", "GainC2"},
+                                 {"Component 3 Gain Value", "GainC3"},
+                                 {"Component 4 Gain Value", "GainC4"},
+                                 {"Component 5 Gain Value", "GainC5"},
+                                 {"Component 6 Gain Value", "GainC6"}},
+                                values_, page);
+    auto* offset = MakeValueGroup(tr("Offset"),
+                                  {{"Component 1 Offset Value", "OffsetC1"},
+                                   {"Component 2 Offset Value", "OffsetC2"},
+                                   {"Component 3 Offset Value", "OffsetC3"},
+                                   {"Component 4 Offset Value", "OffsetC4"},
+                                   {"Component 5 Offset Value", "OffsetC5"},
+                                   {"Component 6 Offset Value", "OffsetC6"}},
+                                  values_, page);
+    auto* adc = MakeValueGroup(tr("ADC"),
+                               {{"Coupling", "Coupling"},
+                                {"0: Supply Conn Voltage", "ADC0"},
+                                {"1: Supply Current", "ADC1"},
+                                {"2: Temp Sensor Voltage", "ADC2"},
+                                {"3: Remote Conn Voltage", "ADC3"},
+                                {"4: User 1", "ADC4"},
+                                {"5: User 2", "ADC5"},
+                                {"6: User 3", "ADC6"},
+                                {"7: User 4", "ADC7"},
+                                {"8: Module 1 Temp", "ADC8"},
+                                {"9: Module 2 Temp", "ADC9"},
+                                {"10: Module 3 Temp", "ADC10"},
+                                {"11: Module 4 Temp", "ADC11"},
+                                {"12: Module 5 Temp", "ADC12"},
+                                {"13: Module 6 Temp", "ADC13"}},
+                               values_, page);
     // Two columns: identity, filter chain and gains; readings and offsets.
     grid->addWidget(details, 0, 0);
     grid->addWidget(filter, 1, 0);

@@ -1,6 +1,8 @@
 #include "main/value_group.h"
 
 #include <QGridLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 TValueGroup::TValueGroup(const QString& caption, QWidget* parent)
     : QGroupBox(caption, parent), grid_(new QGridLayout(this)) {
@@ -21,4 +23,26 @@ QLabel* TValueGroup::AddRow(const QString& caption, const QString& valueName) {
     grid_->addWidget(value, row, 1);
     values_.push_back(value);
     return value;
+}
+
+TValueGroup* MakeValueGroup(const QString& caption, std::initializer_list<TValueRow> rows,
+                            QHash<QString, QLabel*>& values, QWidget* parent) {
+    auto* group = new TValueGroup(caption, parent);
+    for (const TValueRow& row : rows) {
+        const QString name = QString::fromLatin1(row.Value);
+        values.insert(name, group->AddRow(QString::fromLatin1(row.Caption), name));
+    }
+    return group;
+}
+
+QWidget* ScrollingContent(QWidget* page) {
+    auto* scroll = new QScrollArea(page);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    scroll->setWidget(content);
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    return content;
 }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QString>
+#include <initializer_list>
 #include <vector>
 
 class QGridLayout;
@@ -23,3 +25,18 @@ class TValueGroup : public QGroupBox {
     QGridLayout* grid_;
     std::vector<QLabel*> values_;
 };
+
+// One line of a value group: its caption and the name of its value label.
+struct TValueRow {
+    const char* Caption;
+    const char* Value;
+};
+
+// A value group with these lines; each value label is also entered in `values`
+// under its name.
+TValueGroup* MakeValueGroup(const QString& caption, std::initializer_list<TValueRow> rows,
+                            QHash<QString, QLabel*>& values, QWidget* parent);
+
+// Gives `page` a frameless scroll area filling it and returns the widget to lay
+// the page out in, so that a large font never pushes the window beyond its size.
+QWidget* ScrollingContent(QWidget* page);

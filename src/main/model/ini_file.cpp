@@ -13,18 +13,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 char LowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
@@ -48,7 +36,7 @@ bool IsQuoted(const std::string& text) {
 
 // The value as Get returns it, from the text after "=".
 std::string DecodeValue(const std::string& text) {
-    std::string value = Trim(text);
+    std::string value = TrimBlanks(text);
     if (IsQuoted(value)) {
         value = value.substr(1, value.size() - 2);
     }
@@ -84,6 +72,18 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::string TrimBlanks(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
 
 bool TIniFile::Load(const std::string& path) {
     lines_.clear();
@@ -136,17 +136,17 @@ void TIniFile::Parse(const std::string& text) {
         firstEnd = firstEnd && !hasEnd;
         start = end + 1;
 
-        const std::string trimmed = Trim(line.Raw);
+        const std::string trimmed = TrimBlanks(line.Raw);
         if (!trimmed.empty() && trimmed.front() == '[') {
             const size_t close = trimmed.find(']');
             if (close != std::string::npos) {
                 line.Kind = TKind::Section;
-                line.Name = Trim(trimmed.substr(1, close - 1));
+                line.Name = TrimBlanks(trimmed.substr(1, close - 1));
             }
         } else if (!trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '#') {
             const size_t equals = line.Raw.find('=');
             if (equals != std::string::npos) {
-                line.Name = Trim(line.Raw.substr(0, equals));
+                line.Name = TrimBlanks(line.Raw.substr(0, equals));
                 if (!line.Name.empty()) {
                     line.Kind = TKind::Key;
                     line.Value = DecodeValue(line.Raw.substr(equals + 1));

@@ -73,3 +73,6 @@ class TIniFile {
     std::vector<TLine> lines_;
     bool crlf_ = false;
 };
+
+// `text` without the blanks (space, tab, CR, VT, FF) at either end.
+std::string TrimBlanks(const std::string& text);

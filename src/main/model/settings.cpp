@@ -16,29 +16,13 @@
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 // A decimal integer with an optional sign, blanks around allowed, within 32 bits.
 std::optional<int32_t> ParseInteger(const std::string& text) {
-    const std::string t = Trim(text);
+    const std::string t = TrimBlanks(text);
     size_t i = 0;
     const bool negative = i < t.size() && t[i] == '-';
     if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
@@ -66,7 +50,7 @@ std::optional<int32_t> ParseInteger(const std::string& text) {
 
 // A decimal number with `separator` as its decimal point and an optional exponent.
 std::optional<double> ParseDouble(const std::string& text, const std::string& separator) {
-    const std::string t = Trim(text);
+    const std::string t = TrimBlanks(text);
     size_t i = 0;
     std::string plain;
     if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
