@@ -1,5 +1,5 @@
 // The Channels page's drawing with six channels and long histories on an
-// 800-pixel band: one block's statistics update plus its incremental draw, one
+// 800-pixel band: one block taken into the model plus its incremental draw, one
 // full redraw (by columns), the same redraw sample by sample for comparison,
 // and a zoom click on the page itself (figures laid out and filled, six
 // channels redrawn). Times are also given as a fraction of the one-second
@@ -13,7 +13,6 @@
 #include <array>
 #include <map>
 #include <memory>
-#include <random>
 #include <tuple>
 #include <vector>
 
@@ -21,10 +20,7 @@
 #include "main/channel_trace.h"
 #include "main/channels_page.h"
 #include "main/graph_resources.h"
-#include "main/model/channel_stats.h"
-#include "main/model/number_format.h"
-#include "main/model/settings.h"
-#include "main/model/stream_format.h"
+#include "main/model/monitor_model.h"
 
 namespace {
 
@@ -32,47 +28,54 @@ constexpr int Channels = 6;
 constexpr int BandWidth = 800;
 constexpr int BandHeight = 80;  // six bands in a list 480 pixels high
 
-// Six channels fed block by block and drawn as the page draws them.
+// Blocks of noise on a slow drift, six channels with 2 and 5 at high gain.
+std::vector<TBlockPtr> NoiseDataBlocks(int rate) {
+    std::vector<TBlockPtr> blocks;
+    for (TSampleSet& samples : NoiseBlocks(Channels, rate)) {
+        TBlockSpec spec{.Channels = Channels, .Rate = rate, .GainCode = std::string("G\x12"), .Counts = {}};
+        blocks.push_back(MakeOwnedBlock(spec));
+        *blocks.back()->Samples = std::move(samples);
+    }
+    return blocks;
+}
+
+// Six channels fed block by block through the model and drawn as the page
+// draws them.
 struct TPlot {
-    TChannelModel Model;
-    TSettings Settings;
-    TStreamFormat Format;
+    TMonitorModel Model;
     int PerBlock;
-    std::array<int32_t, MaxChannels> Gains{1, 10, 1, 1, 10, 1};
-    std::vector<TSampleSet> Blocks;
+    std::vector<TBlockPtr> Blocks;
     TGraphResources Resources;
     std::array<QImage, Channels> Images;
     std::array<TTraceSweep, Channels> Sweeps{};
     int64_t Updates = 0;
 
-    TPlot(int rate, int seconds) : PerBlock(rate), Blocks(NoiseBlocks(Channels, rate)) {
-        Settings.StoredSeconds = seconds;
+    TPlot(int rate, int seconds)
+        : Model(TSettings{}, TNumberSeparators{}), PerBlock(rate), Blocks(NoiseDataBlocks(rate)) {
         Model.SetStoredSeconds(seconds);
-        Format.ChannelCount = Channels;
-        Format.SampleRate = rate;
         for (QImage& image : Images) {
             image = QImage(BandWidth, BandHeight, QImage::Format_RGB32);
             image.fill(Qt::black);
         }
     }
     void Update() {
-        Model.UpdateChannelStatistics(Blocks[Updates++ % Blocks.size()], Channels, PerBlock,
-                                      Format.SampleRate, Gains);
+        Model.ProcessBlock(*Blocks[static_cast<size_t>(Updates++) % Blocks.size()], 115200);
     }
     // DrawChannelTraces: `start` 0 for a full redraw, else the newest block.
     void Draw(bool full, bool everySegment = false) {
-        const size_t size = Model.ChannelHistory(0).Size();
+        const TChannelModel& channels = Model.Channels();
+        const size_t size = channels.ChannelHistory(0).Size();
         TTraceDraw draw;
         draw.Start = full ? 0 : size - static_cast<size_t>(PerBlock);
         draw.NewSweep = full || draw.Start == 0;
         if (everySegment) {
             draw.Start = 1;  // a new sweep drawn sample by sample
         }
-        draw.Span = Model.StoredSampleLimit(Format.SampleRate);
+        draw.Span = channels.StoredSampleLimit(Model.Format().SampleRate);
         for (int c = 0; c < Channels; ++c) {
-            draw.GainFactor = Gains[c];
-            draw.SweepDcRef = Model.ChannelStats(c).Offset;
-            DrawChannelTrace(Images[c], Resources, Model.ChannelHistory(c), draw, Sweeps[c]);
+            draw.GainFactor = Model.GainFactors()[static_cast<size_t>(c)];
+            draw.SweepDcRef = channels.ChannelStats(c).Offset;
+            DrawChannelTrace(Images[c], Resources, channels.ChannelHistory(c), draw, Sweeps[c]);
         }
     }
 };
@@ -101,7 +104,8 @@ void ReportPeriodFraction(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// One block: statistics and history update, then the newest block drawn into
+// One block: the model's work (format, texts, statistics and histories), then
+// the newest block drawn into
 // the six bands (a new sweep once per window, when the history restarts).
 void BM_BlockUpdateAndDraw(benchmark::State& state) {
     TPlot& plot = FilledPlot(state, true);
@@ -119,7 +123,8 @@ void BM_FullRedraw(benchmark::State& state) {
         plot.Draw(true);
     }
     ReportPeriodFraction(state);
-    state.counters["samples"] = static_cast<double>(plot.Model.ChannelHistory(0).Size()) * Channels;
+    state.counters["samples"] =
+        static_cast<double>(plot.Model.Channels().ChannelHistory(0).Size()) * Channels;
 }
 
 // For comparison: the same redraw visiting every sample (the per-block path).
@@ -135,21 +140,15 @@ void BM_FullRedrawEverySegment(benchmark::State& state) {
 // redraw of six channels, the repaint request and the buttons.
 void BM_ZoomClick(benchmark::State& state) {
     TPlot& plot = FilledPlot(state, false);
-    const TNumberSeparators separators;
-    TChannelsPage page(TChannelsPageModel{plot.Model, plot.Settings, plot.Format, plot.PerBlock,
-                                          plot.Gains, separators},
-                       plot.Resources, [] {});
+    TChannelsPage page(plot.Model, plot.Resources, [] {});
     page.resize(145 + BandWidth, 41 + 6 * BandHeight);
     page.show();
     QApplication::processEvents();
     page.RebuildWaveList();
+    page.UpdateZoomButtons(true);
     bool in = true;
     for (auto _ : state) {
-        if (in) {
-            page.ZoomInButtonClick();
-        } else {
-            page.ZoomOutButtonClick();
-        }
+        page.ZoomKey(in, false);
         in = !in;
     }
     ReportPeriodFraction(state);

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 
+#include "main/application.h"
 #include "main/main_form.h"
 #include "main/model/command_line.h"
 #include "main/model/settings.h"
@@ -47,10 +48,10 @@ class TApplication : public QApplication {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& error) {
-            QMessageBox::critical(activeWindow(), applicationDisplayName(),
+            QMessageBox::critical(activeWindow(), QString::fromLatin1(MainCaption),
                                   QString::fromLocal8Bit(error.what()));
         } catch (...) {
-            QMessageBox::critical(activeWindow(), applicationDisplayName(),
+            QMessageBox::critical(activeWindow(), QString::fromLatin1(MainCaption),
                                   QStringLiteral("Unknown exception"));
         }
         return false;
@@ -92,9 +93,7 @@ int main(int argc, char** argv) {
 
     InstallSignalHandlers();
     TApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("kestrel32"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(MainCaption));
-    QApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
+    SetUpApplication(QStringLiteral(KESTREL_VERSION));
 
     std::unique_ptr<TDigitizerSim> simulator;
     TStartOptions options;

@@ -1,35 +1,15 @@
 // The digitizer's commands: "$" and two letters, an optional big-endian
 // argument, queued on the link with their send counts.
-#include <cmath>
 #include <cstring>
 
 #include "digitizer/digitizer.h"
+#include "digitizer/protocol.h"
 
 namespace {
 
 constexpr int SendThrice = 3;
 constexpr int SendOnce = 1;
 constexpr int SendUntilEchoed = -1;
-
-struct TRateRow {
-    int code;  // rate x 10
-    uint8_t factors[5];
-    int count;
-};
-
-// Decimation factors of filter stages 3 to 7 per rate; their product is 3000 / rate.
-constexpr TRateRow RateTable[] = {
-    {1, {6, 10, 10, 10, 5}, 5}, {2, {6, 10, 10, 5, 5}, 5}, {5, {6, 10, 10, 5, 2}, 5},
-    {10, {12, 10, 5, 5}, 4},    {20, {6, 10, 5, 5}, 4},    {40, {6, 5, 5, 5}, 4},
-    {50, {12, 10, 5}, 3},       {100, {6, 10, 5}, 3},      {200, {3, 10, 5}, 3},
-    {250, {12, 10}, 2},         {400, {3, 5, 5}, 3},       {500, {12, 5}, 2},
-    {750, {4, 10}, 2},          {1000, {6, 5}, 2},         {1200, {1, 5, 5}, 3},
-    {1250, {12, 2}, 2},         {1500, {4, 5}, 2},         {2000, {3, 5}, 2},
-    {2500, {12, 1}, 2},         {3000, {1, 10}, 2},        {3750, {4, 2}, 2},
-    {5000, {6, 1}, 2},          {6000, {1, 5}, 2},         {7500, {4, 1}, 2},
-    {10000, {3, 1}, 2},         {30000, {1, 1}, 2},
-};
-constexpr TRateRow OtherRate = {0, {4, 10}, 2};
 
 void PutBigEndian(std::vector<uint8_t>& out, uint32_t value, int bytes) {
     for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
@@ -50,20 +30,6 @@ std::vector<uint8_t> MemoryCommand(const char* letters, uint32_t byteAddress, ui
 }
 
 }  // namespace
-
-std::vector<uint8_t> SampleRateFactors(double rate) {
-    const double scaled = rate * 10;
-    const int code =
-        std::isfinite(scaled) && std::fabs(scaled) < 1e9 ? static_cast<int>(scaled) : -1;
-    const TRateRow* row = &OtherRate;
-    for (const auto& candidate : RateTable) {
-        if (candidate.code == code) {
-            row = &candidate;
-            break;
-        }
-    }
-    return std::vector<uint8_t>(row->factors, row->factors + row->count);
-}
 
 void TDigitizer::EnqueueFixed(const char* letters, int repeat) {
     EnqueueCommand(Letters(letters), repeat);
@@ -96,6 +62,8 @@ void TDigitizer::SetBytesPerSample(int bytes) {
 }
 
 void TDigitizer::SetSampleRate(double rate) {
+    // Unlike the other builders this one queues nothing while the link is
+    // stopped: a rate change is only ever sent to a running digitizer.
     if (!port_) {
         return;
     }

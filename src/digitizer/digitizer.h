@@ -28,10 +28,6 @@ struct TCommandNode {
     int32_t Length() const { return static_cast<int32_t>(Data.size()); }
 };
 
-// Decimation factors of filter stages 3, 4, ... for a sample rate; a rate not
-// in the table gets the factors of 75 samples per second.
-std::vector<uint8_t> SampleRateFactors(double rate);
-
 class TDigitizer {
   public:
     // Hands a decoded block to the main thread; false means the block was not

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "main/band_frame.h"
 #include "main/graph_resources.h"
 #include "main/model/channel_history.h"
 #include "main/model/column_summary.h"
@@ -86,13 +87,10 @@ class TRuns {
 void BeginSweep(QPainter& painter, const TGraphResources& resources, int width, int height,
                 bool overlay) {
     if (!overlay) {
-        painter.fillRect(0, 0, width, height, resources.WaveBackgroundBrush());
+        FillBand(painter, width, height, resources.WaveBackgroundBrush());
     }
-    painter.setPen(resources.FrameLinePen());
-    painter.drawLine(0, 0, width - 1, 0);
-    painter.setBackgroundMode(Qt::TransparentMode);
-    painter.setPen(resources.CentreLinePen());
-    painter.drawLine(0, height / 2, width - 1, height / 2);
+    DrawTopLine(painter, resources, width);
+    DrawCentreLine(painter, resources, width, height / 2);
 }
 
 // Where the pen stands after sample j.

@@ -6,63 +6,54 @@
 
 #include <QWidget>
 #include <array>
-#include <cstdint>
 #include <functional>
 
 #include "digitizer/data_block.h"
 #include "main/channel_trace.h"
-#include "main/graph_page.h"
+#include "main/monitor_page.h"
 
 class QCheckBox;
-class QFrame;
-class QLabel;
 class QLineEdit;
-class QToolButton;
 class TBandList;
-class TChannelModel;
+class TDetailsPanel;
+class TDisplayChecks;
 class TGraphResources;
+class TMonitorModel;
 class TSpinEdit;
-struct TNumberSeparators;
-struct TSettings;
-struct TStreamFormat;
+class TZoomButtons;
 
-// What the page reads and changes of the window's state; all owned by the window.
-struct TChannelsPageModel {
-    TChannelModel& Channels;      // histories and statistics; StoredSeconds, DCTimeConst
-    TSettings& Settings;          // StoredSeconds, DCTimeConst, the Data colours
-    const TStreamFormat& Format;  // ChannelCount, SampleRate
-    const int& SamplesPerBlock;
-    const std::array<int32_t, MaxChannels>& GainFactor;
-    const TNumberSeparators& Separators;
-};
-
-class TChannelsPage : public QWidget, public TGraphPage {
+class TChannelsPage : public QWidget, public TMonitorPage {
     Q_OBJECT
   public:
     static constexpr int DesignItemHeight = 141;
 
     // refreshActivePage repaints whichever page is visible (the window's).
-    TChannelsPage(const TChannelsPageModel& model, const TGraphResources& resources,
+    TChannelsPage(TMonitorModel& model, const TGraphResources& resources,
                   std::function<void()> refreshActivePage, QWidget* parent = nullptr);
 
-    // Window creation.
-    // Hides every channel's labels and separator.
-    void ResetDisplays();
+    // TMonitorPage.
+    void ResetDisplays() override;
+    void MonitoringStarted() override;
+    void FormatChanged() override;
+    void BlockArrived(bool full) override;
+    void ColoursChanged() override;
+    void RefreshPage() override;
+    void ZoomKey(bool in, bool extreme) override;
+    void SpanKey(bool longer) override;
+
     // StoredSeconds and DCTimeConst into their fields.
     void ShowSettings();
     // The list's own colour from the Data background colour.
     void ApplyListColour();
-
-    // Block processing. Before the first block (ChannelCount 0) they draw nothing.
-    // Boxes 1 ... ChannelCount enabled, the others unchecked (which hides their
-    // channels) and disabled; a ChannelCount outside 1 ... 6 changes nothing.
+    // Boxes 1 ... ChannelCount enabled, the others unchecked and disabled; a
+    // ChannelCount outside 1 ... 6 changes nothing.
     void EnableDisplayChecks();
     // One band per displayed channel, then ResizeWaveBitmaps.
     void RebuildWaveList();
     // Equal bands filling the list; new black images.
     void ResizeWaveBitmaps();
     // layout: the labels placed and emptied first. Then the texts of every
-    // displayed channel.
+    // displayed channel. Before the first block (ChannelCount 0) nothing.
     void ShowChannelDetails(bool layout);
     // full: every displayed channel redrawn from a new sweep; otherwise the
     // newest block is added (a new sweep when the history has just restarted).
@@ -70,62 +61,37 @@ class TChannelsPage : public QWidget, public TGraphPage {
     // enabled: the zoom buttons that can act are enabled; otherwise all four disabled.
     void UpdateZoomButtons(bool enabled);
 
-    // TGraphPage.
-    void RefreshPage() override;
-    void ZoomKey(bool in, bool extreme) override;
-    void SpanKey(bool longer) override;
-
     // Event handlers.
-    void ZoomInButtonClick();
-    void ZoomOutButtonClick();
-    void MaxZoomButtonClick();
-    void MinZoomButtonClick();
+    void ZoomChanged();
     void ClearWavesButtonClick();
     void RemoveDCClick();
     void StoredSecondsSpinEditChange();
     void DCTimeConstEditChange();
-    // Whether a typed character goes into the field (a rejected one beeps).
-    bool StoredSecondsSpinEditKeyPress(const QString& text);
-    bool DCTimeConstEditKeyPress(const QString& text);
     // Disp1Click ... Disp6Click: channel 0 ... 5.
-    void DispClick(int channel);
+    void DispClick(int channel, bool checked);
     void ChannelDetailsPanelResize();
     void StoredWavePanelResize();
 
-    double ChannelZoom() const { return channelZoom_; }
-    bool WaveDisplay(int channel) const { return waveDisplay_.at(static_cast<size_t>(channel)); }
+    double ChannelZoom() const;
     TBandList* StoredWavesList() const { return storedWavesList_; }
+    TDetailsPanel* DetailsPanel() const { return detailsPanel_; }
     const TTraceSweep& Sweep(int channel) const { return sweeps_.at(static_cast<size_t>(channel)); }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildControls();
-    int ChannelCount() const;
-    void AfterZoom();
 
-    TChannelsPageModel model_;
+    TMonitorModel& model_;
     const TGraphResources& resources_;
     std::function<void()> refreshActivePage_;
 
-    double channelZoom_ = 1;
-    std::array<bool, MaxChannels> waveDisplay_{true, true, true, true, true, true};
     std::array<TTraceSweep, MaxChannels> sweeps_{};
 
-    QToolButton* maxZoomButton_ = nullptr;
-    QToolButton* zoomInButton_ = nullptr;
-    QToolButton* zoomOutButton_ = nullptr;
-    QToolButton* minZoomButton_ = nullptr;
-    QToolButton* clearWavesButton_ = nullptr;
+    TZoomButtons* zoom_ = nullptr;
     QCheckBox* removeDc_ = nullptr;
     QLineEdit* dcTimeConstEdit_ = nullptr;
     QCheckBox* overlay_ = nullptr;
     TSpinEdit* storedSecondsSpinEdit_ = nullptr;
-    std::array<QCheckBox*, MaxChannels> disp_{};
-    QWidget* channelDetailsPanel_ = nullptr;
-    // Per channel: range, offset, AC, RMS and average RMS.
-    std::array<std::array<QLabel*, 5>, MaxChannels> labels_{};
-    std::array<QFrame*, MaxChannels> bevels_{};
+    TDisplayChecks* displayChecks_ = nullptr;
+    TDetailsPanel* detailsPanel_ = nullptr;
     TBandList* storedWavesList_ = nullptr;
 };

@@ -6,22 +6,36 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <charconv>
-#include <string>
-#include <string_view>
 
+#include "digitizer/protocol.h"
+#include "main/link_session.h"
+#include "main/model/monitor_model.h"
+#include "main/prompts.h"
 #include "main/radio_group.h"
 #include "main/value_group.h"
+#include "main/widgets.h"
 
 namespace {
 
-constexpr int CommandWatchdog = 4;
+// The default selections of the groups.
+constexpr double DesignRate = 75;
+constexpr int32_t DesignBaud = 19200;
+constexpr int DesignChannels = 3;
 
 QStringList SampleRateItems() {
     QStringList items;
-    for (std::string_view caption : SampleRateCaptions) {
-        items << QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size()));
+    for (const TSampleRate& rate : SampleRates) {
+        items << QString::fromLatin1(rate.Caption.data(),
+                                     static_cast<qsizetype>(rate.Caption.size()));
+    }
+    return items;
+}
+
+// The rates with the separators they carry on the page ("1,200").
+QStringList BaudRateItems() {
+    QStringList items;
+    for (int32_t baud : BaudRates) {
+        items << QString::fromStdString(FormatNumber(baud, 0, TNumberSeparators{}));
     }
     return items;
 }
@@ -52,13 +66,6 @@ QGroupBox* SettingBox(const QString& caption, TRadioGroup* group, QPushButton* b
     return box;
 }
 
-QCheckBox* MakeCheck(const QString& name, const QString& caption, bool checked, QWidget* parent) {
-    auto* check = new QCheckBox(caption, parent);
-    check->setObjectName(name);
-    check->setChecked(checked);
-    return check;
-}
-
 TRadioGroup* MakeRadioGroup(const char* name, const QString& caption, const QStringList& items,
                             int columns, int selected, QWidget* parent) {
     auto* group = new TRadioGroup(caption, items, columns, parent);
@@ -67,22 +74,16 @@ TRadioGroup* MakeRadioGroup(const char* name, const QString& caption, const QStr
     return group;
 }
 
-// A caption such as "0.1" or "3000" as a number, independent of the locale.
-bool ParseRate(const QString& text, double& rate) {
-    const std::string digits = text.toStdString();
-    const char* end = digits.data() + digits.size();
-    const auto [ptr, ec] = std::from_chars(digits.data(), end, rate);
-    return ec == std::errc() && ptr == end;
-}
-
 }  // namespace
 
-TControlPage::TControlPage(TControlHost& host, QWidget* parent) : QWidget(parent), host_(host) {
+TControlPage::TControlPage(const TMonitorModel& model, TLinkSession& session,
+                           const TPrompts& prompts, QWidget* parent)
+    : QWidget(parent), model_(model), session_(session), prompts_(prompts) {
     BuildControls();
 }
 
-QPushButton* TControlPage::MakeButton(const char* name, const QString& caption,
-                                      void (TControlPage::*handler)(), QWidget* parent) {
+QPushButton* TControlPage::MakeCommandButton(const char* name, const QString& caption,
+                                             void (TControlPage::*handler)(), QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setAutoDefault(false);
@@ -90,14 +91,26 @@ QPushButton* TControlPage::MakeButton(const char* name, const QString& caption,
     return button;
 }
 
+TDigitizer& TControlPage::Link() {
+    return session_.Link();
+}
+
+void TControlPage::AwaitNewData() {
+    session_.SetLinkWatchdog(TLinkSession::CommandWatchdog);
+}
+
+void TControlPage::FormatChanged() {
+    SyncControlPage(model_.Format());
+}
+
 void TControlPage::BuildControls() {
     QWidget* const content = ScrollingContent(this);
 
     // Channels: one line per channel, its enable box beside its gain box.
     QGroupBox* components = Section(tr("Component Settings"), content);
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < MaxChannels; ++i) {
         const QString n = QString::number(i + 1);
-        const bool on = i < 3;
+        const bool on = i < DesignChannels;
         onChecks_[i] = MakeCheck(QStringLiteral("OnCheck") + n, tr("Channel %1 Enabled").arg(n), on,
                                  components);
         onChecks_[i]->setEnabled(on);
@@ -108,8 +121,8 @@ void TControlPage::BuildControls() {
         GridOf(components)->addWidget(hiGainChecks_[i], i, 1);
         connect(onChecks_[i], &QCheckBox::clicked, this, &TControlPage::UpdateChannelChecks);
     }
-    scButton_ = MakeButton("SCButton", tr("Set"), &TControlPage::SCButtonClick, content);
-    GridOf(components)->addWidget(scButton_, 6, 0, Qt::AlignLeft);
+    scButton_ = MakeCommandButton("SCButton", tr("Set"), &TControlPage::SCButtonClick, content);
+    GridOf(components)->addWidget(scButton_, MaxChannels, 0, Qt::AlignLeft);
 
     QGroupBox* line = Section(tr("Line Output Settings"), content);
     lineOnCheck_ = MakeCheck(QStringLiteral("LineOnCheck"), tr("Enabled"), false, line);
@@ -117,7 +130,7 @@ void TControlPage::BuildControls() {
     lineFrequencyGroup_ = MakeRadioGroup("LineFrequencyRadioGroup", tr("Frequency"),
                                          {tr("75 Hz"), tr("100 Hz")}, 2, 0, line);
     lineFrequencyGroup_->setEnabled(false);
-    QPushButton* liButton = MakeButton("LIButton", tr("Set"), &TControlPage::LIButtonClick, line);
+    QPushButton* liButton = MakeCommandButton("LIButton", tr("Set"), &TControlPage::LIButtonClick, line);
     GridOf(line)->addWidget(lineOnCheck_, 0, 0);
     GridOf(line)->addWidget(lineFrequencyGroup_, 1, 0);
     GridOf(line)->addWidget(liButton, 1, 1, Qt::AlignBottom);
@@ -125,21 +138,21 @@ void TControlPage::BuildControls() {
     QGroupBox* psus = Section(tr("PSUs"), content);
     gpsPsuCheck_ = MakeCheck(QStringLiteral("GPSPSUCheck"), tr("8 Volt GPS"), true, psus);
     sensorPsuCheck_ = MakeCheck(QStringLiteral("SensorPSUCheck"), tr("12 Volt Sensor"), true, psus);
-    QPushButton* spButton = MakeButton("SPButton", tr("Set"), &TControlPage::SPButtonClick, psus);
+    QPushButton* spButton = MakeCommandButton("SPButton", tr("Set"), &TControlPage::SPButtonClick, psus);
     GridOf(psus)->addWidget(gpsPsuCheck_, 0, 0);
     GridOf(psus)->addWidget(sensorPsuCheck_, 1, 0);
     GridOf(psus)->addWidget(spButton, 2, 0, Qt::AlignLeft);
 
     rateGroup_ = MakeRadioGroup("SetRateRadioGroup", tr("Setting"), SampleRateItems(), 9,
-                                SampleRateIndex(75), content);
+                                SampleRateIndex(DesignRate), content);
     QPushButton* srButton =
-        MakeButton("SRButton", tr("Set"), &TControlPage::SRButtonClick, content);
+        MakeCommandButton("SRButton", tr("Set"), &TControlPage::SRButtonClick, content);
     QGroupBox* rate = SettingBox(tr("Sample Rate"), rateGroup_, srButton, true, content);
 
     filterGroup_ = MakeRadioGroup("FTypeRadioGroup", tr("Setting"),
                                   {tr("Minimal Phase"), tr("Linear Phase")}, 1, 0, content);
     QPushButton* ftButton =
-        MakeButton("FTButton", tr("Set"), &TControlPage::FTButtonClick, content);
+        MakeCommandButton("FTButton", tr("Set"), &TControlPage::FTButtonClick, content);
     QGroupBox* filter = SettingBox(tr("Filter Type"), filterGroup_, ftButton, false, content);
 
     calGroup_ =
@@ -149,23 +162,19 @@ void TControlPage::BuildControls() {
                         tr("-0.3125v DC"), tr("0.3125v Sine Wave"), tr("0.3125v Dual Sine")},
                        2, 0, content);
     QPushButton* caButton =
-        MakeButton("CAButton", tr("Set"), &TControlPage::CAButtonClick, content);
+        MakeCommandButton("CAButton", tr("Set"), &TControlPage::CAButtonClick, content);
     QGroupBox* cal = SettingBox(tr("Calibration"), calGroup_, caButton, false, content);
 
     pllGroup_ = MakeRadioGroup("PLLRadioGroup", tr("Setting"),
                                {tr("Off"), tr("Slow"), tr("Ideal"), tr("Fast")}, 2, 0, content);
     QPushButton* cpButton =
-        MakeButton("CPButton", tr("Set"), &TControlPage::CPButtonClick, content);
+        MakeCommandButton("CPButton", tr("Set"), &TControlPage::CPButtonClick, content);
     QGroupBox* pll = SettingBox(tr("PLL Calibration"), pllGroup_, cpButton, false, content);
 
-    baudGroup_ =
-        MakeRadioGroup("BaudRateRadioGroup", tr("Setting"),
-                       {QStringLiteral("1,200"), QStringLiteral("2,400"), QStringLiteral("4,800"),
-                        QStringLiteral("9,600"), QStringLiteral("19,200"), QStringLiteral("38,400"),
-                        QStringLiteral("57,600"), QStringLiteral("115,200")},
-                       2, BaudRateIndex(19200), content);
+    baudGroup_ = MakeRadioGroup("BaudRateRadioGroup", tr("Setting"), BaudRateItems(), 2,
+                                BaudRateIndex(DesignBaud), content);
     QPushButton* baButton =
-        MakeButton("BAButton", tr("Set"), &TControlPage::BAButtonClick, content);
+        MakeCommandButton("BAButton", tr("Set"), &TControlPage::BAButtonClick, content);
     QGroupBox* baud = SettingBox(tr("Baud Rate"), baudGroup_, baButton, false, content);
 
     bytesPerGroup_ = MakeRadioGroup("BytesPerGroup", tr("Setting"),
@@ -173,22 +182,22 @@ void TControlPage::BuildControls() {
                                      tr("3 Bytes, 24 Bits"), tr("4 Bytes, 32 Bits")},
                                     1, 2, content);
     QPushButton* nbButton =
-        MakeButton("NBButton", tr("Set"), &TControlPage::NBButtonClick, content);
+        MakeCommandButton("NBButton", tr("Set"), &TControlPage::NBButtonClick, content);
     QGroupBox* resolution = SettingBox(tr("Resolution"), bytesPerGroup_, nbButton, false, content);
 
     QGroupBox* rom = Section(tr("ROM Settings"), content);
     QPushButton* romWrite =
-        MakeButton("RomWriteButton", tr("Write"), &TControlPage::RomWriteButtonClick, rom);
+        MakeCommandButton("RomWriteButton", tr("Write"), &TControlPage::RomWriteButtonClick, rom);
     QPushButton* romDef =
-        MakeButton("RomDefButton", tr("Default"), &TControlPage::RomDefButtonClick, rom);
+        MakeCommandButton("RomDefButton", tr("Default"), &TControlPage::RomDefButtonClick, rom);
     GridOf(rom)->addWidget(romWrite, 0, 0, Qt::AlignLeft);
     GridOf(rom)->addWidget(romDef, 1, 0, Qt::AlignLeft);
 
     QGroupBox* enhanced = Section(tr("Enhanced Header"), content);
     QPushButton* enhancedOn =
-        MakeButton("EnhancedOnButton", tr("On"), &TControlPage::EnhancedOnButtonClick, enhanced);
+        MakeCommandButton("EnhancedOnButton", tr("On"), &TControlPage::EnhancedOnButtonClick, enhanced);
     QPushButton* enhancedOff =
-        MakeButton("EnhancedOffButton", tr("Off"), &TControlPage::EnhancedOffButtonClick, enhanced);
+        MakeCommandButton("EnhancedOffButton", tr("Off"), &TControlPage::EnhancedOffButtonClick, enhanced);
     GridOf(enhanced)->addWidget(enhancedOn, 0, 0, Qt::AlignLeft);
     GridOf(enhanced)->addWidget(enhancedOff, 0, 1, Qt::AlignLeft);
     GridOf(enhanced)->setColumnStretch(2, 1);
@@ -243,10 +252,10 @@ void TControlPage::EnableCommandButtons(bool enabled) {
 
 void TControlPage::SyncControlPage(const TStreamFormat& format) {
     baudGroup_->SetItemIndex(BaudRateIndex(format.BaudRate));
-    const bool countKnown = format.ChannelCount >= 1 && format.ChannelCount <= 6;
-    for (int i = 0; i < 6; ++i) {
+    const bool countKnown = format.ChannelCount >= 1 && format.ChannelCount <= MaxChannels;
+    for (int i = 0; i < MaxChannels; ++i) {
         onChecks_[i]->setChecked(countKnown && i < format.ChannelCount);
-        hiGainChecks_[i]->setChecked((static_cast<uint32_t>(format.GainBits) >> i) & 1u);
+        hiGainChecks_[i]->setChecked(GainFactorOf(format.GainBits, i) > 1);
     }
     UpdateChannelChecks();
     rateGroup_->SetItemIndex(SampleRateIndex(format.SampleRate));
@@ -255,18 +264,13 @@ void TControlPage::SyncControlPage(const TStreamFormat& format) {
 }
 
 uint16_t TControlPage::ChannelFlags() const {
-    uint16_t flags = 0;
-    for (int i = 0; i < 6; ++i) {
-        // Channels 1 to 3 in the low byte, 4 to 6 in the high byte.
-        const int base = i < 3 ? i : 8 + (i - 3);
-        if (onChecks_[i]->isChecked()) {
-            flags |= uint16_t(1u << base);
-        }
-        if (hiGainChecks_[i]->isChecked()) {
-            flags |= uint16_t(1u << (base + 3));
-        }
+    std::array<bool, MaxChannels> on{};
+    std::array<bool, MaxChannels> highGain{};
+    for (int i = 0; i < MaxChannels; ++i) {
+        on[i] = onChecks_[i]->isChecked();
+        highGain[i] = hiGainChecks_[i]->isChecked();
     }
-    return flags;
+    return ::ChannelFlags(on, highGain);
 }
 
 void TControlPage::UpdateChannelChecks() {
@@ -277,7 +281,7 @@ void TControlPage::UpdateChannelChecks() {
         hiGainChecks_[0]->setChecked(false);
     }
     bool lowerAllOn = first;
-    for (int i = 1; i < 6; ++i) {
+    for (int i = 1; i < MaxChannels; ++i) {
         QCheckBox* on = onChecks_[i];
         on->setEnabled(lowerAllOn);
         if (!lowerAllOn) {
@@ -297,12 +301,12 @@ void TControlPage::LineOnCheckClick() {
 }
 
 void TControlPage::SRButtonClick() {
-    double rate = 0;
-    if (!ParseRate(rateGroup_->ItemText(rateGroup_->ItemIndex()), rate)) {
+    const int index = rateGroup_->ItemIndex();
+    if (index < 0 || index >= static_cast<int>(SampleRates.size())) {
         return;  // no rate selected
     }
-    Link().SetSampleRate(rate);
-    host_.SetLinkWatchdog(CommandWatchdog);
+    Link().SetSampleRate(SampleRates[static_cast<size_t>(index)].Code / 10.0);
+    AwaitNewData();
 }
 
 void TControlPage::CAButtonClick() {
@@ -324,7 +328,7 @@ void TControlPage::BAButtonClick() {
     }
     Link().SetBaudRate(index);
     // The reader's last pass before the port closes sends "$BA" at the old rate.
-    host_.Reconnect(static_cast<uint32_t>(BaudRates[static_cast<size_t>(index)]));
+    session_.Reconnect(static_cast<uint32_t>(BaudRates[static_cast<size_t>(index)]));
 }
 
 void TControlPage::NBButtonClick() {
@@ -332,67 +336,48 @@ void TControlPage::NBButtonClick() {
         return;
     }
     Link().SetBytesPerSample(bytesPerGroup_->ItemIndex() + 1);
-    host_.SetLinkWatchdog(CommandWatchdog);
+    AwaitNewData();
 }
 
 void TControlPage::SCButtonClick() {
     Link().SetComponents(ChannelFlags());
-    host_.SetLinkWatchdog(CommandWatchdog);
+    AwaitNewData();
 }
 
 void TControlPage::FTButtonClick() {
-    switch (filterGroup_->ItemIndex()) {
-        case 0:
-            Link().SetFilterType(2);  // minimal phase
-            break;
-        case 1:
-            Link().SetFilterType(0);  // linear phase
-            break;
-        default:
-            break;
+    const int argument = FilterTypeArgument(filterGroup_->ItemIndex());
+    if (argument >= 0) {
+        Link().SetFilterType(argument);
     }
 }
 
 void TControlPage::LIButtonClick() {
-    uint16_t flags = 0;
-    if (lineOnCheck_->isChecked()) {
-        flags = 1;
-        if (lineFrequencyGroup_->ItemIndex() == 0) {
-            flags |= 2;  // 75 Hz
-        }
-    }
-    Link().SetLineOutput(flags);
+    Link().SetLineOutput(
+        LineOutputFlags(lineOnCheck_->isChecked(), lineFrequencyGroup_->ItemIndex() == 0));
 }
 
 void TControlPage::SPButtonClick() {
-    uint16_t flags = 0;
-    if (gpsPsuCheck_->isChecked()) {
-        flags |= 1;
-    }
-    if (sensorPsuCheck_->isChecked()) {
-        flags |= 2;
-    }
-    Link().SetPowerSupplies(flags);
+    Link().SetPowerSupplies(PowerSupplyFlags(gpsPsuCheck_->isChecked(), sensorPsuCheck_->isChecked()));
 }
 
 void TControlPage::RomWriteButtonClick() {
-    if (host_.ConfirmCommand(tr("Write Settings to ROM"))) {
+    if (prompts_.Confirm(this, tr("Write Settings to ROM"))) {
         Link().WriteRom();
     }
 }
 
 void TControlPage::RomDefButtonClick() {
-    if (host_.ConfirmCommand(tr("Restore Factory Defaults"))) {
+    if (prompts_.Confirm(this, tr("Restore Factory Defaults"))) {
         Link().RestoreDefaults();
     }
 }
 
 void TControlPage::EnhancedOnButtonClick() {
     Link().SetEnhancedHeader(true);
-    host_.SetLinkWatchdog(CommandWatchdog);
+    AwaitNewData();
 }
 
 void TControlPage::EnhancedOffButtonClick() {
     Link().SetEnhancedHeader(false);
-    host_.SetLinkWatchdog(CommandWatchdog);
+    AwaitNewData();
 }

@@ -9,30 +9,26 @@
 #include <array>
 #include <cstdint>
 
-#include "digitizer/digitizer.h"
+#include "digitizer/data_block.h"
 #include "main/model/stream_format.h"
+#include "main/monitor_page.h"
 
 class QCheckBox;
 class QPushButton;
+class TDigitizer;
+class TLinkSession;
+class TMonitorModel;
+class TPrompts;
 class TRadioGroup;
 
-// What the Control page needs of the main window.
-class TControlHost {
-  public:
-    virtual ~TControlHost() = default;
-    // The one link; never null.
-    virtual TDigitizer* ControlLink() = 0;
-    virtual void SetLinkWatchdog(int value) = 0;
-    // Stops the link and starts it at `baud`, watchdog 4.
-    virtual void Reconnect(uint32_t baud) = 0;
-    // Yes/No question with the confirmation icon; true for Yes.
-    virtual bool ConfirmCommand(const QString& text) = 0;
-};
-
-class TControlPage : public QWidget {
+class TControlPage : public QWidget, public TMonitorPage {
     Q_OBJECT
   public:
-    explicit TControlPage(TControlHost& host, QWidget* parent = nullptr);
+    TControlPage(const TMonitorModel& model, TLinkSession& session, const TPrompts& prompts,
+                 QWidget* parent = nullptr);
+
+    // TMonitorPage: the controls follow each new format.
+    void FormatChanged() override;
 
     // The thirteen command buttons together (Start enables, Stop disables).
     void EnableCommandButtons(bool enabled);
@@ -64,15 +60,19 @@ class TControlPage : public QWidget {
 
   private:
     void BuildControls();
-    QPushButton* MakeButton(const char* name, const QString& caption,
-                            void (TControlPage::*handler)(), QWidget* parent);
-    TDigitizer& Link() { return *host_.ControlLink(); }
+    QPushButton* MakeCommandButton(const char* name, const QString& caption,
+                                   void (TControlPage::*handler)(), QWidget* parent);
+    TDigitizer& Link();
+    // After a command that interrupts the digitizer's data.
+    void AwaitNewData();
 
-    TControlHost& host_;
+    const TMonitorModel& model_;
+    TLinkSession& session_;
+    const TPrompts& prompts_;
     bool commandsEnabled_ = true;
 
-    std::array<QCheckBox*, 6> onChecks_{};
-    std::array<QCheckBox*, 6> hiGainChecks_{};
+    std::array<QCheckBox*, MaxChannels> onChecks_{};
+    std::array<QCheckBox*, MaxChannels> hiGainChecks_{};
     QCheckBox* lineOnCheck_ = nullptr;
     QCheckBox* gpsPsuCheck_ = nullptr;
     QCheckBox* sensorPsuCheck_ = nullptr;

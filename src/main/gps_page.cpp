@@ -6,9 +6,11 @@
 #include <QVBoxLayout>
 
 #include "main/model/gps_texts.h"
+#include "main/model/monitor_model.h"
 #include "main/value_group.h"
 
-TGpsPage::TGpsPage(QWidget* parent) : QWidget(parent), memo_(new QPlainTextEdit(this)) {
+TGpsPage::TGpsPage(const TMonitorModel& model, QWidget* parent)
+    : QWidget(parent), model_(model), memo_(new QPlainTextEdit(this)) {
     memo_->setObjectName(QStringLiteral("GPSMessage"));
     memo_->setReadOnly(true);
     memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -70,6 +72,11 @@ void TGpsPage::Apply(const TGpsPageUpdate& update) {
             label->setText(QString::fromStdString(text));
         }
     }
+}
+
+void TGpsPage::BlockArrived(bool) {
+    SetSystemTime(QString::fromStdString(model_.SystemTimeText()));
+    Apply(model_.GpsUpdate());
 }
 
 void TGpsPage::SetSystemTime(const QString& text) {

@@ -6,15 +6,23 @@
 #include <QLabel>
 #include <QWidget>
 
+#include "main/monitor_page.h"
+
 class QPlainTextEdit;
+class TMonitorModel;
 struct TGpsPageUpdate;
 
-class TGpsPage : public QWidget {
+class TGpsPage : public QWidget, public TMonitorPage {
     Q_OBJECT
   public:
     static constexpr int MemoLines = 26;
 
-    explicit TGpsPage(QWidget* parent = nullptr);
+    explicit TGpsPage(const TMonitorModel& model, QWidget* parent = nullptr);
+
+    // TMonitorPage: emptied at creation; after each block the block time and
+    // the block's GPS texts.
+    void ResetDisplays() override { Clear(); }
+    void BlockArrived(bool full) override;
 
     // Applies one block's update: appends the log line and sets the labels it
     // names; labels it leaves out keep their texts.
@@ -25,6 +33,7 @@ class TGpsPage : public QWidget {
     QPlainTextEdit* Memo() const { return memo_; }
 
   private:
+    const TMonitorModel& model_;
     QPlainTextEdit* memo_;
     QHash<QString, QLabel*> values_;
 };

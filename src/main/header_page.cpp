@@ -4,9 +4,11 @@
 #include <QVBoxLayout>
 
 #include "main/model/header_texts.h"
+#include "main/model/monitor_model.h"
 #include "main/value_group.h"
 
-THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
+THeaderPage::THeaderPage(const TMonitorModel& model, QWidget* parent)
+    : QWidget(parent), model_(model) {
     QWidget* const page = ScrollingContent(this);
     auto* grid = new QGridLayout(page);
     grid->setContentsMargins(6, 6, 6, 6);
@@ -87,4 +89,8 @@ void THeaderPage::Show(const THeaderTexts& texts) {
             label->setText(QString::fromStdString(text));
         }
     }
+}
+
+void THeaderPage::BlockArrived(bool) {
+    Show(model_.HeaderTexts());
 }

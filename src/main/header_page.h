@@ -6,12 +6,19 @@
 #include <QLabel>
 #include <QWidget>
 
+#include "main/monitor_page.h"
+
+class TMonitorModel;
 struct THeaderTexts;
 
-class THeaderPage : public QWidget {
+class THeaderPage : public QWidget, public TMonitorPage {
     Q_OBJECT
   public:
-    explicit THeaderPage(QWidget* parent = nullptr);
+    explicit THeaderPage(const TMonitorModel& model, QWidget* parent = nullptr);
+
+    // TMonitorPage: emptied at creation; the newest block's texts after each block.
+    void ResetDisplays() override { Clear(); }
+    void BlockArrived(bool full) override;
 
     void Show(const THeaderTexts& texts);
     // Empties every value label.
@@ -20,5 +27,6 @@ class THeaderPage : public QWidget {
     QLabel* Value(const QString& name) const { return values_.value(name); }
 
   private:
+    const TMonitorModel& model_;
     QHash<QString, QLabel*> values_;
 };

@@ -14,6 +14,14 @@ class TLed : public QWidget {
 
     QColor BrushColor() const { return brush_; }
     void SetBrushColor(const QColor& color);
+    // One block: green turns lime, anything else green.
+    void Blink() { SetBrushColor(brush_ == Green ? Lime : Green); }
+    // Blocks have stopped: a lime lamp turns green.
+    void Rest() {
+        if (brush_ == Lime) {
+            SetBrushColor(Green);
+        }
+    }
     QSize sizeHint() const override { return {20, 20}; }
 
   protected:

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLocale>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -16,16 +15,19 @@
 
 #include "main/block_event.h"
 #include "main/channels_page.h"
+#include "main/control_page.h"
 #include "main/gps_page.h"
 #include "main/header_page.h"
 #include "main/led.h"
+#include "main/link_session.h"
 #include "main/model/ini_file.h"
+#include "main/widgets.h"
 
 const char* const MainCaption = "Varnhold 6 Channel 24 Bit Multi Sample Rate Digitizer Monitor";
 
 namespace {
 
-constexpr int TimerIntervalMs = 1100;
+constexpr QSize DesignSize(769, 570);
 
 TNumberSeparators SystemSeparators() {
     const QLocale locale = QLocale::system();
@@ -35,16 +37,23 @@ TNumberSeparators SystemSeparators() {
     return separators;
 }
 
-QPushButton* MakeButton(const char* name, const QString& caption, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setFocusPolicy(Qt::TabFocus);
-    return button;
+TSettingsContext MakeSettingsContext(const TNumberSeparators& separators) {
+    TSettingsContext context;
+    context.FilesFeature = FILES_FEATURE != 0;
+    context.DecimalSeparator = separators.Decimal;
+    return context;
 }
 
-std::string HomeDirectory() {
+// The settings file read over the defaults, then the port or device of the
+// command line.
+TSettings StartSettings(const TStartOptions& options, const TNumberSeparators& separators) {
     const char* home = std::getenv("HOME");
-    return home != nullptr ? home : "";
+    TSettings settings = DefaultSettings(home != nullptr ? home : "");
+    TIniFile ini;
+    ini.Load(options.SettingsPath);  // a missing file gives the defaults
+    LoadSettings(settings, ini, MakeSettingsContext(separators));
+    ApplyCommandLine(settings, options.Port, options.Device);
+    return settings;
 }
 
 QWidget* MakeSheet(const char* name) {
@@ -59,51 +68,31 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     : QMainWindow(parent),
       settingsPath_(QString::fromStdString(options.SettingsPath)),
       sessionDevice_(options.SessionDevice),
-      separators_(SystemSeparators()) {
-    // 1-2: the window and its controls; the data file button only with recording.
+      model_(StartSettings(options, SystemSeparators()), SystemSeparators()),
+      graphResources_(model_.Settings()) {
+    // The window and its pages; the data file button only with recording.
+    session_ = new TLinkSession(PostBlocksTo(this), this);
     BuildControls();
     dataFileButton_->setVisible(FILES_FEATURE != 0);
-    // 3: the block time starts from the computer's clock.
-    blockTime_ = TBlockTime::Now();
-    // 4: the settings.
-    settings_ = DefaultSettings(HomeDirectory());
-    TIniFile ini;
-    ini.Load(options.SettingsPath);
-    LoadSettings(settings_, ini, SettingsContext());
-    channels_.SetStoredSeconds(settings_.StoredSeconds);
-    channels_.SetDcTimeConst(settings_.DCTimeConst);
-    // 6: a port or device on the command line overrides the file.
-    if (options.Port) {
-        settings_.Port = *options.Port;
-    }
-    if (!options.Device.empty()) {
-        settings_.Device = options.Device;
-    }
-    // 7: no page refresh yet; the hook that hands every block to ProcessBlock,
-    // and the preview of the window's keys.
-    activePageRefresh_ = nullptr;
+    connect(session_, &TLinkSession::Searching, this, [this] { led_->Rest(); });
+    // The hook that hands every block to ProcessBlock, and the preview of the
+    // window's keys.
     hook_ = new TBlockHook([this](TDataBlock* block) { ProcessBlock(block); }, this);
     qApp->installEventFilter(hook_);
     qApp->installEventFilter(this);
-    // 8: pens and brushes from the colour settings, the lists' colours.
-    graphResources_.SetColours(settings_);
-    channelsPage_->ApplyListColour();
-    // 10: empty value labels, no channel figures, zoom disabled until a block.
+    // Empty value labels, no channel figures until a block.
     ResetDisplays();
-    channelsPage_->UpdateZoomButtons(false);
-    // 11: the settings in their fields.
-    channelsPage_->ShowSettings();
-    // 12: the link opens the port and starts its reader thread.
-    link_ = std::make_unique<TDigitizer>(settings_.Port, static_cast<uint32_t>(settings_.Baud),
-                                         PostBlocksTo(this), DevicePath());
-    // 13: the Channels page is shown first, with its refresh handler.
+    // The link opens the port and starts its reader thread; the watchdog runs.
+    const TSettings& settings = model_.Settings();
+    const bool opened = session_->Open(settings.Port, static_cast<uint32_t>(settings.Baud),
+                                       DevicePath());
+    // The Channels page is shown first.
     pageControl_->setCurrentIndex(ChannelsTab);
-    activePageRefresh_ = graphPages_[ChannelsTab];
-    // 14: a port that did not open is reported once the window is up.
-    if (!link_->Port()->IsOpen()) {
+    activePage_ = pages_[ChannelsTab];
+    // A port that did not open is reported once the window is up.
+    if (!opened) {
         QTimer::singleShot(0, this, [this] { ReportOpenFailure(); });
     }
-    timer_->start();
 }
 
 TMainForm::~TMainForm() {
@@ -112,7 +101,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildControls() {
     setWindowTitle(QString::fromLatin1(MainCaption));
-    resize(769, 570);
+    resize(DesignSize);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -125,12 +114,12 @@ void TMainForm::BuildControls() {
     led_ = new TLed(topPanel);
     led_->setObjectName(QStringLiteral("Led"));
     top->addWidget(led_);
-    startButton_ = MakeButton("StartButton", tr("St&art"), topPanel);
-    stopButton_ = MakeButton("StopButton", tr("&Stop"), topPanel);
-    aboutButton_ = MakeButton("AboutButton", tr("A&bout..."), topPanel);
-    dataFileButton_ = MakeButton("DataFileButton", tr("Data F&iles..."), topPanel);
-    uploadButton_ = MakeButton("UploadButton", tr("&Upload..."), topPanel);
-    settingsButton_ = MakeButton("SettingsButton", tr("S&ettings..."), topPanel);
+    startButton_ = MakeButton(QStringLiteral("StartButton"), tr("St&art"), topPanel);
+    stopButton_ = MakeButton(QStringLiteral("StopButton"), tr("&Stop"), topPanel);
+    aboutButton_ = MakeButton(QStringLiteral("AboutButton"), tr("A&bout..."), topPanel);
+    dataFileButton_ = MakeButton(QStringLiteral("DataFileButton"), tr("Data F&iles..."), topPanel);
+    uploadButton_ = MakeButton(QStringLiteral("UploadButton"), tr("&Upload..."), topPanel);
+    settingsButton_ = MakeButton(QStringLiteral("SettingsButton"), tr("S&ettings..."), topPanel);
     for (QPushButton* button : {startButton_, stopButton_, aboutButton_, dataFileButton_,
                                 uploadButton_, settingsButton_}) {
         top->addWidget(button);
@@ -140,21 +129,18 @@ void TMainForm::BuildControls() {
 
     pageControl_ = new QTabWidget(central);
     pageControl_->setObjectName(QStringLiteral("PageControl"));
-    headerPage_ = new THeaderPage;
-    headerPage_->setObjectName(QStringLiteral("HeaderSheet"));
-    gpsPage_ = new TGpsPage;
-    gpsPage_->setObjectName(QStringLiteral("GPSSheet"));
-    channelsPage_ =
-        new TChannelsPage(TChannelsPageModel{channels_, settings_, format_, samplesPerBlock_,
-                                             gainFactor_, separators_},
-                          graphResources_, [this] { RefreshActivePage(); });
+    channelsPage_ = new TChannelsPage(model_, graphResources_, [this] { RefreshActivePage(); });
     channelsPage_->setObjectName(QStringLiteral("ChannelsSheet"));
-    graphPages_[ChannelsTab] = channelsPage_;
+    headerPage_ = new THeaderPage(model_);
+    headerPage_->setObjectName(QStringLiteral("HeaderSheet"));
+    gpsPage_ = new TGpsPage(model_);
+    gpsPage_->setObjectName(QStringLiteral("GPSSheet"));
+    controlPage_ = new TControlPage(model_, *session_, prompts_);
+    controlPage_->setObjectName(QStringLiteral("ControlSheet"));
+    pages_ = {channelsPage_, headerPage_, gpsPage_, controlPage_, nullptr, nullptr};
     pageControl_->addTab(channelsPage_, tr("&Channels"));
     pageControl_->addTab(headerPage_, tr("&Header"));
     pageControl_->addTab(gpsPage_, tr("&GPS"));
-    controlPage_ = new TControlPage(*this);
-    controlPage_->setObjectName(QStringLiteral("ControlSheet"));
     pageControl_->addTab(controlPage_, tr("C&ontrol"));
     pageControl_->addTab(MakeSheet("TemperaturesSheet"), tr("&Temperatures"));
     pageControl_->addTab(MakeSheet("FFTSheet"), tr("&FFT"));
@@ -170,48 +156,51 @@ void TMainForm::BuildControls() {
     startButton_->setEnabled(false);
     uploadButton_->setEnabled(false);
 
-    timer_ = new QTimer(this);
-    timer_->setObjectName(QStringLiteral("Timer"));
-    timer_->setInterval(TimerIntervalMs);
-    connect(timer_, &QTimer::timeout, this, [this] { TimerTimer(); });
-
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
 }
 
+TDigitizer* TMainForm::Link() const {
+    return session_->HasLink() ? &session_->Link() : nullptr;
+}
+
+QTimer* TMainForm::Timer() const {
+    return session_->Timer();
+}
+
 std::string TMainForm::DevicePath() const {
-    return sessionDevice_.empty() ? settings_.Device : sessionDevice_;
+    return sessionDevice_.empty() ? model_.Settings().Device : sessionDevice_;
+}
+
+TMonitorPage* TMainForm::PageOfTab(int index) const {
+    return index >= 0 && index < TabCount ? pages_[static_cast<size_t>(index)] : nullptr;
 }
 
 void TMainForm::ReportOpenFailure() {
-    const TCommPort* port = link_ ? link_->Port() : nullptr;
-    QString text = QStringLiteral("Failed to open comm %1").arg(settings_.Port);
-    if (port != nullptr) {
+    QString text = QStringLiteral("Failed to open comm %1").arg(model_.Settings().Port);
+    if (const TCommPort* port = session_->Port()) {
         text += QLatin1Char('\n') + QString::fromStdString(port->OpenErrorText());
     }
-    if (messageSink_) {
-        messageSink_(text);
-        return;
-    }
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
-    box.exec();
+    prompts_.Error(this, text);
 }
 
 void TMainForm::ResetDisplays() {
-    headerPage_->Clear();
-    gpsPage_->Clear();
-    channelsPage_->ResetDisplays();
+    for (TMonitorPage* page : pages_) {
+        if (page) {
+            page->ResetDisplays();
+        }
+    }
 }
 
 void TMainForm::RefreshActivePage() {
-    if (activePageRefresh_) {
-        activePageRefresh_->RefreshPage();
+    if (activePage_) {
+        activePage_->RefreshPage();
     }
 }
 
 void TMainForm::PageControlChange(int index) {
-    activePageRefresh_ = index >= 0 && index < TabCount ? graphPages_[index] : nullptr;
+    activePage_ = PageOfTab(index);
 }
 
 void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
@@ -225,13 +214,12 @@ void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
         if (key == tabKey) {
             if (pageControl_->currentIndex() != tab) {
                 pageControl_->setCurrentIndex(tab);
-                activePageRefresh_ = graphPages_[tab];
+                activePage_ = pages_[tab];
             }
             return;
         }
     }
-    const int current = pageControl_->currentIndex();
-    TGraphPage* page = current >= 0 && current < TabCount ? graphPages_[current] : nullptr;
+    TMonitorPage* page = PageOfTab(pageControl_->currentIndex());
     if (!page) {
         return;
     }
@@ -255,9 +243,12 @@ void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void TMainForm::ColourSettingsChanged() {
-    graphResources_.SetColours(settings_);
-    channelsPage_->ApplyListColour();
-    channelsPage_->DrawChannelTraces(true);
+    graphResources_.SetColours(model_.Settings());
+    for (TMonitorPage* page : pages_) {
+        if (page) {
+            page->ColoursChanged();
+        }
+    }
     RefreshActivePage();
 }
 
@@ -271,71 +262,41 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainForm::TimerTimer() {
-    if (--LinkWatchdog < -1) {
-        if (led_->BrushColor() == TLed::Lime) {
-            led_->SetBrushColor(TLed::Green);
-        }
-        Reconnect(0);
-    }
+    session_->TimerTimer();
 }
 
 void TMainForm::Reconnect(uint32_t baud) {
-    timer_->stop();
-    const TCommPort* port = link_->Port();
-    const uint8_t portNumber = port ? port->PortNumber() : settings_.Port;
-    int watchdog = 4;
-    if (baud == 0) {
-        baud = static_cast<uint32_t>(
-            BaudCycleNext(port ? static_cast<int32_t>(port->BaudRate()) : settings_.Baud));
-        watchdog = 0;
-    }
-    link_->Stop();
-    link_->Start(portNumber, baud);
-    LinkWatchdog = watchdog;
-    timer_->start();
+    session_->Reconnect(baud);
 }
 
 void TMainForm::EnableControlButtons(bool enabled) {
     controlPage_->EnableCommandButtons(enabled);
 }
 
-bool TMainForm::ConfirmCommand(const QString& text) {
-    if (confirmHook_) {
-        return confirmHook_(text);
-    }
-    return QMessageBox::question(this, tr("Confirm"), text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
-}
-
 void TMainForm::StartButtonClick() {
-    timer_->stop();
-    ResetChannelHistories();
-    LinkWatchdog = 0;
     // The format of the next block is compared with the one seen before Stop.
-    format_ = TStreamFormat{};
-    samplesPerBlock_ = 0;
-    blockTime_ = TBlockTime::Now();
-    link_->SetDevicePath(DevicePath());
-    link_->Start(settings_.Port, static_cast<uint32_t>(settings_.Baud));
-    timer_->start();
+    model_.Restart();
+    const TSettings& settings = model_.Settings();
+    session_->Start(settings.Port, static_cast<uint32_t>(settings.Baud), DevicePath());
     EnableControlButtons(true);
     uploadButton_->setEnabled(false);
     startButton_->setEnabled(false);
     stopButton_->setEnabled(true);
-    channelsPage_->UpdateZoomButtons(false);
+    for (TMonitorPage* page : pages_) {
+        if (page) {
+            page->MonitoringStarted();
+        }
+    }
 }
 
 void TMainForm::StopButtonClick() {
-    timer_->stop();
-    if (led_->BrushColor() == TLed::Lime) {
-        led_->SetBrushColor(TLed::Green);
-    }
+    led_->Rest();
     // A rate found by the search survives and is saved at exit.
-    if (const TCommPort* port = link_->Port()) {
-        settings_.Port = port->PortNumber();
-        settings_.Baud = static_cast<int32_t>(port->BaudRate());
+    if (const TCommPort* port = session_->Port()) {
+        model_.Settings().Port = port->PortNumber();
+        model_.Settings().Baud = static_cast<int32_t>(port->BaudRate());
     }
-    link_->Stop();
+    session_->Stop();
     EnableControlButtons(false);
     uploadButton_->setEnabled(true);
     stopButton_->setEnabled(false);
@@ -347,24 +308,18 @@ void TMainForm::FormDestroy() {
         return;
     }
     destroyed_ = true;
-    timer_->stop();
-    // 1: the link, which waits for its reader thread.
-    link_.reset();
+    // The link first, which waits for its reader thread.
+    session_->Close();
     qApp->removeEventFilter(hook_);
     qApp->removeEventFilter(this);
-    activePageRefresh_ = nullptr;
-    // 2-3: the histories.
-    ClearTemperatureHistories(temperatures_);
-    channels_.ClearChannelHistories();
-    // 4: the settings.
+    activePage_ = nullptr;
+    // Then the histories, and last the settings.
+    model_.ReleaseHistories();
     SaveSettingsFile();
 }
 
 TSettingsContext TMainForm::SettingsContext() const {
-    TSettingsContext context;
-    context.FilesFeature = FILES_FEATURE != 0;
-    context.DecimalSeparator = separators_.Decimal;
-    return context;
+    return MakeSettingsContext(model_.Separators());
 }
 
 // Read again first, so that keys this program does not know survive. A file
@@ -375,7 +330,7 @@ void TMainForm::SaveSettingsFile() {
     if (!ini.Load(path)) {
         return;
     }
-    SaveSettings(settings_, ini, SettingsContext());
+    SaveSettings(model_.Settings(), ini, SettingsContext());
     CreateParentDirectories(path);
     ini.Save(path);
 }

@@ -1,36 +1,32 @@
-// The main window: the shell that owns the link, the model and the pages,
-// routes every decoded block to ProcessBlock and searches the baud rate while
-// the digitizer is silent.
+// The main window: the shell that owns the link session, the monitor model and
+// the pages, routes every decoded block to ProcessBlock, and hands the keys
+// and buttons of the window to the page or the session they concern.
 #pragma once
 
 #include <QMainWindow>
 #include <QString>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "digitizer/digitizer.h"
-#include "main/control_page.h"
 #include "main/graph_resources.h"
-#include "main/model/block_time.h"
-#include "main/model/channel_stats.h"
-#include "main/model/number_format.h"
-#include "main/model/settings.h"
-#include "main/model/stream_format.h"
-#include "main/model/temperature_history.h"
+#include "main/model/monitor_model.h"
+#include "main/prompts.h"
 
 class QPushButton;
 class QTabWidget;
 class QTimer;
 class TBlockHook;
 class TChannelsPage;
-class TGraphPage;
+class TControlPage;
 class TGpsPage;
 class THeaderPage;
 class TLed;
+class TLinkSession;
+class TMonitorPage;
 
 // What the command line decided before the window was built.
 struct TStartOptions {
@@ -42,7 +38,7 @@ struct TStartOptions {
 
 extern const char* const MainCaption;
 
-class TMainForm : public QMainWindow, public TControlHost {
+class TMainForm : public QMainWindow {
     Q_OBJECT
   public:
     explicit TMainForm(const TStartOptions& options, QWidget* parent = nullptr);
@@ -52,14 +48,13 @@ class TMainForm : public QMainWindow, public TControlHost {
     void TimerTimer();
     void StartButtonClick();
     void StopButtonClick();
-    void Reconnect(uint32_t baud) override;
+    void Reconnect(uint32_t baud);
     void EnableControlButtons(bool enabled);
     void ResetDisplays();
     void ProcessBlock(TDataBlock* block);
-    // The visible page's refresh handler, when it has one: its bands repainted.
+    // The visible page's repaint (graph pages only).
     void RefreshActivePage();
-    // A new tab was shown: its refresh handler becomes the active one (none for
-    // Header, GPS and Control).
+    // A new tab was shown: its page becomes the one repainted.
     void PageControlChange(int index);
     // The window's preview of every key pressed in it, before the control with
     // the focus (which still gets the key): C, H, G, O, T and F show their
@@ -72,31 +67,14 @@ class TMainForm : public QMainWindow, public TControlHost {
     // Shut-down in order: link, data files, histories, settings. Runs once.
     void FormDestroy();
 
-    // Shows the "Failed to open comm" message through this function (a modal
-    // box unless replaced, for example by tests).
-    void SetMessageSink(std::function<void(const QString&)> sink) {
-        messageSink_ = std::move(sink);
-    }
-    // Answers the Control page's Yes/No questions through this function (a
-    // modal box unless replaced, for example by tests).
-    void SetConfirmHook(std::function<bool(const QString&)> hook) {
-        confirmHook_ = std::move(hook);
-    }
-
-    // What the Control page asks of the window.
-    TDigitizer* ControlLink() override { return link_.get(); }
-    void SetLinkWatchdog(int value) override { LinkWatchdog = value; }
-    bool ConfirmCommand(const QString& text) override;
-
-    TDigitizer* Link() const { return link_.get(); }
-    TSettings& Settings() { return settings_; }
+    // The message boxes and questions of the window and its pages.
+    TPrompts& Prompts() { return prompts_; }
+    TLinkSession& Session() { return *session_; }
+    TDigitizer* Link() const;
+    const TMonitorModel& Model() const { return model_; }
+    TMonitorModel& Model() { return model_; }
     const QString& SettingsPath() const { return settingsPath_; }
-    int LinkWatchdog = 0;
-    const TStreamFormat& Format() const { return format_; }
-    const TBlockTime& BlockTime() const { return blockTime_; }
-    const TTemperatureHistories& TemperatureHistories() const { return temperatures_; }
-    const TChannelModel& Channels() const { return channels_; }
-    QTimer* Timer() const { return timer_; }
+    QTimer* Timer() const;
     TLed* Led() const { return led_; }
     THeaderPage* HeaderPage() const { return headerPage_; }
     TGpsPage* GpsPage() const { return gpsPage_; }
@@ -115,37 +93,23 @@ class TMainForm : public QMainWindow, public TControlHost {
     void BuildControls();
     void ReportOpenFailure();
     std::string DevicePath() const;
-    void ResetChannelHistories();
-    void UpdateBlockTime(const TDataBlock& block, bool reset);
+    TMonitorPage* PageOfTab(int index) const;
     TSettingsContext SettingsContext() const;
     void SaveSettingsFile();
 
-    TSettings settings_;
     QString settingsPath_;
     std::string sessionDevice_;
-    TNumberSeparators separators_;
-    std::function<void(const QString&)> messageSink_;
-    std::function<bool(const QString&)> confirmHook_;
+    TMonitorModel model_;
+    TPrompts prompts_;
+    TGraphResources graphResources_;
 
-    std::unique_ptr<TDigitizer> link_;
+    TLinkSession* session_ = nullptr;
     TBlockHook* hook_ = nullptr;
     bool destroyed_ = false;
 
-    // Stream format of the current and of the previous block.
-    TStreamFormat format_;
-    TStreamFormat previousFormat_;
-    int samplesPerBlock_ = 0;
-    std::array<int32_t, MaxChannels> gainFactor_{1, 1, 1, 1, 1, 1};
-    TChannelModel channels_;
-    TBlockTime blockTime_;
-    std::array<double, 6> channelTemperature_{};
-    TTemperatureHistories temperatures_;
-
-    // Drawing shared by the graph pages; the graph page of each tab (none for
-    // the others) and the visible one's, whose refresh handler is in force.
-    TGraphResources graphResources_;
-    std::array<TGraphPage*, TabCount> graphPages_{};
-    TGraphPage* activePageRefresh_ = nullptr;
+    // The page of each tab, none for a tab without one; the visible one is repainted.
+    std::array<TMonitorPage*, TabCount> pages_{};
+    TMonitorPage* activePage_ = nullptr;
 
     TLed* led_ = nullptr;
     QPushButton* startButton_ = nullptr;
@@ -159,5 +123,4 @@ class TMainForm : public QMainWindow, public TControlHost {
     TChannelsPage* channelsPage_ = nullptr;
     TControlPage* controlPage_ = nullptr;
     TGpsPage* gpsPage_ = nullptr;
-    QTimer* timer_ = nullptr;
 };

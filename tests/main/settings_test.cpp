@@ -206,7 +206,7 @@ TEST(Settings, PlaceOfTheSettingsFile) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(Settings, CommandLinePortAndBaudCycle) {
+TEST(Settings, CommandLinePort) {
     EXPECT_EQ(PortFromArgument("3"), 3);
     EXPECT_EQ(PortFromArgument("COM3"), 1);
     EXPECT_EQ(PortFromArgument("258"), 2);
@@ -215,13 +215,4 @@ TEST(Settings, CommandLinePortAndBaudCycle) {
     EXPECT_TRUE(IsDeviceArgument("/dev/ttyUSB0"));
     EXPECT_FALSE(IsDeviceArgument("dev/ttyUSB0"));
 
-    int32_t baud = 19200;
-    std::vector<int32_t> cycle;
-    for (int i = 0; i < 9; ++i) {
-        cycle.push_back(baud = BaudCycleNext(baud));
-    }
-    EXPECT_EQ(cycle,
-              (std::vector<int32_t>{38400, 57600, 115200, 1200, 2400, 4800, 9600, 19200, 38400}));
-    EXPECT_EQ(BaudCycleNext(14400), 19200);
-    EXPECT_EQ(BaudCycleNext(0), 19200);
 }

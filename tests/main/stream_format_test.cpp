@@ -85,25 +85,3 @@ TEST(StreamFormat, FormatChangeTest) {
     EXPECT_NE(StreamFormatOf(Header(3, 300), 38400), format);
     EXPECT_NE(StreamFormatOf(Header(3, 300), 19200), TStreamFormat{});
 }
-
-TEST(StreamFormat, ControlPageIndexes) {
-    EXPECT_EQ(BaudRateIndex(1200), 0);
-    EXPECT_EQ(BaudRateIndex(19200), 4);
-    EXPECT_EQ(BaudRateIndex(115200), 7);
-    EXPECT_EQ(BaudRateIndex(14400), -1);
-    EXPECT_EQ(BaudRateIndex(0), -1);
-
-    EXPECT_EQ(SampleRateIndex(SampleRateFromTotal(-10, 1)), 0);
-    EXPECT_EQ(SampleRateIndex(SampleRateFromTotal(100, 3)), -1);
-    EXPECT_EQ(SampleRateIndex(100.09), 13);  // truncated: 1000.9 -> 1000
-    EXPECT_EQ(SampleRateIndex(3000), 25);
-    EXPECT_EQ(SampleRateIndex(0), -1);
-    EXPECT_EQ(SampleRateIndex(-0.1), -1);
-    EXPECT_EQ(SampleRateIndex(std::numeric_limits<double>::quiet_NaN()), -1);
-    EXPECT_EQ(SampleRateIndex(std::numeric_limits<double>::infinity()), -1);
-    EXPECT_EQ(SampleRateIndex(1e300), -1);
-    // Every caption selects its own item.
-    for (size_t i = 0; i < SampleRateCaptions.size(); ++i) {
-        EXPECT_EQ(SampleRateIndex(std::stod(std::string(SampleRateCaptions[i]))), int(i));
-    }
-}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
@@ -12,6 +13,9 @@
 #include <stdexcept>
 
 #include "main/control_page.h"
+#include "main/link_session.h"
+#include "main/model/monitor_model.h"
+#include "main/prompts.h"
 #include "main/radio_group.h"
 #include "sim/simulator.h"
 #include "support/pty_pair.h"
@@ -21,54 +25,54 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
+constexpr int Untouched = -7;  // a watchdog value no command sets
+
 // Bytes on the line, written as a string: "$SC\x00\x17"_b.
 Bytes operator""_b(const char* text, size_t size) {
     return Bytes(text, text + size);
 }
 
-class TTestHost : public TControlHost {
-  public:
-    explicit TTestHost(const std::string& device)
-        : link_(
-              1, 19200,
-              [this](TDataBlock* block) {
-                  ++blocks;
-                  FreeBlock(block);
-                  return true;
-              },
-              device) {}
-    TDigitizer* ControlLink() override { return &link_; }
-    void SetLinkWatchdog(int value) override { watchdog.push_back(value); }
-    void Reconnect(uint32_t baud) override {
-        reconnects.push_back(baud);
-        link_.Stop();
-        if (beforeReopen) {
-            beforeReopen();  // lets a test look at the line between the two sessions
-        }
-        link_.Start(1, baud);
-    }
-    bool ConfirmCommand(const QString& text) override {
-        questions.push_back(text);
-        return answerYes;
+// The page on a real link session over the given device, with the questions
+// answered by the test and the reconnects recorded.
+struct TPageRig {
+    explicit TPageRig(const std::string& device)
+        : session([this](TDataBlock* block) {
+              ++blocks;
+              FreeBlock(block);
+              return true;
+          }),
+          page(model, session, prompts) {
+        prompts.SetConfirmHook([this](const QString& text) {
+            questions.push_back(text);
+            return answerYes;
+        });
+        QObject::connect(&session, &TLinkSession::Reconnecting, [this](uint32_t baud) {
+            reconnects.push_back(baud);
+            if (beforeReopen) {
+                beforeReopen();  // lets a test look at the line between the two sessions
+            }
+        });
+        session.Open(1, 19200, device);
+        session.Timer()->stop();  // no baud search on a line the test plays
     }
 
-    std::vector<int> watchdog;
-    std::vector<uint32_t> reconnects;
+    std::atomic<int> blocks{0};
     std::vector<QString> questions;
     bool answerYes = false;
-    std::atomic<int> blocks{0};
+    std::vector<uint32_t> reconnects;
     std::function<void()> beforeReopen;
-
-  private:
-    TDigitizer link_;
+    TMonitorModel model{TSettings{}};
+    TPrompts prompts;
+    TLinkSession session;
+    TControlPage page;
 };
 
 class ControlPageTest : public ::testing::Test {
   protected:
     void Open(const std::string& device) {
-        page_.reset();
-        host_ = std::make_unique<TTestHost>(device);
-        page_ = std::make_unique<TControlPage>(*host_);
+        rig_.reset();
+        rig_ = std::make_unique<TPageRig>(device);
+        page_ = &rig_->page;
     }
     void SetUp() override { Open(peer_.SlavePath()); }
 
@@ -104,18 +108,18 @@ class ControlPageTest : public ::testing::Test {
         got.resize(std::min(got.size(), expected.size()));
         EXPECT_EQ(got, expected);
         peer_.Write(Bytes(expected.begin(), expected.begin() + 3));
-        EXPECT_TRUE(WaitFor([&] { return host_->ControlLink()->QueueLength() == 0; }, 3s));
+        EXPECT_TRUE(WaitFor([&] { return rig_->session.Link().QueueLength() == 0; }, 3s));
         peer_.ReadFor(20ms);  // a repeat sent before the echo arrived
     }
     void ExpectSilence() {
-        EXPECT_EQ(host_->ControlLink()->QueueLength(), 0);
+        EXPECT_EQ(rig_->session.Link().QueueLength(), 0);
         peer_.Write("x");
         EXPECT_TRUE(peer_.ReadFor(150ms).empty());
     }
 
     TPtyPeer peer_;
-    std::unique_ptr<TTestHost> host_;
-    std::unique_ptr<TControlPage> page_;
+    std::unique_ptr<TPageRig> rig_;
+    TControlPage* page_ = nullptr;
 };
 
 const char* const CommandButtons[] = {
@@ -164,33 +168,33 @@ TEST_F(ControlPageTest, EachButtonPutsItsCommandOnTheLine) {
         std::function<void()> prepare;
         const char* button;
         Bytes bytes;
-        std::vector<int> watchdog;
+        int watchdog;
     };
     auto check = [&](const char* name) { return [=, this] { Find<QCheckBox>(name)->click(); }; };
     auto select = [&](const char* group, const char* item) {
         return [=, this] { Select(group, item); };
     };
-    auto yes = [&] { host_->answerYes = true; };
+    auto yes = [&] { rig_->answerYes = true; };
     const TCase cases[] = {
-        {select("SetRateRadioGroup", "100"), "SRButton", "$SF\x03\x06$SF\x04\x05"_b, {4}},
+        {select("SetRateRadioGroup", "100"), "SRButton", "$SF\x03\x06$SF\x04\x05"_b, 4},
         {select("SetRateRadioGroup", "0.1"),
          "SRButton",
          "$SF\x03\x06$SF\x04\x0A$SF\x05\x0A$SF\x06\x0A$SF\x07\x05"_b,
-         {4}},
-        {select("CalRadioGroup", "0.3125v Dual Sine"), "CAButton", "$CA\x00\x09"_b, {}},
-        {select("PLLRadioGroup", "Fast"), "CPButton", "$CP\x00\x03"_b, {}},
-        {select("BytesPerGroup", "2 Bytes, 16 Bits"), "NBButton", "$NB\x00\x02"_b, {4}},
-        {check("HiGainCheck2"), "SCButton", "$SC\x00\x17"_b, {4}},
-        {select("FTypeRadioGroup", "Linear Phase"), "FTButton", "$FT\x00\x00"_b, {}},
-        {select("FTypeRadioGroup", "Minimal Phase"), "FTButton", "$FT\x00\x02"_b, {}},
-        {check("LineOnCheck"), "LIButton", "$LI\x00\x03"_b, {}},
-        {select("LineFrequencyRadioGroup", "100 Hz"), "LIButton", "$LI\x00\x01"_b, {}},
-        {check("LineOnCheck"), "LIButton", "$LI\x00\x00"_b, {}},
-        {check("GPSPSUCheck"), "SPButton", "$SP\x00\x02"_b, {}},
-        {yes, "RomWriteButton", "$RW"_b, {}},
-        {yes, "RomDefButton", "$RD"_b, {}},
-        {[] {}, "EnhancedOnButton", "$EM\x00\x01"_b, {4}},
-        {[] {}, "EnhancedOffButton", "$EM\x00\x00"_b, {4}},
+         4},
+        {select("CalRadioGroup", "0.3125v Dual Sine"), "CAButton", "$CA\x00\x09"_b, Untouched},
+        {select("PLLRadioGroup", "Fast"), "CPButton", "$CP\x00\x03"_b, Untouched},
+        {select("BytesPerGroup", "2 Bytes, 16 Bits"), "NBButton", "$NB\x00\x02"_b, 4},
+        {check("HiGainCheck2"), "SCButton", "$SC\x00\x17"_b, 4},
+        {select("FTypeRadioGroup", "Linear Phase"), "FTButton", "$FT\x00\x00"_b, Untouched},
+        {select("FTypeRadioGroup", "Minimal Phase"), "FTButton", "$FT\x00\x02"_b, Untouched},
+        {check("LineOnCheck"), "LIButton", "$LI\x00\x03"_b, Untouched},
+        {select("LineFrequencyRadioGroup", "100 Hz"), "LIButton", "$LI\x00\x01"_b, Untouched},
+        {check("LineOnCheck"), "LIButton", "$LI\x00\x00"_b, Untouched},
+        {check("GPSPSUCheck"), "SPButton", "$SP\x00\x02"_b, Untouched},
+        {yes, "RomWriteButton", "$RW"_b, Untouched},
+        {yes, "RomDefButton", "$RD"_b, Untouched},
+        {[] {}, "EnhancedOnButton", "$EM\x00\x01"_b, 4},
+        {[] {}, "EnhancedOffButton", "$EM\x00\x00"_b, 4},
     };
     // Answering No to a ROM question sends nothing.
     Button("RomWriteButton")->click();
@@ -198,22 +202,22 @@ TEST_F(ControlPageTest, EachButtonPutsItsCommandOnTheLine) {
     ExpectSilence();
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.button);
-        host_->watchdog.clear();
+        rig_->session.LinkWatchdog = Untouched;
         c.prepare();
         Button(c.button)->click();
-        EXPECT_EQ(host_->watchdog, c.watchdog);
+        EXPECT_EQ(rig_->session.LinkWatchdog, c.watchdog);
         ExpectOnLine(c.bytes);
     }
     EXPECT_FALSE(Find<TRadioGroup>("LineFrequencyRadioGroup")->isEnabled());
     const QString write = QStringLiteral("Write Settings to ROM");
     const QString restore = QStringLiteral("Restore Factory Defaults");
-    EXPECT_EQ(host_->questions, (std::vector<QString>{write, restore, write, restore}));
+    EXPECT_EQ(rig_->questions, (std::vector<QString>{write, restore, write, restore}));
 }
 
 TEST_F(ControlPageTest, BaudButtonSendsAtTheOldRateThenReopensAtTheNew) {
     Bytes between;  // what the line carried between the two sessions
     speed_t speedBetween = B0;
-    host_->beforeReopen = [&] {
+    rig_->beforeReopen = [&] {
         peer_.ReadUntil(
             between, [](const Bytes& r) { return r.size() >= 5; }, 2s);
         speedBetween = peer_.LineSpeed();
@@ -223,8 +227,8 @@ TEST_F(ControlPageTest, BaudButtonSendsAtTheOldRateThenReopensAtTheNew) {
     between.resize(std::min<size_t>(between.size(), 5));
     EXPECT_EQ(between, "$BA\x00\x06"_b);
     EXPECT_EQ(speedBetween, speed_t(B19200));
-    EXPECT_EQ(host_->reconnects, std::vector<uint32_t>{57600});
-    EXPECT_TRUE(host_->watchdog.empty()) << "Reconnect sets the watchdog";
+    EXPECT_EQ(rig_->reconnects, std::vector<uint32_t>{57600});
+    EXPECT_EQ(rig_->session.LinkWatchdog, TLinkSession::CommandWatchdog);
     EXPECT_EQ(peer_.LineSpeed(), speed_t(B57600));
 }
 
@@ -234,15 +238,14 @@ TEST_F(ControlPageTest, TheSimulatorFollowsTheBaudButton) {
     TDigitizerSim sim(config);
     ASSERT_TRUE(sim.Start()) << sim.LastError();
     Open(sim.DevicePath());
-    ASSERT_TRUE(WaitFor([&] { return host_->blocks >= 1; }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return rig_->blocks >= 1; }, 5s));
     Select("BaudRateRadioGroup", "38,400");
     Button("BAButton")->click();
     EXPECT_TRUE(WaitFor([&] { return sim.State().Baud == 38400; }, 3s));
-    const int before = host_->blocks;
-    EXPECT_TRUE(WaitFor([&] { return host_->blocks >= before + 3; }, 5s))
+    const int before = rig_->blocks;
+    EXPECT_TRUE(WaitFor([&] { return rig_->blocks >= before + 3; }, 5s))
         << "frames decode at the new rate";
-    page_.reset();
-    host_.reset();
+    rig_.reset();
 }
 
 TEST_F(ControlPageTest, ChannelBoxesStayContiguousFromChannelOne) {
@@ -308,12 +311,13 @@ TEST_F(ControlPageTest, SyncFromAFormatSetsTheControlsAndSendsNothing) {
 
     format.ChannelCount = 7;
     page_->SyncControlPage(format);
+    rig_->session.LinkWatchdog = Untouched;
     EXPECT_EQ(page_->ChannelFlags(), 0);
     // With no item selected the rate, filter and baud buttons have nothing to send.
     for (const char* name : {"SRButton", "FTButton", "BAButton"}) {
         Button(name)->click();
     }
-    EXPECT_TRUE(host_->reconnects.empty());
-    EXPECT_TRUE(host_->watchdog.empty());
+    EXPECT_TRUE(rig_->reconnects.empty());
+    EXPECT_EQ(rig_->session.LinkWatchdog, Untouched);
     ExpectSilence();
 }

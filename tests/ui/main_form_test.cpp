@@ -7,18 +7,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <fstream>
 
 #include "main/gps_page.h"
-#include "main/header_page.h"
 #include "main/led.h"
-#include "main/main_form.h"
+#include "main/link_session.h"
 #include "main/model/ini_file.h"
-#include "sim/simulator.h"
-#include "support/pty_pair.h"
 #include "support/qt_wait.h"
+#include "support/window_fixture.h"
 
 using namespace std::chrono_literals;
 
@@ -31,73 +27,13 @@ TNumberSeparators LocaleSeparators() {
     return separators;
 }
 
-class MainFormTest : public ::testing::Test {
-  protected:
-    static TSimConfig Config() {
-        TSimConfig config;
-        config.Channels = 3;
-        config.Rate = 100;
-        config.Mde = true;
-        config.Speed = 5;
-        return config;
-    }
-
-    std::string SettingsPath() const { return dir_.filePath("kestrel32.ini").toStdString(); }
-
-    void WriteSettings(const std::string& text) { std::ofstream(SettingsPath()) << text; }
-
-    void StartSim(const TSimConfig& config) {
-        sim_ = std::make_unique<TDigitizerSim>(config);
-        ASSERT_TRUE(sim_->Start()) << sim_->LastError();
-    }
-
-    void Open(const std::string& device) {
-        TStartOptions options;
-        options.SettingsPath = SettingsPath();
-        options.Device = device;
-        form_ = std::make_unique<TMainForm>(options);
-        form_->SetMessageSink([this](const QString& text) { messages_.push_back(text); });
-        form_->show();
-    }
-
-    void Launch(const TSimConfig& config) {
-        StartSim(config);
-        Open(sim_->DevicePath());
-    }
-
-    void TearDown() override {
-        form_.reset();
-        if (sim_) {
-            sim_->Stop();
-        }
-    }
-
-    QString Value(const char* name) const {
-        auto* label = form_->findChild<QLabel*>(QString::fromLatin1(name));
-        return label ? label->text() : QStringLiteral("<no label>");
-    }
-
-    size_t Blocks() const { return form_->TemperatureHistories()[0].size(); }
-
-    int Count(const std::string& command) const {
-        int n = 0;
-        for (const auto& received : sim_->ReceivedCommands()) {
-            n += received.Name == command ? 1 : 0;
-        }
-        return n;
-    }
-
-    QTemporaryDir dir_;
-    std::unique_ptr<TDigitizerSim> sim_;
-    std::unique_ptr<TMainForm> form_;
-    std::vector<QString> messages_;
-};
+using MainFormTest = TWindowTest;
 
 }  // namespace
 
 TEST_F(MainFormTest, IsTheShellOfItsCaptionSizeButtonsAndPages) {
-    TPtyPeer peer;
-    Open(peer.SlavePath());
+    peer_ = std::make_unique<TPtyPeer>();
+    Open(peer_->SlavePath());
     EXPECT_EQ(form_->windowTitle().toStdString(),
               "Varnhold 6 Channel 24 Bit Multi Sample Rate Digitizer Monitor");
     EXPECT_EQ(form_->size(), QSize(769, 570));
@@ -132,8 +68,8 @@ TEST_F(MainFormTest, IsTheShellOfItsCaptionSizeButtonsAndPages) {
 }
 
 TEST_F(MainFormTest, BlocksFillTheHeaderAndGpsPagesAndBlinkTheLamp) {
-    Launch(Config());
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 3; }, 10s));
+    Launch();
+    ASSERT_TRUE(WaitForBlocks(3, 10s));
     const TNumberSeparators separators = LocaleSeparators();
     EXPECT_EQ(Value("DeviceId").toStdString(), "QF 5150-400 ");
     EXPECT_EQ(Value("SNum").toStdString(), "00012345");
@@ -151,10 +87,10 @@ TEST_F(MainFormTest, BlocksFillTheHeaderAndGpsPagesAndBlinkTheLamp) {
     EXPECT_LE(form_->GpsPage()->Memo()->blockCount(), TGpsPage::MemoLines);
 
     // The samples reach the histories; each temperature reading carries the offset.
-    EXPECT_GE(form_->Channels().ChannelHistory(2).Size(), 300u);
-    EXPECT_EQ(form_->TemperatureHistories()[1].back().Offset,
-              form_->Channels().ChannelStats(1).Offset);
-    EXPECT_NE(form_->Channels().ChannelStats(1).Offset, 0.0);
+    EXPECT_GE(form_->Model().Channels().ChannelHistory(2).Size(), 300u);
+    EXPECT_EQ(form_->Model().Temperatures()[1].back().Offset,
+              form_->Model().Channels().ChannelStats(1).Offset);
+    EXPECT_NE(form_->Model().Channels().ChannelStats(1).Offset, 0.0);
 
     // The lamp changes colour once per block: lime after an odd count.
     form_->Timer()->stop();
@@ -165,14 +101,14 @@ TEST_F(MainFormTest, BlocksFillTheHeaderAndGpsPagesAndBlinkTheLamp) {
 }
 
 TEST_F(MainFormTest, OnlyAChangeOfFormatResetsTheHistories) {
-    Launch(Config());
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 4; }, 10s));
+    Launch();
+    ASSERT_TRUE(WaitForBlocks(4, 10s));
     // Grown one reading per block from the first: only the first block reset them.
-    EXPECT_EQ(form_->Format().ChannelCount, 3);
+    EXPECT_EQ(form_->Model().Format().ChannelCount, 3);
     form_->Link()->SetComponents(0x0003);  // channels 1 and 2
-    ASSERT_TRUE(QtWaitFor([&] { return form_->Format().ChannelCount == 2; }, 10s));
+    ASSERT_TRUE(QtWaitFor([&] { return form_->Model().Format().ChannelCount == 2; }, 10s));
     EXPECT_EQ(Blocks(), 1u) << "the format change started the histories afresh";
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 3; }, 10s));
+    ASSERT_TRUE(WaitForBlocks(3, 10s));
     // The enhanced header switched off is not a change of format.
     form_->Link()->SetEnhancedHeader(false);
     ASSERT_TRUE(QtWaitFor([&] { return Value("ADC8").isEmpty(); }, 10s));
@@ -180,34 +116,32 @@ TEST_F(MainFormTest, OnlyAChangeOfFormatResetsTheHistories) {
 }
 
 TEST_F(MainFormTest, ABaudChangeIsConfirmedExactlyOnce) {
-    Launch(Config());
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 10s));
-    EXPECT_EQ(Count("OK"), 0) << "the first blocks after start confirm nothing";
+    Launch();
+    ASSERT_TRUE(WaitForBlocks(2, 10s));
+    EXPECT_EQ(Received("OK"), 0) << "the first blocks after start confirm nothing";
     // What the Control page's baud button does.
     form_->Link()->SetBaudRate(7);
     form_->Reconnect(115200);
-    ASSERT_TRUE(QtWaitFor([&] { return form_->Format().BaudRate == 115200; }, 10s));
+    ASSERT_TRUE(QtWaitFor([&] { return form_->Model().Format().BaudRate == 115200; }, 10s));
     const size_t blocks = Blocks();
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= blocks + 4; }, 10s));
+    ASSERT_TRUE(WaitForBlocks(blocks + 4, 10s));
     QtRunFor(300ms);
-    EXPECT_EQ(Count("OK"), 1);
-    EXPECT_EQ(form_->LinkWatchdog >= 4, true);
+    EXPECT_EQ(Received("OK"), 1);
+    EXPECT_EQ(form_->Session().LinkWatchdog >= 4, true);
 }
 
 TEST_F(MainFormTest, ASilentLineWalksTheBaudCycleEverySecondTick) {
-    TPtyPeer peer;  // opens, but never says anything
-    Open(peer.SlavePath());
-    form_->Timer()->stop();
+    OpenSilent();
     std::vector<uint32_t> rates;
     for (int tick = 1; tick <= 18; ++tick) {
         form_->TimerTimer();
         ASSERT_NE(form_->Link()->Port(), nullptr);
         ASSERT_TRUE(form_->Link()->Port()->IsOpen()) << "tick " << tick;
         if (tick % 2 == 1) {
-            EXPECT_EQ(form_->LinkWatchdog, -1);
+            EXPECT_EQ(form_->Session().LinkWatchdog, -1);
         } else {
             rates.push_back(form_->Link()->Port()->BaudRate());
-            EXPECT_EQ(form_->LinkWatchdog, 0);
+            EXPECT_EQ(form_->Session().LinkWatchdog, 0);
         }
     }
     EXPECT_EQ(rates,
@@ -215,22 +149,22 @@ TEST_F(MainFormTest, ASilentLineWalksTheBaudCycleEverySecondTick) {
 }
 
 TEST_F(MainFormTest, BlocksKeepTheWatchdogFromFiring) {
-    TSimConfig config = Config();
+    TSimConfig config = SimConfig();
     config.Speed = 2;
     Launch(config);
     QtRunFor(4500ms);  // four ticks
     ASSERT_GE(Blocks(), 6u);
     EXPECT_EQ(form_->Link()->Port()->BaudRate(), 19200u);
-    EXPECT_GT(form_->LinkWatchdog, 0);
+    EXPECT_GT(form_->Session().LinkWatchdog, 0);
 }
 
 TEST_F(MainFormTest, FindsTheUnitsRateAndKeepsItAfterStopAndExit) {
-    TSimConfig config = Config();
+    TSimConfig config = SimConfig();
     config.Baud = 38400;
     WriteSettings("[Comms]\nPort=1\nBaud=19200\n[Extra]\nKeep=me\n");
     Launch(config);
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 15s));
-    EXPECT_EQ(form_->Format().BaudRate, 38400);
+    ASSERT_TRUE(WaitForBlocks(2, 15s));
+    EXPECT_EQ(form_->Model().Format().BaudRate, 38400);
     form_->StopButtonClick();
     EXPECT_EQ(form_->Link()->Port(), nullptr);
     EXPECT_TRUE(form_->findChild<QPushButton*>(QStringLiteral("StartButton"))->isEnabled());
@@ -249,17 +183,17 @@ TEST_F(MainFormTest, FindsTheUnitsRateAndKeepsItAfterStopAndExit) {
 }
 
 TEST_F(MainFormTest, StartAfterStopMonitorsAgain) {
-    Launch(Config());
-    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 10s));
+    Launch();
+    ASSERT_TRUE(WaitForBlocks(2, 10s));
     form_->StopButtonClick();
     form_->StartButtonClick();
     EXPECT_FALSE(form_->findChild<QPushButton*>(QStringLiteral("StartButton"))->isEnabled());
     EXPECT_TRUE(form_->findChild<QPushButton*>(QStringLiteral("StopButton"))->isEnabled());
     EXPECT_FALSE(form_->findChild<QPushButton*>(QStringLiteral("UploadButton"))->isEnabled());
     EXPECT_TRUE(form_->Timer()->isActive());
-    EXPECT_EQ(form_->LinkWatchdog, 0);
+    EXPECT_EQ(form_->Session().LinkWatchdog, 0);
     EXPECT_EQ(Blocks(), 0u) << "Start empties the histories";
-    EXPECT_TRUE(QtWaitFor([&] { return Blocks() >= 2; }, 10s));
+    EXPECT_TRUE(WaitForBlocks(2, 10s));
 }
 
 TEST_F(MainFormTest, APortThatDoesNotOpenIsReportedWithItsReason) {

@@ -45,3 +45,10 @@ TChannelDetailsTexts ChannelDetailsTexts(int channel, const TChannelHistory& his
     texts.AvRms = "Av RMS = " + FormatNumber(stats.AvRmsDb, 3, separators) + " dB";
     return texts;
 }
+
+// Values below 1000 in their unit print at most four integer digits ("1,000.000
+// µV" at the rounding edge); "m" is the widest unit letter.
+std::string WidestChannelDetailsText(const TNumberSeparators& separators) {
+    const std::string value = FormatNumber(8888.888, 3, separators) + " mV";
+    return "6: \u00b1" + value + ", -" + value;
+}

@@ -44,3 +44,7 @@ TChannelDetailsTexts ChannelDetailsTexts(int channel, const TChannelHistory& his
                                          int samplesPerBlock, const TChannelStats& stats,
                                          int32_t gainFactor, double zoom,
                                          const TNumberSeparators& separators);
+
+// A line at least as wide as any the figures can show, for sizing their column:
+// the longest range and newest value in the widest unit.
+std::string WidestChannelDetailsText(const TNumberSeparators& separators);

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "main/model/stream_format.h"
+#include "digitizer/protocol.h"
 
 namespace {
 
@@ -314,10 +314,12 @@ bool IsDeviceArgument(const std::string& argument) {
     return !argument.empty() && argument.front() == '/';
 }
 
-int32_t BaudCycleNext(int32_t currentBaud) {
-    const int index = BaudRateIndex(currentBaud);
-    if (index < 0) {
-        return 19200;
+void ApplyCommandLine(TSettings& settings, std::optional<uint8_t> port, const std::string& device) {
+    if (port) {
+        settings.Port = *port;
+        settings.Device.clear();
     }
-    return BaudRates[size_t(index + 1) % BaudRates.size()];
+    if (!device.empty()) {
+        settings.Device = device;
+    }
 }

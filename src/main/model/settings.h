@@ -20,7 +20,7 @@
 struct TSettings {
     // [Comms]
     uint8_t Port = 1;      // 1..255; port N is /dev/ttyS<N-1> unless Device is set
-    int32_t Baud = 19200;  // one of BaudRates (stream_format.h)
+    int32_t Baud = 19200;  // one of BaudRates (digitizer/protocol.h)
     std::string Device;    // a device path such as /dev/ttyUSB0; empty: use Port
     // [Data]
     int32_t StoredSeconds = 30;  // 1..86400
@@ -123,8 +123,7 @@ uint8_t PortFromArgument(const std::string& argument);
 // True when the argument names a serial device by its path (it begins with "/").
 bool IsDeviceArgument(const std::string& argument);
 
-// --- Baud rate search ---
-
-// The rate after `currentBaud` in the cycle 1200, 2400, ..., 115200, 1200; 19200 for a rate
-// outside the cycle.
-int32_t BaudCycleNext(int32_t currentBaud);
+// What the command line says over the settings file: a port number means that
+// port, so a saved device path is forgotten; a device path is used (and so
+// saved at exit).
+void ApplyCommandLine(TSettings& settings, std::optional<uint8_t> port, const std::string& device);

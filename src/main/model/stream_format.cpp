@@ -1,6 +1,5 @@
 #include "main/model/stream_format.h"
 
-#include <cmath>
 #include <cstring>
 
 TStreamFormat StreamFormatOf(const TBlockHeader& header, int32_t baudRate) {
@@ -69,32 +68,6 @@ int32_t FilterCodeFrom(const char* filterType, const char* deviceId) {
     }
     if (std::strcmp(filterType, linear) == 0) {
         return 1;
-    }
-    return -1;
-}
-
-int BaudRateIndex(int32_t baud) {
-    for (size_t i = 0; i < BaudRates.size(); ++i) {
-        if (BaudRates[i] == baud) {
-            return int(i);
-        }
-    }
-    return -1;
-}
-
-int SampleRateIndex(double sampleRate) {
-    static constexpr std::array<int32_t, 26> Tenths = {
-        1,    2,    5,    10,   20,   40,   50,   100,  200,  250,  400,  500,   750,
-        1000, 1200, 1250, 1500, 2000, 2500, 3000, 3750, 5000, 6000, 7500, 10000, 30000};
-    const double scaled = sampleRate * 10;
-    if (!(std::fabs(scaled) < 1e9)) {  // also NaN
-        return -1;
-    }
-    const auto t = int32_t(std::trunc(scaled));
-    for (size_t i = 0; i < Tenths.size(); ++i) {
-        if (Tenths[i] == t) {
-            return int(i);
-        }
     }
     return -1;
 }

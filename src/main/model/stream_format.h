@@ -1,10 +1,8 @@
-// The stream format of a block (channels, rate, sample width, gains, filter, baud rate), its
-// derivation from the block header, and the Control page's item indexes for a format.
+// The stream format of a block (channels, rate, sample width, gains, filter, baud rate) and its
+// derivation from the block header.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <string_view>
 
 #include "digitizer/data_block.h"
 
@@ -46,19 +44,3 @@ int32_t GainFactorOf(int32_t gainBits, int channelIndex);
 // (NUL-terminated). Devices whose identifier sorts above "QF 5150-310" (first 11 bytes,
 // unsigned) call minimal phase "MP" and linear phase "LP"; the others the other way round.
 int32_t FilterCodeFrom(const char* filterType, const char* deviceId);
-
-// The eight rates of the baud rate group and of the search cycle, in item order.
-inline constexpr std::array<int32_t, 8> BaudRates = {1200,  2400,  4800,  9600,
-                                                     19200, 38400, 57600, 115200};
-
-// The baud rate group's item for `baud`, -1 when none.
-int BaudRateIndex(int32_t baud);
-
-// The captions of the sample rate group's 26 items, in item order.
-inline constexpr std::array<std::string_view, 26> SampleRateCaptions = {
-    "0.1", "0.2", "0.5", "1",   "2",   "4",   "5",   "10",  "20",  "25",  "40",  "50",   "75",
-    "100", "120", "125", "150", "200", "250", "300", "375", "500", "600", "750", "1000", "3000"};
-
-// The sample rate group's item for `sampleRate`: the item whose rate times 10 equals
-// sampleRate * 10 truncated toward zero; -1 when none (also for NaN and infinities).
-int SampleRateIndex(double sampleRate);

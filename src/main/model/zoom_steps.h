@@ -15,13 +15,13 @@ inline double ZoomedOut(double zoom) {
     return zoom > MinZoom ? zoom / 2 : zoom;
 }
 
-struct TZoomButtons {
+struct TZoomButtonStates {
     bool In = false;   // zoom in and maximum zoom
     bool Out = false;  // zoom out and minimum zoom
 };
 
 // With `enabled`, zooming in is possible below MaxZoom and out above MinZoom;
 // without it, neither.
-inline TZoomButtons ZoomButtonStates(double zoom, bool enabled) {
+inline TZoomButtonStates ZoomButtonStates(double zoom, bool enabled) {
     return {enabled && zoom != MaxZoom, enabled && zoom != MinZoom};
 }

@@ -1,0 +1,135 @@
+#include "main/model/monitor_model.h"
+
+#include <algorithm>
+
+TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, TClock clock)
+    : settings_(std::move(settings)),
+      separators_(std::move(separators)),
+      clock_(std::move(clock)),
+      blockTime_(clock_()) {
+    channels_.SetStoredSeconds(settings_.StoredSeconds);
+    channels_.SetDcTimeConst(settings_.DCTimeConst);
+    for (auto& flags : displayed_) {
+        flags.fill(true);
+    }
+}
+
+int TMonitorModel::ChannelCount() const {
+    return std::clamp(format_.ChannelCount, 0, MaxChannels);
+}
+
+TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
+                                          std::optional<int32_t> baudRate) {
+    const TBlockHeader& header = *block.Header;
+    TBlockOutcome outcome;
+    TakeFormat(header, block.Samples->DatLength, baudRate);
+
+    // The first block at a new line rate confirms it; the block after that
+    // already finds the new rate as the previous one.
+    outcome.ConfirmBaud =
+        previousFormat_.BaudRate != 0 && previousFormat_.BaudRate != format_.BaudRate;
+
+    headerTexts_ = ::HeaderTexts(header, format_, separators_);
+
+    outcome.FormatChanged = !(format_ == previousFormat_);
+    outcome.FullRedraw = outcome.FormatChanged;
+    if (outcome.FormatChanged) {
+        FollowFormatChange(header);
+    }
+    blockTime_ = UpdateBlockTime(blockTime_, *block.Gps, header.BlockCount,
+                                 header.LastValidGpsBlock, outcome.FormatChanged, clock_());
+    systemTimeText_ = FormatBlockTime(blockTime_);
+
+    channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
+                                      format_.SampleRate, gainFactor_);
+    StoreTemperatures(header);
+    gpsUpdate_ =
+        GpsPageUpdate(*block.Gps, header.BlockCount, header.LastValidGpsBlock, separators_);
+
+    previousFormat_ = format_;
+    return outcome;
+}
+
+// The gain factors of channels beyond the block's channel count keep their
+// old values.
+void TMonitorModel::TakeFormat(const TBlockHeader& header, int32_t datLength,
+                               std::optional<int32_t> baudRate) {
+    const int32_t baud = baudRate.value_or(format_.BaudRate);
+    format_ = StreamFormatOf(header, baud);
+    samplesPerBlock_ = static_cast<int>(::SamplesPerBlock(
+        datLength, header.BytesPerSample, static_cast<uint32_t>(format_.ChannelCount)));
+    for (int c = 0; c < ChannelCount(); ++c) {
+        gainFactor_[static_cast<size_t>(c)] = GainFactorOf(format_.GainBits, c);
+    }
+}
+
+void TMonitorModel::FollowFormatChange(const TBlockHeader& header) {
+    const int count = format_.ChannelCount;
+    if (count >= 1 && count <= MaxChannels) {
+        for (auto& flags : displayed_) {
+            std::fill(flags.begin() + count, flags.end(), false);
+        }
+    }
+    ResetChannelHistories();
+    if (settings_.UseSerialNumber) {
+        settings_.Station = header.SerialNumber;  // made safe for file names where it is used
+    }
+    settings_.Baud = format_.BaudRate;
+}
+
+void TMonitorModel::StoreTemperatures(const TBlockHeader& header) {
+    std::array<double, MaxChannels> offsets{};
+    for (int c = 0; c < MaxChannels; ++c) {
+        offsets[static_cast<size_t>(c)] = channels_.ChannelStats(c).Offset;
+    }
+    ::StoreTemperatures(temperatures_, header, format_.ChannelCount, settings_.StoredHours,
+                        offsets, channelTemperature_);
+}
+
+void TMonitorModel::Restart() {
+    ResetChannelHistories();
+    format_ = TStreamFormat{};
+    samplesPerBlock_ = 0;
+    blockTime_ = clock_();
+}
+
+void TMonitorModel::ResetChannelHistories() {
+    channels_.ResetChannelHistories([this] {
+        ClearTemperatureHistories(temperatures_);
+        channelTemperature_.fill(0);
+    });
+}
+
+void TMonitorModel::ReleaseHistories() {
+    ClearTemperatureHistories(temperatures_);
+    channels_.ClearChannelHistories();
+}
+
+std::span<const bool, MaxChannels> TMonitorModel::Displayed(TGraph graph) const {
+    return displayed_[static_cast<size_t>(graph)];
+}
+
+bool TMonitorModel::Displayed(TGraph graph, int channel) const {
+    return channel >= 0 && channel < MaxChannels &&
+           displayed_[static_cast<size_t>(graph)][static_cast<size_t>(channel)];
+}
+
+void TMonitorModel::SetDisplayed(TGraph graph, int channel, bool shown) {
+    if (channel >= 0 && channel < MaxChannels) {
+        displayed_[static_cast<size_t>(graph)][static_cast<size_t>(channel)] = shown;
+    }
+}
+
+void TMonitorModel::SetStoredSeconds(int seconds) {
+    settings_.StoredSeconds = seconds;
+    channels_.SetStoredSeconds(seconds);
+}
+
+void TMonitorModel::SetDcTimeConst(double value) {
+    settings_.DCTimeConst = value;
+    channels_.SetDcTimeConst(value);
+}
+
+void TMonitorModel::ClearChannelHistories() {
+    channels_.ClearChannelHistories();
+}

@@ -1,0 +1,123 @@
+// The main window's state and its work for each received block, without a
+// window: the stream format and its changes, the gain factors, the block time,
+// the channel histories and statistics, the temperatures, the texts of the
+// Header and GPS pages, which channels each graph page shows, and the settings
+// the pages change. The window hands it every block and then lets its pages
+// read what it holds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "digitizer/data_block.h"
+#include "main/model/block_time.h"
+#include "main/model/channel_stats.h"
+#include "main/model/gps_texts.h"
+#include "main/model/header_texts.h"
+#include "main/model/number_format.h"
+#include "main/model/settings.h"
+#include "main/model/stream_format.h"
+#include "main/model/temperature_history.h"
+
+// The three pages that draw channels in bands, each with its own choice of
+// channels shown.
+enum class TGraph { Waves, Temperatures, Fft };
+inline constexpr int GraphCount = 3;
+
+// What one block did to the model.
+struct TBlockOutcome {
+    // The block's format differs from the previous block's: the histories were
+    // reset, and the pages follow the new channel set.
+    bool FormatChanged = false;
+    // The first block at a new line rate: "$OK" is due, once per change.
+    bool ConfirmBaud = false;
+    // The pages draw everything again rather than the newest block only.
+    bool FullRedraw = false;
+};
+
+class TMonitorModel {
+  public:
+    using TClock = std::function<TBlockTime()>;
+
+    // The settings as read at start; the block time starts from `clock`, which
+    // also estimates the time of blocks without GPS.
+    explicit TMonitorModel(TSettings settings, TNumberSeparators separators = {},
+                           TClock clock = TBlockTime::Now);
+
+    // One decoded block, in order: its format (with the open port's rate; none
+    // while the link is stopped keeps the rate the block came at), the Header
+    // texts, the format-change test and its reset, the block time, the
+    // samples, the temperatures and the GPS texts. The block is only read.
+    TBlockOutcome ProcessBlock(const TDataBlock& block, std::optional<int32_t> baudRate);
+
+    // Monitoring starts again: histories emptied, the current format zeroed
+    // (the previous one is kept, so the next block is a format change only if
+    // the digitizer's format differs from the one seen before), the block time
+    // taken from the clock.
+    void Restart();
+    // Statistics, channel and temperature histories and FFT rings back to empty.
+    void ResetChannelHistories();
+    // The histories' memory freed at shut-down.
+    void ReleaseHistories();
+
+    // What the pages read.
+    const TSettings& Settings() const { return settings_; }
+    TSettings& Settings() { return settings_; }
+    const TNumberSeparators& Separators() const { return separators_; }
+    const TStreamFormat& Format() const { return format_; }
+    // ChannelCount limited to 0 ... MaxChannels.
+    int ChannelCount() const;
+    int SamplesPerBlock() const { return samplesPerBlock_; }
+    // 10 for a channel at high gain, 1 at low gain.
+    const std::array<int32_t, MaxChannels>& GainFactors() const { return gainFactor_; }
+    TBlockTime BlockTime() const { return blockTime_; }
+    const TChannelModel& Channels() const { return channels_; }
+    const TTemperatureHistories& Temperatures() const { return temperatures_; }
+    const std::array<double, MaxChannels>& ChannelTemperatures() const {
+        return channelTemperature_;
+    }
+    // The texts of the newest block: Header page values, GPS page changes, and
+    // the block time as the GPS page's "System Time" shows it.
+    const THeaderTexts& HeaderTexts() const { return headerTexts_; }
+    const TGpsPageUpdate& GpsUpdate() const { return gpsUpdate_; }
+    const std::string& SystemTimeText() const { return systemTimeText_; }
+
+    // Which channels a graph page shows; all at start. On a format change the
+    // channels beyond the new channel count are taken off every page, and a
+    // channel that comes back stays off until it is chosen again.
+    std::span<const bool, MaxChannels> Displayed(TGraph graph) const;
+    bool Displayed(TGraph graph, int channel) const;
+    void SetDisplayed(TGraph graph, int channel, bool shown);
+
+    // Settings the pages change, in force at once.
+    void SetStoredSeconds(int seconds);
+    void SetDcTimeConst(double value);
+    void ClearChannelHistories();
+
+  private:
+    void TakeFormat(const TBlockHeader& header, int32_t datLength,
+                    std::optional<int32_t> baudRate);
+    void FollowFormatChange(const TBlockHeader& header);
+    void StoreTemperatures(const TBlockHeader& header);
+
+    TSettings settings_;
+    TNumberSeparators separators_;
+    TClock clock_;
+
+    TStreamFormat format_;
+    TStreamFormat previousFormat_;
+    int samplesPerBlock_ = 0;
+    std::array<int32_t, MaxChannels> gainFactor_{1, 1, 1, 1, 1, 1};
+    TBlockTime blockTime_;
+    TChannelModel channels_;
+    std::array<double, MaxChannels> channelTemperature_{};
+    TTemperatureHistories temperatures_;
+    THeaderTexts headerTexts_;
+    TGpsPageUpdate gpsUpdate_;
+    std::string systemTimeText_;
+    std::array<std::array<bool, MaxChannels>, GraphCount> displayed_;
+};

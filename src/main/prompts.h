@@ -1,0 +1,26 @@
+// Questions and error messages to the user: modal message boxes over a given
+// window, unless a test has put its own answers in their place.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+class TPrompts {
+  public:
+    using TConfirmHook = std::function<bool(const QString&)>;
+    using TMessageSink = std::function<void(const QString&)>;
+
+    void SetConfirmHook(TConfirmHook hook) { confirmHook_ = std::move(hook); }
+    void SetMessageSink(TMessageSink sink) { messageSink_ = std::move(sink); }
+
+    // A Yes/No question with the confirmation icon, captioned "Confirm"; true for Yes.
+    bool Confirm(QWidget* parent, const QString& text) const;
+    // A warning captioned "Error" with an OK button.
+    void Error(QWidget* parent, const QString& text) const;
+
+  private:
+    TConfirmHook confirmHook_;
+    TMessageSink messageSink_;
+};

@@ -1,0 +1,56 @@
+#include "support/blocks.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+template <size_t Size>
+void CopyText(char (&field)[Size], const std::string& text) {
+    const size_t n = std::min(text.size(), Size - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = 0;
+}
+
+}  // namespace
+
+TSampleSet MakeSamples(int channels, int perBlock, const TCounts& counts, int bytesPerSample) {
+    TSampleSet set;
+    set.DatLength = channels * perBlock * bytesPerSample;
+    const int shift = 32 - 8 * bytesPerSample;
+    for (int c = 0; c < channels && c < MaxChannels; ++c) {
+        auto& channel = set.Channel[static_cast<size_t>(c)];
+        channel.reserve(static_cast<size_t>(perBlock));
+        for (int j = 0; j < perBlock; ++j) {
+            const int64_t value = counts ? counts(c, j) : 0;
+            channel.push_back(static_cast<int32_t>(static_cast<uint32_t>(value) << shift));
+        }
+    }
+    return set;
+}
+
+TDataBlock* MakeBlock(const TBlockSpec& spec) {
+    TDataBlock* block = NewBlock();
+    block->Header = std::make_unique<TBlockHeader>();
+    block->Gps = std::make_unique<TGpsInfo>();
+    block->Samples =
+        std::make_unique<TSampleSet>(MakeSamples(spec.Channels, spec.Rate, spec.Counts,
+                                                 spec.BytesPerSample));
+    block->Sum = std::make_unique<TBlockSum>();
+    TBlockHeader& h = *block->Header;
+    CopyText(h.DeviceId, spec.DeviceId);
+    CopyText(h.FilterType, spec.FilterType);
+    CopyText(h.GainCode, spec.GainCode);
+    CopyText(h.SerialNumber, spec.SerialNumber);
+    h.NumComponents = static_cast<uint16_t>(spec.Channels);
+    h.TotalRate = static_cast<int16_t>(spec.Channels * spec.Rate);
+    h.BytesPerSample = static_cast<uint16_t>(spec.BytesPerSample);
+    h.BlockCount = spec.BlockCount;
+    h.LastValidGpsBlock = -1;
+    h.HasMde = spec.Mde ? 1 : 0;
+    h.SensorTemp = spec.SensorTemp;
+    for (int c = 0; c < MaxChannels; ++c) {
+        h.ModuleTemp[c] = spec.ModuleTemp[static_cast<size_t>(c)];
+    }
+    return block;
+}

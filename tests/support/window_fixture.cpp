@@ -1,0 +1,102 @@
+#include "support/window_fixture.h"
+
+#include <QAbstractButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <fstream>
+
+#include "main/radio_group.h"
+#include "support/qt_wait.h"
+
+TSimConfig TWindowTest::SimConfig() {
+    TSimConfig config;
+    config.Channels = 3;
+    config.Rate = 100;
+    config.Mde = true;
+    config.Speed = 5;
+    return config;
+}
+
+std::string TWindowTest::SettingsPath() const {
+    return dir_.filePath(QStringLiteral("kestrel32.ini")).toStdString();
+}
+
+void TWindowTest::WriteSettings(const std::string& text) const {
+    std::ofstream(SettingsPath()) << text;
+}
+
+void TWindowTest::StartSim(const TSimConfig& config) {
+    sim_ = std::make_unique<TDigitizerSim>(config);
+    ASSERT_TRUE(sim_->Start()) << sim_->LastError();
+}
+
+void TWindowTest::Open(const std::string& device) {
+    TStartOptions options;
+    options.SettingsPath = SettingsPath();
+    options.Device = device;
+    form_ = std::make_unique<TMainForm>(options);
+    form_->Prompts().SetMessageSink([this](const QString& text) { messages_.push_back(text); });
+    form_->Prompts().SetConfirmHook([this](const QString& text) {
+        questions_.push_back(text);
+        return answer_;
+    });
+    form_->show();
+}
+
+void TWindowTest::Launch(const TSimConfig& config) {
+    StartSim(config);
+    if (!HasFatalFailure()) {
+        Open(sim_->DevicePath());
+    }
+}
+
+void TWindowTest::OpenSilent() {
+    peer_ = std::make_unique<TPtyPeer>();
+    Open(peer_->SlavePath());
+    form_->Timer()->stop();
+}
+
+void TWindowTest::TearDown() {
+    form_.reset();  // the link stops before the simulator it is connected to
+    if (sim_) {
+        sim_->Stop();
+    }
+}
+
+QString TWindowTest::Value(const QString& name) const {
+    const auto* label = Find<QLabel>(name);
+    return label ? label->text() : QStringLiteral("<no label>");
+}
+
+void TWindowTest::Click(const QString& button) const {
+    if (auto* widget = Find<QAbstractButton>(button)) {
+        widget->click();
+    }
+}
+
+void TWindowTest::Select(const QString& group, const QString& caption) const {
+    TRadioGroup* radio = Find<TRadioGroup>(group);
+    for (int i = 0; radio && i < radio->Count(); ++i) {
+        if (radio->ItemText(i) == caption) {
+            radio->Button(i)->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << group.toStdString() << " has no item " << caption.toStdString();
+}
+
+int TWindowTest::Received(const std::string& letters) const {
+    int n = 0;
+    for (const auto& command : sim_->ReceivedCommands()) {
+        n += command.Name == letters ? 1 : 0;
+    }
+    return n;
+}
+
+size_t TWindowTest::Blocks() const {
+    return form_->Model().Temperatures()[0].size();
+}
+
+bool TWindowTest::WaitForBlocks(size_t count, std::chrono::milliseconds timeout) {
+    return QtWaitFor([&] { return Blocks() >= count; }, timeout);
+}
