@@ -130,7 +130,8 @@ void TControlPage::BuildControls() {
     lineFrequencyGroup_ = MakeRadioGroup("LineFrequencyRadioGroup", tr("Frequency"),
                                          {tr("75 Hz"), tr("100 Hz")}, 2, 0, line);
     lineFrequencyGroup_->setEnabled(false);
-    QPushButton* liButton = MakeCommandButton("LIButton", tr("Set"), &TControlPage::LIButtonClick, line);
+    QPushButton* liButton =
+        MakeCommandButton("LIButton", tr("Set"), &TControlPage::LIButtonClick, line);
     GridOf(line)->addWidget(lineOnCheck_, 0, 0);
     GridOf(line)->addWidget(lineFrequencyGroup_, 1, 0);
     GridOf(line)->addWidget(liButton, 1, 1, Qt::AlignBottom);
@@ -138,7 +139,8 @@ void TControlPage::BuildControls() {
     QGroupBox* psus = Section(tr("PSUs"), content);
     gpsPsuCheck_ = MakeCheck(QStringLiteral("GPSPSUCheck"), tr("8 Volt GPS"), true, psus);
     sensorPsuCheck_ = MakeCheck(QStringLiteral("SensorPSUCheck"), tr("12 Volt Sensor"), true, psus);
-    QPushButton* spButton = MakeCommandButton("SPButton", tr("Set"), &TControlPage::SPButtonClick, psus);
+    QPushButton* spButton =
+        MakeCommandButton("SPButton", tr("Set"), &TControlPage::SPButtonClick, psus);
     GridOf(psus)->addWidget(gpsPsuCheck_, 0, 0);
     GridOf(psus)->addWidget(sensorPsuCheck_, 1, 0);
     GridOf(psus)->addWidget(spButton, 2, 0, Qt::AlignLeft);
@@ -194,10 +196,10 @@ void TControlPage::BuildControls() {
     GridOf(rom)->addWidget(romDef, 1, 0, Qt::AlignLeft);
 
     QGroupBox* enhanced = Section(tr("Enhanced Header"), content);
-    QPushButton* enhancedOn =
-        MakeCommandButton("EnhancedOnButton", tr("On"), &TControlPage::EnhancedOnButtonClick, enhanced);
-    QPushButton* enhancedOff =
-        MakeCommandButton("EnhancedOffButton", tr("Off"), &TControlPage::EnhancedOffButtonClick, enhanced);
+    QPushButton* enhancedOn = MakeCommandButton("EnhancedOnButton", tr("On"),
+                                                &TControlPage::EnhancedOnButtonClick, enhanced);
+    QPushButton* enhancedOff = MakeCommandButton("EnhancedOffButton", tr("Off"),
+                                                 &TControlPage::EnhancedOffButtonClick, enhanced);
     GridOf(enhanced)->addWidget(enhancedOn, 0, 0, Qt::AlignLeft);
     GridOf(enhanced)->addWidget(enhancedOff, 0, 1, Qt::AlignLeft);
     GridOf(enhanced)->setColumnStretch(2, 1);
@@ -357,7 +359,8 @@ void TControlPage::LIButtonClick() {
 }
 
 void TControlPage::SPButtonClick() {
-    Link().SetPowerSupplies(PowerSupplyFlags(gpsPsuCheck_->isChecked(), sensorPsuCheck_->isChecked()));
+    Link().SetPowerSupplies(
+        PowerSupplyFlags(gpsPsuCheck_->isChecked(), sensorPsuCheck_->isChecked()));
 }
 
 void TControlPage::RomWriteButtonClick() {

@@ -7,8 +7,8 @@
 
 TDisplayChecks::TDisplayChecks(const QString& prefix, QWidget* parent) : QObject(parent) {
     for (int c = 0; c < MaxChannels; ++c) {
-        QCheckBox* box = MakeCheck(prefix + QString::number(c + 1), QString::number(c + 1), true,
-                                   parent);
+        QCheckBox* box =
+            MakeCheck(prefix + QString::number(c + 1), QString::number(c + 1), true, parent);
         boxes_[static_cast<size_t>(c)] = box;
         // Toggled, not clicked: a box unchecked in code must act as well.
         connect(box, &QCheckBox::toggled, this, [this, c](bool on) { emit Toggled(c, on); });

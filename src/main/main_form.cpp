@@ -84,8 +84,8 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     ResetDisplays();
     // The link opens the port and starts its reader thread; the watchdog runs.
     const TSettings& settings = model_.Settings();
-    const bool opened = session_->Open(settings.Port, static_cast<uint32_t>(settings.Baud),
-                                       DevicePath());
+    const bool opened =
+        session_->Open(settings.Port, static_cast<uint32_t>(settings.Baud), DevicePath());
     // The Channels page is shown first.
     pageControl_->setCurrentIndex(ChannelsTab);
     activePage_ = pages_[ChannelsTab];

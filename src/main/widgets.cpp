@@ -5,8 +5,8 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QStyleOptionFrame>
 #include <QPushButton>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 #include <algorithm>
 #include <optional>
@@ -68,11 +68,12 @@ QToolButton* MakeSpeedButton(const QString& name, const QString& text, QWidget* 
 void FitEditWidth(QLineEdit* edit, const QString& sample, int minimum) {
     QStyleOptionFrame option;
     option.initFrom(edit);
-    option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
+    option.lineWidth =
+        edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
     const QMargins margins = edit->textMargins();
-    const QSize text(edit->fontMetrics().horizontalAdvance(sample) + margins.left() +
-                         margins.right() + 4,
-                     edit->fontMetrics().height());
+    const QSize text(
+        edit->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4,
+        edit->fontMetrics().height());
     const int width =
         edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit).width();
     edit->setFixedWidth(std::max(minimum, width));

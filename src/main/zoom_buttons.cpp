@@ -14,15 +14,15 @@ enum { MaxButton, InButton, OutButton, MinButton };
 TZoomButtons::TZoomButtons(const QString& infix, QWidget* parent)
     : QObject(parent), zoom_(MinZoom) {
     const QString suffix = infix + QStringLiteral("Button");
-    buttons_[MaxButton] = MakeSpeedButton(QStringLiteral("MaxZoom") + suffix,
-                                          QStringLiteral("+"), parent);
+    buttons_[MaxButton] =
+        MakeSpeedButton(QStringLiteral("MaxZoom") + suffix, QStringLiteral("+"), parent);
     buttons_[MaxButton]->setToolTip(tr("Maximum zoom"));
     buttons_[InButton] = MakeSpeedButton(QStringLiteral("ZoomIn") + suffix, tr("Zoom in"), parent,
                                          QStyle::SP_ArrowUp);
     buttons_[OutButton] = MakeSpeedButton(QStringLiteral("ZoomOut") + suffix, tr("Zoom out"),
                                           parent, QStyle::SP_ArrowDown);
-    buttons_[MinButton] = MakeSpeedButton(QStringLiteral("MinZoom") + suffix,
-                                          QStringLiteral("-"), parent);
+    buttons_[MinButton] =
+        MakeSpeedButton(QStringLiteral("MinZoom") + suffix, QStringLiteral("-"), parent);
     buttons_[MinButton]->setToolTip(tr("No zoom"));
     connect(buttons_[MaxButton], &QToolButton::clicked, this, [this] { MaxZoomClick(); });
     connect(buttons_[InButton], &QToolButton::clicked, this, [this] { ZoomInClick(); });

@@ -57,7 +57,9 @@ TEST(Protocol, FlagArguments) {
         uint16_t expected;
     };
     const TCase cases[] = {
-        {{true, true, true, false, false, false}, {false, true, false, false, false, false}, 0x0017},
+        {{true, true, true, false, false, false},
+         {false, true, false, false, false, false},
+         0x0017},
         {{true, true, true, true, true, true}, {true, true, true, true, true, true}, 0x3F3F},
         {{true, false, false, false, false, false}, {}, 0x0001},
         {{true, true, true, true, false, false}, {false, false, false, true, false, false}, 0x0907},

@@ -215,4 +215,16 @@ TEST(Settings, CommandLinePort) {
     EXPECT_TRUE(IsDeviceArgument("/dev/ttyUSB0"));
     EXPECT_FALSE(IsDeviceArgument("dev/ttyUSB0"));
 
+    // A port number on the command line means that port, whatever device was saved.
+    TSettings settings;
+    settings.Port = 2;
+    settings.Device = "/dev/ttyUSB0";
+    ApplyCommandLine(settings, std::nullopt, "");
+    EXPECT_EQ(settings.Device, "/dev/ttyUSB0");
+    ApplyCommandLine(settings, 5, "");
+    EXPECT_EQ(settings.Port, 5);
+    EXPECT_EQ(settings.Device, "");
+    ApplyCommandLine(settings, std::nullopt, "/dev/ttyACM0");
+    EXPECT_EQ(settings.Device, "/dev/ttyACM0");
+    EXPECT_EQ(settings.Port, 5);
 }

@@ -33,9 +33,8 @@ TDataBlock* MakeBlock(const TBlockSpec& spec) {
     TDataBlock* block = NewBlock();
     block->Header = std::make_unique<TBlockHeader>();
     block->Gps = std::make_unique<TGpsInfo>();
-    block->Samples =
-        std::make_unique<TSampleSet>(MakeSamples(spec.Channels, spec.Rate, spec.Counts,
-                                                 spec.BytesPerSample));
+    block->Samples = std::make_unique<TSampleSet>(
+        MakeSamples(spec.Channels, spec.Rate, spec.Counts, spec.BytesPerSample));
     block->Sum = std::make_unique<TBlockSum>();
     TBlockHeader& h = *block->Header;
     CopyText(h.DeviceId, spec.DeviceId);

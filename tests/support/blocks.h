@@ -25,7 +25,7 @@ struct TBlockSpec {
     bool Mde = false;
     double SensorTemp = 20;
     std::array<double, MaxChannels> ModuleTemp{};
-    TCounts Counts;  // none: every sample 0
+    TCounts Counts = nullptr;  // none: every sample 0
 };
 
 // The samples of a block: `channels` channels of `perBlock` samples, each the

@@ -20,6 +20,7 @@
 #include "main/band_list.h"
 #include "main/channels_page.h"
 #include "main/details_panel.h"
+#include "main/widgets.h"
 #include "support/blocks.h"
 #include "support/qt_wait.h"
 #include "support/window_fixture.h"
@@ -42,9 +43,11 @@ class ChannelsPageTest : public TWindowTest {
     // samples) on a DC level of 1000 counts per channel number.
     void SineBlocks(int count, int channels = 3, int rate = 100) {
         for (int b = 0; b < count; ++b) {
-            form_->ProcessBlock(MakeBlock({.Channels = channels, .Rate = rate, .Counts = [](int c, int j) {
-                return static_cast<int32_t>(1000 * (c + 1) + 100000 * std::sin(j * 2 * M_PI / 50));
-            }}));
+            form_->ProcessBlock(
+                MakeBlock({.Channels = channels, .Rate = rate, .Counts = [](int c, int j) {
+                               return static_cast<int32_t>(1000 * (c + 1) +
+                                                           100000 * std::sin(j * 2 * M_PI / 50));
+                           }}));
         }
     }
     void ConstantBlocks(int count, int32_t counts) {
@@ -359,6 +362,49 @@ TEST_F(ChannelsPageTest, ClearRemoveDcSecondsAndColoursRedrawAtOnce) {
     form_->ColourSettingsChanged();
     EXPECT_EQ(list_->Image(0).pixelColor(band.bottomRight()), QColor(0x10, 0x20, 0x30));
     EXPECT_EQ(list_->Colour(), QColor(0x10, 0x20, 0x30));
+}
+
+TEST_F(ChannelsPageTest, FiguresAndFieldsFitTheirTextsAtTheirFont) {
+    // High gain and a newest value near full scale: the longest figure line.
+    form_->ProcessBlock(MakeBlock({.GainCode = "G7", .Counts = [](int, int) { return -8388000; }}));
+    TDetailsPanel* panel = page_->DetailsPanel();
+    auto fits = [](QLabel* label) {
+        return label->fontMetrics().horizontalAdvance(label->text()) <= label->width();
+    };
+    for (double zoom : {1.0, 32.0, 8388608.0}) {
+        while (page_->ChannelZoom() < zoom) {
+            Button("ZoomInButton")->click();
+        }
+        for (int line = 0; line < 5; ++line) {
+            QLabel* label = panel->Label(0, line);
+            EXPECT_TRUE(fits(label)) << label->text().toStdString() << " at zoom " << zoom;
+        }
+    }
+    EXPECT_TRUE(Text("Ch1L").endsWith(QStringLiteral(" mV"))) << Text("Ch1L").toStdString();
+    // A larger font widens the column.
+    const int width = panel->width();
+    QFont large = panel->font();
+    large.setPixelSize(18);
+    panel->setFont(large);
+    EXPECT_GT(panel->width(), width);
+    page_->ShowChannelDetails(true);
+    EXPECT_TRUE(fits(panel->Label(0, 0))) << Text("Ch1L").toStdString();
+
+    // The DC field holds its value at the font it is shown in.
+    QLineEdit* edit = DcEdit();
+    QFont big = edit->font();
+    big.setPointSize(14);
+    edit->setFont(big);
+    FitEditWidth(edit, QStringLiteral("0.00000"), 52);
+    EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance(edit->text()) + 8);
+
+    // The seconds field emptied holds 1, selected: what is typed next replaces it.
+    QSpinBox* seconds = Seconds();
+    seconds->selectAll();
+    QTest::keyClick(seconds, Qt::Key_Backspace);
+    QTest::keyClicks(seconds, "60");
+    EXPECT_EQ(seconds->value(), 60);
+    EXPECT_EQ(form_->Model().Settings().StoredSeconds, 60);
 }
 
 // Against the simulator: the traces sweep across their bands as blocks arrive.

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -177,10 +177,8 @@ TEST_F(ControlPageTest, EachButtonPutsItsCommandOnTheLine) {
     auto yes = [&] { rig_->answerYes = true; };
     const TCase cases[] = {
         {select("SetRateRadioGroup", "100"), "SRButton", "$SF\x03\x06$SF\x04\x05"_b, 4},
-        {select("SetRateRadioGroup", "0.1"),
-         "SRButton",
-         "$SF\x03\x06$SF\x04\x0A$SF\x05\x0A$SF\x06\x0A$SF\x07\x05"_b,
-         4},
+        {select("SetRateRadioGroup", "0.1"), "SRButton",
+         "$SF\x03\x06$SF\x04\x0A$SF\x05\x0A$SF\x06\x0A$SF\x07\x05"_b, 4},
         {select("CalRadioGroup", "0.3125v Dual Sine"), "CAButton", "$CA\x00\x09"_b, Untouched},
         {select("PLLRadioGroup", "Fast"), "CPButton", "$CP\x00\x03"_b, Untouched},
         {select("BytesPerGroup", "2 Bytes, 16 Bits"), "NBButton", "$NB\x00\x02"_b, 4},

@@ -52,8 +52,8 @@ TEST_F(ControlWindowTest, ReconfiguringTheUnitChangesTheStreamAndThePagesFollow)
             return f.ChannelCount == 4 && f.SampleRate == 50 && f.BytesPerSample == 2;
         },
         15s))
-        << "channels " << Format().ChannelCount << " rate " << Format().SampleRate
-        << " bytes " << Format().BytesPerSample;
+        << "channels " << Format().ChannelCount << " rate " << Format().SampleRate << " bytes "
+        << Format().BytesPerSample;
     EXPECT_EQ(Format().GainBits, 0x8);
     // The Header page and this page follow the stream.
     EXPECT_EQ(Value("NumComps"), QStringLiteral("4"));
@@ -74,8 +74,7 @@ TEST_F(ControlWindowTest, TheBaudButtonMovesUnitAndLinkAndTheNewRateIsConfirmedO
     ASSERT_TRUE(QtWaitFor([&] { return Format().BaudRate == 57600; }, 10s));
     EXPECT_EQ(sim_->State().Baud, 57600);
     const size_t blocks = Blocks();
-    ASSERT_TRUE(
-        QtWaitFor([&] { return Blocks() >= blocks + 3; }, 10s));
+    ASSERT_TRUE(QtWaitFor([&] { return Blocks() >= blocks + 3; }, 10s));
     EXPECT_EQ(Received("OK"), 1);
     EXPECT_EQ(Find<TRadioGroup>(QStringLiteral("BaudRateRadioGroup"))->ItemIndex(), 6);
 }

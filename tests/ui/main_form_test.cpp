@@ -2,6 +2,7 @@
 // window (offscreen), a real link and real blocks.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -9,6 +10,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "main/application.h"
 #include "main/gps_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
@@ -203,4 +205,28 @@ TEST_F(MainFormTest, APortThatDoesNotOpenIsReportedWithItsReason) {
     EXPECT_EQ(messages_[0].toStdString(),
               "Failed to open comm 1\n/dev/kestrel-no-such-device: No such file or directory");
     EXPECT_TRUE(form_->isVisible()) << "the window opens in any case";
+}
+
+TEST_F(MainFormTest, APortOnTheCommandLineWinsOverTheSavedDevice) {
+    WriteSettings("[Comms]\nPort=1\nDevice=/dev/kestrel-saved-device\n");
+    TStartOptions options;
+    options.SettingsPath = SettingsPath();
+    options.Port = 5;
+    form_ = std::make_unique<TMainForm>(options);
+    form_->Prompts().SetMessageSink([this](const QString& text) { messages_.push_back(text); });
+    ASSERT_NE(form_->Session().Port(), nullptr);
+    EXPECT_EQ(form_->Session().Port()->DevicePath(), "/dev/ttyS4");
+    form_.reset();
+    TIniFile ini;
+    ASSERT_TRUE(ini.Load(SettingsPath()));
+    EXPECT_EQ(ini.Get("Comms", "Port"), "5");
+    EXPECT_EQ(ini.Get("Comms", "Device"), "");
+}
+
+TEST(Application, HasNoDisplayNameToAppendToTheWindowTitles) {
+    SetUpApplication(QStringLiteral("1.1.4.0"));
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("kestrel32"));
+    EXPECT_EQ(QCoreApplication::applicationVersion(), QStringLiteral("1.1.4.0"));
+    // Qt appends a display name to every title only when one has been set.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
 }

@@ -82,8 +82,8 @@ void TMonitorModel::StoreTemperatures(const TBlockHeader& header) {
     for (int c = 0; c < MaxChannels; ++c) {
         offsets[static_cast<size_t>(c)] = channels_.ChannelStats(c).Offset;
     }
-    ::StoreTemperatures(temperatures_, header, format_.ChannelCount, settings_.StoredHours,
-                        offsets, channelTemperature_);
+    ::StoreTemperatures(temperatures_, header, format_.ChannelCount, settings_.StoredHours, offsets,
+                        channelTemperature_);
 }
 
 void TMonitorModel::Restart() {

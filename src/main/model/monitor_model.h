@@ -99,8 +99,7 @@ class TMonitorModel {
     void ClearChannelHistories();
 
   private:
-    void TakeFormat(const TBlockHeader& header, int32_t datLength,
-                    std::optional<int32_t> baudRate);
+    void TakeFormat(const TBlockHeader& header, int32_t datLength, std::optional<int32_t> baudRate);
     void FollowFormatChange(const TBlockHeader& header);
     void StoreTemperatures(const TBlockHeader& header);
 
