@@ -42,4 +42,7 @@ void TMainForm::ProcessBlock(TDataBlock* block) {
     }
     // The visible page shows what was drawn.
     RefreshActivePage();
+    for (const std::string& report : outcome.Reports) {
+        prompts_.Report(this, QString::fromStdString(report));
+    }
 }

@@ -1,6 +1,7 @@
 #include "main/prompts.h"
 
 #include <QMessageBox>
+#include <cstdio>
 
 bool TPrompts::Confirm(QWidget* parent, const QString& text) const {
     if (confirmHook_) {
@@ -18,4 +19,17 @@ void TPrompts::Error(QWidget* parent, const QString& text) const {
     }
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+void TPrompts::Report(QWidget* parent, const QString& text) const {
+    std::fprintf(stderr, "kestrel32: %s\n", text.toLocal8Bit().constData());
+    if (reportSink_) {
+        reportSink_(text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Error"), text,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }

@@ -19,8 +19,13 @@ class TPrompts {
     bool Confirm(QWidget* parent, const QString& text) const;
     // A warning captioned "Error" with an OK button.
     void Error(QWidget* parent, const QString& text) const;
+    // A failure of work that goes on (a file that cannot be written): a line
+    // on standard error and a warning that does not block the window.
+    void Report(QWidget* parent, const QString& text) const;
+    void SetReportSink(TMessageSink sink) { reportSink_ = std::move(sink); }
 
   private:
     TConfirmHook confirmHook_;
     TMessageSink messageSink_;
+    TMessageSink reportSink_;
 };

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "digitizer/data_block.h"
 #include "main/model/block_time.h"
@@ -37,6 +38,10 @@ struct TBlockOutcome {
     bool ConfirmBaud = false;
     // The pages draw everything again rather than the newest block only.
     bool FullRedraw = false;
+    // Failures of the work the block caused that the user must hear of (a
+    // file that could not be written), each naming the path and the reason;
+    // said once per failure streak, while the work goes on.
+    std::vector<std::string> Reports;
 };
 
 class TMonitorModel {
