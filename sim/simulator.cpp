@@ -11,7 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto Tick = 5ms;                // the line is fed in chunks this far apart
+constexpr auto Tick = 5ms;  // the line is fed in chunks this far apart
 constexpr auto SplitEchoPause = 50ms;
 // How long the unit waits for a reader that is behind before it drops what it could not write.
 constexpr auto StallLimit = 250ms;

@@ -10,6 +10,7 @@
 
 class QPlainTextEdit;
 class TMonitorModel;
+class QScrollArea;
 struct TGpsPageUpdate;
 
 class TGpsPage : public QWidget, public TMonitorPage {
@@ -32,8 +33,23 @@ class TGpsPage : public QWidget, public TMonitorPage {
     QLabel* Value(const QString& name) const { return values_.value(name); }
     QPlainTextEdit* Memo() const { return memo_; }
 
+  protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
   private:
     const TMonitorModel& model_;
+    // Widens the value labels to the widest text they show at the current font
+    // and the panel to its groups plus a vertical scroll bar.
+    void FitValuePanel();
+    // Scrolls the log to its newest line unless the user has scrolled back.
+    void FollowLog();
+
     QPlainTextEdit* memo_;
+    QScrollArea* panelScroll_;
+    QWidget* panel_;
     QHash<QString, QLabel*> values_;
+    // The log shows its newest line: true until the user scrolls back, and again
+    // once the user scrolls to the bottom.
+    bool followLog_ = true;
 };

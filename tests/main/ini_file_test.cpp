@@ -166,3 +166,34 @@ TEST(IniFile, FailedSaveLeavesNothingBehind) {
     EXPECT_EQ(dir.EntryCount(), 1u);
     EXPECT_TRUE(std::filesystem::is_directory(target));
 }
+
+// A new file gets what the umask leaves of 0666, as an editor's file does; a rewritten file
+// keeps its own permissions whatever the umask.
+TEST(IniFile, ANewFileFollowsTheUmask) {
+    struct TUmask {
+        const mode_t Old;
+        explicit TUmask(mode_t mask) : Old(umask(mask)) {}
+        ~TUmask() { umask(Old); }
+    };
+    const auto permissions = [](const std::string& path) {
+        struct stat info {};
+        EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 0777;
+    };
+    TTempDir dir;
+    TIniFile ini;
+    ini.Set("Comms", "Port", "2");
+    for (const mode_t mask : {022, 027, 002, 077}) {
+        const std::string path = dir.File(("new" + std::to_string(mask) + ".ini").c_str());
+        TUmask set(mask);
+        ASSERT_TRUE(ini.Save(path));
+        EXPECT_EQ(permissions(path), 0666 & ~mask) << "umask " << std::oct << mask;
+    }
+
+    const std::string shared = dir.File("shared.ini");
+    WriteFile(shared, "[Comms]\n");
+    chmod(shared.c_str(), 0664);
+    TUmask set(077);
+    ASSERT_TRUE(ini.Save(shared));
+    EXPECT_EQ(permissions(shared), 0664u);
+}

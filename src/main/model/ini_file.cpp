@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -54,6 +55,25 @@ std::string EncodeValue(std::string value) {
         return '"' + value + '"';
     }
     return value;
+}
+
+// Creates a file that did not exist, named `prefix` followed by the process id, a counter
+// and the time, with the permissions every new file gets: 0666 less the umask (or what the
+// directory's default ACL says), as editors create files. The name is left in `path`.
+int CreateUnique(const std::string& prefix, std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        path = prefix + std::to_string(getpid()) + "." + std::to_string(counter++) + "." +
+               std::to_string(now.tv_nsec);
+        const int fd =
+            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -174,15 +194,16 @@ bool TIniFile::Save(const std::string& path) const {
     if (base.empty()) {
         return false;
     }
-    std::string temp = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    std::string temp;
+    const int fd = CreateUnique((slash == std::string::npos ? "" : dir) + "." + base + ".", temp);
     if (fd < 0) {
         return false;
     }
+    // A file that replaces another keeps its permissions; a new one has them from the umask.
     struct stat old {};
-    const mode_t mode =
-        lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777 : 0600;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, Text()) && fsync(fd) == 0;
+    bool ok = !(lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ||
+              fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && WriteAll(fd, Text()) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {

@@ -42,10 +42,10 @@ class TIniFile {
 
     // Writes the content to `path` atomically: a temporary file in the same directory is
     // written, flushed to disk and renamed over `path`, so an interrupted save leaves either
-    // the old or the new file. The new file keeps the old file's permission bits (0644 for a
-    // new file, less the umask). A symbolic link at `path` is replaced by the file, not
-    // followed. False when anything fails (the old file is then untouched); never throws
-    // except for std::bad_alloc.
+    // the old or the new file. The new file keeps the old file's permission bits; a file that
+    // did not exist gets 0666 less the umask, as an editor creates it. A symbolic link at
+    // `path` is replaced by the file, not followed. False when anything fails (the old file
+    // is then untouched); never throws except for std::bad_alloc.
     bool Save(const std::string& path) const;
 
     // The value of `key` in `section`, or nothing when either is missing.
