@@ -17,7 +17,11 @@ QLabel* TValueGroup::AddRow(const QString& caption, const QString& valueName) {
     auto* label = new QLabel(caption, this);
     auto* value = new QLabel(this);
     value->setObjectName(valueName);
-    value->setStyleSheet(QStringLiteral("color: blue"));
+    // A palette rather than a style sheet: styled labels keep their font when
+    // the desktop's font changes.
+    QPalette palette = value->palette();
+    palette.setColor(QPalette::WindowText, Qt::blue);
+    value->setPalette(palette);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid_->addWidget(label, row, 0);
     grid_->addWidget(value, row, 1);
