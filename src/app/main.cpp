@@ -1,11 +1,7 @@
 // kestrel32: entry point. Command line, orderly shut-down on signals, the
 // standard display of an exception that escapes an event handler.
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -17,27 +13,6 @@
 #include "sim/simulator.h"
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t ignored = write(signalPipe[1], &byte, 1);
-}
-
-// SIGINT, SIGTERM and SIGHUP end the program as closing the window does.
-void InstallSignalHandlers() {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        return;
-    }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
-    }
-}
 
 class TApplication : public QApplication {
   public:
@@ -91,7 +66,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    InstallSignalHandlers();
+    // SIGINT, SIGTERM and SIGHUP end the program as closing the window does.
+    InstallTerminationSignals();
     TApplication app(argc, argv);
     SetUpApplication(QStringLiteral(KESTREL_VERSION));
 
@@ -111,14 +87,7 @@ int main(int argc, char** argv) {
     }
 
     auto form = std::make_unique<TMainForm>(options);
-    if (signalPipe[0] >= 0) {
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, form.get());
-        QObject::connect(notifier, &QSocketNotifier::activated, form.get(), [&form] {
-            char byte;
-            [[maybe_unused]] ssize_t ignored = read(signalPipe[0], &byte, 1);
-            form->close();
-        });
-    }
+    CloseOnTerminationSignal(form.get());
     form->show();
     const int result = app.exec();
     form.reset();  // the link stops before the simulator it may be connected to

@@ -42,7 +42,5 @@ void TMainForm::ProcessBlock(TDataBlock* block) {
     }
     // The visible page shows what was drawn.
     RefreshActivePage();
-    for (const std::string& report : outcome.Reports) {
-        prompts_.Report(this, QString::fromStdString(report));
-    }
+    ShowRecordingNews(outcome.Reports, outcome.Notices);
 }

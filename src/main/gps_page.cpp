@@ -61,7 +61,7 @@ TGpsPage::TGpsPage(const TMonitorModel& model, QWidget* parent)
                                       {"Time", "GPSTime"},
                                       {"Seconds", "GPSSecs"},
                                       {"UTC Offset", "GPSUTC"},
-                                      {"System Time", "SysTime"}},
+                                      {"System Time (UTC)", "SysTime"}},
                                      values_, panel_));
     column->addWidget(MakeValueGroup(
         tr("Position"), {{"Latitude", "GPSLat"}, {"Longitude", "GPSLong"}, {"Altitude", "GPSAlt"}},

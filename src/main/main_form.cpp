@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <cstdio>
 #include <cstdlib>
 
 #include "main/block_event.h"
@@ -22,6 +23,9 @@
 #include "main/link_session.h"
 #include "main/model/ini_file.h"
 #include "main/widgets.h"
+#if FILES_FEATURE
+#include "datafile/data_file_dlg.h"
+#endif
 
 const char* const MainCaption = "Varnhold 6 Channel 24 Bit Multi Sample Rate Digitizer Monitor";
 
@@ -151,6 +155,7 @@ void TMainForm::BuildControls() {
 
     connect(startButton_, &QPushButton::clicked, this, [this] { StartButtonClick(); });
     connect(stopButton_, &QPushButton::clicked, this, [this] { StopButtonClick(); });
+    connect(dataFileButton_, &QPushButton::clicked, this, [this] { DataFileButtonClick(); });
 
     // Monitoring from the start: Start and Upload wait for Stop.
     startButton_->setEnabled(false);
@@ -274,8 +279,11 @@ void TMainForm::EnableControlButtons(bool enabled) {
 }
 
 void TMainForm::StartButtonClick() {
-    // The format of the next block is compared with the one seen before Stop.
+    // The format of the next block is compared with the one seen before Stop;
+    // data files still pending (blocks handled after Stop) are written.
     model_.Restart();
+    TRecordingNews news = model_.TakeRecordingNews();
+    ShowRecordingNews(news.Reports, news.Notices);
     const TSettings& settings = model_.Settings();
     session_->Start(settings.Port, static_cast<uint32_t>(settings.Baud), DevicePath());
     EnableControlButtons(true);
@@ -297,6 +305,10 @@ void TMainForm::StopButtonClick() {
         model_.Settings().Baud = static_cast<int32_t>(port->BaudRate());
     }
     session_->Stop();
+    // Every pending sample goes into its data file.
+    model_.FlushDataFiles();
+    TRecordingNews news = model_.TakeRecordingNews();
+    ShowRecordingNews(news.Reports, news.Notices);
     EnableControlButtons(false);
     uploadButton_->setEnabled(true);
     stopButton_->setEnabled(false);
@@ -313,9 +325,40 @@ void TMainForm::FormDestroy() {
     qApp->removeEventFilter(hook_);
     qApp->removeEventFilter(this);
     activePage_ = nullptr;
-    // Then the histories, and last the settings.
+    // Then the pending data files, the histories, and last the settings.
+    model_.FlushDataFiles();
+    TRecordingNews news = model_.TakeRecordingNews();
+    ShowRecordingNews(news.Reports, news.Notices, true);
     model_.ReleaseHistories();
     SaveSettingsFile();
+}
+
+void TMainForm::DataFileButtonClick() {
+#if FILES_FEATURE
+    TDataFileDlg dataFileDlg(this);
+    dataFileDlg.SetOptions(model_.Settings());
+    // While the link runs the options can only be looked at.
+    const bool stopped = startButton_->isEnabled();
+    dataFileDlg.OKButton()->setEnabled(stopped);
+    if (prompts_.Exec(dataFileDlg) == QDialog::Accepted && stopped) {
+        dataFileDlg.TakeOptions(model_.Settings());
+        SaveSettingsFile();
+    }
+#endif
+}
+
+void TMainForm::ShowRecordingNews(const std::vector<std::string>& reports,
+                                  const std::vector<std::string>& notices, bool windowGoing) {
+    for (const std::string& notice : notices) {
+        std::fprintf(stderr, "kestrel32: %s\n", notice.c_str());
+    }
+    for (const std::string& report : reports) {
+        if (windowGoing) {
+            std::fprintf(stderr, "kestrel32: %s\n", report.c_str());
+        } else {
+            prompts_.Report(this, QString::fromStdString(report));
+        }
+    }
 }
 
 TSettingsContext TMainForm::SettingsContext() const {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "digitizer/digitizer.h"
 #include "main/graph_resources.h"
@@ -48,6 +49,9 @@ class TMainForm : public QMainWindow {
     void TimerTimer();
     void StartButtonClick();
     void StopButtonClick();
+    // The data file dialog (FILES_FEATURE builds only): the recording options,
+    // taken over and saved at once after OK, which only a stopped link allows.
+    void DataFileButtonClick();
     void Reconnect(uint32_t baud);
     void EnableControlButtons(bool enabled);
     void ResetDisplays();
@@ -96,6 +100,11 @@ class TMainForm : public QMainWindow {
     TMonitorPage* PageOfTab(int index) const;
     TSettingsContext SettingsContext() const;
     void SaveSettingsFile();
+    // What recording had to say after a flush outside the block processing:
+    // reports as warnings that do not block (or, with the window going, on
+    // standard error only), notices on standard error.
+    void ShowRecordingNews(const std::vector<std::string>& reports,
+                           const std::vector<std::string>& notices, bool windowGoing = false);
 
     QString settingsPath_;
     std::string sessionDevice_;

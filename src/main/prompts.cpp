@@ -1,5 +1,6 @@
 #include "main/prompts.h"
 
+#include <QDialog>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -32,4 +33,8 @@ void TPrompts::Report(QWidget* parent, const QString& text) const {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+}
+
+int TPrompts::Exec(QDialog& dialog) const {
+    return dialogHook_ ? dialogHook_(dialog) : dialog.exec();
 }

@@ -5,12 +5,14 @@
 #include <QString>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 class TPrompts {
   public:
     using TConfirmHook = std::function<bool(const QString&)>;
     using TMessageSink = std::function<void(const QString&)>;
+    using TDialogHook = std::function<int(QDialog&)>;
 
     void SetConfirmHook(TConfirmHook hook) { confirmHook_ = std::move(hook); }
     void SetMessageSink(TMessageSink sink) { messageSink_ = std::move(sink); }
@@ -23,9 +25,14 @@ class TPrompts {
     // on standard error and a warning that does not block the window.
     void Report(QWidget* parent, const QString& text) const;
     void SetReportSink(TMessageSink sink) { reportSink_ = std::move(sink); }
+    // A modal dialog shown and its result (QDialog::Accepted or Rejected);
+    // a test's hook works the dialog instead, without blocking.
+    int Exec(QDialog& dialog) const;
+    void SetDialogHook(TDialogHook hook) { dialogHook_ = std::move(hook); }
 
   private:
     TConfirmHook confirmHook_;
     TMessageSink messageSink_;
     TMessageSink reportSink_;
+    TDialogHook dialogHook_;
 };

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 namespace {
 
 TGpsInfo Gps(int year, int month, int day, int hour, int minute, int second) {
@@ -93,4 +97,24 @@ TEST(BlockTime, Calendar) {
     const TBlockTime now = TBlockTime::Now();
     EXPECT_TRUE(
         TBlockTime::FromCivil(int(now.Civil().Year), now.Civil().Month, now.Civil().Day, 0, 0, 0));
+}
+
+TEST(BlockTime, TheComputersClockIsTakenInUtcWhateverTheZone) {
+    const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+    const bool had = std::getenv("TZ") != nullptr;
+    for (const char* zone : {"UTC0", "XXX-5:30", "YYY+8"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        const int64_t before = int64_t(std::time(nullptr));
+        const TBlockTime now = TBlockTime::Now();
+        const int64_t after = int64_t(std::time(nullptr));
+        EXPECT_GE(now.Seconds, before) << zone;
+        EXPECT_LE(now.Seconds, after) << zone;
+    }
+    if (had) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
 
 #include "main/application.h"
 #include "main/gps_page.h"
@@ -86,6 +88,11 @@ TEST_F(MainFormTest, BlocksFillTheHeaderAndGpsPagesAndBlinkTheLamp) {
     EXPECT_EQ(Value("GPSStatus"), QStringLiteral("Yes"));
     EXPECT_EQ(Value("GPSSecs"), QString()) << "a sentence leaves the report labels empty";
     EXPECT_EQ(Value("SysTime").size(), 19);
+    bool utcCaption = false;
+    for (const QLabel* label : form_->GpsPage()->findChildren<QLabel*>()) {
+        utcCaption = utcCaption || label->text() == QStringLiteral("System Time (UTC)");
+    }
+    EXPECT_TRUE(utcCaption) << "the block time is shown as UTC";
     EXPECT_LE(form_->GpsPage()->Memo()->blockCount(), TGpsPage::MemoLines);
 
     // The samples reach the histories; each temperature reading carries the offset.
@@ -232,4 +239,31 @@ TEST(Application, HasNoDisplayNameToAppendToTheWindowTitles) {
     EXPECT_EQ(QCoreApplication::applicationVersion(), QStringLiteral("1.1.4.0"));
     // Qt appends a display name to every title only when one has been set.
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+}
+
+// With FILES_FEATURE off (the shipped configuration) nothing records, whatever
+// the settings file says, and its [Files] section is left as it was; with it
+// on, a Stop writes every pending file.
+TEST_F(MainFormTest, RecordingFollowsTheBuildOption) {
+    const std::string recordings = dir_.filePath(QStringLiteral("rec")).toStdString();
+    WriteSettings("[Files]\nEnable=1\nDurationMinutes=7\nStation=ABCDE\nBaseDir=" + recordings +
+                  "/\n");
+    Launch();
+    ASSERT_TRUE(WaitForBlocks(3, 10s));
+    Click(QStringLiteral("StopButton"));
+    EXPECT_EQ(std::filesystem::exists(recordings), FILES_FEATURE != 0);
+    if (FILES_FEATURE) {
+        size_t files = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(recordings)) {
+            files += entry.is_regular_file() ? 1 : 0;
+        }
+        EXPECT_EQ(files, 3u) << "one file per channel";
+    }
+    form_.reset();
+    TIniFile ini;
+    ASSERT_TRUE(ini.Load(SettingsPath()));
+    EXPECT_EQ(ini.Get("Files", "Station"), "ABCDE");
+    EXPECT_EQ(ini.Get("Files", "BaseDir"), FILES_FEATURE ? recordings : recordings + "/");
+    EXPECT_EQ(ini.Get("Files", "Location").has_value(), FILES_FEATURE != 0)
+        << "[Files] written only with recording built in";
 }

@@ -46,11 +46,11 @@ std::optional<TBlockTime> TBlockTime::FromCivil(int year, int month, int day, in
 
 TBlockTime TBlockTime::Now() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const int second = local.tm_sec > 59 ? 59 : local.tm_sec;
-    const auto time = FromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                local.tm_hour, local.tm_min, second);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    const int second = utc.tm_sec > 59 ? 59 : utc.tm_sec;
+    const auto time =
+        FromCivil(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, second);
     return time.value_or(TBlockTime{});
 }
 

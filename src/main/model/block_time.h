@@ -1,5 +1,7 @@
-// The date and time of a block: local civil time counted in whole seconds, so that adding one
-// second per block is exact however long the program runs.
+// The date and time of a block: UTC counted in whole seconds, so that adding one second per
+// block is exact however long the program runs. GPS times are UTC, and a block time taken from
+// the computer's clock is its UTC time too (platform departure 9): SEED record times are UTC,
+// and a recording that gains or loses GPS must not jump by the zone offset.
 #pragma once
 
 #include <compare>
@@ -19,13 +21,13 @@ struct TCivilTime {
 };
 
 struct TBlockTime {
-    // Seconds since 01/01/1970 00:00:00 of the same (local) clock; no time zone is involved.
+    // Seconds since 01/01/1970 00:00:00 UTC.
     int64_t Seconds = 0;
 
     // The given date and time; nothing when IsValidDate or IsValidTime rejects them.
     static std::optional<TBlockTime> FromCivil(int year, int month, int day, int hour, int minute,
                                                int second);
-    // The computer's local date and time, milliseconds dropped (a leap second counts as 59).
+    // The computer's clock in UTC, milliseconds dropped (a leap second counts as 59).
     static TBlockTime Now();
 
     TCivilTime Civil() const;

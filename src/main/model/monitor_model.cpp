@@ -1,6 +1,7 @@
 #include "main/model/monitor_model.h"
 
 #include <algorithm>
+#include <cstring>
 
 TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, TClock clock)
     : settings_(std::move(settings)),
@@ -40,13 +41,25 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
                                  header.LastValidGpsBlock, outcome.FormatChanged, clock_());
     systemTimeText_ = FormatBlockTime(blockTime_);
 
+    // Recording runs only while enabled, and passes over a block without samples.
+    const bool recording = settings_.Enable != 0 && block.Samples->DatLength != 0;
+    if (recording) {
+        recorder_.BeginBlock({blockTime_, ChannelCount(), samplesPerBlock_, format_.SampleRate,
+                              format_.BytesPerSample},
+                             settings_);
+    }
+    channels_.SetRecorder(recording ? &recorder_ : nullptr);
     channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
                                       format_.SampleRate, gainFactor_);
+    channels_.SetRecorder(nullptr);
     StoreTemperatures(header);
     gpsUpdate_ =
         GpsPageUpdate(*block.Gps, header.BlockCount, header.LastValidGpsBlock, separators_);
 
     previousFormat_ = format_;
+    TRecordingNews news = recorder_.TakeNews();
+    outcome.Reports = std::move(news.Reports);
+    outcome.Notices = std::move(news.Notices);
     return outcome;
 }
 
@@ -70,9 +83,11 @@ void TMonitorModel::FollowFormatChange(const TBlockHeader& header) {
             std::fill(flags.begin() + count, flags.end(), false);
         }
     }
+    // The pending data files go out with the station they were recorded for.
     ResetChannelHistories();
     if (settings_.UseSerialNumber) {
-        settings_.Station = header.SerialNumber;  // made safe for file names where it is used
+        settings_.Station = SafeStationCode(std::string(
+            header.SerialNumber, strnlen(header.SerialNumber, sizeof header.SerialNumber)));
     }
     settings_.Baud = format_.BaudRate;
 }
@@ -97,7 +112,16 @@ void TMonitorModel::ResetChannelHistories() {
     channels_.ResetChannelHistories([this] {
         ClearTemperatureHistories(temperatures_);
         channelTemperature_.fill(0);
+        recorder_.FlushDataFiles(settings_);
     });
+}
+
+void TMonitorModel::FlushDataFiles() {
+    recorder_.FlushDataFiles(settings_);
+}
+
+TRecordingNews TMonitorModel::TakeRecordingNews() {
+    return recorder_.TakeNews();
 }
 
 void TMonitorModel::ReleaseHistories() {

@@ -20,6 +20,7 @@
 #include "main/model/gps_texts.h"
 #include "main/model/header_texts.h"
 #include "main/model/number_format.h"
+#include "main/model/recording.h"
 #include "main/model/settings.h"
 #include "main/model/stream_format.h"
 #include "main/model/temperature_history.h"
@@ -42,30 +43,42 @@ struct TBlockOutcome {
     // file that could not be written), each naming the path and the reason;
     // said once per failure streak, while the work goes on.
     std::vector<std::string> Reports;
+    // Lines for standard error only (a data file name that was taken, the end
+    // of a failure streak).
+    std::vector<std::string> Notices;
 };
 
 class TMonitorModel {
   public:
     using TClock = std::function<TBlockTime()>;
 
-    // The settings as read at start; the block time starts from `clock`, which
-    // also estimates the time of blocks without GPS.
+    // The settings as read at start; the block time starts from `clock` (UTC),
+    // which also estimates the time of blocks without GPS.
     explicit TMonitorModel(TSettings settings, TNumberSeparators separators = {},
                            TClock clock = TBlockTime::Now);
 
     // One decoded block, in order: its format (with the open port's rate; none
     // while the link is stopped keeps the rate the block came at), the Header
-    // texts, the format-change test and its reset, the block time, the
-    // samples, the temperatures and the GPS texts. The block is only read.
+    // texts, the format-change test and its reset (which writes the pending
+    // data files), the block time, the samples (into the recording lists too
+    // while recording is enabled, writing the files that are due), the
+    // temperatures and the GPS texts. The block is only read.
     TBlockOutcome ProcessBlock(const TDataBlock& block, std::optional<int32_t> baudRate);
 
     // Monitoring starts again: histories emptied, the current format zeroed
     // (the previous one is kept, so the next block is a format change only if
     // the digitizer's format differs from the one seen before), the block time
-    // taken from the clock.
+    // taken from the clock. The pending data files are written.
     void Restart();
-    // Statistics, channel and temperature histories and FFT rings back to empty.
+    // Statistics, channel and temperature histories and FFT rings back to
+    // empty; the pending data files written.
     void ResetChannelHistories();
+    // Every recording list that holds samples written to its data file and all
+    // emptied (the Stop button, the end of the program).
+    void FlushDataFiles();
+    // What recording has had to say since the last call (ProcessBlock hands it
+    // over in its outcome; after Restart and FlushDataFiles the window asks).
+    TRecordingNews TakeRecordingNews();
     // The histories' memory freed at shut-down.
     void ReleaseHistories();
 
@@ -81,12 +94,13 @@ class TMonitorModel {
     const std::array<int32_t, MaxChannels>& GainFactors() const { return gainFactor_; }
     TBlockTime BlockTime() const { return blockTime_; }
     const TChannelModel& Channels() const { return channels_; }
+    const TRecorder& Recorder() const { return recorder_; }
     const TTemperatureHistories& Temperatures() const { return temperatures_; }
     const std::array<double, MaxChannels>& ChannelTemperatures() const {
         return channelTemperature_;
     }
     // The texts of the newest block: Header page values, GPS page changes, and
-    // the block time as the GPS page's "System Time" shows it.
+    // the block time as the GPS page's "System Time (UTC)" shows it.
     const THeaderTexts& HeaderTexts() const { return headerTexts_; }
     const TGpsPageUpdate& GpsUpdate() const { return gpsUpdate_; }
     const std::string& SystemTimeText() const { return systemTimeText_; }
@@ -118,6 +132,7 @@ class TMonitorModel {
     std::array<int32_t, MaxChannels> gainFactor_{1, 1, 1, 1, 1, 1};
     TBlockTime blockTime_;
     TChannelModel channels_;
+    TRecorder recorder_;
     std::array<double, MaxChannels> channelTemperature_{};
     TTemperatureHistories temperatures_;
     THeaderTexts headerTexts_;

@@ -1,0 +1,211 @@
+#include "datafile/data_file_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "main/model/numeric_entry.h"
+
+namespace {
+
+constexpr int StationLength = 5;
+
+QLabel* MakeLabel(const char* name, const QString& caption, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QLineEdit* MakeEdit(const char* name, int maxLength, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    if (maxLength > 0) {
+        edit->setMaxLength(maxLength);
+    }
+    return edit;
+}
+
+}  // namespace
+
+QString BrowseForFolder(QWidget* owner, const QString& title, const QString& startFolder) {
+    const QString path = QFileDialog::getExistingDirectory(
+        owner, title, startFolder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (path.isEmpty() || !QFileInfo(path).isDir()) {
+        return {};
+    }
+    return path;
+}
+
+TDataFileDlg::TDataFileDlg(QWidget* owner) : QDialog(owner) {
+    setObjectName(QStringLiteral("DataFileDlg"));
+    setWindowTitle(tr("Data File"));
+    BuildControls();
+    connect(durationSpinEdit_, &QSpinBox::valueChanged, this, [this] { DurationSpinEditChange(); });
+    if (auto* editor = durationSpinEdit_->findChild<QLineEdit*>()) {
+        connect(editor, &QLineEdit::textChanged, this, [this] { DurationSpinEditChange(); });
+    }
+    durationSpinEdit_->installEventFilter(this);
+    connect(useSNum_, &QCheckBox::toggled, this, [this] { UseSNumClick(); });
+    connect(dataPathButton_, &QPushButton::clicked, this, [this] { DataPathButtonClick(); });
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TDataFileDlg::BuildControls() {
+    // "Details" at the top.
+    auto* details = new QGroupBox(tr("Details"), this);
+    details->setObjectName(QStringLiteral("GroupBox16"));
+    enableDataFiles_ = new QCheckBox(tr("Enable"), details);
+    enableDataFiles_->setObjectName(QStringLiteral("EnableDataFiles"));
+    durationSpinEdit_ = new QSpinBox(details);
+    durationSpinEdit_->setObjectName(QStringLiteral("DurationSpinEdit"));
+    durationSpinEdit_->setRange(1, 60);
+    durationSpinEdit_->setValue(1);
+    stationEdit_ = MakeEdit("StationEdit", StationLength, details);
+    useSNum_ = new QCheckBox(tr("Use Serial Number"), details);
+    useSNum_->setObjectName(QStringLiteral("UseSNum"));
+    locationEdit_ = MakeEdit("LocationEdit", 2, details);
+    networkEdit_ = MakeEdit("NetworkEdit", 2, details);
+    auto* grid = new QGridLayout(details);
+    grid->addWidget(enableDataFiles_, 0, 0, 1, 2);
+    grid->addWidget(MakeLabel("Label56", tr("File Duration (mins)"), details), 1, 0);
+    grid->addWidget(durationSpinEdit_, 1, 1);
+    grid->addWidget(MakeLabel("Label57", tr("Station"), details), 2, 0);
+    grid->addWidget(stationEdit_, 2, 1);
+    grid->addWidget(useSNum_, 2, 2);
+    grid->addWidget(MakeLabel("Label58", tr("Location"), details), 3, 0);
+    grid->addWidget(locationEdit_, 3, 1);
+    grid->addWidget(MakeLabel("Label59", tr("Network"), details), 4, 0);
+    grid->addWidget(networkEdit_, 4, 1);
+    grid->setColumnStretch(3, 1);
+
+    // The directory below it: the edit and a small square button.
+    auto* directory = new QGroupBox(tr("Location"), this);
+    directory->setObjectName(QStringLiteral("GroupBox1"));
+    dataPathLocn_ = MakeEdit("DataPathLocn", 0, directory);
+    dataPathLocn_->setMinimumWidth(300);
+    dataPathButton_ = new QPushButton(QStringLiteral("..."), directory);
+    dataPathButton_->setObjectName(QStringLiteral("DataPathButton"));
+    const int side = dataPathLocn_->sizeHint().height();
+    dataPathButton_->setFixedSize(side, side);
+    auto* row = new QHBoxLayout(directory);
+    row->addWidget(dataPathLocn_, 1);
+    row->addWidget(dataPathButton_);
+
+    // OK and Cancel side by side at the bottom.
+    okButton_ = new QPushButton(tr("&OK"), this);
+    okButton_->setObjectName(QStringLiteral("OKButton"));
+    okButton_->setDefault(true);
+    okButton_->setAutoDefault(true);
+    cancelButton_ = new QPushButton(tr("&Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
+    buttons->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(details);
+    layout->addWidget(directory);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // The directory group, the buttons, then "Details".
+    QWidget* const order[] = {dataPathLocn_,    dataPathButton_,   okButton_,    cancelButton_,
+                              enableDataFiles_, durationSpinEdit_, stationEdit_, useSNum_,
+                              locationEdit_,    networkEdit_};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(order[i], order[i + 1]);
+    }
+    dataPathLocn_->setFocus();
+
+    // Fixed size, centred on the screen.
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+void TDataFileDlg::SetOptions(const TSettings& s) {
+    dataPathLocn_->setText(QString::fromStdString(s.BaseDir));
+    enableDataFiles_->setChecked(s.Enable != 0);
+    durationSpinEdit_->setValue(s.DurationMinutes);
+    useSNum_->setChecked(s.UseSerialNumber != 0);
+    UseSNumClick();
+    // Five characters are typed at most; a station taken from the serial number can be
+    // longer and is shown whole (QLineEdit would cut any text to its maximum length).
+    const QString station = QString::fromStdString(s.Station);
+    stationEdit_->setMaxLength(std::max<int>(StationLength, static_cast<int>(station.size())));
+    stationEdit_->setText(station);
+    locationEdit_->setText(QString::fromStdString(s.Location));
+    networkEdit_->setText(QString::fromStdString(s.Network));
+}
+
+void TDataFileDlg::TakeOptions(TSettings& s) const {
+    s.Enable = enableDataFiles_->isChecked() ? 1 : 0;
+    s.DurationMinutes = durationSpinEdit_->value();
+    s.Location = locationEdit_->text().toStdString();
+    s.Network = networkEdit_->text().toStdString();
+    s.UseSerialNumber = useSNum_->isChecked() ? 1 : 0;
+    s.Station = stationEdit_->text().toStdString();
+    s.BaseDir = dataPathLocn_->text().toStdString();
+    if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
+        s.BaseDir.pop_back();
+    }
+}
+
+void TDataFileDlg::DurationSpinEditChange() {
+    if (durationSpinEdit_->text().isEmpty() || durationSpinEdit_->value() <= 0) {
+        // Shows "1"; the text is selected so that the number typed next replaces it.
+        durationSpinEdit_->setValue(1);
+        durationSpinEdit_->selectAll();
+    }
+}
+
+bool TDataFileDlg::DurationSpinEditKeyPress(char32_t key) {
+    if (FilterNumericKey(key, U"", false, false)) {
+        return true;
+    }
+    QApplication::beep();
+    return false;
+}
+
+void TDataFileDlg::UseSNumClick() {
+    stationEdit_->setEnabled(!useSNum_->isChecked());
+}
+
+void TDataFileDlg::DataPathButtonClick() {
+    const QString browseStartFolder = dataPathLocn_->text();
+    const QString path = browser_(this, tr("Browse for Data File Location"), browseStartFolder);
+    if (!path.isEmpty()) {
+        dataPathLocn_->setText(path);
+    }
+}
+
+// DurationSpinEditKeyPress for every typed character (not with Ctrl, Alt or Meta, which are
+// shortcuts); refused ones go no further.
+bool TDataFileDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == durationSpinEdit_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        const QList<uint> text = key->text().toUcs4();
+        const bool command =
+            key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        if (!command && !text.isEmpty() && !DurationSpinEditKeyPress(text.front())) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,78 @@
+// The data file dialog (Part 3.2): the recording options, editable only while the link is
+// stopped. The main window copies the settings in before showing it and takes them back when
+// it closes with OK.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+#include "main/model/settings.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+// The folder browser: QFileDialog for directories, opened at `startFolder`. Returns the chosen
+// directory's path, or an empty string when the user cancels or the pick is not a directory
+// of the file system.
+QString BrowseForFolder(QWidget* owner, const QString& title, const QString& startFolder);
+
+class TDataFileDlg : public QDialog {
+    Q_OBJECT
+  public:
+    // A folder browser: owner, title, start folder; the chosen path or "".
+    using TFolderBrowser = std::function<QString(QWidget*, const QString&, const QString&)>;
+
+    explicit TDataFileDlg(QWidget* owner = nullptr);
+
+    // Steps 2 and 3 of DataFileButtonClick: the options into the controls (UseSNum before
+    // StationEdit, so that the station field opens disabled when the option is on).
+    void SetOptions(const TSettings& settings);
+    // Step 5, after OK: Enable, DurationMinutes, Location, Network, UseSerialNumber, Station
+    // and BaseDir, which loses one trailing "/".
+    void TakeOptions(TSettings& settings) const;
+
+    // The handlers.
+    void DurationSpinEditChange();
+    void UseSNumClick();
+    void DataPathButtonClick();
+    // Whether a typed character goes into the duration: control characters and digits do;
+    // anything else is refused with a beep (DurationSpinEditKeyPress).
+    bool DurationSpinEditKeyPress(char32_t key);
+
+    // The browser DataPathButtonClick opens; BrowseForFolder unless a test sets its own.
+    void SetFolderBrowser(TFolderBrowser browser) { browser_ = std::move(browser); }
+
+    QCheckBox* EnableDataFiles() const { return enableDataFiles_; }
+    QSpinBox* DurationSpinEdit() const { return durationSpinEdit_; }
+    QLineEdit* StationEdit() const { return stationEdit_; }
+    QCheckBox* UseSNum() const { return useSNum_; }
+    QLineEdit* LocationEdit() const { return locationEdit_; }
+    QLineEdit* NetworkEdit() const { return networkEdit_; }
+    QLineEdit* DataPathLocn() const { return dataPathLocn_; }
+    QPushButton* DataPathButton() const { return dataPathButton_; }
+    QPushButton* OKButton() const { return okButton_; }
+    QPushButton* CancelButton() const { return cancelButton_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControls();
+
+    TFolderBrowser browser_ = BrowseForFolder;
+    QCheckBox* enableDataFiles_ = nullptr;
+    QSpinBox* durationSpinEdit_ = nullptr;
+    QLineEdit* stationEdit_ = nullptr;
+    QCheckBox* useSNum_ = nullptr;
+    QLineEdit* locationEdit_ = nullptr;
+    QLineEdit* networkEdit_ = nullptr;
+    QLineEdit* dataPathLocn_ = nullptr;
+    QPushButton* dataPathButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+};

@@ -1,0 +1,192 @@
+#include "seedfile/seed_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+// The code as a part of a file name: nothing in it can make a directory.
+std::string NamePart(const std::string& code) {
+    std::string part = code;
+    for (char& c : part) {
+        if (c == '/' || c == '\0') {
+            c = '_';
+        }
+    }
+    return part;
+}
+
+// `text` right-aligned in `width` characters (printf's "%5s"); longer texts whole.
+std::string RightAligned(const std::string& text, size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+// mkdir -p. Empty on success, else what failed.
+std::string MakeDirectories(const std::string& dir) {
+    struct stat info {};
+    if (stat(dir.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode) ? std::string()
+                                     : "cannot make the directory " + dir + ": " + Reason(ENOTDIR);
+    }
+    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+        const std::string part = dir.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            return "cannot make the directory " + part + ": " + Reason(errno);
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    if (stat(dir.c_str(), &info) != 0) {
+        return "cannot make the directory " + dir + ": " + Reason(errno);
+    }
+    return S_ISDIR(info.st_mode) ? std::string()
+                                 : "cannot make the directory " + dir + ": " + Reason(ENOTDIR);
+}
+
+// Writes all of `data`, going on after an interrupted or short write. 0 or the errno.
+int WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            return EIO;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string SeedDayDirectory(const std::string& baseDir, TSeedTime start) {
+    char day[8];
+    std::snprintf(day, sizeof day, "%3.3d", DayOfYear(start));
+    return baseDir + "/" + day;
+}
+
+std::string SeedFilePath(const TSeedFileSpec& spec) {
+    const TSeedCivil c = CivilOf(spec.StartTime);
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%4.4d.%3.3d.%2.2d%2.2d%2.2d", c.Year,
+                  DayOfYear(c.Year, c.Month, c.Day), c.Hour, c.Minute, c.Second);
+    const TSeedCodes& codes = spec.Codes;
+    return SeedDayDirectory(spec.BaseDir, spec.StartTime) + "/" +
+           RightAligned(NamePart(codes.Station), 5) + "." +
+           RightAligned(NamePart(codes.Network), 2) + "." +
+           RightAligned(NamePart(codes.Location), 2) + "." + numbers + "." +
+           RightAligned(NamePart(codes.Channel), 3);
+}
+
+std::string SafeStationCode(const std::string& serialNumber) {
+    std::string code = serialNumber;
+    for (char& c : code) {
+        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (!keep) {
+            c = '_';
+        }
+    }
+    return code;
+}
+
+TCreatedSeedFile CreateSeedFile(const TSeedFileSpec& spec) {
+    TCreatedSeedFile file;
+    file.Path = SeedFilePath(spec);
+    const std::string dirError = MakeDirectories(SeedDayDirectory(spec.BaseDir, spec.StartTime));
+    if (!dirError.empty()) {
+        file.Error = dirError;
+        return file;
+    }
+    const std::string wanted = file.Path;
+    for (int suffix = 0; suffix <= 9999; ++suffix) {
+        const std::string path = suffix == 0 ? wanted : wanted + "." + std::to_string(suffix);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            file.Fd = fd;
+            file.Path = path;
+            if (suffix != 0) {
+                file.Clash =
+                    "data file " + wanted + " exists already; writing " + path + " instead";
+            }
+            return file;
+        }
+        if (errno != EEXIST) {
+            file.Path = path;
+            file.Error = "cannot create the file: " + Reason(errno);
+            return file;
+        }
+    }
+    file.Error = "cannot create the file: " + wanted + " and 9999 numbered names exist already";
+    return file;
+}
+
+TSeedFileResult WriteSeedFile(const TSeedFileSpec& spec, const TSampleView& samples) {
+    TSeedFileResult result;
+    const std::optional<TExactRate> rate = ExactRateOf(spec.SampleRate);
+    if (!rate) {
+        result.Path = SeedFilePath(spec);
+        result.Error = "the sample rate " + std::to_string(spec.SampleRate) + " is not usable";
+        return result;
+    }
+    TCreatedSeedFile file = CreateSeedFile(spec);
+    result.Path = file.Path;
+    result.Clash = file.Clash;
+    if (file.Fd < 0) {
+        result.Error = file.Error;
+        return result;
+    }
+
+    TSeedRecord record;
+    int32_t previousSample = 0;
+    size_t done = 0;
+    int error = 0;
+    size_t records = 0;
+    while (done < samples.Size()) {
+        const TSeedTime start =
+            spec.StartTime.PlusTicks(TicksForSamples(static_cast<int64_t>(done), *rate));
+        const size_t taken =
+            EncodeSeedRecord(record, static_cast<int>(records + 1), spec.Codes, previousSample,
+                             done, samples, spec.BytesPerSample, spec.SampleRate, start);
+        error = WriteAll(file.Fd, record.data(), record.size());
+        if (error != 0) {
+            break;
+        }
+        ++records;
+        done += taken;
+    }
+    if (error != 0) {
+        // Whole records stay; the piece of the record that did not fit goes.
+        [[maybe_unused]] const int ignored =
+            ftruncate(file.Fd, static_cast<off_t>(records * SeedRecordLength));
+    }
+    if (close(file.Fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0 && records == 0 && samples.Size() > 0) {
+        unlink(file.Path.c_str());  // nothing of it could be written
+    }
+    result.Records = records;
+    if (error != 0) {
+        result.Error = "written only in part (" + std::to_string(done) + " of " +
+                       std::to_string(samples.Size()) + " samples): " + Reason(error);
+        return result;
+    }
+    result.Written = true;
+    return result;
+}
