@@ -6,7 +6,8 @@ TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, T
     : settings_(std::move(settings)),
       separators_(std::move(separators)),
       clock_(std::move(clock)),
-      blockTime_(clock_()) {
+      blockTime_(clock_()),
+      fftWindow_(FftWindowFromName(settings_.Window)) {
     channels_.SetStoredSeconds(settings_.StoredSeconds);
     channels_.SetDcTimeConst(settings_.DCTimeConst);
     for (auto& flags : displayed_) {
@@ -43,6 +44,10 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
     channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
                                       format_.SampleRate, gainFactor_);
     StoreTemperatures(header);
+    WriteTemperatureLog(outcome);
+    if (settings_.AutoCalc != 0) {
+        RecomputeSpectra();
+    }
     gpsUpdate_ =
         GpsPageUpdate(*block.Gps, header.BlockCount, header.LastValidGpsBlock, separators_);
 
@@ -86,6 +91,21 @@ void TMonitorModel::StoreTemperatures(const TBlockHeader& header) {
                         channelTemperature_);
 }
 
+void TMonitorModel::WriteTemperatureLog(TBlockOutcome& outcome) {
+    if (!temperatureLog_.Active()) {
+        return;
+    }
+    const std::string line = TemperatureLogLine(temperatures_, format_.ChannelCount, separators_);
+    if (std::optional<std::string> report = temperatureLog_.Write(line)) {
+        outcome.Reports.push_back(std::move(*report));
+    }
+}
+
+void TMonitorModel::RecomputeSpectra() {
+    spectra_.RecomputeSpectra(channels_, format_.ChannelCount, Displayed(TGraph::Fft),
+                              settings_.Points, fftWindow_);
+}
+
 void TMonitorModel::Restart() {
     ResetChannelHistories();
     format_ = TStreamFormat{};
@@ -95,13 +115,13 @@ void TMonitorModel::Restart() {
 
 void TMonitorModel::ResetChannelHistories() {
     channels_.ResetChannelHistories([this] {
-        ClearTemperatureHistories(temperatures_);
+        ::ClearTemperatureHistories(temperatures_);
         channelTemperature_.fill(0);
     });
 }
 
 void TMonitorModel::ReleaseHistories() {
-    ClearTemperatureHistories(temperatures_);
+    ::ClearTemperatureHistories(temperatures_);
     channels_.ClearChannelHistories();
 }
 
@@ -132,4 +152,33 @@ void TMonitorModel::SetDcTimeConst(double value) {
 
 void TMonitorModel::ClearChannelHistories() {
     channels_.ClearChannelHistories();
+}
+
+void TMonitorModel::SetStoredHours(int hours) {
+    settings_.StoredHours = hours;
+}
+
+void TMonitorModel::ClearTemperatureHistories() {
+    ::ClearTemperatureHistories(temperatures_);
+}
+
+void TMonitorModel::SetFftPoints(int points) {
+    settings_.Points = points;
+}
+
+void TMonitorModel::SetFftWindow(TFftWindow window) {
+    fftWindow_ = window;
+    settings_.Window = std::string(FftWindowName(window));
+}
+
+void TMonitorModel::SetAutoCalc(bool on) {
+    settings_.AutoCalc = on ? 1 : 0;
+}
+
+void TMonitorModel::StartTemperatureLog(const std::string& path) {
+    if (path.empty()) {
+        temperatureLog_.Stop();
+    } else {
+        temperatureLog_.Start(path);
+    }
 }

@@ -1,9 +1,9 @@
 // The main window's state and its work for each received block, without a
 // window: the stream format and its changes, the gain factors, the block time,
-// the channel histories and statistics, the temperatures, the texts of the
-// Header and GPS pages, which channels each graph page shows, and the settings
-// the pages change. The window hands it every block and then lets its pages
-// read what it holds.
+// the channel histories and statistics, the temperatures and their log, the
+// spectra, the texts of the Header and GPS pages, which channels each graph
+// page shows, and the settings the pages change. The window hands it every block and then lets its
+// pages read what it holds.
 #pragma once
 
 #include <array>
@@ -15,14 +15,17 @@
 #include <vector>
 
 #include "digitizer/data_block.h"
+#include "fft/fft_windows.h"
 #include "main/model/block_time.h"
 #include "main/model/channel_stats.h"
 #include "main/model/gps_texts.h"
 #include "main/model/header_texts.h"
 #include "main/model/number_format.h"
 #include "main/model/settings.h"
+#include "main/model/spectra.h"
 #include "main/model/stream_format.h"
 #include "main/model/temperature_history.h"
+#include "main/model/temperature_log.h"
 
 // The three pages that draw channels in bands, each with its own choice of
 // channels shown.
@@ -56,7 +59,9 @@ class TMonitorModel {
     // One decoded block, in order: its format (with the open port's rate; none
     // while the link is stopped keeps the rate the block came at), the Header
     // texts, the format-change test and its reset, the block time, the
-    // samples, the temperatures and the GPS texts. The block is only read.
+    // samples, the temperatures and the log line, the spectra (with AutoCalc
+    // set) and the GPS texts. The block is only read. A log line that cannot
+    // be written is reported once per failure streak in Reports.
     TBlockOutcome ProcessBlock(const TDataBlock& block, std::optional<int32_t> baudRate);
 
     // Monitoring starts again: histories emptied, the current format zeroed
@@ -64,7 +69,8 @@ class TMonitorModel {
     // the digitizer's format differs from the one seen before), the block time
     // taken from the clock.
     void Restart();
-    // Statistics, channel and temperature histories and FFT rings back to empty.
+    // Statistics, channel and temperature histories and FFT rings back to
+    // empty. The spectra stay.
     void ResetChannelHistories();
     // The histories' memory freed at shut-down.
     void ReleaseHistories();
@@ -85,6 +91,11 @@ class TMonitorModel {
     const std::array<double, MaxChannels>& ChannelTemperatures() const {
         return channelTemperature_;
     }
+    const TSpectra& Spectra() const { return spectra_; }
+    // The window function in force, from the setting Window.
+    TFftWindow FftWindow() const { return fftWindow_; }
+    // The log file written after every block; empty while logging is off.
+    const std::string& TemperatureLogName() const { return temperatureLog_.Path(); }
     // The texts of the newest block: Header page values, GPS page changes, and
     // the block time as the GPS page's "System Time" shows it.
     const THeaderTexts& HeaderTexts() const { return headerTexts_; }
@@ -102,11 +113,28 @@ class TMonitorModel {
     void SetStoredSeconds(int seconds);
     void SetDcTimeConst(double value);
     void ClearChannelHistories();
+    // Hours of temperature readings kept: the histories are trimmed to it at
+    // the next block.
+    void SetStoredHours(int hours);
+    void ClearTemperatureHistories();
+    // Points of the next spectra (1024, 2048, 4096 or 8192); nothing is
+    // recomputed here.
+    void SetFftPoints(int points);
+    // The window of the next spectra; the setting Window takes its name.
+    void SetFftWindow(TFftWindow window);
+    // Spectra recomputed after every block, or left as they are.
+    void SetAutoCalc(bool on);
+    // RecomputeSpectra now, with the settings in force.
+    void RecomputeSpectra();
+    // Logging to `path` from the next block on, into an emptied file; an
+    // empty path stops it.
+    void StartTemperatureLog(const std::string& path);
 
   private:
     void TakeFormat(const TBlockHeader& header, int32_t datLength, std::optional<int32_t> baudRate);
     void FollowFormatChange(const TBlockHeader& header);
     void StoreTemperatures(const TBlockHeader& header);
+    void WriteTemperatureLog(TBlockOutcome& outcome);
 
     TSettings settings_;
     TNumberSeparators separators_;
@@ -120,6 +148,9 @@ class TMonitorModel {
     TChannelModel channels_;
     std::array<double, MaxChannels> channelTemperature_{};
     TTemperatureHistories temperatures_;
+    TTemperatureLog temperatureLog_;
+    TSpectra spectra_;
+    TFftWindow fftWindow_;
     THeaderTexts headerTexts_;
     TGpsPageUpdate gpsUpdate_;
     std::string systemTimeText_;
