@@ -1,5 +1,6 @@
 #include "main/prompts.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -32,4 +33,19 @@ void TPrompts::Report(QWidget* parent, const QString& text) const {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+}
+
+QString TPrompts::SaveTextFile(QWidget* parent, const QString& title) const {
+    if (saveFileHook_) {
+        return saveFileHook_(title);
+    }
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
 }
