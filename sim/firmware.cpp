@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "sim/gps_text.h"
+#include "sim/thermal.h"
 
 namespace {
 
@@ -224,6 +225,12 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
     const int count = SamplesInFrame(rateFrame_, decimation);
     for (int c = 0; c < s.Channels; ++c) {
         params.HighGain = (s.GainMask >> c & 1) != 0;
+        // The drift runs on smoothly through the frame's second.
+        const double now = static_cast<double>(seconds_);
+        const double fullScale = FullScale(s.BytesPerSample);
+        params.Offset = DriftCounts(c, now, fullScale, params.HighGain);
+        const double next = DriftCounts(c, now + 1, fullScale, params.HighGain);
+        params.OffsetStep = count > 0 ? (next - params.Offset) / count : 0;
         signals_.Generate(c, count, params, f.Samples[c]);
     }
     ++rateFrame_;
@@ -234,17 +241,16 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
 void TFirmware::FillHealth(TWireFrame& f) const {
     const TDeviceSettings& s = settings_;
     const double t = static_cast<double>(seconds_);
-    const double hour = 2 * std::numbers::pi * t / 3600;
     f.SupplyVoltage = RawVolts(12.0 + 0.05 * std::sin(2 * std::numbers::pi * t / 600));
     const double milliamps = 60 + 15 * s.Channels + ((s.Supplies & 1) ? 25 : 0) +
                              ((s.Supplies & 2) ? 40 : 0) + ((s.LineOutput & 1) ? 10 : 0);
     f.SupplyCurrent = Raw16(milliamps * 170 / 22);
-    f.SensorTemp = RawTemp(24 + 1.5 * std::sin(hour));
+    f.SensorTemp = RawTemp(BoardTemperature(t));
     f.RemoteVoltage = RawVolts((s.Supplies & 2) ? 12.0 : 0.0);
     f.UserInput[0] = 2500;
     f.UserInput[1] = 1250;
     for (int c = 0; c < 6; ++c) {
-        f.ModuleTemp[c] = RawTemp(25 + 0.6 * c + 1.2 * std::sin(hour + c));
+        f.ModuleTemp[c] = RawTemp(ModuleTemperature(c, t));
     }
 }
 

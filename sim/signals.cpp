@@ -37,7 +37,7 @@ void TSignalGenerator::Generate(int channel, int count, const TSignalParams& par
                                 std::vector<int32_t>& out) {
     out.reserve(out.size() + count);
     for (int i = 0; i < count; ++i) {
-        out.push_back(Next(channel, params));
+        out.push_back(Next(channel, params, params.Offset + params.OffsetStep * i));
     }
 }
 
@@ -46,7 +46,7 @@ double TSignalGenerator::Step(double phase, double frequency, double rate) {
     return phase >= 2 * std::numbers::pi ? phase - 2 * std::numbers::pi : phase;
 }
 
-int32_t TSignalGenerator::Next(int c, const TSignalParams& p) {
+int32_t TSignalGenerator::Next(int c, const TSignalParams& p, double offset) {
     const int bytes = p.BytesPerSample;
     const double fs = FullScale(bytes);
     const double rate = p.Rate > 0 ? p.Rate : 1;
@@ -63,13 +63,14 @@ int32_t TSignalGenerator::Next(int c, const TSignalParams& p) {
             // every channel stays well under half the sample rate.
             const double frequency = rate >= 20 ? c + 1 : rate * (c + 1) / 20;
             const double amplitude = fs * (0.04 + 0.01 * c) * gain;
-            value = std::llround(amplitude * std::sin(phase_[c]) + fs / 1000 * (c + 1));
+            value = std::llround(amplitude * std::sin(phase_[c]) + fs / 1000 * (c + 1) + offset);
             phase_[c] = Step(phase_[c], frequency, rate);
             break;
         }
         case TSignalKind::Noise: {
             const uint64_t spread = std::max<uint64_t>(1, static_cast<uint64_t>(fs / 64)) * gain;
-            value = static_cast<int64_t>(rng_() % (2 * spread + 1)) - static_cast<int64_t>(spread);
+            value = static_cast<int64_t>(rng_() % (2 * spread + 1)) - static_cast<int64_t>(spread) +
+                    std::llround(offset);
             break;
         }
     }

@@ -28,6 +28,11 @@ struct TSignalParams {
     int BytesPerSample = 3;
     bool HighGain = false;
     int Calibration = 0;  // "$CA" mode 0 to 9
+    // Counts added to the sine and noise signals (the channel's drifting DC
+    // offset): Offset at the first sample of a Generate call, changing by
+    // OffsetStep from sample to sample. The counter stays exact.
+    double Offset = 0;
+    double OffsetStep = 0;
 };
 
 class TSignalGenerator {
@@ -41,7 +46,7 @@ class TSignalGenerator {
     uint64_t Produced(int channel) const { return produced_[channel]; }
 
   private:
-    int32_t Next(int channel, const TSignalParams& params);
+    int32_t Next(int channel, const TSignalParams& params, double offset);
     static double Step(double phase, double frequency, double rate);
 
     TSignalKind kind_;

@@ -1,5 +1,6 @@
 #include "main/band_list.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
@@ -69,4 +70,9 @@ void TBandList::paintEvent(QPaintEvent* event) {
 void TBandList::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     emit Resized();
+}
+
+void TBandList::mouseMoveEvent(QMouseEvent* event) {
+    QWidget::mouseMoveEvent(event);
+    emit MouseMoved(event->position().toPoint());
 }

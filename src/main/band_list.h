@@ -44,10 +44,14 @@ class TBandList : public QWidget {
     // The list's size changed (it fills its panel): the page resizes the
     // images and redraws.
     void Resized();
+    // The mouse moved over the list (with the mouse tracked, also without a
+    // button held), at `point` in list coordinates.
+    void MouseMoved(QPoint point);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     std::vector<int> items_;

@@ -5,84 +5,13 @@
 #include <vector>
 
 #include "main/band_frame.h"
+#include "main/column_runs.h"
 #include "main/graph_resources.h"
 #include "main/model/channel_history.h"
 #include "main/model/column_summary.h"
 #include "main/model/trace_scale.h"
 
 namespace {
-
-// Columns this far right are never visible; pen positions and line ends are
-// kept within it so that the rasterizer never sees huge coordinates.
-constexpr int64_t FarColumn = int64_t{1} << 16;
-
-int ClampColumn(int64_t x) {
-    return static_cast<int>(std::min(x, FarColumn));
-}
-
-// The end of a line from `from` to (x, y), pulled back along the line to
-// FarColumn when x lies beyond it.
-QPoint LineEnd(QPoint from, int64_t x, int y) {
-    if (x <= FarColumn) {
-        return {static_cast<int>(x), y};
-    }
-    const double t = static_cast<double>(FarColumn - from.x()) / static_cast<double>(x - from.x());
-    return {static_cast<int>(FarColumn), from.y() + qRound((y - from.y()) * t)};
-}
-
-// Vertical runs of one colour in a band `width` wide, merged per column. The
-// runs of neighbouring segments in a column share a row, so their union is
-// one run: painting it once gives the pixels of painting each.
-class TRuns {
-  public:
-    TRuns(QPainter& painter, const QColor& colour, int width)
-        : painter_(painter), colour_(colour), width_(width) {}
-    ~TRuns() { Flush(); }
-    TRuns(const TRuns&) = delete;
-    TRuns& operator=(const TRuns&) = delete;
-
-    // The rows between y0 and y1 in `column`.
-    void Add(int64_t column, int y0, int y1) {
-        const int top = std::min(y0, y1);
-        const int bottom = std::max(y0, y1);
-        if (column != column_) {
-            Flush();
-            column_ = column;
-            top_ = top;
-            bottom_ = bottom;
-        } else {
-            top_ = std::min(top_, top);
-            bottom_ = std::max(bottom_, bottom);
-        }
-    }
-    // A segment from `from` to (x, y): the run of its rows in each column it
-    // touches when they are neighbours, otherwise a line.
-    void Segment(QPoint from, int64_t x, int y, const QPen& pen) {
-        if (x - from.x() <= 1 && x >= from.x()) {
-            Add(from.x(), from.y(), y);
-            Add(x, from.y(), y);
-            return;
-        }
-        Flush();
-        painter_.setPen(pen);
-        painter_.drawLine(from, LineEnd(from, x, y));
-    }
-    void Flush() {
-        if (column_ >= 0 && column_ < width_) {
-            painter_.fillRect(QRect(static_cast<int>(column_), top_, 1, bottom_ - top_ + 1),
-                              colour_);
-        }
-        column_ = -1;
-    }
-
-  private:
-    QPainter& painter_;
-    QColor colour_;
-    int width_;
-    int64_t column_ = -1;
-    int top_ = 0;
-    int bottom_ = 0;
-};
 
 void BeginSweep(QPainter& painter, const TGraphResources& resources, int width, int height,
                 bool overlay) {
@@ -120,7 +49,7 @@ QPoint DrawSegments(QPainter& painter, const TGraphResources& resources,
                     const TChannelHistory& history, size_t start, const TTraceScale& scale,
                     int width, QPoint pen) {
     const bool runs = scale.XScale <= 1;
-    TRuns trace(painter, resources.WavePen().color(), width);
+    TColumnRuns trace(painter, resources.WavePen().color(), width);
     for (size_t j = start; j < history.Size(); ++j) {
         const int64_t x = scale.X(static_cast<int64_t>(j));
         const int y = scale.Y(history[j]);
@@ -132,7 +61,7 @@ QPoint DrawSegments(QPainter& painter, const TGraphResources& resources,
                 painter.drawLine(pen, LineEnd(pen, x, y));
             } else if (first) {
                 // Painted at once, before any run of the trace colour.
-                TRuns firstRuns(painter, linePen.color(), width);
+                TColumnRuns firstRuns(painter, linePen.color(), width);
                 firstRuns.Segment(pen, x, y, linePen);
             } else {
                 trace.Segment(pen, x, y, linePen);

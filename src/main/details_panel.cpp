@@ -50,7 +50,14 @@ void TDetailsPanel::HideAll() {
 }
 
 void TDetailsPanel::LayOut(std::span<const bool, MaxChannels> displayed, int channelCount) {
-    const auto placements = LayOutChannelDetails(height(), displayed, channelCount);
+    Place(LayOutChannelDetails(height(), displayed, channelCount));
+}
+
+void TDetailsPanel::LayOutSlots(std::span<const bool, MaxChannels> shown, int slotCount) {
+    Place(LayOutDetailsSlots(height(), shown, slotCount));
+}
+
+void TDetailsPanel::Place(const std::array<TDetailsPlacement, MaxChannels>& placements) {
     const int panelWidth = width();
     for (int c = 0; c < MaxChannels; ++c) {
         const size_t channel = static_cast<size_t>(c);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "digitizer/data_block.h"
+#include "main/model/channel_details.h"
 
 class QFrame;
 class QLabel;
@@ -33,6 +34,9 @@ class TDetailsPanel : public QWidget {
     // The displayed channels below `channelCount` share the height in equal
     // slots; their labels are placed, emptied and shown, the others hidden.
     void LayOut(std::span<const bool, MaxChannels> displayed, int channelCount);
+    // The channels `shown` take the first of `slotCount` equal slots in channel
+    // order; the others are hidden.
+    void LayOutSlots(std::span<const bool, MaxChannels> shown, int slotCount);
     // The texts of one channel's labels, from the top.
     void SetTexts(int channel, const std::vector<std::string>& texts);
     QLabel* Label(int channel, int line) const;
@@ -46,6 +50,7 @@ class TDetailsPanel : public QWidget {
 
   private:
     void FitWidth();
+    void Place(const std::array<TDetailsPlacement, MaxChannels>& placements);
 
     QString widestText_;
     std::array<QFrame*, MaxChannels> bevels_{};

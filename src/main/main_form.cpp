@@ -17,11 +17,13 @@
 #include "main/block_event.h"
 #include "main/channels_page.h"
 #include "main/control_page.h"
+#include "main/fft_page.h"
 #include "main/gps_page.h"
 #include "main/header_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
 #include "main/model/ini_file.h"
+#include "main/temperatures_page.h"
 #include "main/widgets.h"
 #if FILES_FEATURE
 #include "datafile/data_file_dlg.h"
@@ -58,12 +60,6 @@ TSettings StartSettings(const TStartOptions& options, const TNumberSeparators& s
     LoadSettings(settings, ini, MakeSettingsContext(separators));
     ApplyCommandLine(settings, options.Port, options.Device);
     return settings;
-}
-
-QWidget* MakeSheet(const char* name) {
-    auto* sheet = new QWidget;
-    sheet->setObjectName(QString::fromLatin1(name));
-    return sheet;
 }
 
 }  // namespace
@@ -141,13 +137,18 @@ void TMainForm::BuildControls() {
     gpsPage_->setObjectName(QStringLiteral("GPSSheet"));
     controlPage_ = new TControlPage(model_, *session_, prompts_);
     controlPage_->setObjectName(QStringLiteral("ControlSheet"));
-    pages_ = {channelsPage_, headerPage_, gpsPage_, controlPage_, nullptr, nullptr};
+    temperaturesPage_ =
+        new TTemperaturesPage(model_, graphResources_, prompts_, [this] { RefreshActivePage(); });
+    temperaturesPage_->setObjectName(QStringLiteral("TemperaturesSheet"));
+    fftPage_ = new TFftPage(model_, graphResources_, [this] { RefreshActivePage(); });
+    fftPage_->setObjectName(QStringLiteral("FFTSheet"));
+    pages_ = {channelsPage_, headerPage_, gpsPage_, controlPage_, temperaturesPage_, fftPage_};
     pageControl_->addTab(channelsPage_, tr("&Channels"));
     pageControl_->addTab(headerPage_, tr("&Header"));
     pageControl_->addTab(gpsPage_, tr("&GPS"));
     pageControl_->addTab(controlPage_, tr("C&ontrol"));
-    pageControl_->addTab(MakeSheet("TemperaturesSheet"), tr("&Temperatures"));
-    pageControl_->addTab(MakeSheet("FFTSheet"), tr("&FFT"));
+    pageControl_->addTab(temperaturesPage_, tr("&Temperatures"));
+    pageControl_->addTab(fftPage_, tr("&FFT"));
     layout->addWidget(pageControl_, 1);
     connect(pageControl_, &QTabWidget::currentChanged, this,
             [this](int index) { PageControlChange(index); });

@@ -23,11 +23,13 @@ class QTimer;
 class TBlockHook;
 class TChannelsPage;
 class TControlPage;
+class TFftPage;
 class TGpsPage;
 class THeaderPage;
 class TLed;
 class TLinkSession;
 class TMonitorPage;
+class TTemperaturesPage;
 
 // What the command line decided before the window was built.
 struct TStartOptions {
@@ -84,6 +86,8 @@ class TMainForm : public QMainWindow {
     TGpsPage* GpsPage() const { return gpsPage_; }
     TChannelsPage* ChannelsPage() const { return channelsPage_; }
     TControlPage* ControlPage() const { return controlPage_; }
+    TTemperaturesPage* TemperaturesPage() const { return temperaturesPage_; }
+    TFftPage* FftPage() const { return fftPage_; }
     QTabWidget* PageControl() const { return pageControl_; }
 
     // The tabs, in order.
@@ -132,4 +136,6 @@ class TMainForm : public QMainWindow {
     TChannelsPage* channelsPage_ = nullptr;
     TControlPage* controlPage_ = nullptr;
     TGpsPage* gpsPage_ = nullptr;
+    TTemperaturesPage* temperaturesPage_ = nullptr;
+    TFftPage* fftPage_ = nullptr;
 };

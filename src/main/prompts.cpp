@@ -1,6 +1,7 @@
 #include "main/prompts.h"
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -37,4 +38,19 @@ void TPrompts::Report(QWidget* parent, const QString& text) const {
 
 int TPrompts::Exec(QDialog& dialog) const {
     return dialogHook_ ? dialogHook_(dialog) : dialog.exec();
+}
+
+QString TPrompts::SaveTextFile(QWidget* parent, const QString& title) const {
+    if (saveFileHook_) {
+        return saveFileHook_(title);
+    }
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
 }

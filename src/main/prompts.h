@@ -1,5 +1,6 @@
-// Questions and error messages to the user: modal message boxes over a given
-// window, unless a test has put its own answers in their place.
+// Questions, error messages and file choices to the user: modal message
+// boxes and dialogs over a given window, unless a test has put its own
+// answers in their place.
 #pragma once
 
 #include <QString>
@@ -13,6 +14,8 @@ class TPrompts {
     using TConfirmHook = std::function<bool(const QString&)>;
     using TMessageSink = std::function<void(const QString&)>;
     using TDialogHook = std::function<int(QDialog&)>;
+    // Given the dialog's title, the chosen path or an empty text for Cancel.
+    using TSaveFileHook = std::function<QString(const QString&)>;
 
     void SetConfirmHook(TConfirmHook hook) { confirmHook_ = std::move(hook); }
     void SetMessageSink(TMessageSink sink) { messageSink_ = std::move(sink); }
@@ -29,10 +32,16 @@ class TPrompts {
     // a test's hook works the dialog instead, without blocking.
     int Exec(QDialog& dialog) const;
     void SetDialogHook(TDialogHook hook) { dialogHook_ = std::move(hook); }
+    // The save dialog of a text file (default suffix "txt", "Text Files" or
+    // "All Files"): an existing file is overwritten only after a question, and
+    // the directory must exist. The path chosen, empty for Cancel.
+    QString SaveTextFile(QWidget* parent, const QString& title) const;
+    void SetSaveFileHook(TSaveFileHook hook) { saveFileHook_ = std::move(hook); }
 
   private:
     TConfirmHook confirmHook_;
     TMessageSink messageSink_;
     TMessageSink reportSink_;
     TDialogHook dialogHook_;
+    TSaveFileHook saveFileHook_;
 };

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "support/blocks.h"
 
 namespace {
@@ -160,4 +163,64 @@ TEST_F(MonitorModelTest, ABlockLeavesItsTextsTimeAndStationBehind) {
     EXPECT_EQ(model_.Temperatures()[0].back().Temperature, 31.5);
     EXPECT_EQ(model_.Temperatures()[0].back().Offset, model_.Channels().ChannelStats(0).Offset);
     EXPECT_NE(model_.Channels().ChannelStats(0).Offset, 0);
+}
+
+// Spectra after each block while AutoCalc is set, for the channels the FFT
+// page shows, once their rings hold Points samples; they survive resets.
+TEST_F(MonitorModelTest, SpectraFollowAutoCalcTheChannelsShownAndThePoints) {
+    // Channel c: a sine of 10 x (c + 1) cycles per block of 100 samples, so
+    // 102.4 x (c + 1) cycles in 1024 samples.
+    auto sine = [](int c, int j) {
+        return static_cast<int32_t>(1000000 * std::sin(2 * M_PI * 10 * (c + 1) * j / 100.0));
+    };
+    auto peak = [this](int c) {
+        const TSpectrum* spectrum = model_.Spectra().Result(c);
+        int best = 0;
+        for (int k = 0; k < spectrum->Points() / 2; ++k) {
+            best = spectrum->Level(k) > spectrum->Level(best) ? k : best;
+        }
+        return best * 1024 / spectrum->Points();
+    };
+    EXPECT_EQ(model_.Settings().Points, 1024);
+    EXPECT_EQ(model_.FftWindow(), TFftWindow::BlackmanHarris);
+    model_.SetDisplayed(TGraph::Fft, 1, false);
+    for (int b = 0; b < 10; ++b) {
+        Feed({.Counts = sine});
+    }
+    EXPECT_EQ(model_.Spectra().Result(0), nullptr) << "1000 samples of 1024";
+    Feed({.Counts = sine});
+    ASSERT_NE(model_.Spectra().Result(0), nullptr);
+    EXPECT_EQ(model_.Spectra().Result(1), nullptr) << "not shown";
+    ASSERT_NE(model_.Spectra().Result(2), nullptr);
+    EXPECT_EQ(model_.Spectra().Result(3), nullptr) << "beyond the channel count";
+    EXPECT_EQ(peak(0), 102);
+    EXPECT_EQ(peak(2), 307);
+
+    // AutoCalc off: the spectra stay as they are while the signal changes.
+    const std::vector<double> before = model_.Spectra().Result(0)->Buffer().Real;
+    model_.SetAutoCalc(false);
+    EXPECT_EQ(model_.Settings().AutoCalc, 0);
+    Feed({.Counts = [](int, int) { return 0; }});
+    EXPECT_EQ(model_.Spectra().Result(0)->Buffer().Real, before);
+    model_.SetAutoCalc(true);
+
+    // 8192 points: the 1024-point spectra stay until the rings hold 8192.
+    model_.SetFftPoints(8192);
+    model_.SetFftWindow(TFftWindow::Hanning);
+    EXPECT_EQ(model_.Settings().Window, "Hanning");
+    Feed({.Counts = sine});
+    EXPECT_EQ(model_.Spectra().Result(0)->Points(), 1024);
+    while (model_.Channels().FftRing(0).Count() < 8192) {
+        Feed({.Counts = sine});
+    }
+    EXPECT_EQ(model_.Spectra().Result(0)->Points(), 8192);
+    EXPECT_EQ(peak(0), 102);
+
+    // A new format empties the rings; the spectra stay.
+    Feed({.Rate = 200, .Counts = sine});
+    EXPECT_EQ(model_.Channels().FftRing(0).Count(), 200);
+    ASSERT_NE(model_.Spectra().Result(0), nullptr);
+    EXPECT_EQ(model_.Spectra().Result(0)->Points(), 8192);
+    model_.Restart();
+    EXPECT_NE(model_.Spectra().Result(2), nullptr);
 }

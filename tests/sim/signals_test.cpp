@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "sim/firmware.h"
 #include "sim/signals.h"
+#include "sim/thermal.h"
 
 namespace {
 
@@ -126,3 +129,53 @@ TEST(Signals, CalibrationSignals) {
 }
 
 }  // namespace
+
+// The unit's temperatures follow a compressed day, each module its own; each
+// channel's DC offset follows its module's temperature by its own coefficient.
+TEST(Thermal, OffsetsFollowTheModuleTemperaturesOverACompressedDay) {
+    for (int c = 0; c < 6; ++c) {
+        double low = 100;
+        double high = -100;
+        for (double t = 0; t < ThermalPeriod; t += 10) {
+            low = std::min(low, ModuleTemperature(c, t));
+            high = std::max(high, ModuleTemperature(c, t));
+        }
+        EXPECT_GT(high - low, 8) << "a visible swing, channel " << c;
+        EXPECT_LT(high - low, 18) << c;
+        EXPECT_NEAR(ModuleTemperature(c, 100 + ThermalPeriod), ModuleTemperature(c, 100), 1e-9);
+        EXPECT_NE(ModuleTemperature(c, 100), ModuleTemperature((c + 1) % 6, 100)) << c;
+    }
+    EXPECT_LT(DriftPerDegree(1), 0);
+    EXPECT_GT(DriftPerDegree(2), 0);
+
+    // Frames of six one-second sines: each second's mean is the channel's
+    // fixed level plus its drift over that second, and the frame reports the
+    // module temperature to a tenth of a degree.
+    TSimConfig config;
+    config.Channels = 6;
+    TFirmware firmware(config);
+    const double fs = FullScale(3);
+    for (int second = 0; second <= 900; ++second) {
+        const TWireFrame frame = firmware.NextFrame("00012345");
+        if (second % 150 != 0) {
+            continue;
+        }
+        for (int c = 0; c < 6; ++c) {
+            const std::vector<int32_t>& samples = frame.Samples[c];
+            ASSERT_EQ(samples.size(), 100u);
+            double mean = 0;
+            for (int32_t s : samples) {
+                mean += s;
+            }
+            mean /= static_cast<double>(samples.size());
+            // The drift runs on linearly through the second: its mean is
+            // that of samples 0 ... 99 of 100.
+            const double start = DriftCounts(c, second, fs, false);
+            const double drift = start + (DriftCounts(c, second + 1, fs, false) - start) * 0.495;
+            EXPECT_NEAR(mean, fs / 1000 * (c + 1) + drift, 1)
+                << "channel " << c << " at " << second;
+            EXPECT_EQ(frame.ModuleTemp[c], std::lround((ModuleTemperature(c, second) + 50) * 10));
+        }
+        EXPECT_EQ(frame.SensorTemp, std::lround((BoardTemperature(second) + 50) * 10));
+    }
+}

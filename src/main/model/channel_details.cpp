@@ -4,19 +4,26 @@
 
 std::array<TDetailsPlacement, MaxChannels> LayOutChannelDetails(
     int panelHeight, std::span<const bool, MaxChannels> displayed, int channelCount) {
-    std::array<TDetailsPlacement, MaxChannels> placements{};
+    std::array<bool, MaxChannels> shown{};
     int k = 0;
     for (int c = 0; c < MaxChannels; ++c) {
-        k += displayed[c] && c < channelCount ? 1 : 0;
+        shown[c] = displayed[c] && c < channelCount;
+        k += shown[c] ? 1 : 0;
     }
+    return LayOutDetailsSlots(panelHeight, shown, k);
+}
+
+std::array<TDetailsPlacement, MaxChannels> LayOutDetailsSlots(
+    int panelHeight, std::span<const bool, MaxChannels> shown, int slotCount) {
+    std::array<TDetailsPlacement, MaxChannels> placements{};
     int slot = 0;
-    for (int c = 0; c < MaxChannels && k > 0; ++c) {
-        if (!displayed[c] || c >= channelCount) {
+    for (int c = 0; c < MaxChannels && slotCount > 0; ++c) {
+        if (!shown[c]) {
             continue;
         }
         TDetailsPlacement& placement = placements[c];
         placement.Shown = true;
-        placement.BevelTop = static_cast<int>(int64_t{panelHeight} * slot / k);
+        placement.BevelTop = static_cast<int>(int64_t{panelHeight} * slot / slotCount);
         for (int i = 0; i < DetailsLabelCount; ++i) {
             placement.LabelTops[i] = placement.BevelTop + 4 + i * DetailsLabelStep;
         }

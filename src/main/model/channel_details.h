@@ -28,6 +28,12 @@ struct TDetailsPlacement {
 std::array<TDetailsPlacement, MaxChannels> LayOutChannelDetails(
     int panelHeight, std::span<const bool, MaxChannels> displayed, int channelCount);
 
+// The channels `shown` take slots 0, 1, ... of `slotCount` equal slots in channel
+// order, placed as above (a slot past the last one lies below the panel);
+// the others are hidden, and all are when `slotCount` is 0 or less.
+std::array<TDetailsPlacement, MaxChannels> LayOutDetailsSlots(
+    int panelHeight, std::span<const bool, MaxChannels> shown, int slotCount);
+
 struct TChannelDetailsTexts {
     std::string
         Range;  // "1: ±8.389 V, 1.234 mV": the band's edge and the newest block's first sample

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 class TFftRing {
@@ -16,6 +17,13 @@ class TFftRing {
     // The i-th held sample, 0 being the oldest, for 0 <= i < Count(). Other
     // values of i read another entry of the ring (never outside it).
     int32_t Get(int i) const { return entries_[static_cast<unsigned>(oldest_ + i) % RingCapacity]; }
+    // The newest n held samples (n limited to Count()), oldest first, as two
+    // runs of the ring's storage: the second is empty unless they wrap.
+    struct TRuns {
+        std::span<const int32_t> Older;
+        std::span<const int32_t> Newer;
+    };
+    TRuns Newest(int n) const;
     // Back to empty: oldest, next and count 0, every entry 0.
     void Reset();
 

@@ -7,7 +7,8 @@ TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, T
     : settings_(std::move(settings)),
       separators_(std::move(separators)),
       clock_(std::move(clock)),
-      blockTime_(clock_()) {
+      blockTime_(clock_()),
+      fftWindow_(FftWindowFromName(settings_.Window)) {
     channels_.SetStoredSeconds(settings_.StoredSeconds);
     channels_.SetDcTimeConst(settings_.DCTimeConst);
     for (auto& flags : displayed_) {
@@ -53,13 +54,17 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
                                       format_.SampleRate, gainFactor_);
     channels_.SetRecorder(nullptr);
     StoreTemperatures(header);
+    WriteTemperatureLog(outcome);
+    if (settings_.AutoCalc != 0) {
+        RecomputeSpectra();
+    }
     gpsUpdate_ =
         GpsPageUpdate(*block.Gps, header.BlockCount, header.LastValidGpsBlock, separators_);
 
     previousFormat_ = format_;
     TRecordingNews news = recorder_.TakeNews();
-    outcome.Reports = std::move(news.Reports);
-    outcome.Notices = std::move(news.Notices);
+    outcome.Reports.insert(outcome.Reports.end(), news.Reports.begin(), news.Reports.end());
+    outcome.Notices.insert(outcome.Notices.end(), news.Notices.begin(), news.Notices.end());
     return outcome;
 }
 
@@ -101,6 +106,21 @@ void TMonitorModel::StoreTemperatures(const TBlockHeader& header) {
                         channelTemperature_);
 }
 
+void TMonitorModel::WriteTemperatureLog(TBlockOutcome& outcome) {
+    if (!temperatureLog_.Active()) {
+        return;
+    }
+    const std::string line = TemperatureLogLine(temperatures_, format_.ChannelCount, separators_);
+    if (std::optional<std::string> report = temperatureLog_.Write(line)) {
+        outcome.Reports.push_back(std::move(*report));
+    }
+}
+
+void TMonitorModel::RecomputeSpectra() {
+    spectra_.RecomputeSpectra(channels_, format_.ChannelCount, Displayed(TGraph::Fft),
+                              settings_.Points, fftWindow_);
+}
+
 void TMonitorModel::Restart() {
     ResetChannelHistories();
     format_ = TStreamFormat{};
@@ -110,7 +130,7 @@ void TMonitorModel::Restart() {
 
 void TMonitorModel::ResetChannelHistories() {
     channels_.ResetChannelHistories([this] {
-        ClearTemperatureHistories(temperatures_);
+        ::ClearTemperatureHistories(temperatures_);
         channelTemperature_.fill(0);
         recorder_.FlushDataFiles(settings_);
     });
@@ -125,7 +145,7 @@ TRecordingNews TMonitorModel::TakeRecordingNews() {
 }
 
 void TMonitorModel::ReleaseHistories() {
-    ClearTemperatureHistories(temperatures_);
+    ::ClearTemperatureHistories(temperatures_);
     channels_.ClearChannelHistories();
 }
 
@@ -156,4 +176,33 @@ void TMonitorModel::SetDcTimeConst(double value) {
 
 void TMonitorModel::ClearChannelHistories() {
     channels_.ClearChannelHistories();
+}
+
+void TMonitorModel::SetStoredHours(int hours) {
+    settings_.StoredHours = hours;
+}
+
+void TMonitorModel::ClearTemperatureHistories() {
+    ::ClearTemperatureHistories(temperatures_);
+}
+
+void TMonitorModel::SetFftPoints(int points) {
+    settings_.Points = points;
+}
+
+void TMonitorModel::SetFftWindow(TFftWindow window) {
+    fftWindow_ = window;
+    settings_.Window = std::string(FftWindowName(window));
+}
+
+void TMonitorModel::SetAutoCalc(bool on) {
+    settings_.AutoCalc = on ? 1 : 0;
+}
+
+void TMonitorModel::StartTemperatureLog(const std::string& path) {
+    if (path.empty()) {
+        temperatureLog_.Stop();
+    } else {
+        temperatureLog_.Start(path);
+    }
 }

@@ -1,9 +1,9 @@
 // The main window's state and its work for each received block, without a
 // window: the stream format and its changes, the gain factors, the block time,
-// the channel histories and statistics, the temperatures, the texts of the
-// Header and GPS pages, which channels each graph page shows, and the settings
-// the pages change. The window hands it every block and then lets its pages
-// read what it holds.
+// the channel histories and statistics, the temperatures and their log, the
+// spectra, the texts of the Header and GPS pages, which channels each graph
+// page shows, and the settings the pages change. The window hands it every block and then lets its
+// pages read what it holds.
 #pragma once
 
 #include <array>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "digitizer/data_block.h"
+#include "fft/fft_windows.h"
 #include "main/model/block_time.h"
 #include "main/model/channel_stats.h"
 #include "main/model/gps_texts.h"
@@ -22,8 +23,10 @@
 #include "main/model/number_format.h"
 #include "main/model/recording.h"
 #include "main/model/settings.h"
+#include "main/model/spectra.h"
 #include "main/model/stream_format.h"
 #include "main/model/temperature_history.h"
+#include "main/model/temperature_log.h"
 
 // The three pages that draw channels in bands, each with its own choice of
 // channels shown.
@@ -62,7 +65,9 @@ class TMonitorModel {
     // texts, the format-change test and its reset (which writes the pending
     // data files), the block time, the samples (into the recording lists too
     // while recording is enabled, writing the files that are due), the
-    // temperatures and the GPS texts. The block is only read.
+    // temperatures and the log line, the spectra (with AutoCalc set) and the
+    // GPS texts. The block is only read. A data file or log line that cannot
+    // be written is reported once per failure streak in Reports.
     TBlockOutcome ProcessBlock(const TDataBlock& block, std::optional<int32_t> baudRate);
 
     // Monitoring starts again: histories emptied, the current format zeroed
@@ -71,7 +76,7 @@ class TMonitorModel {
     // taken from the clock. The pending data files are written.
     void Restart();
     // Statistics, channel and temperature histories and FFT rings back to
-    // empty; the pending data files written.
+    // empty; the pending data files written. The spectra stay.
     void ResetChannelHistories();
     // Every recording list that holds samples written to its data file and all
     // emptied (the Stop button, the end of the program).
@@ -99,6 +104,11 @@ class TMonitorModel {
     const std::array<double, MaxChannels>& ChannelTemperatures() const {
         return channelTemperature_;
     }
+    const TSpectra& Spectra() const { return spectra_; }
+    // The window function in force, from the setting Window.
+    TFftWindow FftWindow() const { return fftWindow_; }
+    // The log file written after every block; empty while logging is off.
+    const std::string& TemperatureLogName() const { return temperatureLog_.Path(); }
     // The texts of the newest block: Header page values, GPS page changes, and
     // the block time as the GPS page's "System Time (UTC)" shows it.
     const THeaderTexts& HeaderTexts() const { return headerTexts_; }
@@ -116,11 +126,28 @@ class TMonitorModel {
     void SetStoredSeconds(int seconds);
     void SetDcTimeConst(double value);
     void ClearChannelHistories();
+    // Hours of temperature readings kept: the histories are trimmed to it at
+    // the next block.
+    void SetStoredHours(int hours);
+    void ClearTemperatureHistories();
+    // Points of the next spectra (1024, 2048, 4096 or 8192); nothing is
+    // recomputed here.
+    void SetFftPoints(int points);
+    // The window of the next spectra; the setting Window takes its name.
+    void SetFftWindow(TFftWindow window);
+    // Spectra recomputed after every block, or left as they are.
+    void SetAutoCalc(bool on);
+    // RecomputeSpectra now, with the settings in force.
+    void RecomputeSpectra();
+    // Logging to `path` from the next block on, into an emptied file; an
+    // empty path stops it.
+    void StartTemperatureLog(const std::string& path);
 
   private:
     void TakeFormat(const TBlockHeader& header, int32_t datLength, std::optional<int32_t> baudRate);
     void FollowFormatChange(const TBlockHeader& header);
     void StoreTemperatures(const TBlockHeader& header);
+    void WriteTemperatureLog(TBlockOutcome& outcome);
 
     TSettings settings_;
     TNumberSeparators separators_;
@@ -135,6 +162,9 @@ class TMonitorModel {
     TRecorder recorder_;
     std::array<double, MaxChannels> channelTemperature_{};
     TTemperatureHistories temperatures_;
+    TTemperatureLog temperatureLog_;
+    TSpectra spectra_;
+    TFftWindow fftWindow_;
     THeaderTexts headerTexts_;
     TGpsPageUpdate gpsUpdate_;
     std::string systemTimeText_;
