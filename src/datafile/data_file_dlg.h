@@ -1,4 +1,4 @@
-// The data file dialog (Part 3.2): the recording options, editable only while the link is
+// The data file dialog: the recording options, editable only while the link is
 // stopped. The main window copies the settings in before showing it and takes them back when
 // it closes with OK.
 #pragma once

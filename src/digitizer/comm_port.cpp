@@ -198,7 +198,7 @@ bool TCommPort::Write(const uint8_t* data, int count) {
     if (handle_ < 0 || count < 0) {
         return false;
     }
-    // The limit of the description: 19200 / rate ms per byte, none from 38400 up.
+    // The write limit: 19200 / rate ms per byte, none from 38400 up.
     // Once Close has begun the wait is bounded anyway, so that the reader
     // thread's last pass always ends.
     const uint32_t multiplier = WriteMultiplier();

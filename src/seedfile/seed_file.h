@@ -1,7 +1,7 @@
-// SEED data files (Part 3.1): one file per channel and file period, in a day directory under
+// SEED data files: one file per channel and file period, in a day directory under
 // the base directory, written whole in one call.
 //
-// Departures from the description (platform page): the file is created exclusively and an
+// The file is created exclusively and an
 // existing file is never replaced (a clash takes the name with ".1", ".2", ... appended);
 // record start times are the file start plus samples / rate in exact integer arithmetic; and
 // every failure is returned, with the path and the system's reason, so that it can be reported.
@@ -31,8 +31,8 @@ std::string SeedDayDirectory(const std::string& baseDir, TSeedTime start);
 // that the file stays in its day directory whatever the codes hold.
 std::string SeedFilePath(const TSeedFileSpec& spec);
 
-// A station code taken from the digitizer's serial number, made safe for file names
-// (departure 2): every character but a letter, a digit, "-" and "_" becomes "_".
+// A station code taken from the digitizer's serial number, made safe for file names: every
+// character but a letter, a digit, "-" and "_" becomes "_".
 std::string SafeStationCode(const std::string& serialNumber);
 
 // A file opened by CreateSeedFile.

@@ -1,5 +1,5 @@
 // One SEED data record of 4096 bytes: the fixed section of data header, blockette 1000 and 63
-// Steim-1 frames, every binary field little-endian (Part 3.1).
+// Steim-1 frames, every binary field little-endian.
 #pragma once
 
 #include <array>

@@ -131,7 +131,7 @@ TEST_F(SeedFileTest, LibmseedReadsEverySampleStartTimeAndRateForEachWidthAndRate
             const TMseedFile file = ReadMseedFile(result.Path);
             ASSERT_TRUE(file.Ok) << file.Error;
             EXPECT_EQ(file.Log, std::vector<std::string>{});
-            // The header's rate drops the fraction of a rate such as 33.33 (Part 3.1), so
+            // The header's rate drops the fraction of a rate such as 33.33, so
             // libmseed sees gaps between the records there.
             if (c.rate < 1 || c.rate == std::trunc(c.rate)) {
                 EXPECT_EQ(file.Segments, 1) << "the records join without a gap";

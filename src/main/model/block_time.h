@@ -1,6 +1,6 @@
 // The date and time of a block: UTC counted in whole seconds, so that adding one second per
 // block is exact however long the program runs. GPS times are UTC, and a block time taken from
-// the computer's clock is its UTC time too (platform departure 9): SEED record times are UTC,
+// the computer's clock is its UTC time too: SEED record times are UTC,
 // and a recording that gains or loses GPS must not jump by the zone offset.
 #pragma once
 

@@ -1,12 +1,11 @@
-// Recording (Part 3.1, the main window's half): the six recording lists, the file start time,
+// Recording, the main window's half: the six recording lists, the file start time,
 // the cut rules that decide when a channel's data file is due, and the writing of the files
 // with the SEED writer. Fed by TChannelModel through the TSampleRecorder hook, owned by the
 // monitor model, main thread only.
 //
-// Departures from the description: each list is written with the sample rate and bytes per
-// sample it was recorded under (departure 5); a file that cannot be written is reported, once
-// per failure streak, while recording goes on (departure 10); existing files are never
-// replaced (departure 11, in the writer).
+// Each list is written with the sample rate and bytes per sample it was recorded under; a file
+// that cannot be written is reported, once per failure streak, while recording goes on; existing
+// files are never replaced (the writer sees to that).
 #pragma once
 
 #include <array>
@@ -57,7 +56,7 @@ class TRecordingList {
     size_t size_ = 0;
 };
 
-// What the recording step needs of the current block (Part 2.2 has set it).
+// What the recording step needs of the current block (block processing has set it).
 struct TRecordingBlock {
     TBlockTime BlockTime;
     int ChannelCount = 0;     // 1 to 6
