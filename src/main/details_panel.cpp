@@ -36,7 +36,8 @@ TDetailsPanel::TDetailsPanel(const QString& name, const QStringList& labelPatter
 }
 
 void TDetailsPanel::FitWidth() {
-    const int needed = DetailsLabelLeft + fontMetrics().horizontalAdvance(widestText_) + RightMargin;
+    const int needed =
+        DetailsLabelLeft + fontMetrics().horizontalAdvance(widestText_) + RightMargin;
     setFixedWidth(std::max(DesignWidth, needed));
 }
 

@@ -165,7 +165,8 @@ TEST_F(MainFormTest, BlocksKeepTheWatchdogFromFiring) {
         const size_t blocks = Blocks();
         ASSERT_TRUE(QtWaitFor([&] { return Blocks() > blocks; }, 10s)) << "tick " << tick;
         form_->TimerTimer();
-        EXPECT_EQ(form_->Session().LinkWatchdog, int(Blocks()) - tick) << "each block up, each tick down";
+        EXPECT_EQ(form_->Session().LinkWatchdog, int(Blocks()) - tick)
+            << "each block up, each tick down";
     }
     EXPECT_EQ(form_->Link()->Port()->BaudRate(), 19200u);
 }
