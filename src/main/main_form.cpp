@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "about/about_dlg.h"
+#include "about/program_icon.h"
 #include "main/block_event.h"
 #include "main/channels_page.h"
 #include "main/control_page.h"
@@ -101,6 +103,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildControls() {
     setWindowTitle(QString::fromLatin1(MainCaption));
+    setWindowIcon(ProgramIcon());
     resize(DesignSize);
 
     auto* central = new QWidget(this);
@@ -157,6 +160,7 @@ void TMainForm::BuildControls() {
     connect(startButton_, &QPushButton::clicked, this, [this] { StartButtonClick(); });
     connect(stopButton_, &QPushButton::clicked, this, [this] { StopButtonClick(); });
     connect(dataFileButton_, &QPushButton::clicked, this, [this] { DataFileButtonClick(); });
+    connect(aboutButton_, &QPushButton::clicked, this, [this] { AboutButtonClick(); });
 
     // Monitoring from the start: Start and Upload wait for Stop.
     startButton_->setEnabled(false);
@@ -346,6 +350,11 @@ void TMainForm::DataFileButtonClick() {
         SaveSettingsFile();
     }
 #endif
+}
+
+void TMainForm::AboutButtonClick() {
+    TAboutDlg aboutDlg(this);
+    prompts_.Exec(aboutDlg);
 }
 
 void TMainForm::ShowRecordingNews(const std::vector<std::string>& reports,
