@@ -16,6 +16,7 @@
 
 #include "about/about_dlg.h"
 #include "about/program_icon.h"
+#include "colours/settings_form.h"
 #include "main/block_event.h"
 #include "main/channels_page.h"
 #include "main/control_page.h"
@@ -160,6 +161,7 @@ void TMainForm::BuildControls() {
     connect(startButton_, &QPushButton::clicked, this, [this] { StartButtonClick(); });
     connect(stopButton_, &QPushButton::clicked, this, [this] { StopButtonClick(); });
     connect(dataFileButton_, &QPushButton::clicked, this, [this] { DataFileButtonClick(); });
+    connect(settingsButton_, &QPushButton::clicked, this, [this] { SettingsButtonClick(); });
     connect(aboutButton_, &QPushButton::clicked, this, [this] { AboutButtonClick(); });
 
     // Monitoring from the start: Start and Upload wait for Stop.
@@ -350,6 +352,15 @@ void TMainForm::DataFileButtonClick() {
         SaveSettingsFile();
     }
 #endif
+}
+
+void TMainForm::SettingsButtonClick() {
+    TSettingsForm settingsForm(this);
+    settingsForm.SetColours(model_.Settings());
+    if (prompts_.Exec(settingsForm) == QDialog::Accepted) {
+        settingsForm.TakeColours(model_.Settings());
+        ColourSettingsChanged();
+    }
 }
 
 void TMainForm::AboutButtonClick() {
