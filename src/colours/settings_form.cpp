@@ -83,7 +83,6 @@ void TSettingsForm::BuildControls() {
             button->setObjectName(Named(stem, "Btn"));
             button->setAutoDefault(false);
             button->setFixedSize(TSwatch::Side + 6, TSwatch::Side);
-            button->setToolTip(tr("Choose the colour: %1").arg(caption));
             grid->addWidget(label, line, 0);
             grid->addWidget(swatch, line, 1);
             grid->addWidget(button, line, 2);

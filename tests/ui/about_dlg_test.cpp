@@ -35,18 +35,11 @@ TEST(AboutDlg, ShowsTheProgramsVersionInformationAndTheSameVersionAsTheCommandLi
     EXPECT_EQ(Texts(dialog), (TLabelTexts{QStringLiteral("Varnhold 6 Channel Digitizer Monitor"),
                                           QStringLiteral("Version 1.1.4.0"),
                                           QString::fromUtf8(VersionInfoLegalCopyright)}));
-    // Stacked in that order, the link last, to the right of the two pictures.
-    const QLabel* labels[] = {dialog.FileDescription(), dialog.FileVersion(),
-                              dialog.LegalCopyright(), dialog.HttpLabel()};
-    for (size_t i = 1; i < std::size(labels); ++i) {
-        EXPECT_GT(labels[i]->y(), labels[i - 1]->y()) << labels[i]->objectName().toStdString();
-    }
     for (const char* name : {"Image1", "Image2"}) {
         const auto* image = dialog.findChild<QLabel*>(QString::fromLatin1(name));
         ASSERT_NE(image, nullptr) << name;
         EXPECT_EQ(image->size(), QSize(32, 32)) << name;
         EXPECT_FALSE(image->pixmap().isNull()) << name;
-        EXPECT_LT(image->x(), labels[0]->x()) << name;
     }
     EXPECT_NE(dialog.findChild<QGroupBox*>(QStringLiteral("GroupBox1")), nullptr);
     EXPECT_EQ(dialog.Button1()->text(), QStringLiteral("&OK"));
