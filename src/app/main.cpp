@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 
+#include "about/version.h"
 #include "main/application.h"
 #include "main/main_form.h"
 #include "main/model/command_line.h"
@@ -62,14 +63,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command.Version) {
-        std::printf("kestrel32 %s\n", KESTREL_VERSION);
+        std::printf("kestrel32 %s\n", ProgramVersion);
         return 0;
     }
 
     // SIGINT, SIGTERM and SIGHUP end the program as closing the window does.
     InstallTerminationSignals();
     TApplication app(argc, argv);
-    SetUpApplication(QStringLiteral(KESTREL_VERSION));
+    SetUpApplication(QString::fromLatin1(ProgramVersion));
 
     std::unique_ptr<TDigitizerSim> simulator;
     TStartOptions options;

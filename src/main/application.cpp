@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <csignal>
 
+#include "about/program_icon.h"
+
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -22,6 +24,8 @@ void OnSignal(int) {
 void SetUpApplication(const QString& version) {
     QApplication::setApplicationName(QStringLiteral("kestrel32"));
     QApplication::setApplicationVersion(version);
+    QApplication::setWindowIcon(ProgramIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrel32"));
 }
 
 void InstallTerminationSignals() {

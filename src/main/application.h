@@ -4,9 +4,10 @@
 class QString;
 class QWidget;
 
-// Names the application "kestrel32" with its version. No display name is set:
-// Qt appends a display name to every window title ("Error — ..."), and the
-// windows and message boxes carry their own captions.
+// Names the application "kestrel32" with its version, gives every window the
+// program's icon and names the desktop entry (kestrel32.desktop) that shows
+// it. No display name is set: Qt appends a display name to every window title
+// ("Error — ..."), and the windows and message boxes carry their own captions.
 void SetUpApplication(const QString& version);
 
 // SIGINT, SIGTERM and SIGHUP end the program as closing the window does. The

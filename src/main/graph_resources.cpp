@@ -13,12 +13,6 @@ QPen LinePen(const QColor& colour, Qt::PenStyle style = Qt::SolidLine) {
 
 }  // namespace
 
-QColor ColourFromSetting(int32_t colour) {
-    const auto value = static_cast<uint32_t>(colour) & 0xFFFFFFu;
-    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                  static_cast<int>((value >> 16) & 0xFF));
-}
-
 TGraphResources::TGraphResources() : TGraphResources(TSettings{}) {}
 
 TGraphResources::TGraphResources(const TSettings& settings)

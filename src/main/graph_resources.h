@@ -8,10 +8,9 @@
 #include <QPen>
 #include <cstdint>
 
-struct TSettings;
+#include "colours/colour_value.h"
 
-// A colour setting 0x00BBGGRR as a colour; the top byte is ignored.
-QColor ColourFromSetting(int32_t colour);
+struct TSettings;
 
 class TGraphResources {
   public:

@@ -14,6 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "about/about_dlg.h"
+#include "about/program_icon.h"
+#include "colours/settings_form.h"
 #include "main/block_event.h"
 #include "main/channels_page.h"
 #include "main/control_page.h"
@@ -101,6 +104,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildControls() {
     setWindowTitle(QString::fromLatin1(MainCaption));
+    setWindowIcon(ProgramIcon());
     resize(DesignSize);
 
     auto* central = new QWidget(this);
@@ -157,6 +161,8 @@ void TMainForm::BuildControls() {
     connect(startButton_, &QPushButton::clicked, this, [this] { StartButtonClick(); });
     connect(stopButton_, &QPushButton::clicked, this, [this] { StopButtonClick(); });
     connect(dataFileButton_, &QPushButton::clicked, this, [this] { DataFileButtonClick(); });
+    connect(settingsButton_, &QPushButton::clicked, this, [this] { SettingsButtonClick(); });
+    connect(aboutButton_, &QPushButton::clicked, this, [this] { AboutButtonClick(); });
 
     // Monitoring from the start: Start and Upload wait for Stop.
     startButton_->setEnabled(false);
@@ -346,6 +352,20 @@ void TMainForm::DataFileButtonClick() {
         SaveSettingsFile();
     }
 #endif
+}
+
+void TMainForm::SettingsButtonClick() {
+    TSettingsForm settingsForm(this);
+    settingsForm.SetColours(model_.Settings());
+    if (prompts_.Exec(settingsForm) == QDialog::Accepted) {
+        settingsForm.TakeColours(model_.Settings());
+        ColourSettingsChanged();
+    }
+}
+
+void TMainForm::AboutButtonClick() {
+    TAboutDlg aboutDlg(this);
+    prompts_.Exec(aboutDlg);
 }
 
 void TMainForm::ShowRecordingNews(const std::vector<std::string>& reports,

@@ -54,6 +54,11 @@ class TMainForm : public QMainWindow {
     // The data file dialog (FILES_FEATURE builds only): the recording options,
     // taken over and saved at once after OK, which only a stopped link allows.
     void DataFileButtonClick();
+    // The colour settings dialog; after OK its colours are taken over and
+    // shown at once, and saved with the settings file.
+    void SettingsButtonClick();
+    // The About box.
+    void AboutButtonClick();
     void Reconnect(uint32_t baud);
     void EnableControlButtons(bool enabled);
     void ResetDisplays();
