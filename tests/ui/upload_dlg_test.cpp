@@ -32,17 +32,19 @@ struct TAsked {
 
 class UploadWindowTest : public TWindowTest {
   protected:
-    static TSimConfig UploadConfig() {
+    // `speed` frames a second; the line runs at `speed` times 19200 bit/s, which bounds
+    // how fast writes are acknowledged.
+    static TSimConfig UploadConfig(double speed = 5) {
         TSimConfig config = SimConfig();
-        config.PowerUpDelayMs = 100;
+        config.Speed = speed;
         config.RebootDelayMs = 200;
         config.SerialNumber = "  123456";
         return config;
     }
 
     // The window monitoring the simulator, then stopped.
-    void LaunchStopped() {
-        Launch(UploadConfig());
+    void LaunchStopped(double speed = 5) {
+        Launch(UploadConfig(speed));
         ASSERT_TRUE(WaitForBlocks(2));
         EXPECT_FALSE(Find<QPushButton>(QStringLiteral("UploadButton"))->isEnabled());
         Click(QStringLiteral("StopButton"));
@@ -199,9 +201,9 @@ TEST_F(UploadWindowTest, UploadsThroughTheWindowAndStartMonitorsAgain) {
 }
 
 TEST_F(UploadWindowTest, EscapeWhileSendingAsksAndCancelStopsTheUpload) {
-    LaunchStopped();
+    LaunchStopped(1);  // about 380 writes acknowledged a second
     TMemoryImage image;
-    const std::string main = HexFile("main.hex", MakeHexText(0x4000, 300, 16, 4, image));
+    const std::string main = HexFile("main.hex", MakeHexText(0x4000, 1000, 16, 4, image));
     cancelAnswers_ = {false, true};
     QString status;
     WithDialog([&](TUploadDlg& dialog) {
@@ -231,7 +233,7 @@ TEST_F(UploadWindowTest, EscapeWhileSendingAsksAndCancelStopsTheUpload) {
         EXPECT_EQ(asked_[i].Caption, QStringLiteral("Upload"));
         EXPECT_EQ(asked_[i].Text, QStringLiteral("Cancel Upload"));
     }
-    EXPECT_LT(Received("DR"), 300);
+    EXPECT_LT(Received("DR"), 1000);
     EXPECT_EQ(Received("PC"), 1) << "the final command follows a complete transfer only";
     EXPECT_GE(Received("BR"), 1);
 }
@@ -291,9 +293,9 @@ TEST_F(UploadWindowTest, AfterAMissedReadyLineStartMonitorsAgain) {
 }
 
 TEST_F(UploadWindowTest, ClosingTheWindowCancelsTheUploadFirst) {
-    LaunchStopped();
+    LaunchStopped(1);
     TMemoryImage image;
-    const std::string main = HexFile("main.hex", MakeHexText(0x4000, 300, 16, 5, image));
+    const std::string main = HexFile("main.hex", MakeHexText(0x4000, 1000, 16, 5, image));
     QString status;
     WithDialog([&](TUploadDlg& dialog) {
         dialog.MainFile()->setText(QString::fromStdString(main));
@@ -309,7 +311,7 @@ TEST_F(UploadWindowTest, ClosingTheWindowCancelsTheUploadFirst) {
         EXPECT_FALSE(dialog.isVisible()) << "the dialog closes after the run";
     });
     EXPECT_EQ(status, QStringLiteral("Upload Cancelled"));
-    EXPECT_LT(Received("DR"), 300);
+    EXPECT_LT(Received("DR"), 1000);
     EXPECT_TRUE(QtWaitFor([&] { return !form_->isVisible(); }, 5s)) << "then the window closes";
 }
 
