@@ -355,7 +355,7 @@ TEST_F(TUploadRunTest, AMissedReadyLineEndsTheRunWithNothingSent) {
     EXPECT_EQ(Run({"", "", ""}), TUploadResult::MissedBootReady);
     EXPECT_EQ(status_, MissedBootText);
     EXPECT_TRUE(Commands().empty());
-    // As described, the link is left running at 19200 bit/s waiting for the boot loader.
+    // The link is left running at 19200 bit/s, still waiting for the boot loader.
     ASSERT_TRUE(link_->Port());
     EXPECT_EQ(link_->Port()->BaudRate(), 19200u);
     EXPECT_TRUE(link_->BootWait());
