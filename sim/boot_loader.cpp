@@ -1,6 +1,12 @@
 #include "sim/boot_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -50,6 +56,69 @@ void TDeviceMemory::SetSerialNumber(std::string_view serial) {
 std::string TDeviceMemory::SerialNumber() const {
     const auto field = Read(SerialNumberAddress, 8);
     return std::string(field.begin(), field.end());
+}
+
+bool TDeviceMemory::Load(const std::string& path, std::string& error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != MemorySize) {
+        close(fd);
+        error = path + ": not a memory image of " + std::to_string(MemorySize) + " bytes";
+        return false;
+    }
+    std::vector<uint8_t> bytes(MemorySize);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = path + ": " + (n < 0 ? std::strerror(errno) : "shorter than expected");
+            close(fd);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    bytes_ = std::move(bytes);
+    return true;
+}
+
+bool TDeviceMemory::Save(const std::string& path, std::string& error) const {
+    const std::string temporary = path + ".part";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < bytes_.size()) {
+        const ssize_t n = write(fd, bytes_.data() + done, bytes_.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = temporary + ": " + std::strerror(errno);
+            close(fd);
+            unlink(temporary.c_str());
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 void TBootLoader::Start(TClock::time_point now, std::chrono::milliseconds delay) {

@@ -1,6 +1,7 @@
 // The unit's boot loader: after a power-up or a reboot it announces itself with "Ready.",
 // waits a few seconds for "$BH" and then either stays and serves memory reads and writes or
-// hands over to the main firmware. Also the unit's 64 KiB memory.
+// hands over to the main firmware. Also the unit's memory, which covers every address an
+// extended-segment HEX file can reach, and its image in a file.
 #pragma once
 
 #include <chrono>
@@ -11,10 +12,12 @@
 
 #include "sim/command_reader.h"
 
-constexpr uint32_t MemorySize = 0x10000;
+constexpr uint32_t MemorySize = 0x10FFF0;  // 0xFFFF0 + 0xFFFF, the last address + 1
 constexpr uint32_t SerialNumberAddress = 0x1FF0;
 constexpr uint32_t InvertedSerialAddress = 0x1FE0;
-constexpr std::string_view ReadyLine = "Ready.\r\n";
+// The boot loader ends whatever line the unit was in the middle of (a frame cut off by the
+// power going) before it announces itself, so that "Ready." begins a line of its own.
+constexpr std::string_view ReadyLine = "\r\nReady.\r\n";
 constexpr int BootLoaderBaud = 19200;
 
 // Sum of big-endian 16-bit words, modulo 65536 (an odd last byte is ignored).
@@ -32,6 +35,12 @@ class TDeviceMemory {
     // The 8-byte serial number field at 0x1FF0 (its bitwise inverse at 0x1FE0).
     void SetSerialNumber(std::string_view serial);
     std::string SerialNumber() const;
+
+    // The memory as a file of MemorySize bytes. Load takes a file that does not exist as
+    // nothing to load; a file of another size is refused. Save replaces the file whole
+    // (through a temporary file beside it). False with `error` set on failure.
+    bool Load(const std::string& path, std::string& error);
+    bool Save(const std::string& path, std::string& error) const;
 
   private:
     std::vector<uint8_t> bytes_;

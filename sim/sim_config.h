@@ -40,6 +40,9 @@ struct TSimConfig {
     uint64_t Seed = 1;
     std::string DeviceId = "QF 5150-400";   // 12 characters on the wire, blank-padded
     std::string SerialNumber = "00012345";  // 8 characters, kept in the unit's memory
+    // The boot loader's memory kept in this file (when not empty): loaded at start when it
+    // exists (over SerialNumber), saved at every reboot and power cycle and at the stop.
+    std::string MemoryPath;
 
     // Timing of the boot loader, in milliseconds of wall time.
     int PowerUpDelayMs = 300;  // from a power-up to the "Ready." line

@@ -20,7 +20,7 @@ constexpr TFaultName FaultNames[] = {
 
 constexpr std::string_view ValueOptions[] = {"--channels", "--rate",  "--bytes", "--gps",
                                              "--signal",   "--baud",  "--speed", "--seconds",
-                                             "--link",     "--fault", "--seed"};
+                                             "--link",     "--fault", "--seed",  "--memory"};
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : ValueOptions) {
@@ -109,6 +109,11 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
             return "--link needs a path";
         }
         c.LinkPath = value;
+    } else if (name == "--memory") {
+        if (value.empty()) {
+            return "--memory needs a path";
+        }
+        c.MemoryPath = value;
     } else if (name == "--seed") {
         if (!ParseNumber(value, c.Seed)) {
             return "--seed must be a whole number of 0 or more";
@@ -201,6 +206,8 @@ std::string SimUsage(std::string_view program) {
            "  --seconds S        stop after S seconds; 0 runs until interrupted (0)\n"
            "  --link PATH        also make a symbolic link to the device at PATH\n"
            "  --boot             start with a power-up through the boot loader\n"
+           "  --memory FILE      keep the boot loader's memory in FILE: loaded at start when\n"
+           "                     it exists, saved at every reboot and power cycle and at exit\n"
            "  --fault KIND[=P]   inject a fault with probability P per frame: corrupt, drop,\n"
            "                     mod-in-samples, silence, reopen (0.1), split-echo (per echo, 1);\n"
            "                     may be repeated\n"

@@ -48,6 +48,9 @@ bool TDigitizerSim::Start() {
     }
     std::lock_guard lock(mutex_);
     const auto now = TClock::now();
+    if (!config_.MemoryPath.empty() && !boot_.Memory().Load(config_.MemoryPath, error_)) {
+        return false;
+    }
     if (config_.Boot) {
         DoPowerCycle(now);
     }
@@ -84,6 +87,7 @@ void TDigitizerSim::Stop() {
     [[maybe_unused]] const ssize_t n = write(wake_[1], &byte, 1);
     thread_.join();
     std::lock_guard lock(mutex_);
+    SaveMemory();
     if (!config_.LinkPath.empty()) {
         RemoveLink(config_.LinkPath, pty_->Path());
     }
@@ -154,6 +158,17 @@ std::vector<TReceivedCommand> TDigitizerSim::ReceivedCommands() const {
 std::vector<uint8_t> TDigitizerSim::ReadMemory(uint32_t address, size_t count) const {
     std::lock_guard lock(mutex_);
     return boot_.Memory().Read(address, count);
+}
+
+void TDigitizerSim::WriteMemory(uint32_t address, const std::vector<uint8_t>& bytes) {
+    std::lock_guard lock(mutex_);
+    boot_.Memory().Write(address, bytes.data(), bytes.size());
+}
+
+void TDigitizerSim::SaveMemory() {
+    if (!config_.MemoryPath.empty()) {
+        boot_.Memory().Save(config_.MemoryPath, error_);
+    }
 }
 
 void TDigitizerSim::Run() {
@@ -248,6 +263,7 @@ void TDigitizerSim::Dispatch(const TCommand& command, TClock::time_point now) {
         }
         SendEcho(std::move(reply), 0);
         if (action == TBootLoader::TAction::Reboot) {
+            SaveMemory();
             boot_.Start(now, std::chrono::milliseconds(config_.RebootDelayMs));
         }
         return;
@@ -258,6 +274,7 @@ void TDigitizerSim::Dispatch(const TCommand& command, TClock::time_point now) {
         // The unit restarts: the rest of what it was sending is cut off after the echo.
         output_.Clear();
         SendEcho(EchoOf(command), ownBaud_ != BootLoaderBaud ? BootLoaderBaud : 0);
+        SaveMemory();
         boot_.Start(now, std::chrono::milliseconds(config_.RebootDelayMs));
         return;
     }
@@ -363,6 +380,7 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
 }
 
 void TDigitizerSim::DoPowerCycle(TClock::time_point now) {
+    SaveMemory();
     output_.Clear();
     stalled_.clear();
     reader_.Reset();

@@ -79,6 +79,8 @@ class TDigitizerSim {
     // The commands received, oldest first (the last 4096).
     std::vector<TReceivedCommand> ReceivedCommands() const;
     std::vector<uint8_t> ReadMemory(uint32_t address, size_t count) const;
+    // Changes the unit's memory as if it had been written before (tests).
+    void WriteMemory(uint32_t address, const std::vector<uint8_t>& bytes);
 
   private:
     void Run();
@@ -89,6 +91,8 @@ class TDigitizerSim {
     void SendFrame();
     void Transmit(TClock::time_point now, std::chrono::nanoseconds elapsed, bool match);
     void DoPowerCycle(TClock::time_point now);
+    // Keeps the memory in its file, when there is one; a failure is kept in error_.
+    void SaveMemory();
     void StartFirmware(TClock::time_point now);
     void Reopen();
     bool TakeFault(TFaultKind kind);

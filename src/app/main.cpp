@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         options.SessionDevice = simulator->DevicePath();
+        options.PowerCycle = [sim = simulator.get()] { sim->PowerCycle(); };
     }
 
     auto form = std::make_unique<TMainForm>(options);

@@ -28,6 +28,7 @@
 #include "main/model/ini_file.h"
 #include "main/temperatures_page.h"
 #include "main/widgets.h"
+#include "upload/upload_dlg.h"
 #if FILES_FEATURE
 #include "datafile/data_file_dlg.h"
 #endif
@@ -72,7 +73,8 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
       settingsPath_(QString::fromStdString(options.SettingsPath)),
       sessionDevice_(options.SessionDevice),
       model_(StartSettings(options, SystemSeparators()), SystemSeparators()),
-      graphResources_(model_.Settings()) {
+      graphResources_(model_.Settings()),
+      powerCycle_(options.PowerCycle) {
     // The window and its pages; the data file button only with recording.
     session_ = new TLinkSession(PostBlocksTo(this), this);
     BuildControls();
@@ -163,6 +165,7 @@ void TMainForm::BuildControls() {
     connect(dataFileButton_, &QPushButton::clicked, this, [this] { DataFileButtonClick(); });
     connect(settingsButton_, &QPushButton::clicked, this, [this] { SettingsButtonClick(); });
     connect(aboutButton_, &QPushButton::clicked, this, [this] { AboutButtonClick(); });
+    connect(uploadButton_, &QPushButton::clicked, this, [this] { UploadButtonClick(); });
 
     // Monitoring from the start: Start and Upload wait for Stop.
     startButton_->setEnabled(false);
@@ -368,6 +371,26 @@ void TMainForm::AboutButtonClick() {
     prompts_.Exec(aboutDlg);
 }
 
+void TMainForm::UploadButtonClick() {
+    if (!session_->HasLink() || session_->Port() != nullptr || destroyed_) {
+        return;  // only while the link is stopped
+    }
+    TDigitizer& link = session_->Link();
+    link.SetDevicePath(DevicePath());
+    TUploadDlg uploadDlg(link, model_.Settings().Port, this);
+    uploadDlg.SetPowerCycle(powerCycle_);
+    uploadDlg_ = &uploadDlg;
+    prompts_.Exec(uploadDlg);
+    uploadDlg_ = nullptr;
+    // A run that ended early leaves the link running, perhaps still waiting for the boot
+    // loader; Start would keep that mode and never see a frame.
+    link.Stop();
+    link.SetBootWait(false);
+    if (closePending_) {
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+}
+
 void TMainForm::ShowRecordingNews(const std::vector<std::string>& reports,
                                   const std::vector<std::string>& notices, bool windowGoing) {
     for (const std::string& notice : notices) {
@@ -400,6 +423,13 @@ void TMainForm::SaveSettingsFile() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (uploadDlg_ != nullptr) {
+        // An upload in progress is cancelled (the unit rebooted) before the window goes.
+        closePending_ = true;
+        uploadDlg_->CancelAndClose();
+        event->ignore();
+        return;
+    }
     FormDestroy();
     event->accept();
 }

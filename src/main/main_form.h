@@ -7,6 +7,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ class TLed;
 class TLinkSession;
 class TMonitorPage;
 class TTemperaturesPage;
+class TUploadDlg;
 
 // What the command line decided before the window was built.
 struct TStartOptions {
@@ -37,6 +39,9 @@ struct TStartOptions {
     std::optional<uint8_t> Port;  // a port number given on the command line
     std::string Device;           // a device path given on the command line; saved
     std::string SessionDevice;    // a device used for this run only (the simulator); not saved
+    // Switches the built-in simulator off and on when the upload's power-cycle prompt is
+    // answered OK; none for a real digitizer.
+    std::function<void()> PowerCycle;
 };
 
 extern const char* const MainCaption;
@@ -59,6 +64,9 @@ class TMainForm : public QMainWindow {
     void SettingsButtonClick();
     // The About box.
     void AboutButtonClick();
+    // The upload dialog on the stopped link; afterwards the link is left stopped and
+    // ready to monitor at the next Start.
+    void UploadButtonClick();
     void Reconnect(uint32_t baud);
     void EnableControlButtons(bool enabled);
     void ResetDisplays();
@@ -124,6 +132,10 @@ class TMainForm : public QMainWindow {
     TLinkSession* session_ = nullptr;
     TBlockHook* hook_ = nullptr;
     bool destroyed_ = false;
+    std::function<void()> powerCycle_;
+    // The upload dialog while it is shown, and a close of the window that waits for it.
+    TUploadDlg* uploadDlg_ = nullptr;
+    bool closePending_ = false;
 
     // The page of each tab, none for a tab without one; the visible one is repainted.
     std::array<TMonitorPage*, TabCount> pages_{};

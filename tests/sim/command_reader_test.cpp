@@ -248,11 +248,14 @@ TEST(BootLoader, AnnouncesItselfAndServesMemory) {
     loader.Handle(Command("DR", {0, 0, 0, 0x80, 0, 2, 0x12, 0x34, 0x56, 0x78}), reply);
     EXPECT_EQ(reply, (std::vector<uint8_t>{'$', 'D', 'R', 0x68, 0xAC}));
     EXPECT_EQ(loader.Memory().Read(0x100, 4), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}));
+    // The memory reaches the last address of a segment-addressed file, 0x10FFEF.
+    loader.Handle(Command("DR", {0, 0x08, 0x7F, 0xF7, 0, 1, 0xCC, 0xDD}), reply);
+    EXPECT_EQ(loader.Memory().Read(0x10FFEE, 2), (std::vector<uint8_t>{0xCC, 0xDD}));
     // Beyond the end: writes vanish, reads give erased bytes, nothing wraps around.
     loader.Handle(Command("DR", {0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0xAA, 0xBB}), reply);
     EXPECT_EQ(reply, (std::vector<uint8_t>{'$', 'D', 'R', 0xAA, 0xBB}));
-    loader.Handle(Command("UR", {0, 0, 0x7F, 0xFF, 0, 2}), reply);
-    EXPECT_EQ(reply, (std::vector<uint8_t>{'$', 'U', 'R', 0xFF, 0xFF, 0xFF, 0xFF}));
+    loader.Handle(Command("UR", {0, 0x08, 0x7F, 0xF7, 0, 2}), reply);
+    EXPECT_EQ(reply, (std::vector<uint8_t>{'$', 'U', 'R', 0xCC, 0xDD, 0xFF, 0xFF}));
     EXPECT_EQ(loader.Memory().Read(0, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
 
     // "$BH" keeps the loader; without it the wait runs out.

@@ -25,7 +25,8 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
                                            "split-echo",
                                            "--fault=corrupt=0.25",
                                            "--seed",
-                                           "77"});
+                                           "77",
+                                           "--memory=/tmp/unit.bin"});
     ASSERT_EQ(o.Error, "");
     EXPECT_FALSE(o.Help);
     const TSimConfig& c = o.Config;
@@ -46,6 +47,7 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
     EXPECT_EQ(c.Faults[1].Kind, TFaultKind::Corrupt);
     EXPECT_DOUBLE_EQ(c.Faults[1].Rate, 0.25);
     EXPECT_EQ(c.Seed, 77u);
+    EXPECT_EQ(c.MemoryPath, "/tmp/unit.bin");
 
     const TSimOptions defaults = ParseSimOptions({});
     EXPECT_EQ(defaults.Error, "");

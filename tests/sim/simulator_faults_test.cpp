@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "sim/boot_loader.h"
@@ -242,3 +245,48 @@ TEST_F(TSimulatorFaults, SilenceAndReopen) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(SimulatorMemory, TheMemoryFileLoadsAtStartAndIsSavedAtPowerCyclesAndStop) {
+    const std::string path = ::testing::TempDir() + "sim_memory_" + std::to_string(getpid());
+    std::remove(path.c_str());
+    TSimConfig config;
+    config.MemoryPath = path;
+    {
+        TDigitizerSim sim(config);
+        ASSERT_TRUE(sim.Start()) << sim.LastError();  // no file yet: the configured number
+        sim.WriteMemory(0x10FFEE, {0xAB, 0xCD});
+        sim.PowerCycle();
+        const auto saved = FileBytes(path);
+        ASSERT_EQ(saved.size(), MemorySize);
+        EXPECT_EQ(saved[0x10FFEE], 0xAB);
+        EXPECT_EQ(std::string(saved.begin() + 0x1FF0, saved.begin() + 0x1FF8), "00012345");
+        sim.WriteMemory(0x100, {0x12, 0x34});
+        sim.Stop();
+        EXPECT_EQ(FileBytes(path)[0x101], 0x34);
+    }
+    {
+        // The file's memory wins over the configured serial number.
+        config.SerialNumber = "99999999";
+        TDigitizerSim sim(config);
+        ASSERT_TRUE(sim.Start()) << sim.LastError();
+        EXPECT_EQ(sim.ReadMemory(0x10FFEE, 2), (std::vector<uint8_t>{0xAB, 0xCD}));
+        EXPECT_EQ(sim.ReadMemory(0x100, 2), (std::vector<uint8_t>{0x12, 0x34}));
+        const auto serial = sim.ReadMemory(0x1FF0, 8);
+        EXPECT_EQ(std::string(serial.begin(), serial.end()), "00012345");
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "short";
+    TDigitizerSim refused(config);
+    EXPECT_FALSE(refused.Start());
+    EXPECT_NE(refused.LastError().find("not a memory image"), std::string::npos)
+        << refused.LastError();
+    std::remove(path.c_str());
+}

@@ -34,6 +34,10 @@ void TWindowTest::Open(const std::string& device) {
     TStartOptions options;
     options.SettingsPath = SettingsPath();
     options.Device = device;
+    // As with --simulate, the upload's power-cycle prompt switches the simulator.
+    if (sim_) {
+        options.PowerCycle = [this] { sim_->PowerCycle(); };
+    }
     form_ = std::make_unique<TMainForm>(options);
     form_->Prompts().SetMessageSink([this](const QString& text) { messages_.push_back(text); });
     form_->Prompts().SetConfirmHook([this](const QString& text) {

@@ -1,0 +1,157 @@
+// digitizer-upload: the firmware upload without a window, for a station reached over
+// SSH. The same run as the window's upload dialog, on the same link.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "digitizer/digitizer.h"
+#include "uploadtool/terminal_user.h"
+
+namespace {
+
+volatile std::sig_atomic_t cancelRequested = 0;
+
+void OnCancel(int) {
+    cancelRequested = 1;
+}
+
+const char* const Usage =
+    "Usage: digitizer-upload DEVICE|PORT [--boot FILE] [--main FILE] [--filter FILE]\n"
+    "                        [--serial TEXT]\n"
+    "\n"
+    "Uploads new firmware to the digitizer on DEVICE (a path such as /dev/ttyUSB0) or\n"
+    "serial port number PORT (1 is /dev/ttyS0) through its boot loader, keeping the\n"
+    "unit's serial number. Every file is read and checked before anything is sent.\n"
+    "When \"Power digitizer off and back on\" appears, switch the unit off and on.\n"
+    "\n"
+    "  --boot FILE     boot code, an Intel HEX file\n"
+    "  --main FILE     main code, an Intel HEX file\n"
+    "  --filter FILE   filter code, an Intel HEX file\n"
+    "  --serial TEXT   the serial number to write when the unit's cannot be read\n"
+    "                  (otherwise it is asked for on the terminal)\n"
+    "  --help          show this text\n"
+    "\n"
+    "Ctrl+C while the files are sent cancels the upload: the unit is rebooted.\n"
+    "Exits with 0 after \"Upload Successfully Completed\", with 1 when the upload did\n"
+    "not complete, with 2 for a wrong command line.\n";
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "digitizer-upload: %s\n%s", message.c_str(), Usage);
+    return 2;
+}
+
+void CancelOn(int signal) {
+    struct sigaction action {};
+    action.sa_handler = OnCancel;
+    sigemptyset(&action.sa_mask);
+    // A second signal ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string device;
+    uint8_t port = 1;
+    bool haveTarget = false;
+    TFirmwareFiles files;
+    TTerminalUser::TOptions terminal;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string* file = arg == "--boot"     ? &files.Boot
+                            : arg == "--main"   ? &files.Main
+                            : arg == "--filter" ? &files.Filter
+                                                : nullptr;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (file != nullptr || arg == "--serial") {
+            if (i + 1 >= argc) {
+                return Fail(arg + " needs a value");
+            }
+            if (file != nullptr) {
+                *file = argv[++i];
+            } else {
+                terminal.Serial = argv[++i];
+            }
+        } else if (arg.rfind("--", 0) == 0 || haveTarget || arg.empty()) {
+            return Fail("unexpected argument '" + arg + "'");
+        } else {
+            haveTarget = true;
+            if (arg[0] == '/') {
+                device = arg;
+            } else {
+                char* end = nullptr;
+                const long number = std::strtol(arg.c_str(), &end, 10);
+                if (*end != 0 || number < 1 || number > 255) {
+                    return Fail("port numbers run from 1 to 255");
+                }
+                port = static_cast<uint8_t>(number);
+            }
+        }
+    }
+    if (!haveTarget) {
+        return Fail("which device?");
+    }
+    if (files.Boot.empty() && files.Main.empty() && files.Filter.empty()) {
+        std::fprintf(stderr,
+                     "digitizer-upload: no file given: only the serial number is written "
+                     "back\n");
+    }
+
+    // A file that is not fit to be sent is refused before the device is even opened.
+    TFirmwareImage image;
+    if (const auto problem = LoadFirmware(files, image)) {
+        std::fprintf(stderr, "digitizer-upload: %s\nNothing was sent to the digitizer.\n",
+                     problem->c_str());
+        return 1;
+    }
+
+    std::signal(SIGPIPE, SIG_IGN);
+    CancelOn(SIGINT);
+    CancelOn(SIGTERM);
+    CancelOn(SIGHUP);
+
+    // The device is opened as the window opens it; the run starts it again in the boot
+    // loader's mode.
+    TDigitizer link(
+        port, BootLoaderBaudRate, [](TDataBlock*) { return false; }, device);
+    if (!link.Port() || !link.Port()->IsOpen()) {
+        std::fprintf(stderr, "digitizer-upload: cannot open %s\n",
+                     link.Port() ? link.Port()->OpenErrorText().c_str() : "the device");
+        return 1;
+    }
+    link.Stop();
+
+    terminal.OutIsTerminal = isatty(STDOUT_FILENO) != 0;
+    terminal.InIsTerminal = isatty(STDIN_FILENO) != 0;
+    TTerminalUser user(terminal, cancelRequested);
+    TSleepWait wait;
+    TFirmwareUpload upload(link, port, user, wait);
+    const TUploadResult result = upload.Run(files);
+    user.EndLine();
+    std::string failure = upload.Status();
+    switch (result) {
+        case TUploadResult::Completed:
+            return 0;
+        case TUploadResult::Refused:
+            return 1;
+        case TUploadResult::NoSerialNumber:
+            failure = "no serial number; nothing was written";
+            [[fallthrough]];
+        case TUploadResult::MissedSerialNumber:
+            // The unit waits in its boot loader: back to its firmware, unchanged.
+            upload.RebootUnit();
+            user.EndLine();
+            break;
+        default:
+            break;
+    }
+    std::fprintf(stderr, "digitizer-upload: %s\n", failure.c_str());
+    return 1;
+}

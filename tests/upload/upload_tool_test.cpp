@@ -1,0 +1,201 @@
+// digitizer-upload against digitizer-sim, each its own process: the simulator's memory
+// file shows what the upload wrote. A whole run, a refused file, Ctrl+C while sending,
+// and the serial number given on the command line; the terminal's progress bar.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+
+#include "sim/boot_loader.h"
+#include "support/child_process.h"
+#include "support/hex_files.h"
+#include "support/pty_pair.h"
+#include "uploadtool/terminal_user.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class TUploadToolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("upload_tool_test." + std::to_string(getpid()) + "." +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+        memory_ = (dir_ / "memory.bin").string();
+    }
+    void TearDown() override {
+        if (sim_) {
+            sim_->Signal(SIGTERM);
+            sim_->Wait();
+        }
+        std::filesystem::remove_all(dir_);
+    }
+
+    // The simulator with its memory in memory_; returns its device. Its line runs at
+    // `speed` times 19200 bit/s, which bounds how fast writes are acknowledged.
+    std::string StartSim(const char* speed = "20") {
+        sim_ = std::make_unique<TChild>(
+            std::vector<std::string>{DIGITIZER_SIM, "--speed", speed, "--memory", memory_});
+        const auto lines = sim_->ReadLines(1, 5s);
+        EXPECT_EQ(lines.size(), 1u) << sim_->Errors();
+        return lines.empty() ? std::string() : lines[0];
+    }
+
+    std::string File(const std::string& name, const std::string& text) const {
+        const std::string path = (dir_ / name).string();
+        WriteTextFile(path, text);
+        return path;
+    }
+
+    // Reads the tool's output until a line satisfies `match`.
+    static bool WaitForLine(TChild& tool, const std::function<bool(const std::string&)>& match,
+                            std::chrono::milliseconds timeout = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        size_t seen = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto lines = tool.ReadLines(seen + 1, 100ms);
+            for (; seen < lines.size(); ++seen) {
+                if (match(lines[seen])) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    // Runs the tool on the simulator, switching the unit off and on at the prompt.
+    int Upload(TChild& tool) {
+        EXPECT_TRUE(WaitForLine(tool, [](const std::string& line) {
+            return line == "Power digitizer off and back on";
+        })) << tool.Errors();
+        sim_->Signal(SIGUSR1);
+        return tool.Wait(60s);
+    }
+
+    std::vector<uint8_t> Memory() const {
+        const std::string text = ReadTextFile(memory_);
+        return std::vector<uint8_t>(text.begin(), text.end());
+    }
+
+    std::filesystem::path dir_;
+    std::string memory_;
+    std::unique_ptr<TChild> sim_;
+};
+
+std::string Field(const std::vector<uint8_t>& memory, uint32_t address) {
+    return std::string(memory.begin() + address, memory.begin() + address + 8);
+}
+
+std::string InvertedField(const std::vector<uint8_t>& memory, uint32_t address) {
+    std::string field = Field(memory, address);
+    for (char& c : field) {
+        c = static_cast<char>(~c);
+    }
+    return field;
+}
+
+}  // namespace
+
+TEST(UploadTerminal, ProgressBarFillsItsWidth) {
+    EXPECT_EQ(ProgressBarText(0, 10), "[----------]   0%");
+    EXPECT_EQ(ProgressBarText(33, 10), "[###-------]  33%");
+    EXPECT_EQ(ProgressBarText(100, 10), "[##########] 100%");
+    EXPECT_EQ(ProgressBarText(140, 4), "[####] 100%");
+}
+
+TEST_F(TUploadToolTest, UploadsThreeFilesAndKeepsTheSerialNumber) {
+    const std::string device = StartSim();
+    TMemoryImage image;
+    const std::string boot = File("boot.hex", MakeHexText(0x0000, 10, 32, 1, image));
+    const std::string main = File("main.hex", MakeHexText(0x10F000, 20, 32, 2, image));
+    const std::string filter = File("filter.hex", MakeHexText(0x23400, 6, 16, 3, image));
+
+    TChild tool({DIGITIZER_UPLOAD, device, "--boot", boot, "--main", main, "--filter", filter});
+    ASSERT_EQ(Upload(tool), 0) << tool.Errors();
+    const auto lines = tool.ReadLines(1000, 1s);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Upload Successfully Completed");
+    for (const char* expected :
+         {"Waiting for Boot Ready...", "Reading Serial Number...", "0%", "100%", "Rebooting..."}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+    }
+
+    // Saved by the unit at the reboot that ended the upload.
+    const auto memory = Memory();
+    ASSERT_EQ(memory.size(), MemorySize);
+    int wrong = 0;
+    for (const auto& [address, value] : image) {
+        wrong += memory[address] != value ? 1 : 0;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(Field(memory, 0x1FF0), "00012345");
+    EXPECT_EQ(InvertedField(memory, 0x1FE0), "00012345");
+}
+
+TEST_F(TUploadToolTest, RefusesADamagedFileBeforeOpeningTheDevice) {
+    TPtyPeer peer;
+    const std::string bad = File("bad.hex", HexLine(0, 0x10, {1, 2, 3, 4}) + "\n" +
+                                                HexLine(0, 0x21, {1, 2}) + "\n" + HexEndLine());
+    TChild tool({DIGITIZER_UPLOAD, peer.SlavePath(), "--main", bad});
+    EXPECT_EQ(tool.Wait(), 1);
+    EXPECT_EQ(tool.Errors(), "digitizer-upload: Main Code file " + bad +
+                                 ", line 2: data record at the odd address 0x00021: memory is "
+                                 "written in 16-bit words\nNothing was sent to the digitizer.\n");
+    EXPECT_TRUE(tool.ReadLines(1, 100ms).empty());
+    EXPECT_TRUE(peer.ReadFor(100ms).empty());
+
+    TChild usage({DIGITIZER_UPLOAD, peer.SlavePath(), "--boot"});
+    EXPECT_EQ(usage.Wait(), 2);
+    EXPECT_NE(usage.Errors().find("--boot needs a value"), std::string::npos);
+}
+
+TEST_F(TUploadToolTest, InterruptWhileSendingCancelsAndRebootsTheUnit) {
+    // About 380 acknowledgements a second: the 1000 records take a few seconds.
+    const std::string device = StartSim("1");
+    TMemoryImage image;
+    const std::string main = File("main.hex", MakeHexText(0x4000, 1000, 16, 5, image));
+    TChild tool({DIGITIZER_UPLOAD, device, "--main", main});
+    ASSERT_TRUE(WaitForLine(
+        tool, [](const std::string& line) { return line == "Power digitizer off and back on"; }));
+    sim_->Signal(SIGUSR1);
+    ASSERT_TRUE(WaitForLine(tool, [](const std::string& line) {
+        return line.size() > 1 && line.back() == '%' && line != "0%";
+    })) << tool.Errors();
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(60s), 1);
+    EXPECT_EQ(tool.Errors(), "digitizer-upload: Upload Cancelled\n");
+    EXPECT_EQ(tool.ReadLines(1000, 1s).back(), "Upload Cancelled");
+
+    const auto memory = Memory();
+    ASSERT_EQ(memory.size(), MemorySize);
+    EXPECT_EQ(memory[0x4000], image[0x4000]);
+    EXPECT_EQ(memory[0x4000 + 999 * 16], 0xFF) << "the rest was never written";
+    EXPECT_EQ(Field(memory, 0x1FF0), "00012345");
+}
+
+TEST_F(TUploadToolTest, AnErasedSerialNumberIsTakenFromTheCommandLine) {
+    WriteTextFile(memory_, std::string(MemorySize, '\xFF'));
+    const std::string device = StartSim();
+
+    // Not asked on a pipe: without --serial nothing is written and the unit is rebooted.
+    TChild unasked({"/bin/sh", "-c",
+                    std::string("exec '") + DIGITIZER_UPLOAD + "' '" + device + "' < /dev/null"});
+    EXPECT_EQ(Upload(unasked), 1);
+    const std::string errors = unasked.Errors();
+    EXPECT_NE(errors.find("the serial number could not be read; give it with --serial"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("digitizer-upload: no serial number; nothing was written"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(Field(Memory(), 0x1FF0), std::string(8, '\xFF')) << "nothing written";
+
+    TChild given({DIGITIZER_UPLOAD, device, "--serial", "XY-42"});
+    EXPECT_EQ(Upload(given), 0) << given.Errors();
+    const auto memory = Memory();
+    EXPECT_EQ(Field(memory, 0x1FF0), "   XY-42");
+    EXPECT_EQ(InvertedField(memory, 0x1FE0), "   XY-42");
+}
