@@ -196,14 +196,44 @@ TEST(Settings, PlaceOfTheSettingsFile) {
     facts.XdgConfigHome = "/cfg";
     EXPECT_EQ(SettingsFilePath(facts), "/cfg/kestrel32/kestrel32.ini");
 
+    // Installed: never beside the program, even where it could write (as root) or where a
+    // file already lies.
+    facts.ExecutableDir = "/usr/bin/";
+    facts.ExecutableDirInstalled = true;
+    facts.ExecutableDirWritable = true;
+    facts.FileInExecutableDir = true;
+    EXPECT_EQ(SettingsFilePath(facts), "/cfg/kestrel32/kestrel32.ini");
+    facts.XdgConfigHome.clear();
+    EXPECT_EQ(SettingsFilePath(facts), "/home/u/.config/kestrel32/kestrel32.ini");
+    facts.ExecutableDirInstalled = false;
+    EXPECT_EQ(SettingsFilePath(facts), "/usr/bin/kestrel32.ini");
+
     const TSettingsPathFacts here = GatherSettingsPathFacts("");
     EXPECT_TRUE(std::filesystem::exists(here.ExecutableDir + "settings_test"));
+    EXPECT_FALSE(here.ExecutableDirInstalled);  // a build directory
 
     std::string pattern = (std::filesystem::temp_directory_path() / "cfg.XXXXXX").string();
     const std::string dir = mkdtemp(pattern.data());
     EXPECT_TRUE(CreateParentDirectories(dir + "/a/b/kestrel32.ini"));
     EXPECT_TRUE(std::filesystem::is_directory(dir + "/a/b"));
     std::filesystem::remove_all(dir);
+}
+
+TEST(Settings, InstalledProgramDirectories) {
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/bin/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/bin", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/local/bin/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/bin/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/games/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/opt/kestrel/bin/", "/opt/kestrel/bin"));
+    EXPECT_TRUE(IsInstalledProgramDir("/opt/kestrel/bin", "/opt/kestrel/bin/"));
+    EXPECT_FALSE(IsInstalledProgramDir("/opt/kestrel/bin/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("/opt/kestrel/bin/", "/usr/local/bin"));
+    EXPECT_FALSE(IsInstalledProgramDir("/home/u/kestrel32/build/src/app/", "/usr/local/bin"));
+    EXPECT_FALSE(IsInstalledProgramDir("/usr/bin/x/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("/usr/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("", ""));
 }
 
 TEST(Settings, CommandLinePort) {

@@ -9,12 +9,19 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <vector>
 
 #include "digitizer/protocol.h"
 
 namespace {
+
+#ifdef KESTREL_INSTALL_BINDIR
+constexpr const char* InstallBinDir = KESTREL_INSTALL_BINDIR;
+#else
+constexpr const char* InstallBinDir = "";
+#endif
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -238,7 +245,7 @@ std::string SettingsFilePath(const TSettingsPathFacts& facts) {
     if (!facts.CommandLineSettings.empty()) {
         return facts.CommandLineSettings;
     }
-    if (!facts.ExecutableDir.empty() &&
+    if (!facts.ExecutableDir.empty() && !facts.ExecutableDirInstalled &&
         (facts.FileInExecutableDir || facts.ExecutableDirWritable)) {
         return JoinPath(facts.ExecutableDir, SettingsFileName);
     }
@@ -251,6 +258,27 @@ std::string SettingsFilePath(const TSettingsPathFacts& facts) {
         return JoinPath(facts.ExecutableDir, SettingsFileName);
     }
     return JoinPath(JoinPath(config, "kestrel32"), SettingsFileName);
+}
+
+bool IsInstalledProgramDir(const std::string& dir, const std::string& installBinDir) {
+    const auto withoutSlash = [](std::string path) {
+        while (path.size() > 1 && path.back() == '/') {
+            path.pop_back();
+        }
+        return path;
+    };
+    const std::string d = withoutSlash(dir);
+    if (d.empty()) {
+        return false;
+    }
+    if (!installBinDir.empty() && d == withoutSlash(installBinDir)) {
+        return true;
+    }
+    static constexpr const char* SystemDirs[] = {"/usr/bin",   "/usr/local/bin",  "/bin",
+                                                 "/usr/sbin",  "/usr/local/sbin", "/sbin",
+                                                 "/usr/games", "/usr/local/games"};
+    return std::any_of(std::begin(SystemDirs), std::end(SystemDirs),
+                       [&d](const char* system) { return d == system; });
 }
 
 TSettingsPathFacts GatherSettingsPathFacts(const std::string& commandLineSettings) {
@@ -269,6 +297,7 @@ TSettingsPathFacts GatherSettingsPathFacts(const std::string& commandLineSetting
         const std::string file = JoinPath(facts.ExecutableDir, SettingsFileName);
         facts.FileInExecutableDir = access(file.c_str(), F_OK) == 0;
         facts.ExecutableDirWritable = access(facts.ExecutableDir.c_str(), W_OK) == 0;
+        facts.ExecutableDirInstalled = IsInstalledProgramDir(facts.ExecutableDir, InstallBinDir);
     }
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) {
         facts.XdgConfigHome = xdg;

@@ -97,17 +97,27 @@ struct TSettingsPathFacts {
     std::string ExecutableDir;         // the running program's directory
     bool FileInExecutableDir = false;  // ExecutableDir holds "kestrel32.ini"
     bool ExecutableDirWritable = false;
-    std::string XdgConfigHome;  // $XDG_CONFIG_HOME, empty when unset
+    bool ExecutableDirInstalled = false;  // ExecutableDir is a directory of installed programs
+    std::string XdgConfigHome;            // $XDG_CONFIG_HOME, empty when unset
     std::string HomeDir;
 };
 
 // --settings FILE when given; else ExecutableDir/kestrel32.ini when that file exists or the
-// directory is writable; else $XDG_CONFIG_HOME/kestrel32/kestrel32.ini, where an unset or
-// relative XDG_CONFIG_HOME means HomeDir/.config.
+// directory is writable, unless the program is installed (ExecutableDirInstalled: it must
+// not write among the system's programs, not even as root); else
+// $XDG_CONFIG_HOME/kestrel32/kestrel32.ini, where an unset or relative XDG_CONFIG_HOME means
+// HomeDir/.config.
 std::string SettingsFilePath(const TSettingsPathFacts& facts);
 
+// True when `dir` (with or without a trailing "/") is where installed programs live: the
+// build's install directory for programs (`installBinDir`, CMAKE_INSTALL_FULL_BINDIR) or one
+// of the system's, /usr/bin, /usr/local/bin, /bin, /usr/sbin, /usr/local/sbin, /sbin,
+// /usr/games and /usr/local/games.
+bool IsInstalledProgramDir(const std::string& dir, const std::string& installBinDir);
+
 // Gathers the facts from the system: /proc/self/exe, access(), $XDG_CONFIG_HOME and $HOME
-// (the password database when $HOME is unset).
+// (the password database when $HOME is unset); the executable's directory is checked
+// against the install directory the program was built for (KESTREL_INSTALL_BINDIR).
 TSettingsPathFacts GatherSettingsPathFacts(const std::string& commandLineSettings);
 
 // Creates the directories above `filePath` that do not exist yet (mode 0700, as for a user's
