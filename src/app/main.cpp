@@ -11,6 +11,7 @@
 #include "main/main_form.h"
 #include "main/model/command_line.h"
 #include "main/model/settings.h"
+#include "main/run_report.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -90,8 +91,14 @@ int main(int argc, char** argv) {
 
     auto form = std::make_unique<TMainForm>(options);
     CloseOnTerminationSignal(form.get());
+    // KESTREL32_RUN_REPORT: the first paint and the blocks received, for measurements.
+    std::unique_ptr<TRunReport> runReport;
+    if (TRunReport::Requested()) {
+        runReport = std::make_unique<TRunReport>(form.get(), "kestrel32");
+    }
     form->show();
     const int result = app.exec();
+    runReport.reset();
     form.reset();  // the link stops before the simulator it may be connected to
     simulator.reset();
     return result;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <time.h>
 
 #include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "main/model/ini_file.h"
@@ -51,4 +54,53 @@ TEST(App, EachEndingSignalClosesInOrderAndWritesTheSettings) {
         EXPECT_EQ(ini.Get("Comms", "Baud"), "38400") << "signal " << signal;
         EXPECT_EQ(ini.Get("FFT", "Window"), "Blackman Harris");
     }
+}
+
+TEST(App, RunReportGivesTheFirstPaintAndTheBlocksOnlyWhenAsked) {
+    QTemporaryDir dir;
+    const std::string settings = dir.filePath("k.ini").toStdString();
+    std::vector<std::string> environment = Offscreen;
+    environment.push_back("KESTREL32_RUN_REPORT=1");
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    TChild app({KESTREL32, "--simulate", "--settings", settings}, environment);
+    // The built-in simulator sends a block a second: a few arrive.
+    std::this_thread::sleep_for(4s);
+    app.Signal(SIGTERM);
+    ASSERT_EQ(app.Wait(10s), 0) << app.Errors();
+    timespec after{};
+    clock_gettime(CLOCK_MONOTONIC, &after);
+    const std::string errors = app.Errors();
+
+    double paintAt = 0;
+    double cpu = 0;
+    long blocks = -1;
+    const size_t paint = errors.find("kestrel32: first paint at ");
+    ASSERT_NE(paint, std::string::npos) << errors;
+    ASSERT_EQ(std::sscanf(errors.c_str() + paint,
+                          "kestrel32: first paint at %lf s monotonic, %lf s CPU", &paintAt, &cpu),
+              2)
+        << errors;
+    const size_t count = errors.find(" blocks received", paint);
+    ASSERT_NE(count, std::string::npos) << errors;
+    const size_t lineStart = errors.rfind('\n', count) + 1;
+    ASSERT_EQ(std::sscanf(errors.c_str() + lineStart, "kestrel32: %ld blocks received", &blocks),
+              1);
+    // The paint fell within the run, on the same clock; the CPU time is the process's own.
+    EXPECT_GT(paintAt, before.tv_sec + before.tv_nsec * 1e-9);
+    EXPECT_LT(paintAt, after.tv_sec + after.tv_nsec * 1e-9);
+    EXPECT_GT(cpu, 0);
+    EXPECT_LT(cpu, paintAt - (before.tv_sec + before.tv_nsec * 1e-9) + 1);
+    EXPECT_GE(blocks, 1);
+    EXPECT_EQ(errors.find("first paint", paint + std::strlen("kestrel32: first paint")),
+              std::string::npos)
+        << "reported once";
+
+    // Without the variable the program says nothing of the kind.
+    TChild quiet({KESTREL32, "--simulate", "--settings", settings}, Offscreen);
+    std::this_thread::sleep_for(2s);
+    quiet.Signal(SIGTERM);
+    ASSERT_EQ(quiet.Wait(10s), 0);
+    EXPECT_EQ(quiet.Errors().find("first paint"), std::string::npos);
+    EXPECT_EQ(quiet.Errors().find("blocks received"), std::string::npos);
 }
