@@ -60,12 +60,14 @@ void BM_ParseFrame(benchmark::State& state) {
 BENCHMARK(BM_ParseFrame)->Args({6, 3000})->Args({6, 500});
 
 // Receive on a stream of frames: framing, echo checks and decoding together.
+// range: channels, samples per channel, a command queued (1) or not, bytes per sample.
 void BM_Receive(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const int samples = static_cast<int>(state.range(1));
+    const int bytes = static_cast<int>(state.range(3));
     std::vector<uint8_t> stream;
     for (uint32_t i = 0; i < 16; ++i) {
-        auto frame = BenchFrame(i, channels, samples, 3);
+        auto frame = BenchFrame(i, channels, samples, bytes);
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     int64_t posted = 0;
@@ -91,6 +93,14 @@ void BM_Receive(benchmark::State& state) {
     }
     ReportRate(state, stream.size());
 }
-BENCHMARK(BM_Receive)->Args({6, 500, 0})->Args({6, 500, 1})->Args({3, 100, 0});
+// Also the largest frames the fastest line carries each second with six channels: 6 x 600
+// 24-bit samples (11,200 bytes) and 6 x 1000 8-bit samples (6,400 bytes).
+BENCHMARK(BM_Receive)
+    ->Args({6, 500, 0, 3})
+    ->Args({6, 500, 1, 3})
+    ->Args({3, 100, 0, 3})
+    ->Args({6, 600, 0, 3})
+    ->Args({6, 600, 1, 3})
+    ->Args({6, 1000, 0, 1});
 
 }  // namespace
