@@ -318,8 +318,18 @@ bool TCommPort::Close() {
     int dtr = TIOCM_DTR;
     ioctl(handle_, TIOCMBIC, &dtr);
     tcflush(handle_, drained ? TCIFLUSH : TCIOFLUSH);
+    // The settings go back once the last bytes are out of the UART too: a
+    // rate changed under them would garble the command they carry.
+    RestoreLine(TCSADRAIN);
     ReleaseHandles();
     return true;
+}
+
+void TCommPort::RestoreLine(int when) {
+    if (locked_ && savedLineValid_) {
+        tcsetattr(handle_, when, &savedLine_);
+        savedLineValid_ = false;
+    }
 }
 
 // Waits until the bytes of the last send pass have left, for at most the time
@@ -342,17 +352,13 @@ bool TCommPort::DrainOutput() {
 
 void TCommPort::ReleaseHandles() {
     if (handle_ >= 0) {
-        if (locked_) {
-            if (savedLineValid_) {
-                tcsetattr(handle_, TCSANOW, &savedLine_);
-            }
-            // The exclusive flag outlives the descriptor on a pseudo-terminal
-            // whose far end stays open: clear it, or nobody but root could open
-            // it again. Only the holder of the lock may: a refused opener would
-            // take it from the program using the device.
-            if (exclusiveSet_) {
-                ioctl(handle_, TIOCNXCL);
-            }
+        RestoreLine(TCSANOW);
+        // The exclusive flag outlives the descriptor on a pseudo-terminal whose
+        // far end stays open: clear it, or nobody but root could open it again.
+        // Only the holder of the lock may: a refused opener would take it from
+        // the program using the device.
+        if (locked_ && exclusiveSet_) {
+            ioctl(handle_, TIOCNXCL);
         }
         close(handle_);  // also drops the lock
         handle_ = -1;

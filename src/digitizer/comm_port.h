@@ -64,6 +64,8 @@ class TCommPort {
 
   private:
     void ReleaseHandles();
+    // Puts back the line settings found at open, if this object changed them.
+    void RestoreLine(int when);
     bool DrainOutput();
 
     int handle_ = -1;
