@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -177,7 +178,7 @@ struct Parsed {
 };
 Parsed Parse(const Bytes& b) {
     auto exact = std::make_unique<uint8_t[]>(b.size());
-    std::memcpy(exact.get(), b.data(), b.size());
+    std::copy(b.begin(), b.end(), exact.get());
     Parsed p;
     p.ok = ParseFrame(p.block.get(), exact.get(), int32_t(b.size()), &p.extent);
     EXPECT_EQ(p.ok, ParseFrame(Parsed().block.get(), exact.get(), int32_t(b.size())));
