@@ -22,23 +22,33 @@ bool TReceiver::Receive(const uint8_t* bytes, int count) {
     bool posted = false;
     // Only this thread removes commands, so the head can change under us only by
     // a command queued into an empty queue, which cannot have been sent, let
-    // alone echoed, before this chunk is done.
+    // alone echoed, before this chunk is done. For the same reason a capture
+    // begins and ends only at a removal here.
     TEchoHead head = queue_.Head();
+    bool capturing = queue_.ReadBackMode() == 1;
+    bool echoMayStart = true;
     int i = 0;
     while (i < count) {
-        if (head.Valid) {
+        if (echoMayStart && head.Valid) {
             const int k = head.Match(bytes + i, count - i);
             if (k > 0) {
                 i += k;
                 Pop();
                 head = queue_.Head();
-                if (i >= count) {
-                    return posted;
-                }
-                // the byte right after an echo is stored without a further test
+                capturing = queue_.ReadBackMode() == 1;
+                echoMayStart = false;  // the byte right after an echo is stored untested
+                continue;
             }
         }
-        const uint8_t b = bytes[i++];
+        // The bytes up to the next one that could begin an echo are stored as a run.
+        int end = count;
+        if (head.Valid && i + 1 < count) {
+            const void* next = std::memchr(bytes + i + 1, head.Tag[0], size_t(count - i - 1));
+            if (next != nullptr) {
+                end = static_cast<int>(static_cast<const uint8_t*>(next) - bytes);
+            }
+        }
+        echoMayStart = true;
         const bool bootWait = bootWait_.load(std::memory_order_relaxed);
         if (bootWait && !bootWaitSeen_) {
             // Waiting for the boot loader starts a new line: what was collected
@@ -47,13 +57,18 @@ bool TReceiver::Receive(const uint8_t* bytes, int count) {
         }
         bootWaitSeen_ = bootWait;
         if (bootWait) {
-            if (StoreLine(b)) {
-                return posted;  // the rest of the chunk is dropped
+            for (; i < end; ++i) {
+                if (StoreLine(bytes[i])) {
+                    return posted;  // the rest of the chunk is dropped
+                }
             }
-        } else if (queue_.ReadBackMode() == 1) {
-            StoreCapture(b);
+        } else if (capturing) {
+            for (; i < end; ++i) {
+                StoreCapture(bytes[i]);
+            }
         } else {
-            StoreFramed(b, posted);
+            StoreFramed(bytes + i, end - i, posted);
+            i = end;
         }
     }
     return posted;
@@ -111,24 +126,40 @@ void TReceiver::StoreCapture(uint8_t b) {
     rxPos_.store(pos + 1, std::memory_order_release);
 }
 
-void TReceiver::StoreFramed(uint8_t b, bool& posted) {
-    if (rxPos_.load(std::memory_order_relaxed) >= RxBufferSize) {
-        MakeRoom(posted);
+// Stores a run of bytes, looking for a tag at every "D".
+void TReceiver::StoreFramed(const uint8_t* run, int n, bool& posted) {
+    while (n > 0) {
+        if (rxPos_.load(std::memory_order_relaxed) >= RxBufferSize) {
+            MakeRoom(posted);
+        }
+        int pos = rxPos_.load(std::memory_order_relaxed);
+        int take = std::min(n, RxBufferSize - pos);
+        const void* d = std::memchr(run, FrameTag[2], size_t(take));
+        if (d != nullptr) {
+            take = static_cast<int>(static_cast<const uint8_t*>(d) - run) + 1;
+        }
+        std::memcpy(rxBuffer_ + pos, run, size_t(take));
+        pos += take;
+        rxPos_.store(pos, std::memory_order_relaxed);
+        run += take;
+        n -= take;
+        if (d != nullptr && pos >= 3 && std::memcmp(rxBuffer_ + pos - 3, FrameTag, 3) == 0) {
+            TagStored(posted);
+        }
     }
-    int pos = rxPos_.load(std::memory_order_relaxed);
-    rxBuffer_[pos++] = b;
-    rxPos_.store(pos, std::memory_order_relaxed);
-    if (b != 'D' || pos < 3 || std::memcmp(rxBuffer_ + pos - 3, FrameTag, 3) != 0) {
-        return;
-    }
+}
+
+// A "MOD" tag has just been stored.
+void TReceiver::TagStored(bool& posted) {
+    const int tag = rxPos_.load(std::memory_order_relaxed) - 3;
     if (!synced_) {
-        KeepFrom(pos - 3);  // everything before the first tag goes
+        KeepFrom(tag);  // everything before the first tag goes
         tags_.assign(1, 0);
         synced_ = true;
         return;
     }
-    tags_.push_back(pos - 3);
-    TryCandidates(pos - 3, posted);
+    tags_.push_back(tag);
+    TryCandidates(tag, posted);
 }
 
 // The buffer is full and a byte is waiting. The pending candidates cannot grow

@@ -50,7 +50,8 @@ class TReceiver {
     void Restart(int tail);
     bool StoreLine(uint8_t b);
     void StoreCapture(uint8_t b);
-    void StoreFramed(uint8_t b, bool& posted);
+    void StoreFramed(const uint8_t* run, int n, bool& posted);
+    void TagStored(bool& posted);
     void MakeRoom(bool& posted);
     bool TryCandidates(int end, bool& posted);
     void KeepFrom(int from);
