@@ -4,6 +4,7 @@
 // written at once; a failure at Stop reported without blocking.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -259,4 +260,25 @@ TEST_F(DataFileWindowTest, AFailureAtStopIsReportedWithoutBlocking) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_TRUE(reports[0].contains(QStringLiteral("plain/rec/")));
     EXPECT_TRUE(reports[0].contains(QStringLiteral("Not a directory")));
+}
+
+// The README's picture of the dialog, grabbed into KESTREL32_SCREENSHOTS (a directory) as
+// screenshot-data-files.png.
+TEST(Screenshots, DataFileDialog) {
+    const QString dir = qEnvironmentVariable("KESTREL32_SCREENSHOTS");
+    if (dir.isEmpty()) {
+        GTEST_SKIP() << "set KESTREL32_SCREENSHOTS to a directory to take the picture";
+    }
+    TSettings settings;
+    settings.Enable = 1;
+    settings.DurationMinutes = 10;
+    settings.Station = "STA01";
+    settings.Location = "00";
+    settings.Network = "XX";
+    settings.BaseDir = "/home/station/recorderfiles";
+    TDataFileDlg dialog;
+    dialog.SetOptions(settings);
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.grab().save(dir + QStringLiteral("/screenshot-data-files.png")));
 }

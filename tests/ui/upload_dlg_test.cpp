@@ -172,6 +172,12 @@ TEST_F(UploadWindowTest, UploadsThroughTheWindowAndStartMonitorsAgain) {
         EXPECT_EQ(dialog.ProgressBar()->value(), 100);
         EXPECT_EQ(dialog.ActionButton()->text(), QStringLiteral("&Close"));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
+        // The README's picture of the dialog after a run, when KESTREL32_SCREENSHOTS names
+        // a directory.
+        const QString screenshots = qEnvironmentVariable("KESTREL32_SCREENSHOTS");
+        if (!screenshots.isEmpty()) {
+            EXPECT_TRUE(dialog.grab().save(screenshots + QStringLiteral("/screenshot-upload.png")));
+        }
         QTest::keyClick(&dialog, Qt::Key_Escape);
         closed = !dialog.isVisible();
     });
