@@ -40,8 +40,10 @@ speed_t SpeedConstant(uint32_t baudRate) {
     }
 }
 
+// Whole milliseconds to the deadline, rounded up, so that a wait never ends
+// before it.
 int RemainingMs(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -84,14 +86,23 @@ bool TCommPort::Open() {
         openError_ = errno;
         return false;
     }
-    // A second opener fails: TIOCEXCL stops other users, the lock also stops
-    // root and other copies of this program.
-    ioctl(handle_, TIOCEXCL);
+    if (!isatty(handle_)) {
+        openError_ = ENOTTY;
+        ReleaseHandles();
+        return false;
+    }
+    // A second opener fails: the lock stops root and other copies of this
+    // program, TIOCEXCL other users. The flag is set only once the lock is ours,
+    // so that a refused opener leaves the holder's flag alone.
     if (flock(handle_, LOCK_EX | LOCK_NB) != 0) {
         openError_ = errno == EWOULDBLOCK ? EBUSY : errno;
         ReleaseHandles();
         return false;
     }
+    locked_ = true;
+    exclusiveSet_ = ioctl(handle_, TIOCEXCL) == 0;
+    // The settings found are put back at close: a terminal is not left raw.
+    savedLineValid_ = tcgetattr(handle_, &savedLine_) == 0;
     wakeHandle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeHandle_ < 0) {
         openError_ = errno;
@@ -307,8 +318,18 @@ bool TCommPort::Close() {
     int dtr = TIOCM_DTR;
     ioctl(handle_, TIOCMBIC, &dtr);
     tcflush(handle_, drained ? TCIFLUSH : TCIOFLUSH);
+    // The settings go back once the last bytes are out of the UART too: a
+    // rate changed under them would garble the command they carry.
+    RestoreLine(TCSADRAIN);
     ReleaseHandles();
     return true;
+}
+
+void TCommPort::RestoreLine(int when) {
+    if (locked_ && savedLineValid_) {
+        tcsetattr(handle_, when, &savedLine_);
+        savedLineValid_ = false;
+    }
 }
 
 // Waits until the bytes of the last send pass have left, for at most the time
@@ -331,12 +352,20 @@ bool TCommPort::DrainOutput() {
 
 void TCommPort::ReleaseHandles() {
     if (handle_ >= 0) {
+        RestoreLine(TCSANOW);
         // The exclusive flag outlives the descriptor on a pseudo-terminal whose
         // far end stays open: clear it, or nobody but root could open it again.
-        ioctl(handle_, TIOCNXCL);
+        // Only the holder of the lock may: a refused opener would take it from
+        // the program using the device.
+        if (locked_ && exclusiveSet_) {
+            ioctl(handle_, TIOCNXCL);
+        }
         close(handle_);  // also drops the lock
         handle_ = -1;
     }
+    locked_ = false;
+    exclusiveSet_ = false;
+    savedLineValid_ = false;
     if (wakeHandle_ >= 0) {
         close(wakeHandle_);
         wakeHandle_ = -1;
@@ -344,6 +373,9 @@ void TCommPort::ReleaseHandles() {
 }
 
 std::string TCommPort::OpenErrorText() const {
+    if (openError_ == ENOTTY) {
+        return devicePath_ + ": not a terminal device";
+    }
     std::string text = devicePath_ + ": " + std::strerror(openError_ != 0 ? openError_ : EIO);
     if (openError_ == EACCES || openError_ == EPERM) {
         text += " (is your user in the 'dialout' group?)";

@@ -1,6 +1,8 @@
-// One serial device, opened exclusively in raw mode, with a reader thread that
-// Close wakes and joins.
+// One serial device, opened exclusively in raw mode (its settings put back at
+// close), with a reader thread that Close wakes and joins.
 #pragma once
+
+#include <termios.h>
 
 #include <atomic>
 #include <cstdint>
@@ -35,7 +37,8 @@ class TCommPort {
     // Hands over every byte within 19200 / BaudRate ms per byte (no limit from
     // 38400 bit/s up); a running Close cuts the wait short.
     bool Write(const uint8_t* data, int count);
-    // Wakes and joins the reader thread, lowers DTR, purges and closes.
+    // Wakes and joins the reader thread, lowers DTR, purges, puts the line
+    // settings found at open back and closes.
     bool Close();
 
     // Waits until bytes arrive, the device hangs up, Close is called or the
@@ -51,7 +54,8 @@ class TCommPort {
     uint32_t BaudRate() const { return baudRate_; }
     bool IsOpen() const { return isOpen_.load(); }
     const std::string& DevicePath() const { return devicePath_; }
-    // errno of the failed open or configuration, 0 after a successful open.
+    // errno of the failed open or configuration, 0 after a successful open;
+    // ENOTTY for a path that is not a terminal device.
     int OpenError() const { return openError_; }
     // The device path and the system's reason, for messages to the user.
     std::string OpenErrorText() const;
@@ -60,6 +64,8 @@ class TCommPort {
 
   private:
     void ReleaseHandles();
+    // Puts back the line settings found at open, if this object changed them.
+    void RestoreLine(int when);
     bool DrainOutput();
 
     int handle_ = -1;
@@ -74,5 +80,9 @@ class TCommPort {
     char eventChar_;
     std::string devicePath_;
     int openError_ = 0;
+    bool locked_ = false;        // this object holds the device's lock
+    bool exclusiveSet_ = false;  // and set its exclusive flag
+    termios savedLine_{};        // line settings found at open
+    bool savedLineValid_ = false;
     std::thread reader_;
 };

@@ -122,12 +122,7 @@ void TDigitizer::Reboot() {
 }
 
 void TDigitizer::ReadMemory(uint32_t byteAddress, uint16_t byteCount) {
-    std::vector<uint8_t> bytes = MemoryCommand("$UR", byteAddress, byteCount);
-    // The mode is armed together with the append, so that an echo cannot be
-    // matched before the capture is expected.
-    std::lock_guard lock(queueLock_);
-    readBackMode_.store(2);
-    queue_.push_back(TCommandNode{SendUntilEchoed, std::move(bytes)});
+    queue_.EnqueueMemoryRead(MemoryCommand("$UR", byteAddress, byteCount), SendUntilEchoed);
 }
 
 void TDigitizer::ReadSerialNumber() {
@@ -137,9 +132,5 @@ void TDigitizer::ReadSerialNumber() {
 void TDigitizer::WriteMemory(uint32_t byteAddress, uint16_t byteCount, const uint8_t* data) {
     std::vector<uint8_t> bytes = MemoryCommand("$DR", byteAddress, byteCount);
     bytes.insert(bytes.end(), data, data + byteCount);
-    // Counted together with the append: an echo that removed the command
-    // before the count went up would leave the count one too high for ever.
-    std::lock_guard lock(queueLock_);
-    pendingWrites_.fetch_add(1);
-    queue_.push_back(TCommandNode{SendUntilEchoed, std::move(bytes)});
+    queue_.EnqueueMemoryWrite(std::move(bytes), SendUntilEchoed);
 }

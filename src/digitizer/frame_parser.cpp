@@ -185,10 +185,20 @@ void Unpack(const uint8_t* src, int32_t* const* channel, uint32_t channels, uint
     }
 }
 
-bool Decode(TDataBlock* block, const uint8_t* frame, int64_t length) {
+// Every check that fails for want of bytes marks the frame cut short; every
+// other check reads only bytes that a longer frame has in the same places, so a
+// frame that fails it fails whatever follows.
+bool Decode(TDataBlock* block, const uint8_t* frame, int64_t length, TFrameExtent& extent) {
+    const auto cutShort = [&extent] {
+        extent.CutShort = true;
+        return false;
+    };
     // 1. Header and the MOD record with its limits.
     block->Header = std::make_unique<TBlockHeader>();
     TBlockHeader& header = *block->Header;
+    if (length < 186) {
+        return length < 4 || frame[3] == 0 ? cutShort() : false;
+    }
     if (!ParseMod(&header, frame, length)) {
         return false;
     }
@@ -199,30 +209,49 @@ bool Decode(TDataBlock* block, const uint8_t* frame, int64_t length) {
     // 3.-5. Optional MDE record with the receiver reports.
     int64_t rem = length - 192;
     if (rem < 3) {
-        return false;
+        return cutShort();
     }
     int64_t pos = int64_t(header.ModLength) + 8;
+    if (pos > length - 3) {
+        return cutShort();  // MDE or DAT, the tag is still to come
+    }
     if (TagAt(frame, length, pos, "MDE")) {
         header.HasMde = 1;
-        if (ParseMde(&header, frame + pos, std::min(rem, length - pos))) {
-            rem -= 58;
-            if (gps.Source == 0) {
-                ParseReports(&gps, frame + pos + 58, std::min(rem, length - pos - 58));
-            }
-            rem -= 130;
-            pos += int64_t(header.MdeLength) + 8;
-        } else {
-            rem = 0;
+        if (std::min(rem, length - pos) < 188) {
+            return cutShort();
         }
+        if (!ParseMde(&header, frame + pos, std::min(rem, length - pos))) {
+            return false;
+        }
+        rem -= 58;
+        if (gps.Source == 0) {
+            ParseReports(&gps, frame + pos + 58, std::min(rem, length - pos - 58));
+        }
+        rem -= 130;
+        pos += int64_t(header.MdeLength) + 8;
     } else {
         header.HasMde = 0;
     }
     // 6.-8. Samples.
-    if (rem < 3 || !TagAt(frame, length, pos, "DAT")) {
+    if (rem < 3 || pos > length - 3) {
+        return pos >= 0 ? cutShort() : false;
+    }
+    if (!TagAt(frame, length, pos, "DAT")) {
         return false;
     }
     block->Samples = std::make_unique<TSampleSet>();
-    if (!ParseDat(block->Samples.get(), header, frame + pos, std::min(rem, length - pos))) {
+    const int64_t datAvailable = std::min(rem, length - pos);
+    if (datAvailable < 8) {
+        return cutShort();
+    }
+    // A well-formed DAT record whose samples have not all arrived.
+    const int32_t datLength = S32(frame + pos + 4);
+    const uint32_t sampleSize = uint32_t(header.NumComponents) * header.BytesPerSample;
+    if (frame[pos + 3] == 0 && datLength >= 0 && datAvailable - 8 < datLength &&
+        uint32_t(datLength) / sampleSize <= MaxSamplesPerChannel) {
+        return cutShort();
+    }
+    if (!ParseDat(block->Samples.get(), header, frame + pos, datAvailable)) {
         return false;
     }
     const int64_t datRecord = int64_t(block->Samples->DatLength) + 8;
@@ -231,26 +260,50 @@ bool Decode(TDataBlock* block, const uint8_t* frame, int64_t length) {
     // 9.-12. Optional SUM record and the checksum.
     block->Sum = std::make_unique<TBlockSum>();
     if (rem < 3) {
-        return rem == 0;
+        if (rem == 0) {
+            extent.Used = static_cast<int32_t>(length);
+            return true;
+        }
+        return cutShort();
     }
-    if (!TagAt(frame, length, pos, "SUM") ||
-        !ParseSum(block->Sum.get(), frame + pos, std::min(rem, length - pos))) {
+    if (pos > length - 3) {
+        return cutShort();
+    }
+    if (!TagAt(frame, length, pos, "SUM")) {
         return false;
     }
-    return ByteSum(frame, pos + 10) == block->Sum->Checksum;
+    if (std::min(rem, length - pos) < 12) {
+        return cutShort();
+    }
+    if (!ParseSum(block->Sum.get(), frame + pos, std::min(rem, length - pos)) ||
+        ByteSum(frame, pos + 10) != block->Sum->Checksum) {
+        return false;
+    }
+    extent.Used = static_cast<int32_t>(pos + 12);
+    return true;
 }
 
 }  // namespace
 
 bool ParseFrame(TDataBlock* block, const uint8_t* frame, int32_t length) {
-    if (block == nullptr || frame == nullptr) {
-        return false;
+    TFrameExtent extent;
+    return ParseFrame(block, frame, length, &extent);
+}
+
+bool ParseFrame(TDataBlock* block, const uint8_t* frame, int32_t length, TFrameExtent* extent) {
+    TFrameExtent found;
+    bool decoded = false;
+    if (block != nullptr && frame != nullptr) {
+        try {
+            decoded = Decode(block, frame, length, found);
+        } catch (const std::bad_alloc&) {
+            found = TFrameExtent{};
+        }
     }
-    try {
-        return Decode(block, frame, length);
-    } catch (const std::bad_alloc&) {
-        return false;
+    if (extent != nullptr) {
+        *extent = found;
     }
+    return decoded;
 }
 
 bool ParseMod(TBlockHeader* header, const uint8_t* record, int64_t available) {

@@ -14,6 +14,19 @@
 // block on failure, so the caller always releases it with FreeBlock.
 bool ParseFrame(TDataBlock* block, const uint8_t* frame, int32_t length);
 
+// What a decoding attempt found out about where the frame ends.
+struct TFrameExtent {
+    // After a success: the bytes the frame took. Bytes after its last record
+    // are no part of it.
+    int32_t Used = 0;
+    // After a failure: the frame ended before its records did, so that more
+    // bytes may still make it decode. False when no bytes that follow can.
+    bool CutShort = false;
+};
+
+// ParseFrame that also tells where the frame ends.
+bool ParseFrame(TDataBlock* block, const uint8_t* frame, int32_t length, TFrameExtent* extent);
+
 bool ParseMod(TBlockHeader* header, const uint8_t* record, int64_t available);
 void ParseRmc(TGpsInfo* gps, const uint8_t* sentence, int64_t available);
 bool ParseMde(TBlockHeader* header, const uint8_t* record, int64_t available);

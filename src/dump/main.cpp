@@ -1,11 +1,14 @@
 // digitizer-dump: prints the blocks a digitizer sends, for checking a unit
 // without the window and for other programs to read.
+#include <charconv>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -28,7 +31,7 @@ const char* const Usage =
     "\n"
     "  --baud B      line speed, 1200 ... 115200 (default 19200)\n"
     "  --blocks N    stop after N blocks\n"
-    "  --seconds S   stop after S seconds\n"
+    "  --seconds S   stop after S seconds (at most 100000000)\n"
     "  --json        one JSON object per block with every field and sample\n"
     "  --help        show this text\n";
 
@@ -41,10 +44,22 @@ struct TOptions {
     bool json = false;
 };
 
-bool ParseNumber(const char* text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == 0 && value >= 0;
+constexpr double MaxSeconds = 1e8;  // about three years; the clock's range is far beyond
+
+// A whole decimal number from min to max, the text all digits.
+bool ParseWhole(const std::string& text, long min, long max, long& value) {
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && text[0] != '-' && error == std::errc() && last == end && value >= min &&
+           value <= max;
+}
+
+// A number of seconds above 0 and up to MaxSeconds, the text all number.
+bool ParseSeconds(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && last == end && std::isfinite(value) && value > 0 &&
+           value <= MaxSeconds;
 }
 
 int Fail(const std::string& message) {
@@ -90,34 +105,29 @@ int main(int argc, char** argv) {
     bool haveTarget = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](double& out) {
-            if (i + 1 >= argc || !ParseNumber(argv[i + 1], out)) {
-                return false;
-            }
-            ++i;
-            return true;
-        };
-        double number = 0;
+        // The value after an option, or an empty text when there is none.
+        auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+        long number = 0;
         if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return 0;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--baud") {
-            if (!value(number) || !IsSupportedBaudRate(static_cast<uint32_t>(number))) {
+            if (!ParseWhole(value(), 1, 115200, number) ||
+                !IsSupportedBaudRate(static_cast<uint32_t>(number))) {
                 return Fail("--baud needs one of 1200 2400 4800 9600 19200 38400 57600 115200");
             }
             options.baud = static_cast<uint32_t>(number);
         } else if (arg == "--blocks") {
-            if (!value(number) || number < 1) {
-                return Fail("--blocks needs a positive count");
+            if (!ParseWhole(value(), 1, std::numeric_limits<long>::max(), number)) {
+                return Fail("--blocks needs a whole number of blocks, 1 or more");
             }
-            options.blocks = static_cast<long>(number);
+            options.blocks = number;
         } else if (arg == "--seconds") {
-            if (!value(number) || number <= 0) {
-                return Fail("--seconds needs a positive number");
+            if (!ParseSeconds(value(), options.seconds)) {
+                return Fail("--seconds needs a number of seconds above 0 and up to 100000000");
             }
-            options.seconds = number;
         } else if (arg.rfind("--", 0) == 0 || haveTarget) {
             return Fail("unexpected argument '" + arg + "'");
         } else {
@@ -125,11 +135,11 @@ int main(int argc, char** argv) {
             if (arg[0] == '/') {
                 options.device = arg;
             } else {
-                const long port = std::strtol(arg.c_str(), nullptr, 10);
-                if (port < 1 || port > 255) {
-                    return Fail("port numbers run from 1 to 255");
+                if (!ParseWhole(arg, 1, 255, number)) {
+                    return Fail("'" + arg +
+                                "' is neither a device path nor a port number from 1 to 255");
                 }
-                options.port = static_cast<uint8_t>(port);
+                options.port = static_cast<uint8_t>(number);
             }
         }
     }
@@ -154,7 +164,7 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     const auto deadline =
         options.seconds > 0
-            ? Clock::now() + std::chrono::milliseconds(static_cast<long>(options.seconds * 1000))
+            ? Clock::now() + std::chrono::milliseconds(std::llround(options.seconds * 1000))
             : Clock::time_point::max();
     long printed = 0;
     while (!interrupted && Clock::now() < deadline &&

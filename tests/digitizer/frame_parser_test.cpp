@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -171,14 +172,16 @@ Frame Build(const Shape& s) {
 struct Parsed {
     std::unique_ptr<TDataBlock, void (*)(TDataBlock*)> block{NewBlock(), FreeBlock};
     bool ok = false;
+    TFrameExtent extent;
     const TBlockHeader& h() const { return *block->Header; }
     const TGpsInfo& gps() const { return *block->Gps; }
 };
 Parsed Parse(const Bytes& b) {
     auto exact = std::make_unique<uint8_t[]>(b.size());
-    std::memcpy(exact.get(), b.data(), b.size());
+    std::copy(b.begin(), b.end(), exact.get());
     Parsed p;
-    p.ok = ParseFrame(p.block.get(), exact.get(), int32_t(b.size()));
+    p.ok = ParseFrame(p.block.get(), exact.get(), int32_t(b.size()), &p.extent);
+    EXPECT_EQ(p.ok, ParseFrame(Parsed().block.get(), exact.get(), int32_t(b.size())));
     return p;
 }
 
@@ -296,6 +299,39 @@ TEST(FrameParser, SampleCountLimitAndFrameEnd) {
 // Each check of the decoder, in its order. The parts present after a
 // failure show how far the decoder got, so a check done too early or too late
 // shows up as the wrong stage.
+// Where a frame ends: a decoded frame takes its records and no more, and a
+// frame cut anywhere before its end is reported as waiting for bytes.
+TEST(FrameParser, ExtentOfAFrame) {
+    Shape shape;
+    shape.mde = true;
+    const Frame f = Build(shape);
+    Bytes followed = f.b;
+    for (const std::string& after : {std::string("MOD"), std::string(20, '\0') + "junk"}) {
+        followed.insert(followed.end(), after.begin(), after.end());
+        auto p = Parse(followed);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.extent.Used, int32_t(f.b.size()));
+    }
+    for (size_t cut = 0; cut < f.b.size(); ++cut) {
+        auto p = Parse(Bytes(f.b.begin(), f.b.begin() + cut));
+        if (cut == f.sum) {
+            // Ending right after its samples it is a frame without SUM record.
+            EXPECT_TRUE(p.ok);
+            EXPECT_EQ(p.extent.Used, int32_t(cut));
+        } else {
+            EXPECT_FALSE(p.ok) << cut;
+            EXPECT_TRUE(p.extent.CutShort) << cut;
+        }
+    }
+    // Bytes at a hostile record position that are not there yet, and a
+    // record position no bytes can reach.
+    Frame far = Build(shape);
+    Put(far.b, 4, 100000, 4);
+    EXPECT_TRUE(Parse(far.b).extent.CutShort);
+    Put(far.b, 4, -100, 4);
+    EXPECT_FALSE(Parse(far.b).extent.CutShort);
+}
+
 TEST(FrameParser, RejectionsInTheirOrder) {
     enum Stage { HeaderOnly, WithGps, WithSamples, WithSum };
     struct Case {
@@ -303,9 +339,10 @@ TEST(FrameParser, RejectionsInTheirOrder) {
         std::function<void(Frame&)> spoil;
         Stage stage;
         bool reseal = true;
+        bool cutShort = false;  // more bytes could still make it decode
     };
     const Case cases[] = {
-        {"MOD shorter than 186", [](Frame& f) { f.b.resize(185); }, HeaderOnly},
+        {"MOD shorter than 186", [](Frame& f) { f.b.resize(185); }, HeaderOnly, true, true},
         {"MOD byte 3", [](Frame& f) { f.b[3] = 1; }, HeaderOnly},
         {"BytesPerSample 5", [](Frame& f) { Put(f.b, 48, 5, 2); }, HeaderOnly},
         {"BytesPerSample 0", [](Frame& f) { Put(f.b, 48, 0, 2); }, HeaderOnly},
@@ -319,12 +356,13 @@ TEST(FrameParser, RejectionsInTheirOrder) {
              f.b[f.sum] = 'X';
          },
          HeaderOnly},
-        {"shorter than 195", [](Frame& f) { f.b.resize(194); }, WithGps},
-        {"MDE shorter than 188", [](Frame& f) { f.b.resize(f.mde + 187); }, WithGps},
+        {"shorter than 195", [](Frame& f) { f.b.resize(194); }, WithGps, true, true},
+        {"MDE shorter than 188", [](Frame& f) { f.b.resize(f.mde + 187); }, WithGps, true, true},
         {"MDE byte 3", [](Frame& f) { f.b[f.mde + 3] = 1; }, WithGps},
         {"no DAT tag", [](Frame& f) { f.b[f.dat + 2] = 'X'; }, WithGps},
         {"DAT byte 3", [](Frame& f) { f.b[f.dat + 3] = 1; }, WithSamples},
-        {"DAT longer than frame", [](Frame& f) { Put(f.b, f.dat + 4, 36 + 13, 4); }, WithSamples},
+        {"DAT longer than frame", [](Frame& f) { Put(f.b, f.dat + 4, 36 + 13, 4); }, WithSamples,
+         true, true},
         {"DAT negative length", [](Frame& f) { Put(f.b, f.dat + 4, -1, 4); }, WithSamples},
         {"3001 samples",
          [](Frame& f) {
@@ -333,10 +371,10 @@ TEST(FrameParser, RejectionsInTheirOrder) {
              f = Build(big);
          },
          WithSamples},
-        {"1 byte after DAT", [](Frame& f) { f.b.resize(f.sum + 1); }, WithSum},
-        {"2 bytes after DAT", [](Frame& f) { f.b.resize(f.sum + 2); }, WithSum},
+        {"1 byte after DAT", [](Frame& f) { f.b.resize(f.sum + 1); }, WithSum, true, true},
+        {"2 bytes after DAT", [](Frame& f) { f.b.resize(f.sum + 2); }, WithSum, true, true},
         {"no SUM tag", [](Frame& f) { f.b[f.sum] = 'X'; }, WithSum},
-        {"SUM shorter than 12", [](Frame& f) { f.b.resize(f.sum + 11); }, WithSum},
+        {"SUM shorter than 12", [](Frame& f) { f.b.resize(f.sum + 11); }, WithSum, true, true},
         {"SUM byte 3", [](Frame& f) { f.b[f.sum + 3] = 1; }, WithSum},
         {"checksum off by one", [](Frame& f) { f.b[f.sum + 10] ^= 1; }, WithSum, false},
     };
@@ -355,6 +393,7 @@ TEST(FrameParser, RejectionsInTheirOrder) {
         EXPECT_EQ(bool(p.block->Gps), c.stage >= WithGps) << c.name;
         EXPECT_EQ(bool(p.block->Samples), c.stage >= WithSamples) << c.name;
         EXPECT_EQ(bool(p.block->Sum), c.stage >= WithSum) << c.name;
+        EXPECT_EQ(p.extent.CutShort, c.cutShort) << c.name;
     }
     EXPECT_FALSE(ParseFrame(nullptr, Build(shape).b.data(), 300));
 }

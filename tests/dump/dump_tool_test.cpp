@@ -77,14 +77,33 @@ TEST(DumpTool, EndsAfterItsTimeOnASilentLineAndRefusesBadArguments) {
     EXPECT_EQ(dump.Wait(5s), 0);
     EXPECT_TRUE(dump.ReadLines(1, 100ms).empty());
 
-    for (std::vector<std::string> args : {std::vector<std::string>{DIGITIZER_DUMP},
-                                          {DIGITIZER_DUMP, "1", "--baud", "14400"},
-                                          {DIGITIZER_DUMP, "1", "--blocks", "0"},
-                                          {DIGITIZER_DUMP, "1", "2"},
-                                          {DIGITIZER_DUMP, "0"},
-                                          {DIGITIZER_DUMP, "1", "--bogus"}}) {
-        TChild bad(args);
-        EXPECT_EQ(bad.Wait(), 2) << args.back();
+    // Every number is taken whole and in range, or refused with the reason.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{}, "which device?"},
+        {{"1", "--baud", "14400"}, "--baud needs"},
+        {{"1", "--baud", "19200.5"}, "--baud needs"},
+        {{"1", "--baud"}, "--baud needs"},
+        {{"1", "--blocks", "0"}, "--blocks needs"},
+        {{"1", "--blocks", "2.5"}, "--blocks needs"},
+        {{"1", "--blocks", "99999999999999999999"}, "--blocks needs"},
+        {{"1", "--seconds", "1e10"}, "--seconds needs"},
+        {{"1", "--seconds", "inf"}, "--seconds needs"},
+        {{"1", "--seconds", "nan"}, "--seconds needs"},
+        {{"1", "--seconds", "-1"}, "--seconds needs"},
+        {{"1", "--seconds", "5s"}, "--seconds needs"},
+        {{"3abc"}, "'3abc' is neither a device path nor a port number"},
+        {{"0"}, "port number from 1 to 255"},
+        {{"256"}, "port number from 1 to 255"},
+        {{"+3"}, "port number from 1 to 255"},
+        {{"1", "2"}, "unexpected argument '2'"},
+        {{"1", "--bogus"}, "unexpected argument '--bogus'"},
+    };
+    for (const auto& [args, reason] : refused) {
+        std::vector<std::string> command = {DIGITIZER_DUMP};
+        command.insert(command.end(), args.begin(), args.end());
+        TChild bad(command);
+        EXPECT_EQ(bad.Wait(), 2) << command.back();
+        EXPECT_NE(bad.Errors().find(reason), std::string::npos) << bad.Errors();
         EXPECT_NE(bad.Errors().find("Usage"), std::string::npos);
     }
 }

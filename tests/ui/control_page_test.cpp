@@ -224,7 +224,11 @@ TEST_F(ControlPageTest, BaudButtonSendsAtTheOldRateThenReopensAtTheNew) {
     Button("BAButton")->click();
     between.resize(std::min<size_t>(between.size(), 5));
     EXPECT_EQ(between, "$BA\x00\x06"_b);
-    EXPECT_EQ(speedBetween, speed_t(B19200));
+    // Between the sessions the line is back at the settings it had before the
+    // link opened it (those of a new pseudo-terminal), not yet at the new rate.
+    const TPtyPeer fresh;
+    EXPECT_EQ(speedBetween, fresh.LineSpeed());
+    EXPECT_NE(speedBetween, speed_t(B57600));
     EXPECT_EQ(rig_->reconnects, std::vector<uint32_t>{57600});
     EXPECT_EQ(rig_->session.LinkWatchdog, TLinkSession::CommandWatchdog);
     EXPECT_EQ(peer_.LineSpeed(), speed_t(B57600));
