@@ -38,6 +38,7 @@ TOutputLine::TChunk TOutputLine::Take(size_t budget) {
         }
         chunk.Bytes.insert(chunk.Bytes.end(), s.Bytes.begin() + s.Pos, s.Bytes.begin() + s.Pos + n);
         s.Pos += n;
+        chunk.FrameBytes += s.Kind == TKind::Frame ? n : 0;
         budget -= std::min(budget, n);
         pending_ -= n;
         if (s.Pos < s.Bytes.size()) {

@@ -26,6 +26,7 @@ class TOutputLine {
     struct TChunk {
         std::vector<uint8_t> Bytes;
         int FramesCompleted = 0;
+        size_t FrameBytes = 0;  // bytes of frames among Bytes
         int SwitchBaud = 0;
         std::chrono::milliseconds Pause{0};
     };

@@ -43,6 +43,8 @@ struct TSimConfig {
     // The boot loader's memory kept in this file (when not empty): loaded at start when it
     // exists (over SerialNumber), saved at every reboot and power cycle and at the stop.
     std::string MemoryPath;
+    // The unit's journal (see journal.h) written to this file, when not empty.
+    std::string JournalPath;
 
     // Timing of the boot loader, in milliseconds of wall time.
     int PowerUpDelayMs = 300;  // from a power-up to the "Ready." line

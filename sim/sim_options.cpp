@@ -18,9 +18,9 @@ constexpr TFaultName FaultNames[] = {
     {"silence", TFaultKind::Silence, 0.1},      {"reopen", TFaultKind::Reopen, 0.1},
 };
 
-constexpr std::string_view ValueOptions[] = {"--channels", "--rate",  "--bytes", "--gps",
-                                             "--signal",   "--baud",  "--speed", "--seconds",
-                                             "--link",     "--fault", "--seed",  "--memory"};
+constexpr std::string_view ValueOptions[] = {
+    "--channels", "--rate", "--bytes", "--gps",  "--signal", "--baud",   "--speed",
+    "--seconds",  "--link", "--fault", "--seed", "--memory", "--journal"};
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : ValueOptions) {
@@ -114,6 +114,11 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
             return "--memory needs a path";
         }
         c.MemoryPath = value;
+    } else if (name == "--journal") {
+        if (value.empty()) {
+            return "--journal needs a path";
+        }
+        c.JournalPath = value;
     } else if (name == "--seed") {
         if (!ParseNumber(value, c.Seed)) {
             return "--seed must be a whole number of 0 or more";
@@ -212,5 +217,8 @@ std::string SimUsage(std::string_view program) {
            "                     mod-in-samples, silence, reopen (0.1), split-echo (per echo, 1);\n"
            "                     may be repeated\n"
            "  --seed N           seed of the noise signal and the faults (1)\n"
+           "  --journal FILE     write what the unit does to FILE, one line each, as it\n"
+           "                     happens: every frame with its block count and whether it\n"
+           "                     left whole, commands, echoes, line rates, power cycles\n"
            "  --help             show this text\n";
 }

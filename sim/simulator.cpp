@@ -51,6 +51,10 @@ bool TDigitizerSim::Start() {
     if (!config_.MemoryPath.empty() && !boot_.Memory().Load(config_.MemoryPath, error_)) {
         return false;
     }
+    if (!config_.JournalPath.empty() && !journal_.IsOpen() &&
+        !journal_.Open(config_.JournalPath, error_)) {
+        return false;
+    }
     if (config_.Boot) {
         DoPowerCycle(now);
     }
@@ -61,6 +65,7 @@ bool TDigitizerSim::Start() {
         pty_->Close();
         return false;
     }
+    Note("device " + pty_->Path());
     if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) {
         error_ = "pipe2 failed";
         RemoveLink(config_.LinkPath, pty_->Path());
@@ -92,6 +97,7 @@ void TDigitizerSim::Stop() {
         RemoveLink(config_.LinkPath, pty_->Path());
     }
     pty_->Close();
+    Note("stopped");
     close(wake_[0]);
     close(wake_[1]);
     wake_[0] = wake_[1] = -1;
@@ -206,7 +212,11 @@ void TDigitizerSim::Step(TClock::time_point now) {
     // the line away still counts, bytes written at a wrong rate just before it switched back
     // do not. Steps, not time, decide, so that a slow step on a busy machine changes nothing.
     const bool accepted = lastStepMatched_;
-    lineBaud_ = pty_->LineBaud();
+    const int lineBaud = pty_->LineBaud();
+    if (lineBaud != lineBaud_) {
+        Note("line " + std::to_string(lineBaud));
+    }
+    lineBaud_ = lineBaud;
     const bool match = lineBaud_ == ownBaud_;
     ReadInput(now, accepted);
     lastStepMatched_ = match;
@@ -216,6 +226,7 @@ void TDigitizerSim::Step(TClock::time_point now) {
         TOutputLine::TSegment ready;
         ready.Bytes.assign(ReadyLine.begin(), ReadyLine.end());
         output_.Append(std::move(ready));
+        Note("ready");
     }
     if (boot_.WaitExpired(now)) {
         StartFirmware(now);
@@ -254,6 +265,7 @@ void TDigitizerSim::Dispatch(const TCommand& command, TClock::time_point now) {
     }
     const size_t logged = std::min(command.Argument.size(), LoggedArgumentLimit);
     log_.push_back({command.Name, {command.Argument.begin(), command.Argument.begin() + logged}});
+    Note("command " + command.Name);
 
     if (boot_.Running()) {
         std::vector<uint8_t> reply;
@@ -273,6 +285,7 @@ void TDigitizerSim::Dispatch(const TCommand& command, TClock::time_point now) {
     if (effect.Reboot) {
         // The unit restarts: the rest of what it was sending is cut off after the echo.
         output_.Clear();
+        CutFrames("reboot");
         SendEcho(EchoOf(command), ownBaud_ != BootLoaderBaud ? BootLoaderBaud : 0);
         SaveMemory();
         boot_.Start(now, std::chrono::milliseconds(config_.RebootDelayMs));
@@ -282,12 +295,26 @@ void TDigitizerSim::Dispatch(const TCommand& command, TClock::time_point now) {
 }
 
 void TDigitizerSim::SendEcho(std::vector<uint8_t> echo, int switchBaud) {
+    const std::string name =
+        echo.size() >= 3 ? std::string(echo.begin() + 1, echo.begin() + 3) : std::string();
     if (output_.Pending() > OutputLimit && switchBaud == 0) {
+        Note("echo " + name + " dropped");
         return;
     }
     TOutputLine::TSegment segment;
     segment.SwitchBaud = switchBaud;
-    if (echo.size() >= 2 && TakeOrRollFault(TFaultKind::SplitEcho)) {
+    const bool split = echo.size() >= 2 && TakeOrRollFault(TFaultKind::SplitEcho);
+    // An echo goes out at once, between the bytes of a frame that has begun. A receiver takes
+    // a whole echo out of the frame again; a split one stays in it and spoils it.
+    if (!outgoing_.empty() && outgoing_.front().Left < outgoing_.front().Size) {
+        TFrameTrace& frame = outgoing_.front();
+        frame.EchoInside = true;
+        if (split && frame.Damage.empty()) {
+            frame.Damage = "split-echo";
+        }
+    }
+    if (split) {
+        Note("echo " + name + " split");
         const size_t cut = 1 + faultRng_() % std::min<size_t>(2, echo.size() - 1);
         TOutputLine::TSegment first;
         first.Bytes.assign(echo.begin(), echo.begin() + cut);
@@ -295,6 +322,7 @@ void TDigitizerSim::SendEcho(std::vector<uint8_t> echo, int switchBaud) {
         output_.InsertEcho(std::move(first));
         segment.Bytes.assign(echo.begin() + cut, echo.end());
     } else {
+        Note("echo " + name);
         segment.Bytes = std::move(echo);
     }
     output_.InsertEcho(std::move(segment));
@@ -302,20 +330,28 @@ void TDigitizerSim::SendEcho(std::vector<uint8_t> echo, int switchBaud) {
 
 void TDigitizerSim::SendFrame() {
     TWireFrame frame = firmware_.NextFrame(boot_.Memory().SerialNumber());
+    TFrameTrace trace;
+    trace.BlockCount = frame.BlockCount;
     const bool plantAsked = TakeFault(TFaultKind::ModInSamples);
-    if ((plantAsked || RollFault(TFaultKind::ModInSamples)) && !PlantInSamples(frame, "MOD") &&
-        plantAsked) {
-        pendingFaults_.push_back(TFaultKind::ModInSamples);  // too few samples: the next frame
+    if (plantAsked || RollFault(TFaultKind::ModInSamples)) {
+        trace.TagInSamples = PlantInSamples(frame, "MOD");
+        if (!trace.TagInSamples && plantAsked) {
+            pendingFaults_.push_back(TFaultKind::ModInSamples);  // too few samples: the next frame
+        }
     }
     std::vector<uint8_t> bytes = EncodeFrame(frame);
     // Damage lies behind the "MOD" tag, so the frame still begins where it did.
     if (TakeOrRollFault(TFaultKind::Corrupt)) {
         const size_t at = 3 + faultRng_() % (bytes.size() - 3);
         bytes[at] ^= static_cast<uint8_t>(1 + faultRng_() % 255);
+        trace.Damage = "corrupt";
     }
     if (TakeOrRollFault(TFaultKind::Drop)) {
         bytes.erase(bytes.begin() + 3 + faultRng_() % (bytes.size() - 3));
+        trace.Damage = trace.Damage.empty() ? "drop" : trace.Damage;
     }
+    trace.Size = trace.Left = bytes.size();
+    outgoing_.push_back(std::move(trace));
     TOutputLine::TSegment segment;
     segment.Bytes = std::move(bytes);
     segment.Kind = TOutputLine::TKind::Frame;
@@ -344,7 +380,12 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
                 return;  // the reader is behind: wait for it
             }
             stalled_.clear();  // nobody is reading: the bytes are lost, as on a real line
+            SettleFrames("stall");
+            if (!outgoing_.empty() && outgoing_.front().Left < outgoing_.front().Size) {
+                outgoing_.front().Damage = "stall";
+            }
         }
+        SettleFrames(nullptr);
     }
     if (now < pauseUntil_ || allowance_ < 1) {
         return;
@@ -352,6 +393,8 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
     TOutputLine::TChunk chunk = output_.Take(static_cast<size_t>(allowance_));
     allowance_ -= static_cast<double>(chunk.Bytes.size());
     framesSent_ += chunk.FramesCompleted;
+    const char* loss = now < silentUntil_ ? "silence" : !match ? "noise" : nullptr;
+    TrackFrames(chunk.FrameBytes, loss);
     if (!chunk.Bytes.empty() && now >= silentUntil_) {
         if (!match) {
             // Read at another rate the bytes turn into noise; it never holds an "M", so it
@@ -368,6 +411,9 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
             stalledSince_ = now;
         }
     }
+    if (stalled_.empty()) {
+        SettleFrames(nullptr);
+    }
     if (chunk.Pause.count() > 0) {
         pauseUntil_ = now + chunk.Pause;
     }
@@ -381,8 +427,11 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
 
 void TDigitizerSim::DoPowerCycle(TClock::time_point now) {
     SaveMemory();
+    Note("power-cycle");
     output_.Clear();
+    CutFrames("power-cycle");
     stalled_.clear();
+    SettleFrames("power-cycle");
     reader_.Reset();
     pauseUntil_ = {};
     silentUntil_ = {};
@@ -393,6 +442,7 @@ void TDigitizerSim::DoPowerCycle(TClock::time_point now) {
 void TDigitizerSim::StartFirmware(TClock::time_point now) {
     firmware_.LoadRom();
     ownBaud_ = firmware_.Settings().Baud;
+    Note("firmware");
     nextFrame_ = now;
 }
 
@@ -405,8 +455,13 @@ void TDigitizerSim::Reopen() {
         return;
     }
     pty_ = std::move(fresh);
+    Note("device " + pty_->Path());
     reader_.Reset();
     stalled_.clear();
+    SettleFrames("reopen");
+    if (!outgoing_.empty() && outgoing_.front().Left < outgoing_.front().Size) {
+        outgoing_.front().Damage = "reopen";
+    }
     if (!config_.LinkPath.empty() && !PlaceLink(config_.LinkPath, pty_->Path(), error)) {
         error_ = error;
     }
@@ -434,4 +489,60 @@ bool TDigitizerSim::RollFault(TFaultKind kind) {
 std::chrono::nanoseconds TDigitizerSim::FramePeriod() const {
     const double speed = config_.Speed > 0 ? config_.Speed : 1;
     return std::chrono::nanoseconds(static_cast<int64_t>(1e9 / speed));
+}
+
+void TDigitizerSim::Note(const std::string& text) {
+    journal_.Write(text);
+}
+
+void TDigitizerSim::TrackFrames(size_t frameBytes, const char* loss) {
+    while (frameBytes > 0 && !outgoing_.empty()) {
+        TFrameTrace& frame = outgoing_.front();
+        const size_t n = std::min(frameBytes, frame.Left);
+        frame.Left -= n;
+        frameBytes -= n;
+        if (loss != nullptr && n > 0 && frame.Damage.empty()) {
+            frame.Damage = loss;
+        }
+        if (frame.Left > 0) {
+            break;
+        }
+        stalledFrames_.push_back(std::move(frame));
+        outgoing_.pop_front();
+    }
+}
+
+void TDigitizerSim::SettleFrames(const char* loss) {
+    for (TFrameTrace& frame : stalledFrames_) {
+        if (loss != nullptr && frame.Damage.empty()) {
+            frame.Damage = loss;
+        }
+        ReportFrame(frame);
+    }
+    stalledFrames_.clear();
+}
+
+void TDigitizerSim::CutFrames(const char* why) {
+    for (TFrameTrace& frame : outgoing_) {
+        if (frame.Damage.empty()) {
+            frame.Damage = why;
+        }
+        ReportFrame(frame);
+    }
+    outgoing_.clear();
+}
+
+void TDigitizerSim::ReportFrame(const TFrameTrace& frame) {
+    if (!journal_.IsOpen()) {
+        return;
+    }
+    std::string line = "frame " + std::to_string(frame.BlockCount);
+    line += frame.Damage.empty() ? " intact" : " damaged " + frame.Damage;
+    if (frame.TagInSamples) {
+        line += " tag-in-samples";
+    }
+    if (frame.EchoInside) {
+        line += " echo-inside";
+    }
+    Note(line);
 }

@@ -18,6 +18,7 @@
 #include "sim/boot_loader.h"
 #include "sim/command_reader.h"
 #include "sim/firmware.h"
+#include "sim/journal.h"
 #include "sim/output_line.h"
 #include "sim/pty_device.h"
 #include "sim/sim_config.h"
@@ -100,6 +101,24 @@ class TDigitizerSim {
     bool TakeOrRollFault(TFaultKind kind) { return TakeFault(kind) || RollFault(kind); }
     std::chrono::nanoseconds FramePeriod() const;
 
+    // A frame on its way out, followed for the journal until its last byte is on the line.
+    struct TFrameTrace {
+        uint32_t BlockCount = 0;
+        size_t Size = 0;
+        size_t Left = 0;     // bytes not yet taken for the line
+        std::string Damage;  // why a receiver cannot decode it; empty while whole
+        bool TagInSamples = false;
+        bool EchoInside = false;  // an echo went out between its bytes
+    };
+    void Note(const std::string& text);
+    // `frameBytes` of the oldest frames taken for the line, lost on the way when `loss` is set.
+    void TrackFrames(size_t frameBytes, const char* loss);
+    // Frames taken whole whose stalled bytes have gone out, or were lost when `loss` is set.
+    void SettleFrames(const char* loss);
+    // The frames not yet taken whole never go out complete.
+    void CutFrames(const char* why);
+    void ReportFrame(const TFrameTrace& frame);
+
     const TSimConfig config_;
     std::mutex lifecycle_;      // serialises Start and Stop
     mutable std::mutex mutex_;  // guards everything below that the thread changes
@@ -118,6 +137,9 @@ class TDigitizerSim {
     std::mt19937_64 noiseRng_;
     std::vector<TFaultKind> pendingFaults_;
     std::deque<TReceivedCommand> log_;
+    TSimJournal journal_;
+    std::deque<TFrameTrace> outgoing_;        // frames not yet taken whole
+    std::vector<TFrameTrace> stalledFrames_;  // taken whole, some bytes still stalled
 
     int ownBaud_;
     int lineBaud_ = 0;

@@ -19,6 +19,8 @@ class TBlockEvent : public QEvent {
     TBlockEvent(const TBlockEvent&) = delete;
     TBlockEvent& operator=(const TBlockEvent&) = delete;
 
+    // The block, still owned by the event (none once taken).
+    const TDataBlock* Block() const { return block_; }
     // Hands the block over; the event no longer owns it.
     TDataBlock* Take() {
         TDataBlock* block = block_;

@@ -26,7 +26,9 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
                                            "--fault=corrupt=0.25",
                                            "--seed",
                                            "77",
-                                           "--memory=/tmp/unit.bin"});
+                                           "--memory=/tmp/unit.bin",
+                                           "--journal",
+                                           "/tmp/unit.log"});
     ASSERT_EQ(o.Error, "");
     EXPECT_FALSE(o.Help);
     const TSimConfig& c = o.Config;
@@ -48,6 +50,7 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
     EXPECT_DOUBLE_EQ(c.Faults[1].Rate, 0.25);
     EXPECT_EQ(c.Seed, 77u);
     EXPECT_EQ(c.MemoryPath, "/tmp/unit.bin");
+    EXPECT_EQ(c.JournalPath, "/tmp/unit.log");
 
     const TSimOptions defaults = ParseSimOptions({});
     EXPECT_EQ(defaults.Error, "");

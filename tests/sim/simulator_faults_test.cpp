@@ -8,11 +8,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 #include "sim/boot_loader.h"
 #include "sim/output_line.h"
 #include "sim_fixture.h"
+#include "support/sim_journal.h"
 
 namespace {
 
@@ -242,6 +244,52 @@ TEST_F(TSimulatorFaults, SilenceAndReopen) {
     ASSERT_TRUE(probe_.Open(after, 19200));
     probe_.Discard();
     EXPECT_NE(WaitAnyFrame(), nullptr);
+}
+
+TEST_F(TSimulatorFaults, TheJournalSaysWhatBecameOfEveryFrame) {
+    const std::string path = testing::TempDir() + "sim_journal_" + std::to_string(getpid());
+    TSimConfig config = FastConfig();
+    config.JournalPath = path;
+    config.Faults = {{TFaultKind::Corrupt, 0.15}, {TFaultKind::Drop, 0.15}};
+    Launch(config);
+    ASSERT_NE(WaitAnyFrame(), nullptr);
+    sim_->InjectFault(TFaultKind::ModInSamples);
+    sim_->InjectFault(TFaultKind::SplitEcho);
+    ASSERT_TRUE(Send(Cmd("NB", {0, 3})));
+    ASSERT_TRUE(WaitEcho("$NB"));
+    ASSERT_TRUE(Until([&] { return probe_.Frames().size() >= 40; }, ms(10000)));
+    sim_->Stop();
+
+    const TSimJournalRead journal = TSimJournalRead::Load(path);
+    std::remove(path.c_str());
+    std::set<uint32_t> decoded;
+    for (const auto& block : probe_.Frames()) {
+        decoded.insert(block->Header->BlockCount);
+    }
+    int intact = 0, damaged = 0, tagged = 0;
+    for (const auto& frame : journal.Frames()) {
+        // The first frame may have begun before the probe listened; the last may be on its way.
+        if (frame.BlockCount <= *decoded.begin() || frame.BlockCount > *decoded.rbegin()) {
+            continue;
+        }
+        if (frame.Intact) {
+            ++intact;
+            tagged += frame.TagInSamples ? 1 : 0;
+            EXPECT_TRUE(decoded.count(frame.BlockCount)) << "whole frame " << frame.BlockCount;
+        } else if (frame.Damage == "corrupt" || frame.Damage == "drop") {
+            ++damaged;
+            EXPECT_FALSE(decoded.count(frame.BlockCount)) << "damaged frame " << frame.BlockCount;
+        }
+    }
+    EXPECT_GE(intact, 20);
+    EXPECT_GE(damaged, 2);
+    EXPECT_EQ(tagged, 1);
+    EXPECT_EQ(journal.CommandCount("NB"), 1);
+    EXPECT_EQ(journal.EchoCount("NB"), 1);
+    EXPECT_EQ(journal.SplitEchoCount(), 1);
+    EXPECT_EQ(journal.LineRate(), 19200);
+    ASSERT_FALSE(journal.Lines().empty());
+    EXPECT_EQ(journal.Lines().back().Words, std::vector<std::string>{"stopped"});
 }
 
 }  // namespace

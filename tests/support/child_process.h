@@ -23,6 +23,8 @@ class TChild {
     // The exit status (128 + signal for a signal), or -1 when it did not end in time.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void Signal(int signal);
+    // The process id while it runs, -1 once it has been waited for.
+    pid_t Pid() const { return pid_; }
 
   private:
     static bool ReadSome(int fd, std::string& into, int waitMs);
