@@ -301,26 +301,31 @@ def machine_facts():
     }
 
 
-def soak_section(plot, csv):
-    lines = []
-    if os.path.exists(plot):
-        rel = os.path.relpath(plot, "docs")
-        lines.append(f"![Resident memory during the soak, one sample a minute]({rel})\n")
-        lines.append(f"The plot is the one `scripts/soak` left in `{os.path.relpath(plot)}`; its "
-                     "figures are those of that run.")
-    else:
-        lines.append(f"No soak run has left its plot (`{os.path.relpath(plot)}`): run `scripts/soak`, "
-                     "then this script again.")
-    if csv and os.path.exists(csv):
-        with open(csv) as f:
-            header = f.readline().strip().split(",")
-            rows = [r.strip().split(",") for r in f if r.strip()]
-        column = next((i for i, h in enumerate(header) if "rss" in h.lower() or "resident" in h.lower()), None)
-        if column is not None and rows:
-            values = [float(r[column]) for r in rows]
-            lines.append(f"\nFrom `{os.path.relpath(csv)}` ({len(values)} samples, column "
-                         f"`{header[column]}`): first {values[0]:g}, last {values[-1]:g}, "
-                         f"largest {max(values):g}.")
+def soak_section(csv, summary, plot):
+    """The soak's memory over time: plotted from the samples a passing scripts/soak left in
+    docs/, with its summary."""
+    if not os.path.exists(csv):
+        return (f"No passing soak has left its samples (`{os.path.relpath(csv)}`): run `scripts/soak`, "
+                "then this script again.")
+    subprocess.run(["scripts/plot-soak-memory", csv, plot], check=True)
+    with open(csv) as f:
+        rows = [line.strip().split(",") for line in f if line.strip() and line[0].isdigit()]
+    minutes = [float(r[0]) for r in rows]
+    rss = [int(r[2]) / 1024 for r in rows]
+    held = [int(r[3]) / 1024 for r in rows]
+    lines = [f"![Resident memory during the soak, one sample a minute]({os.path.relpath(plot, 'docs')})\n"]
+    if os.path.exists(summary):
+        with open(summary) as f:
+            run, *results = [line.rstrip("\n") for line in f]
+        lines.append(f"The run: `{run}` (an AddressSanitizer build with recording; the leak check "
+                     "runs at its end). What it reported:\n")
+        lines += ["    " + line for line in results]
+        lines.append("")
+    lines.append(f"Resident memory from `{os.path.relpath(csv)}` ({len(rows)} samples over "
+                 f"{minutes[-1]:.0f} minutes of the unit's time): {rss[0]:.0f} MiB at the start, "
+                 f"{max(rss):.0f} MiB at most, {rss[-1]:.0f} MiB at the end; the histories and "
+                 f"recording lists held {held[-1]:.1f} MiB at the end. The sanitizer's own shadow "
+                 "memory and quarantine are part of these figures.")
     return "\n".join(lines)
 
 
@@ -328,8 +333,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default="build")
     parser.add_argument("--out", default="docs/performance.md")
-    parser.add_argument("--soak-plot", default="docs/soak-memory.png")
     parser.add_argument("--soak-csv", default="docs/soak-memory.csv")
+    parser.add_argument("--soak-summary", default="docs/soak-summary.txt")
+    parser.add_argument("--soak-plot", default="docs/soak-memory.png")
     parser.add_argument("--quick", action="store_true",
                         help="short spans and single repetitions, to try the script (figures not fit to keep)")
     args = parser.parse_args()
@@ -547,7 +553,7 @@ def main():
         out.append(f"   {text}")
         out.append("   ```\n")
     out.append("## Soak: resident memory over time\n")
-    out.append(soak_section(args.soak_plot, args.soak_csv) + "\n")
+    out.append(soak_section(args.soak_csv, args.soak_summary, args.soak_plot) + "\n")
     out.append("## Regenerating\n")
     out.append("`scripts/perf-report` (it runs `scripts/setup`, builds `build/` with the benchmarks, "
                "then this script). `KESTREL32_RUN_REPORT=1` makes kestrel32 write the time of its first "
