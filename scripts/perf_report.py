@@ -313,6 +313,7 @@ def soak_section(csv, summary, plot):
     minutes = [float(r[0]) for r in rows]
     rss = [int(r[2]) / 1024 for r in rows]
     held = [int(r[3]) / 1024 for r in rows]
+    heap = [int(r[5]) / 1024 for r in rows]
     lines = [f"![Resident memory during the soak, one sample a minute]({os.path.relpath(plot, 'docs')})\n"]
     if os.path.exists(summary):
         with open(summary) as f:
@@ -323,9 +324,11 @@ def soak_section(csv, summary, plot):
         lines.append("")
     lines.append(f"Resident memory from `{os.path.relpath(csv)}` ({len(rows)} samples over "
                  f"{minutes[-1]:.0f} minutes of the unit's time): {rss[0]:.0f} MiB at the start, "
-                 f"{max(rss):.0f} MiB at most, {rss[-1]:.0f} MiB at the end; the histories and "
-                 f"recording lists held {held[-1]:.1f} MiB at the end. The sanitizer's own shadow "
-                 "memory and quarantine are part of these figures.")
+                 f"{max(rss):.0f} MiB at most, {rss[-1]:.0f} MiB at the end (the sanitizer's shadow "
+                 f"memory and its quarantine of freed blocks are part of it). Allocated and not "
+                 f"freed: {heap[1]:.1f} MiB after the first minute, {max(heap):.1f} MiB at most, "
+                 f"{heap[-1]:.1f} MiB at the end; of it the histories and recording lists held "
+                 f"{held[-1]:.1f} MiB at the end.")
     return "\n".join(lines)
 
 
