@@ -1,7 +1,7 @@
 // Resident memory of the window at its largest settings: 86,400 seconds shown of six channels
-// at 1000 samples per second (the highest aggregate rate six channels reach on the fastest
-// line: 8-bit samples, 6,400-byte frames a second at 115200 bit/s), 100 hours of temperature
-// readings, six 8192-point spectra. The window runs offscreen on a device that does not open.
+// at 500 samples per second (the highest rate six channels reach: a frame's rate summed over
+// its channels is at most 3000 samples per second), 100 hours of temperature readings, six
+// 8192-point spectra. The window runs offscreen on a device that does not open.
 //
 // Counters (MB = 10^6 bytes), read from /proc/self/statm:
 //   rss_idle_MB   the window built and shown with these settings, nothing received yet;
@@ -38,7 +38,7 @@
 namespace {
 
 constexpr int Channels = 6;
-constexpr int Rate = 1000;
+constexpr int Rate = 500;
 constexpr int ShownSeconds = 86400;
 constexpr int StoredHours = 100;
 constexpr int Points = 8192;
