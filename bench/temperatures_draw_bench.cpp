@@ -5,7 +5,6 @@
 // strewn over the whole band (as many places as the band has pixels).
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QImage>
 #include <array>
 #include <cmath>
@@ -90,17 +89,3 @@ BENCHMARK(BM_RedrawDriftEveryDot)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RedrawScatterEveryDot)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -2,17 +2,13 @@
 
 #include <signal.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QLabel>
-#include <QRadioButton>
 #include <fstream>
 #include <sstream>
 
 #include "about/version.h"
 #include "main/application.h"
 #include "main/block_event.h"
-#include "main/radio_group.h"
 #include "support/qt_wait.h"
 
 using namespace std::chrono_literals;
@@ -141,33 +137,6 @@ void TEndToEndTest::OpenWindow() {
 
 int64_t TEndToEndTest::ProgramBytesRead() const {
     return ProcessBytesRead(program_->Pid());
-}
-
-QString TEndToEndTest::Value(const QString& label) const {
-    const QLabel* widget = Find<QLabel>(label);
-    return widget ? widget->text() : QStringLiteral("<no label>");
-}
-
-bool TEndToEndTest::Shown(const QString& widget) const {
-    const QWidget* found = Find<QWidget>(widget);
-    return found != nullptr && !found->isHidden();
-}
-
-void TEndToEndTest::Click(const QString& button) const {
-    if (auto* widget = Find<QAbstractButton>(button)) {
-        widget->click();
-    }
-}
-
-void TEndToEndTest::Select(const QString& group, const QString& caption) const {
-    TRadioGroup* radio = Find<TRadioGroup>(group);
-    for (int i = 0; radio && i < radio->Count(); ++i) {
-        if (radio->ItemText(i) == caption) {
-            radio->Button(i)->click();
-            return;
-        }
-    }
-    ADD_FAILURE() << group.toStdString() << " has no item " << caption.toStdString();
 }
 
 bool TEndToEndTest::WaitUntil(const std::function<bool()>& condition,

@@ -22,6 +22,7 @@
 #include "main/main_form.h"
 #include "main/model/ini_file.h"
 #include "support/child_process.h"
+#include "support/form_controls.h"
 #include "support/sim_journal.h"
 
 // CPU time (user and system, all threads) a process has used so far, in seconds; negative when
@@ -84,17 +85,15 @@ class TEndToEndTest : public ::testing::Test {
     // The window's controls by name; a missing one fails the test.
     template <typename T>
     T* Find(const QString& name) const {
-        T* widget = form_->findChild<T*>(name);
-        if (widget == nullptr) {
-            ADD_FAILURE() << "no control " << name.toStdString();
-        }
-        return widget;
+        return FindControl<T>(*form_, name);
     }
-    QString Value(const QString& label) const;
-    bool Shown(const QString& widget) const;
-    void Click(const QString& button) const;
+    QString Value(const QString& label) const { return LabelText(*form_, label); }
+    bool Shown(const QString& widget) const { return ControlShown(*form_, widget); }
+    void Click(const QString& button) const { ClickButton(*form_, button); }
     // Clicks the item of a radio group with that caption.
-    void Select(const QString& group, const QString& caption) const;
+    void Select(const QString& group, const QString& caption) const {
+        SelectItem(*form_, group, caption);
+    }
 
     // Waits until `condition` holds, the event loop running meanwhile.
     static bool WaitUntil(const std::function<bool()>& condition,

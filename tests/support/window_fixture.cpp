@@ -1,11 +1,8 @@
 #include "support/window_fixture.h"
 
-#include <QAbstractButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <fstream>
 
-#include "main/radio_group.h"
 #include "support/qt_wait.h"
 
 TSimConfig TWindowTest::SimConfig() {
@@ -65,28 +62,6 @@ void TWindowTest::TearDown() {
     if (sim_) {
         sim_->Stop();
     }
-}
-
-QString TWindowTest::Value(const QString& name) const {
-    const auto* label = Find<QLabel>(name);
-    return label ? label->text() : QStringLiteral("<no label>");
-}
-
-void TWindowTest::Click(const QString& button) const {
-    if (auto* widget = Find<QAbstractButton>(button)) {
-        widget->click();
-    }
-}
-
-void TWindowTest::Select(const QString& group, const QString& caption) const {
-    TRadioGroup* radio = Find<TRadioGroup>(group);
-    for (int i = 0; radio && i < radio->Count(); ++i) {
-        if (radio->ItemText(i) == caption) {
-            radio->Button(i)->click();
-            return;
-        }
-    }
-    ADD_FAILURE() << group.toStdString() << " has no item " << caption.toStdString();
 }
 
 int TWindowTest::Received(const std::string& letters) const {

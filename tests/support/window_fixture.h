@@ -16,6 +16,7 @@
 
 #include "main/main_form.h"
 #include "sim/simulator.h"
+#include "support/form_controls.h"
 #include "support/pty_pair.h"
 
 class TWindowTest : public ::testing::Test {
@@ -42,17 +43,15 @@ class TWindowTest : public ::testing::Test {
     // The named control; fails the test when there is none.
     template <typename T>
     T* Find(const QString& name) const {
-        T* widget = form_->findChild<T*>(name);
-        if (widget == nullptr) {
-            ADD_FAILURE() << "no control " << name.toStdString();
-        }
-        return widget;
+        return FindControl<T>(*form_, name);
     }
     // The text of a label.
-    QString Value(const QString& name) const;
-    void Click(const QString& button) const;
+    QString Value(const QString& name) const { return LabelText(*form_, name); }
+    void Click(const QString& button) const { ClickButton(*form_, button); }
     // Clicks the item of a radio group with that caption.
-    void Select(const QString& group, const QString& caption) const;
+    void Select(const QString& group, const QString& caption) const {
+        SelectItem(*form_, group, caption);
+    }
 
     // Commands the simulator received with these two letters.
     int Received(const std::string& letters) const;
