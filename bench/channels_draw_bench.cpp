@@ -32,8 +32,8 @@ constexpr int BandHeight = 80;  // six bands in a list 480 pixels high
 std::vector<TBlockPtr> NoiseDataBlocks(int rate) {
     std::vector<TBlockPtr> blocks;
     for (TSampleSet& samples : NoiseBlocks(Channels, rate)) {
-        TBlockSpec spec{.Channels = Channels, .Rate = rate, .GainCode = std::string("G\x12")};
-        blocks.push_back(MakeOwnedBlock(spec));
+        TBlockShape shape{.Channels = Channels, .Rate = rate, .GainCode = std::string("G\x12")};
+        blocks.push_back(MakeOwnedBlock(shape));
         *blocks.back()->Samples = std::move(samples);
     }
     return blocks;

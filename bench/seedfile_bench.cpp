@@ -195,15 +195,15 @@ void BM_WriteLargestFilePeriod(benchmark::State& state) {
     }
     const std::filesystem::path base =
         std::filesystem::temp_directory_path() / ("seedfile_bench_" + std::to_string(getpid()));
-    TSeedFileSpec spec;
-    spec.BaseDir = base.string();
-    spec.Codes = Codes;
-    spec.BytesPerSample = 3;
-    spec.SampleRate = 3000;
-    spec.StartTime = Start;
+    TSeedFileParams params;
+    params.BaseDir = base.string();
+    params.Codes = Codes;
+    params.BytesPerSample = 3;
+    params.SampleRate = 3000;
+    params.StartTime = Start;
     size_t bytes = 0;
     for (auto _ : state) {
-        const TSeedFileResult result = WriteSeedFile(spec, list.View());
+        const TSeedFileResult result = WriteSeedFile(params, list.View());
         state.PauseTiming();
         if (!result.Written) {
             state.SkipWithError(result.Error.c_str());

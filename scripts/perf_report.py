@@ -423,7 +423,7 @@ def main():
                        f"{count / frames / 1e6:.1f} M samples/s", fmt_ratio(frames / ours), n)
 
         # 5. The FFT against FFTW.
-        r, cmd = bench.run("spectra_bench", "BM_(Fft|Fftw|RecomputeSixSpectra)$")
+        r, cmd = bench.run("fft_bench", "BM_(Fft|Fftw|RecomputeSixSpectra)$")
         n = report.command(cmd, "8192 points, complex, forward; FFTW planned with FFTW_MEASURE")
         ours = seconds_of(r["BM_Fft"])
         if "BM_Fftw" in r:

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "fft/spectrum.h"
+#include "fft/fft_channel.h"
 #include "main/band_frame.h"
 #include "main/column_runs.h"
 #include "main/graph_resources.h"

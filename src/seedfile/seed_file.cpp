@@ -80,13 +80,13 @@ std::string SeedDayDirectory(const std::string& baseDir, TSeedTime start) {
     return baseDir + "/" + day;
 }
 
-std::string SeedFilePath(const TSeedFileSpec& spec) {
-    const TSeedCivil c = CivilOf(spec.StartTime);
+std::string SeedFilePath(const TSeedFileParams& params) {
+    const TSeedCivil c = CivilOf(params.StartTime);
     char numbers[64];
     std::snprintf(numbers, sizeof numbers, "%4.4d.%3.3d.%2.2d%2.2d%2.2d", c.Year,
                   DayOfYear(c.Year, c.Month, c.Day), c.Hour, c.Minute, c.Second);
-    const TSeedCodes& codes = spec.Codes;
-    return SeedDayDirectory(spec.BaseDir, spec.StartTime) + "/" +
+    const TSeedCodes& codes = params.Codes;
+    return SeedDayDirectory(params.BaseDir, params.StartTime) + "/" +
            RightAligned(NamePart(codes.Station), 5) + "." +
            RightAligned(NamePart(codes.Network), 2) + "." +
            RightAligned(NamePart(codes.Location), 2) + "." + numbers + "." +
@@ -105,10 +105,11 @@ std::string SafeStationCode(const std::string& serialNumber) {
     return code;
 }
 
-TCreatedSeedFile CreateSeedFile(const TSeedFileSpec& spec) {
+TCreatedSeedFile CreateSeedFile(const TSeedFileParams& params) {
     TCreatedSeedFile file;
-    file.Path = SeedFilePath(spec);
-    const std::string dirError = MakeDirectories(SeedDayDirectory(spec.BaseDir, spec.StartTime));
+    file.Path = SeedFilePath(params);
+    const std::string dirError =
+        MakeDirectories(SeedDayDirectory(params.BaseDir, params.StartTime));
     if (!dirError.empty()) {
         file.Error = dirError;
         return file;
@@ -136,15 +137,15 @@ TCreatedSeedFile CreateSeedFile(const TSeedFileSpec& spec) {
     return file;
 }
 
-TSeedFileResult WriteSeedFile(const TSeedFileSpec& spec, const TSampleView& samples) {
+TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& samples) {
     TSeedFileResult result;
-    const std::optional<TExactRate> rate = ExactRateOf(spec.SampleRate);
+    const std::optional<TExactRate> rate = ExactRateOf(params.SampleRate);
     if (!rate) {
-        result.Path = SeedFilePath(spec);
-        result.Error = "the sample rate " + std::to_string(spec.SampleRate) + " is not usable";
+        result.Path = SeedFilePath(params);
+        result.Error = "the sample rate " + std::to_string(params.SampleRate) + " is not usable";
         return result;
     }
-    TCreatedSeedFile file = CreateSeedFile(spec);
+    TCreatedSeedFile file = CreateSeedFile(params);
     result.Path = file.Path;
     result.Clash = file.Clash;
     if (file.Fd < 0) {
@@ -159,10 +160,10 @@ TSeedFileResult WriteSeedFile(const TSeedFileSpec& spec, const TSampleView& samp
     size_t records = 0;
     while (done < samples.Size()) {
         const TSeedTime start =
-            spec.StartTime.PlusTicks(TicksForSamples(static_cast<int64_t>(done), *rate));
+            params.StartTime.PlusTicks(TicksForSamples(static_cast<int64_t>(done), *rate));
         const size_t taken =
-            EncodeSeedRecord(record, static_cast<int>(records + 1), spec.Codes, previousSample,
-                             done, samples, spec.BytesPerSample, spec.SampleRate, start);
+            EncodeSeedRecord(record, static_cast<int>(records + 1), params.Codes, previousSample,
+                             done, samples, params.BytesPerSample, params.SampleRate, start);
         error = WriteAll(file.Fd, record.data(), record.size());
         if (error != 0) {
             break;

@@ -14,7 +14,7 @@
 #include "seedfile/seed_time.h"
 
 // What one data file holds besides its samples.
-struct TSeedFileSpec {
+struct TSeedFileParams {
     std::string BaseDir;  // without a trailing "/"
     TSeedCodes Codes;
     int BytesPerSample = 3;  // 1 to 4, as the samples were recorded
@@ -29,7 +29,7 @@ std::string SeedDayDirectory(const std::string& baseDir, TSeedTime start);
 // year, day of year, hour, minute, second of the start, channel code. Codes shorter than their
 // width get leading spaces; longer ones are used whole. A "/" or NUL in a code becomes "_", so
 // that the file stays in its day directory whatever the codes hold.
-std::string SeedFilePath(const TSeedFileSpec& spec);
+std::string SeedFilePath(const TSeedFileParams& params);
 
 // A station code taken from the digitizer's serial number, made safe for file names: every
 // character but a letter, a digit, "-" and "_" becomes "_".
@@ -46,7 +46,7 @@ struct TCreatedSeedFile {
 // Makes the day directory and any missing parents, then creates the file exclusively (mode
 // 0666 less the umask). When a file of that name exists, the name with ".1", ".2", ... appended
 // is taken instead (up to ".9999").
-TCreatedSeedFile CreateSeedFile(const TSeedFileSpec& spec);
+TCreatedSeedFile CreateSeedFile(const TSeedFileParams& params);
 
 // The outcome of writing one file.
 struct TSeedFileResult {
@@ -62,4 +62,4 @@ struct TSeedFileResult {
 // taken against 0. A write that fails or runs short (a full disk) leaves the file cut back to
 // its whole records (removed when it has none) and the result not Written. An empty list gives
 // an empty file.
-TSeedFileResult WriteSeedFile(const TSeedFileSpec& spec, const TSampleView& samples);
+TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& samples);

@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "fft/fft_channel.h"
 #include "fft/fft_windows.h"
-#include "fft/spectrum.h"
 
 namespace {
 

@@ -17,12 +17,12 @@ const TBlockTime Clock0 = *TBlockTime::FromCivil(2026, 12, 7, 10, 0, 0);
 class MonitorModelTest : public ::testing::Test {
   protected:
     // Feeds one block; the block's counts are 1000 + channel.
-    TBlockOutcome Feed(TBlockSpec spec, std::optional<int32_t> baud = 19200) {
-        spec.BlockCount = ++blockCount_;
-        if (!spec.Counts) {
-            spec.Counts = [](int c, int) { return 1000 + c; };
+    TBlockOutcome Feed(TBlockShape shape, std::optional<int32_t> baud = 19200) {
+        shape.BlockCount = ++blockCount_;
+        if (!shape.Counts) {
+            shape.Counts = [](int c, int) { return 1000 + c; };
         }
-        return model_.ProcessBlock(*MakeOwnedBlock(spec), baud);
+        return model_.ProcessBlock(*MakeOwnedBlock(shape), baud);
     }
     size_t Readings() const { return model_.Temperatures()[0].size(); }
 
@@ -36,7 +36,7 @@ class MonitorModelTest : public ::testing::Test {
 TEST_F(MonitorModelTest, OnlyAChangeOfFormatResetsTheHistoriesAndRedrawsEverything) {
     struct TStep {
         const char* what;
-        TBlockSpec spec;
+        TBlockShape shape;
         bool change;
     };
     const TStep steps[] = {
@@ -59,13 +59,13 @@ TEST_F(MonitorModelTest, OnlyAChangeOfFormatResetsTheHistoriesAndRedrawsEverythi
     for (const TStep& step : steps) {
         SCOPED_TRACE(step.what);
         const size_t before = Readings();
-        const TBlockOutcome outcome = Feed(step.spec);
+        const TBlockOutcome outcome = Feed(step.shape);
         EXPECT_EQ(outcome.FormatChanged, step.change);
         EXPECT_EQ(outcome.FullRedraw, step.change);
         EXPECT_FALSE(outcome.ConfirmBaud);
         EXPECT_EQ(Readings(), step.change ? 1u : before + 1) << "histories restart on a change";
         EXPECT_EQ(model_.Channels().ChannelHistory(0).Size(),
-                  static_cast<size_t>(step.spec.Rate) * Readings());
+                  static_cast<size_t>(step.shape.Rate) * Readings());
     }
     EXPECT_EQ(model_.Format().ChannelCount, 2);
     EXPECT_EQ(model_.Format().SampleRate, 200);

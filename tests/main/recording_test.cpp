@@ -50,16 +50,16 @@ class RecordingTest : public ::testing::Test {
                                                  [this] { return now_; });
     }
 
-    // One block of the spec's format; channel c's sample k (counting every sample of the
+    // One block of the shape's format; channel c's sample k (counting every sample of the
     // channel fed so far) is 1000 * c + k converter counts.
-    TBlockOutcome Feed(TBlockSpec spec = {}) {
-        spec.BlockCount = ++blockCount_;
+    TBlockOutcome Feed(TBlockShape shape = {}) {
+        shape.BlockCount = ++blockCount_;
         std::array<int64_t, MaxChannels> first = fed_;
-        spec.Counts = [first](int c, int j) { return int32_t(1000 * c + first[size_t(c)] + j); };
-        for (int c = 0; c < spec.Channels; ++c) {
-            fed_[size_t(c)] += spec.Rate;
+        shape.Counts = [first](int c, int j) { return int32_t(1000 * c + first[size_t(c)] + j); };
+        for (int c = 0; c < shape.Channels; ++c) {
+            fed_[size_t(c)] += shape.Rate;
         }
-        TBlockOutcome outcome = model_->ProcessBlock(*MakeOwnedBlock(spec), 19200);
+        TBlockOutcome outcome = model_->ProcessBlock(*MakeOwnedBlock(shape), 19200);
         for (auto& r : outcome.Reports) {
             reports_.push_back(r);
         }
@@ -68,9 +68,9 @@ class RecordingTest : public ::testing::Test {
         }
         return outcome;
     }
-    void FeedFor(int blocks, const TBlockSpec& spec = {}) {
+    void FeedFor(int blocks, const TBlockShape& shape = {}) {
         for (int i = 0; i < blocks; ++i) {
-            Feed(spec);
+            Feed(shape);
         }
     }
     TBlockTime BlockTime() const { return model_->BlockTime(); }
@@ -156,20 +156,20 @@ TEST(RecordingList, GrowsChunkByChunkAndShowsItsChunksAsOneList) {
 TEST_F(RecordingTest, FirstFileFromTheFirstBlockThenAtTheMultiplesOfTheDuration) {
     settings_.DurationMinutes = 5;
     Start(At(10, 3, 27));
-    const TBlockSpec spec{.Channels = 2, .Rate = 10};
+    const TBlockShape shape{.Channels = 2, .Rate = 10};
     // 10:03:27 up to 10:04:59: nothing due yet.
-    FeedFor(93, spec);
+    FeedFor(93, shape);
     EXPECT_TRUE(Files().empty());
     EXPECT_EQ(model_->Recorder().FileStartTime(), At(10, 3, 27));
     // The block of 10:05:00 writes both channels' files and starts the next period.
-    Feed(spec);
+    Feed(shape);
     EXPECT_EQ(BlockTime(), At(10, 5, 0));
     EXPECT_EQ(Names("P_0"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.100327.P_0"});
     EXPECT_EQ(Names("P_1"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.100327.P_1"});
     EXPECT_EQ(model_->Recorder().FileStartTime(), At(10, 5, 0));
     EXPECT_EQ(model_->Recorder().RecordingLists()[0].Size(), 10u);
     // 10:05:01 to 10:10:00: the next file is due at 10:10:00 and holds 300 seconds.
-    FeedFor(300, spec);
+    FeedFor(300, shape);
     EXPECT_EQ(BlockTime(), At(10, 10, 0));
     EXPECT_EQ(Names("P_1"), (std::vector<std::string>{"060/STATN.NK.LO.2024.060.100327.P_1",
                                                       "060/STATN.NK.LO.2024.060.100500.P_1"}));
@@ -190,9 +190,9 @@ TEST_F(RecordingTest, FirstFileFromTheFirstBlockThenAtTheMultiplesOfTheDuration)
 TEST_F(RecordingTest, SevenMinutePeriodsEndAtTheHour) {
     settings_.DurationMinutes = 7;
     Start(At(10, 49, 30));
-    const TBlockSpec spec{.Channels = 1, .Rate = 1};
+    const TBlockShape shape{.Channels = 1, .Rate = 1};
     // 10:49:30 to 11:07:00 inclusive.
-    FeedFor(17 * 60 + 31, spec);
+    FeedFor(17 * 60 + 31, shape);
     EXPECT_EQ(BlockTime(), At(11, 7, 0));
     EXPECT_EQ(Names("P_0"), (std::vector<std::string>{"060/STATN.NK.LO.2024.060.104930.P_0",
                                                       "060/STATN.NK.LO.2024.060.105600.P_0",
@@ -210,12 +210,12 @@ TEST_F(RecordingTest, AtOneSampleInTenSecondsTheSampleCountCutsTheFile) {
     Start(At(10, 0, 5));
     // One channel at 0.1 samples per second: blocks with one sample or none.
     const auto feed = [this](bool sample) {
-        TBlockSpec spec{.Channels = 1, .Rate = sample ? 1 : 0};
-        spec.BlockCount = ++blockCount_;
+        TBlockShape shape{.Channels = 1, .Rate = sample ? 1 : 0};
+        shape.BlockCount = ++blockCount_;
         const int64_t k = fed_[0];
-        spec.Counts = [k](int, int) { return int32_t(k); };
-        fed_[0] += spec.Rate;
-        TDataBlock* block = MakeBlock(spec);
+        shape.Counts = [k](int, int) { return int32_t(k); };
+        fed_[0] += shape.Rate;
+        TDataBlock* block = MakeBlock(shape);
         block->Header->TotalRate = -10;
         TBlockOutcome outcome = model_->ProcessBlock(*block, 19200);
         FreeBlock(block);
@@ -247,7 +247,7 @@ TEST_F(RecordingTest, AFormatChangeWritesThePendingListsAsTheyWereRecorded) {
     EXPECT_TRUE(Files().empty());
     // Another rate, width and serial number: the pending files keep 100 per second, 3 bytes
     // and the station they were recorded for; the new station is safe for file names.
-    TBlockSpec next{.Channels = 2, .Rate = 200, .BytesPerSample = 2, .SerialNumber = "../x/.."};
+    TBlockShape next{.Channels = 2, .Rate = 200, .BytesPerSample = 2, .SerialNumber = "../x/.."};
     now_ = At(12, 1, 30);  // without GPS the block time starts again from the clock
     Feed(next);
     EXPECT_EQ(model_->Settings().Station, "___x___");
@@ -316,9 +316,9 @@ TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes
     settings_.BaseDir = (blocker / "data").string();
     settings_.DurationMinutes = 1;
     Start(At(9, 0, 30));
-    const TBlockSpec spec{.Channels = 3, .Rate = 10};
+    const TBlockShape shape{.Channels = 3, .Rate = 10};
     // Three periods cut, three channels each: nine files lost, one report.
-    FeedFor(30 + 60 + 60 + 1, spec);
+    FeedFor(30 + 60 + 60 + 1, shape);
     ASSERT_EQ(reports_.size(), 1u);
     EXPECT_NE(reports_[0].find((blocker / "data" / "060").string()), std::string::npos)
         << reports_[0];
@@ -329,7 +329,7 @@ TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes
     // The way is cleared: the next period's files are written, and the end of the streak
     // is told on standard error.
     fs::remove(blocker);
-    FeedFor(60, spec);
+    FeedFor(60, shape);
     EXPECT_EQ(reports_.size(), 1u);
     ASSERT_EQ(notices_.size(), 1u);
     EXPECT_NE(notices_[0].find("9 could not be written"), std::string::npos) << notices_[0];

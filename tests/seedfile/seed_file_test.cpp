@@ -37,14 +37,14 @@ class SeedFileTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(base_); }
 
-    TSeedFileSpec Spec(const std::string& channel = "P_0") const {
-        TSeedFileSpec spec;
-        spec.BaseDir = base_.string();
-        spec.Codes = {"STATN", "01", "AB", channel};
-        spec.BytesPerSample = 3;
-        spec.SampleRate = 100;
-        spec.StartTime = At(2003, 2, 14, 12, 0, 0);
-        return spec;
+    TSeedFileParams Params(const std::string& channel = "P_0") const {
+        TSeedFileParams params;
+        params.BaseDir = base_.string();
+        params.Codes = {"STATN", "01", "AB", channel};
+        params.BytesPerSample = 3;
+        params.SampleRate = 100;
+        params.StartTime = At(2003, 2, 14, 12, 0, 0);
+        return params;
     }
 
     static std::vector<char> Bytes(const std::string& path) {
@@ -76,18 +76,18 @@ std::vector<int32_t> Walk(size_t count, int bytes, uint32_t seed) {
 }  // namespace
 
 TEST_F(SeedFileTest, NamesCarryTheCodesRightAlignedAndTheDayOfTheStart) {
-    TSeedFileSpec spec = Spec();
-    spec.BaseDir = "/data/recorderfiles";
-    EXPECT_EQ(SeedDayDirectory(spec.BaseDir, spec.StartTime), "/data/recorderfiles/045");
-    EXPECT_EQ(SeedFilePath(spec), "/data/recorderfiles/045/STATN.AB.01.2003.045.120000.P_0");
-    spec.Codes = {"AB", "", "N", "P_5"};
-    spec.StartTime = At(2004, 12, 31, 3, 4, 5);
-    EXPECT_EQ(SeedFilePath(spec), "/data/recorderfiles/366/   AB. N.  .2004.366.030405.P_5");
-    spec.Codes = {"00012345", "LOC", "NET", "P_1"};
-    EXPECT_EQ(SeedFilePath(spec), "/data/recorderfiles/366/00012345.NET.LOC.2004.366.030405.P_1");
-    spec.Codes = {"", "", "", "P_0"};
-    spec.StartTime = At(2003, 3, 1);
-    EXPECT_EQ(SeedFilePath(spec), "/data/recorderfiles/060/     .  .  .2003.060.000000.P_0");
+    TSeedFileParams params = Params();
+    params.BaseDir = "/data/recorderfiles";
+    EXPECT_EQ(SeedDayDirectory(params.BaseDir, params.StartTime), "/data/recorderfiles/045");
+    EXPECT_EQ(SeedFilePath(params), "/data/recorderfiles/045/STATN.AB.01.2003.045.120000.P_0");
+    params.Codes = {"AB", "", "N", "P_5"};
+    params.StartTime = At(2004, 12, 31, 3, 4, 5);
+    EXPECT_EQ(SeedFilePath(params), "/data/recorderfiles/366/   AB. N.  .2004.366.030405.P_5");
+    params.Codes = {"00012345", "LOC", "NET", "P_1"};
+    EXPECT_EQ(SeedFilePath(params), "/data/recorderfiles/366/00012345.NET.LOC.2004.366.030405.P_1");
+    params.Codes = {"", "", "", "P_0"};
+    params.StartTime = At(2003, 3, 1);
+    EXPECT_EQ(SeedFilePath(params), "/data/recorderfiles/060/     .  .  .2003.060.000000.P_0");
 }
 
 TEST_F(SeedFileTest, NoCodeOrSerialNumberLeavesTheDayDirectory) {
@@ -97,11 +97,11 @@ TEST_F(SeedFileTest, NoCodeOrSerialNumberLeavesTheDayDirectory) {
     EXPECT_EQ(SafeStationCode("AB-c_9 \xB5"), "AB-c_9__");
     for (const std::string& station : {SafeStationCode("../../etc"), std::string("../.."),
                                        std::string("/"), std::string("a/b")}) {
-        TSeedFileSpec spec = Spec();
-        spec.Codes.Station = station;
-        spec.Codes.Location = "/.";
+        TSeedFileParams params = Params();
+        params.Codes.Station = station;
+        params.Codes.Location = "/.";
         const std::vector<int32_t> samples = {256, 512};
-        const TSeedFileResult result = WriteSeedFile(spec, samples);
+        const TSeedFileResult result = WriteSeedFile(params, samples);
         ASSERT_TRUE(result.Written) << station << ": " << result.Error;
         EXPECT_EQ(fs::canonical(result.Path).parent_path(), fs::canonical(base_ / "045"))
             << station;
@@ -119,12 +119,12 @@ TEST_F(SeedFileTest, LibmseedReadsEverySampleStartTimeAndRateForEachWidthAndRate
         for (const TCase c : {TCase{0.1, 6}, TCase{0.5, 30}, TCase{100, 30000}, TCase{3000, 40000},
                               TCase{100.0 / 3, 9000}}) {
             SCOPED_TRACE("bytes " + std::to_string(bytes) + " rate " + std::to_string(c.rate));
-            TSeedFileSpec spec = Spec(bytes == 4 ? "P_3" : "P_1");
-            spec.BytesPerSample = bytes;
-            spec.SampleRate = c.rate;
-            spec.StartTime = At(2024, 2, 29, 23, 59, 30);
+            TSeedFileParams params = Params(bytes == 4 ? "P_3" : "P_1");
+            params.BytesPerSample = bytes;
+            params.SampleRate = c.rate;
+            params.StartTime = At(2024, 2, 29, 23, 59, 30);
             const std::vector<int32_t> stored = Walk(c.count, bytes, uint32_t(bytes * 7 + c.count));
-            const TSeedFileResult result = WriteSeedFile(spec, stored);
+            const TSeedFileResult result = WriteSeedFile(params, stored);
             ASSERT_TRUE(result.Written) << result.Error;
             EXPECT_EQ(fs::file_size(result.Path), result.Records * 4096);
 
@@ -156,9 +156,10 @@ TEST_F(SeedFileTest, LibmseedReadsEverySampleStartTimeAndRateForEachWidthAndRate
                 EXPECT_EQ(record.Location, "01");
                 // The file start plus the samples before, exactly, to the ten-thousandth.
                 EXPECT_EQ(record.StartMicroseconds,
-                          Microseconds(spec.StartTime.PlusTicks(TicksForSamples(before, exact))))
+                          Microseconds(params.StartTime.PlusTicks(TicksForSamples(before, exact))))
                     << "record " << r;
-                const double exactStart = double(spec.StartTime.Seconds) + double(before) / c.rate;
+                const double exactStart =
+                    double(params.StartTime.Seconds) + double(before) / c.rate;
                 EXPECT_NEAR(double(record.StartMicroseconds) / 1e6, exactStart, 1e-4);
                 before += record.SampleCount;
             }
@@ -173,9 +174,9 @@ TEST_F(SeedFileTest, TheSecondRecordStartsAfterTheFirstWithSequenceTwo) {
     for (int i = 0; i < 5000; ++i) {
         samples.push_back((i % 50) * 256);
     }
-    TSeedFileSpec spec = Spec();
-    spec.SampleRate = 250;
-    const TSeedFileResult result = WriteSeedFile(spec, samples);
+    TSeedFileParams params = Params();
+    params.SampleRate = 250;
+    const TSeedFileResult result = WriteSeedFile(params, samples);
     ASSERT_TRUE(result.Written);
     ASSERT_EQ(result.Records, 2u);
     const std::vector<char> bytes = Bytes(result.Path);
@@ -198,20 +199,20 @@ TEST_F(SeedFileTest, TheSecondRecordStartsAfterTheFirstWithSequenceTwo) {
 }
 
 TEST_F(SeedFileTest, AnExistingFileIsNeverReplaced) {
-    const TSeedFileSpec spec = Spec();
+    const TSeedFileParams params = Params();
     const std::vector<int32_t> first = {256, 512, 768};
-    const TSeedFileResult a = WriteSeedFile(spec, first);
+    const TSeedFileResult a = WriteSeedFile(params, first);
     ASSERT_TRUE(a.Written);
     EXPECT_TRUE(a.Clash.empty());
     const std::vector<char> original = Bytes(a.Path);
 
     const std::vector<int32_t> second = {-256};
-    const TSeedFileResult b = WriteSeedFile(spec, second);
+    const TSeedFileResult b = WriteSeedFile(params, second);
     ASSERT_TRUE(b.Written);
     EXPECT_EQ(b.Path, a.Path + ".1");
     EXPECT_NE(b.Clash.find(a.Path), std::string::npos);
     EXPECT_NE(b.Clash.find(b.Path), std::string::npos);
-    const TSeedFileResult c = WriteSeedFile(spec, second);
+    const TSeedFileResult c = WriteSeedFile(params, second);
     EXPECT_EQ(c.Path, a.Path + ".2");
     EXPECT_EQ(Bytes(a.Path), original);
     EXPECT_EQ(ReadMseedFile(b.Path).Samples(), std::vector<int32_t>{-1});
@@ -219,18 +220,18 @@ TEST_F(SeedFileTest, AnExistingFileIsNeverReplaced) {
 
 TEST_F(SeedFileTest, AFileThatCannotBeMadeIsAFailureWithThePathAndTheReason) {
     std::ofstream(base_ / "plain") << "not a directory";
-    TSeedFileSpec spec = Spec();
-    spec.BaseDir = (base_ / "plain" / "data").string();
+    TSeedFileParams params = Params();
+    params.BaseDir = (base_ / "plain" / "data").string();
     const std::vector<int32_t> samples = {256};
-    const TSeedFileResult result = WriteSeedFile(spec, samples);
+    const TSeedFileResult result = WriteSeedFile(params, samples);
     EXPECT_FALSE(result.Written);
-    EXPECT_EQ(result.Path, SeedFilePath(spec));
-    EXPECT_NE(result.Error.find(spec.BaseDir), std::string::npos) << result.Error;
+    EXPECT_EQ(result.Path, SeedFilePath(params));
+    EXPECT_NE(result.Error.find(params.BaseDir), std::string::npos) << result.Error;
     EXPECT_NE(result.Error.find("Not a directory"), std::string::npos) << result.Error;
 
-    spec.SampleRate = 0;
-    spec.BaseDir = base_.string();
-    EXPECT_FALSE(WriteSeedFile(spec, samples).Written);
+    params.SampleRate = 0;
+    params.BaseDir = base_.string();
+    EXPECT_FALSE(WriteSeedFile(params, samples).Written);
     EXPECT_FALSE(fs::exists(base_ / "045"));
 }
 
@@ -246,7 +247,7 @@ TEST_F(SeedFileTest, AFileCutShortIsNotReportedWritten) {
     rlimit limit = old;
     limit.rlim_cur = 3 * 4096 + 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const TSeedFileResult result = WriteSeedFile(Spec(), samples);
+    const TSeedFileResult result = WriteSeedFile(Params(), samples);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
@@ -259,7 +260,7 @@ TEST_F(SeedFileTest, AFileCutShortIsNotReportedWritten) {
 }
 
 TEST_F(SeedFileTest, AnEmptyListMakesAnEmptyFile) {
-    const TSeedFileResult result = WriteSeedFile(Spec(), TSampleView());
+    const TSeedFileResult result = WriteSeedFile(Params(), TSampleView());
     EXPECT_TRUE(result.Written);
     EXPECT_EQ(result.Records, 0u);
     EXPECT_EQ(fs::file_size(result.Path), 0u);

@@ -29,27 +29,27 @@ TSampleSet MakeSamples(int channels, int perBlock, const TCounts& counts, int by
     return set;
 }
 
-TDataBlock* MakeBlock(const TBlockSpec& spec) {
+TDataBlock* MakeBlock(const TBlockShape& shape) {
     TDataBlock* block = NewBlock();
     block->Header = std::make_unique<TBlockHeader>();
     block->Gps = std::make_unique<TGpsInfo>();
     block->Samples = std::make_unique<TSampleSet>(
-        MakeSamples(spec.Channels, spec.Rate, spec.Counts, spec.BytesPerSample));
+        MakeSamples(shape.Channels, shape.Rate, shape.Counts, shape.BytesPerSample));
     block->Sum = std::make_unique<TBlockSum>();
     TBlockHeader& h = *block->Header;
-    CopyText(h.DeviceId, spec.DeviceId);
-    CopyText(h.FilterType, spec.FilterType);
-    CopyText(h.GainCode, spec.GainCode);
-    CopyText(h.SerialNumber, spec.SerialNumber);
-    h.NumComponents = static_cast<uint16_t>(spec.Channels);
-    h.TotalRate = static_cast<int16_t>(spec.Channels * spec.Rate);
-    h.BytesPerSample = static_cast<uint16_t>(spec.BytesPerSample);
-    h.BlockCount = spec.BlockCount;
+    CopyText(h.DeviceId, shape.DeviceId);
+    CopyText(h.FilterType, shape.FilterType);
+    CopyText(h.GainCode, shape.GainCode);
+    CopyText(h.SerialNumber, shape.SerialNumber);
+    h.NumComponents = static_cast<uint16_t>(shape.Channels);
+    h.TotalRate = static_cast<int16_t>(shape.Channels * shape.Rate);
+    h.BytesPerSample = static_cast<uint16_t>(shape.BytesPerSample);
+    h.BlockCount = shape.BlockCount;
     h.LastValidGpsBlock = -1;
-    h.HasMde = spec.Mde ? 1 : 0;
-    h.SensorTemp = spec.SensorTemp;
+    h.HasMde = shape.Mde ? 1 : 0;
+    h.SensorTemp = shape.SensorTemp;
     for (int c = 0; c < MaxChannels; ++c) {
-        h.ModuleTemp[c] = spec.ModuleTemp[static_cast<size_t>(c)];
+        h.ModuleTemp[c] = shape.ModuleTemp[static_cast<size_t>(c)];
     }
     return block;
 }

@@ -13,7 +13,7 @@
 // Converter counts of sample `sample` of channel `channel` (both 0-based).
 using TCounts = std::function<int32_t(int channel, int sample)>;
 
-struct TBlockSpec {
+struct TBlockShape {
     int Channels = 3;
     int Rate = 100;  // samples per channel: one block is one second
     int BytesPerSample = 3;
@@ -32,14 +32,14 @@ struct TBlockSpec {
 // counts left-justified in 32 bits for `bytesPerSample`-byte samples.
 TSampleSet MakeSamples(int channels, int perBlock, const TCounts& counts, int bytesPerSample = 3);
 
-// A complete block (all four parts) with a header as the spec says; no GPS.
-TDataBlock* MakeBlock(const TBlockSpec& spec);
+// A complete block (all four parts) with a header as the shape says; no GPS.
+TDataBlock* MakeBlock(const TBlockShape& shape);
 
 struct TBlockDeleter {
     void operator()(TDataBlock* block) const { FreeBlock(block); }
 };
 using TBlockPtr = std::unique_ptr<TDataBlock, TBlockDeleter>;
 
-inline TBlockPtr MakeOwnedBlock(const TBlockSpec& spec) {
-    return TBlockPtr(MakeBlock(spec));
+inline TBlockPtr MakeOwnedBlock(const TBlockShape& shape) {
+    return TBlockPtr(MakeBlock(shape));
 }

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "fft/spectrum.h"
+#include "fft/fft_channel.h"
 #include "main/fft_trace.h"
 #include "main/graph_resources.h"
 #include "main/model/settings.h"

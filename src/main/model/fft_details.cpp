@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fft/spectrum.h"
+#include "fft/fft_channel.h"
 
 namespace {
 

@@ -101,13 +101,13 @@ void TRecorder::FlushDataFiles(const TSettings& settings) {
 
 void TRecorder::WriteChannelDataFile(int channel, const TSettings& settings) {
     const auto index = static_cast<size_t>(channel);
-    TSeedFileSpec spec;
-    spec.BaseDir = settings.BaseDir;
-    spec.Codes = {settings.Station, settings.Location, settings.Network, ChannelCode(channel)};
-    spec.BytesPerSample = formats_[index].BytesPerSample;
-    spec.SampleRate = formats_[index].SampleRate;
-    spec.StartTime = TSeedTime{fileStartTime_.Seconds, 0};
-    Account(WriteSeedFile(spec, lists_[index].View()));
+    TSeedFileParams params;
+    params.BaseDir = settings.BaseDir;
+    params.Codes = {settings.Station, settings.Location, settings.Network, ChannelCode(channel)};
+    params.BytesPerSample = formats_[index].BytesPerSample;
+    params.SampleRate = formats_[index].SampleRate;
+    params.StartTime = TSeedTime{fileStartTime_.Seconds, 0};
+    Account(WriteSeedFile(params, lists_[index].View()));
 }
 
 // One report per failure streak, when it starts; a line on standard error when it ends.

@@ -1,4 +1,4 @@
-#include "fft/spectrum.h"
+#include "fft/fft_channel.h"
 
 #include <cmath>
 

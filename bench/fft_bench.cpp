@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fft/fft.h"
-#include "fft/spectrum.h"
+#include "fft/fft_channel.h"
 #include "main/model/monitor_model.h"
 #include "support/blocks.h"
 

@@ -1,4 +1,4 @@
-#include "main/model/spectra.h"
+#include "main/model/fft_channels.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <span>
 
 #include "digitizer/data_block.h"
-#include "fft/spectrum.h"
+#include "fft/fft_channel.h"
 #include "main/model/channel_stats.h"
 #include "main/model/fft_ring.h"
 
