@@ -1,0 +1,645 @@
+#include "station/station_config.h"
+
+#include <sys/stat.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include "digitizer/protocol.h"
+#include "main/model/ini_file.h"
+
+namespace {
+
+constexpr char SectionName[] = "Station";
+constexpr size_t MaxChannelCodes = 6;
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), LowerAscii);
+    return text;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = char(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+bool IsCodeText(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+}
+
+bool HasControl(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// A value from outside as it is shown in a message: control characters as '?', cut short.
+std::string Shown(const std::string& text) {
+    constexpr size_t MaxShown = 80;
+    std::string shown = text.substr(0, MaxShown);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return text.size() > MaxShown ? shown + "..." : shown;
+}
+
+// A whole decimal number from min to max, the text all digits.
+bool ParseWhole(const std::string& text, long min, long max, long& value) {
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && text[0] != '-' && error == std::errc() && last == end && value >= min &&
+           value <= max;
+}
+
+// --- The keys: each sets its field from a value and returns the reason for a refusal ---
+
+using TSetter = std::function<std::string(TStationConfig&, const std::string&)>;
+
+struct TKey {
+    const char* IniName;
+    const char* Option;
+    TSetter Set;
+};
+
+TSetter WholeSetter(int TStationConfig::*field, long min, long max) {
+    return [=](TStationConfig& config, const std::string& value) -> std::string {
+        long number = 0;
+        if (!ParseWhole(value, min, max, number)) {
+            return "must be " + std::to_string(min) + " to " + std::to_string(max);
+        }
+        config.*field = int(number);
+        return "";
+    };
+}
+
+// DEVICE|PORT: a device path or a port number; never empty.
+std::string SetTarget(TStationConfig& config, const std::string& value) {
+    long port = 0;
+    if (!value.empty() && value.front() == '/' && !HasControl(value)) {
+        config.Device = value;
+        config.Port = 0;
+    } else if (ParseWhole(value, 1, 255, port)) {
+        config.Device.clear();
+        config.Port = int(port);
+    } else {
+        return "a device is a path beginning with / or a port number from 1 to 255";
+    }
+    return "";
+}
+
+// The Device key: as DEVICE|PORT, or empty for none.
+std::string SetDevice(TStationConfig& config, const std::string& value) {
+    if (value.empty()) {
+        config.Device.clear();
+        config.Port = 0;
+        return "";
+    }
+    return SetTarget(config, value);
+}
+
+std::string SetPath(std::string& field, const std::string& value, bool allowEmpty) {
+    if (value.empty() && !allowEmpty) {
+        return "must not be empty";
+    }
+    if (HasControl(value)) {
+        return "must not contain control characters";
+    }
+    field = value;
+    return "";
+}
+
+std::string SetLayout(TStationConfig& config, const std::string& value) {
+    const std::string lower = Lower(value);
+    if (lower == "sds") {
+        config.Layout = TArchiveLayout::Sds;
+    } else if (lower == "periods") {
+        config.Layout = TArchiveLayout::Periods;
+    } else {
+        return "must be sds or periods";
+    }
+    return "";
+}
+
+// A code of letters and digits, taken in upper case, from minLength to maxLength long.
+TSetter CodeSetter(std::string TStationConfig::*field, size_t minLength, size_t maxLength,
+                   const char* reason) {
+    return [=](TStationConfig& config, const std::string& value) -> std::string {
+        const std::string code = Upper(value);
+        if (code.size() < minLength || code.size() > maxLength || !IsCodeText(code)) {
+            return reason;
+        }
+        config.*field = code;
+        return "";
+    };
+}
+
+std::string SetLocation(TStationConfig& config, const std::string& value) {
+    return CodeSetter(&TStationConfig::Location, 0, 2,
+                      "must be at most 2 letters or digits (empty or --: none)")(
+        config, value == "--" ? "" : value);
+}
+
+std::string SetChannelCodes(TStationConfig& config, const std::string& value) {
+    std::vector<std::string> codes;
+    if (!TrimBlanks(value).empty()) {
+        size_t start = 0;
+        while (true) {
+            const size_t comma = value.find(',', start);
+            const std::string code = Upper(TrimBlanks(value.substr(
+                start, comma == std::string::npos ? std::string::npos : comma - start)));
+            if (code.size() < 2 || code.size() > 3 || !IsCodeText(code)) {
+                return "'" + Shown(code) + "': a channel code is 2 or 3 letters or digits";
+            }
+            if (std::find(codes.begin(), codes.end(), code) != codes.end()) {
+                return "'" + code + "' is given twice";
+            }
+            codes.push_back(code);
+            if (codes.size() > MaxChannelCodes) {
+                return "at most 6 channel codes, one per channel";
+            }
+            if (comma == std::string::npos) {
+                break;
+            }
+            start = comma + 1;
+        }
+    }
+    config.ChannelCodes = std::move(codes);
+    return "";
+}
+
+std::string SetBaud(TStationConfig& config, const std::string& value) {
+    long baud = 0;
+    if (Lower(value) == "auto") {
+        config.Baud = 0;
+    } else if (ParseWhole(value, 1, 115200, baud) && BaudRateIndex(int32_t(baud)) >= 0) {
+        config.Baud = uint32_t(baud);
+    } else {
+        return "must be auto or one of 1200 2400 4800 9600 19200 38400 57600 115200";
+    }
+    return "";
+}
+
+std::string SetSoh(TStationConfig& config, const std::string& value) {
+    const std::string lower = Lower(value);
+    if (lower == "yes" || lower == "true" || lower == "1" || lower == "on") {
+        config.Soh = true;
+    } else if (lower == "no" || lower == "false" || lower == "0" || lower == "off") {
+        config.Soh = false;
+    } else {
+        return "must be yes or no (or true/false, 1/0, on/off)";
+    }
+    return "";
+}
+
+const std::vector<TKey>& Keys() {
+    static const std::vector<TKey> keys = {
+        {"Device", "--device", SetDevice},
+        {"Archive", "--archive",
+         [](TStationConfig& c, const std::string& v) { return SetPath(c.Archive, v, false); }},
+        {"Layout", "--layout", SetLayout},
+        {"Network", "--network",
+         CodeSetter(&TStationConfig::Network, 1, 2, "must be 1 or 2 letters or digits")},
+        {"Station", "--station",
+         CodeSetter(&TStationConfig::Station, 0, 5,
+                    "must be at most 5 letters or digits (empty: the unit's serial number)")},
+        {"Location", "--location", SetLocation},
+        {"ChannelCodes", "--channel-codes", SetChannelCodes},
+        {"RecordLength", "--record-length",
+         [](TStationConfig& c, const std::string& v) -> std::string {
+             if (v != "512" && v != "4096") {
+                 return "must be 512 or 4096";
+             }
+             c.RecordLength = v == "512" ? 512 : 4096;
+             return "";
+         }},
+        {"FlushSeconds", "--flush-seconds", WholeSetter(&TStationConfig::FlushSeconds, 1, 3600)},
+        {"Baud", "--baud", SetBaud},
+        {"StatusFile", "--status-file",
+         [](TStationConfig& c, const std::string& v) { return SetPath(c.StatusFile, v, true); }},
+        {"Soh", nullptr, SetSoh},
+        {"DurationMinutes", "--duration-minutes",
+         WholeSetter(&TStationConfig::DurationMinutes, 1, 60)},
+        {"QueueMegabytes", "--queue-megabytes",
+         WholeSetter(&TStationConfig::QueueMegabytes, 1, 4096)},
+    };
+    return keys;
+}
+
+const TKey* FindKey(const std::string& iniName) {
+    for (const TKey& key : Keys()) {
+        if (Lower(key.IniName) == Lower(iniName)) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+// --- The configuration file ---
+
+// Applies the [Station] section of `text` to `config`. The lines are classified as TIniFile
+// classifies them, so that every key it would read is checked here first: a key this program
+// does not know, a key given twice, a second [Station] section and a line that is not
+// Key=Value would otherwise be ignored without a word.
+std::string ApplyIni(TStationConfig& config, const std::string& text, const std::string& name) {
+    TIniFile ini;
+    ini.Parse(text);
+    int sections = 0;
+    bool inStation = false;
+    std::vector<std::string> spelled(Keys().size());
+    size_t start = 0;
+    for (int lineNumber = 1; start < text.size(); ++lineNumber) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string raw = text.substr(start, end - start);
+        start = end + 1;
+        const std::string trimmed = TrimBlanks(raw);
+        const std::string where = name + ": line " + std::to_string(lineNumber) + ": ";
+        if (!trimmed.empty() && trimmed.front() == '[' && trimmed.find(']') != std::string::npos) {
+            const std::string section = TrimBlanks(trimmed.substr(1, trimmed.find(']') - 1));
+            inStation = Lower(section) == Lower(SectionName);
+            if (inStation && ++sections > 1) {
+                return where + "a second [Station] section; keep all its keys in one";
+            }
+            continue;
+        }
+        if (!inStation || trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') {
+            continue;
+        }
+        const size_t equals = raw.find('=');
+        const std::string keyName =
+            equals == std::string::npos ? "" : TrimBlanks(raw.substr(0, equals));
+        if (keyName.empty()) {
+            return where + "'" + Shown(trimmed) + "' is not a Key=Value line";
+        }
+        const TKey* key = FindKey(keyName);
+        const std::string shown = name + ": " + Shown(trimmed) + ": ";
+        if (key == nullptr) {
+            return shown + "unknown key in [Station]";
+        }
+        std::string& first = spelled[size_t(key - Keys().data())];
+        if (!first.empty()) {
+            return shown + key->IniName + " is given twice";
+        }
+        first = keyName;
+    }
+    for (size_t i = 0; i < Keys().size(); ++i) {
+        const TKey& key = Keys()[i];
+        const std::optional<std::string> value = ini.Get(SectionName, key.IniName);
+        if (!value) {
+            continue;
+        }
+        const std::string reason = key.Set(config, *value);
+        if (!reason.empty()) {
+            return name + ": " + spelled[i] + "=" + Shown(*value) + ": " + reason;
+        }
+    }
+    return "";
+}
+
+// The file's text; nothing when it does not exist; `error` set when it cannot be read.
+std::optional<std::string> ReadConfigFile(const std::string& path, std::string& error) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            error = path + ": " + std::strerror(errno);
+        }
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": not a regular file";
+        return std::nullopt;
+    }
+    if (size_t(info.st_size) > TIniFile::MaxFileSize) {
+        error = path + ": larger than 1 MiB";
+        return std::nullopt;
+    }
+    TIniFile ini;
+    if (!ini.Load(path)) {
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int openError = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        error = path + ": " + (fd < 0 ? std::strerror(openError) : "cannot be read");
+        return std::nullopt;
+    }
+    return ini.Text();
+}
+
+// --- The command line ---
+
+struct TOptionValue {
+    const TKey* Key;
+    std::string Value;
+    std::string Typed;  // the option as typed, with its value
+};
+
+struct TArgScan {
+    bool Help = false;
+    bool Version = false;
+    bool PrintConfig = false;
+    bool Status = false;
+    std::optional<std::string> StatusFile;  // the FILE of --status
+    std::optional<std::string> ConfigPath;
+    std::optional<std::string> Target;  // DEVICE|PORT
+    std::vector<TOptionValue> Options;
+    std::string Error;  // the first fault found
+};
+
+bool IsPortNumber(const std::string& text) {
+    long port = 0;
+    return ParseWhole(text, 1, 255, port);
+}
+
+TArgScan ScanArgs(const std::vector<std::string>& args) {
+    TArgScan scan;
+    auto fail = [&](const std::string& message) {
+        if (scan.Error.empty()) {
+            scan.Error = message;
+        }
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const size_t equals = arg.find('=');
+        const std::string option = arg.substr(0, equals);
+        const bool hasValue = arg.rfind("--", 0) == 0 && equals != std::string::npos;
+        // The option's value, after "=" or as the next argument.
+        auto value = [&](std::string& typed) -> std::optional<std::string> {
+            if (hasValue) {
+                typed = arg;
+                return arg.substr(equals + 1);
+            }
+            if (i + 1 >= args.size()) {
+                fail(arg + " needs a value");
+                return std::nullopt;
+            }
+            typed = arg + " " + args[++i];
+            return args[i];
+        };
+        auto noValue = [&](bool& flag) {
+            if (hasValue) {
+                fail(option + " takes no value");
+            }
+            flag = true;
+        };
+        std::string typed;
+        const TKey* key = nullptr;
+        for (const TKey& candidate : Keys()) {
+            if (candidate.Option != nullptr && option == candidate.Option) {
+                key = &candidate;
+            }
+        }
+        if (arg == "--help" || arg == "-h") {
+            scan.Help = true;
+        } else if (option == "--version") {
+            noValue(scan.Version);
+        } else if (option == "--print-config") {
+            noValue(scan.PrintConfig);
+        } else if (option == "--soh" || option == "--no-soh") {
+            bool unused = false;
+            noValue(unused);
+            scan.Options.push_back({FindKey("Soh"), option == "--soh" ? "yes" : "no", option});
+        } else if (option == "--status") {
+            scan.Status = true;
+            if (hasValue) {
+                scan.StatusFile = arg.substr(equals + 1);
+            } else if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0 &&
+                       args[i + 1].rfind("/dev/", 0) != 0 && !IsPortNumber(args[i + 1])) {
+                // The next argument is the file unless it names a device.
+                scan.StatusFile = args[++i];
+            }
+            if (scan.StatusFile && scan.StatusFile->empty()) {
+                fail("--status needs a file name after =");
+            }
+        } else if (option == "--config") {
+            scan.ConfigPath = value(typed);
+            if (scan.ConfigPath && scan.ConfigPath->empty()) {
+                fail("--config needs a file name");
+            }
+        } else if (key != nullptr) {
+            if (std::optional<std::string> text = value(typed)) {
+                scan.Options.push_back({key, *text, typed});
+            }
+        } else if (arg.rfind("-", 0) == 0 && arg != "-") {
+            fail("unknown option '" + Shown(arg) + "'");
+        } else if (scan.Target) {
+            fail("unexpected argument '" + Shown(arg) + "': the device is given once");
+        } else {
+            scan.Target = arg;
+        }
+    }
+    if (scan.Status && scan.PrintConfig) {
+        fail("--status and --print-config cannot be used together");
+    }
+    return scan;
+}
+
+// The early answer of a command line that reads no file: help, version or an error.
+std::optional<TStationCommand> EarlyAnswer(const TArgScan& scan) {
+    TStationCommand command;
+    if (scan.Help) {
+        command.Action = TStationAction::Help;
+    } else if (scan.Version) {
+        command.Action = TStationAction::Version;
+    } else if (!scan.Error.empty()) {
+        command.Error = scan.Error;
+    } else {
+        return std::nullopt;
+    }
+    if (scan.ConfigPath) {
+        command.Config.ConfigPath = *scan.ConfigPath;
+        command.Config.ConfigPathGiven = true;
+    }
+    return command;
+}
+
+TStationCommand Finish(const TArgScan& scan, const std::optional<std::string>& iniText,
+                       const std::string& iniName) {
+    TStationCommand command;
+    TStationConfig& config = command.Config;
+    if (scan.ConfigPath) {
+        config.ConfigPath = *scan.ConfigPath;
+        config.ConfigPathGiven = true;
+    }
+    const std::string name = iniName.empty() ? config.ConfigPath : iniName;
+    if (iniText) {
+        command.Error = ApplyIni(config, *iniText, name);
+    } else if (config.ConfigPathGiven) {
+        command.Error = name + ": no such file";
+    }
+    for (size_t i = 0; i < scan.Options.size() && command.Error.empty(); ++i) {
+        const TOptionValue& option = scan.Options[i];
+        if (scan.Target && option.Key == FindKey("Device")) {
+            command.Error = Shown(option.Typed) + ": the device is given twice";
+            break;
+        }
+        const std::string reason = option.Key->Set(config, option.Value);
+        if (!reason.empty()) {
+            command.Error = Shown(option.Typed) + ": " + reason;
+        }
+    }
+    if (command.Error.empty() && scan.Target) {
+        const std::string reason = SetTarget(config, *scan.Target);
+        if (!reason.empty()) {
+            command.Error = "'" + Shown(*scan.Target) + "': " + reason;
+        }
+    }
+    if (command.Error.empty() && scan.StatusFile) {
+        const std::string reason = SetPath(config.StatusFile, *scan.StatusFile, false);
+        if (!reason.empty()) {
+            command.Error = "--status " + Shown(*scan.StatusFile) + ": " + reason;
+        }
+    }
+    command.Action = scan.Status        ? TStationAction::Status
+                     : scan.PrintConfig ? TStationAction::PrintConfig
+                                        : TStationAction::Run;
+    if (command.Error.empty() && command.Action == TStationAction::Run &&
+        StationDevicePath(config).empty()) {
+        command.Error = "which digitizer? Give DEVICE or PORT, or Device= in " + name;
+    }
+    if (!command.Error.empty()) {
+        command.Action = TStationAction::Run;
+    }
+    return command;
+}
+
+}  // namespace
+
+TStationCommand ParseStationCommand(const std::vector<std::string>& args,
+                                    const std::optional<std::string>& iniText,
+                                    const std::string& iniName) {
+    const TArgScan scan = ScanArgs(args);
+    if (std::optional<TStationCommand> early = EarlyAnswer(scan)) {
+        return *early;
+    }
+    return Finish(scan, iniText, iniName);
+}
+
+TStationCommand ParseStationCommand(const std::vector<std::string>& args) {
+    const TArgScan scan = ScanArgs(args);
+    if (std::optional<TStationCommand> early = EarlyAnswer(scan)) {
+        return *early;
+    }
+    std::string error;
+    const std::string path = scan.ConfigPath.value_or(TStationConfig().ConfigPath);
+    const std::optional<std::string> text = ReadConfigFile(path, error);
+    if (!error.empty()) {
+        TStationCommand command;
+        command.Config.ConfigPath = path;
+        command.Config.ConfigPathGiven = scan.ConfigPath.has_value();
+        command.Error = error;
+        return command;
+    }
+    return Finish(scan, text, "");
+}
+
+std::string StationDevicePath(const TStationConfig& config) {
+    if (!config.Device.empty()) {
+        return config.Device;
+    }
+    return config.Port >= 1 && config.Port <= 255 ? "/dev/ttyS" + std::to_string(config.Port - 1)
+                                                  : "";
+}
+
+std::string FormatStationConfig(const TStationConfig& config) {
+    std::string codes;
+    for (const std::string& code : config.ChannelCodes) {
+        codes += (codes.empty() ? "" : ",") + code;
+    }
+    const std::vector<std::pair<const char*, std::string>> values = {
+        {"Device", !config.Device.empty() ? config.Device
+                   : config.Port > 0      ? std::to_string(config.Port)
+                                          : ""},
+        {"Archive", config.Archive},
+        {"Layout", config.Layout == TArchiveLayout::Sds ? "sds" : "periods"},
+        {"Network", config.Network},
+        {"Station", config.Station},
+        {"Location", config.Location},
+        {"ChannelCodes", codes},
+        {"RecordLength", std::to_string(config.RecordLength)},
+        {"FlushSeconds", std::to_string(config.FlushSeconds)},
+        {"Baud", config.Baud == 0 ? "auto" : std::to_string(config.Baud)},
+        {"StatusFile", config.StatusFile},
+        {"Soh", config.Soh ? "yes" : "no"},
+        {"DurationMinutes", std::to_string(config.DurationMinutes)},
+        {"QueueMegabytes", std::to_string(config.QueueMegabytes)},
+    };
+    TIniFile ini;
+    ini.Parse(
+        "; digitizer-station configuration\n"
+        "; Device: a path beginning with / or a port number (1 is /dev/ttyS0).\n"
+        "; Empty values: Station from the unit's serial number, Location none,\n"
+        "; ChannelCodes chosen from the sample rate, StatusFile the service's default.\n"
+        "[Station]\n");
+    for (const auto& [key, value] : values) {
+        ini.Set(SectionName, key, value);
+    }
+    return ini.Text();
+}
+
+const char* StationUsage() {
+    return "Usage: digitizer-station DEVICE|PORT [--config FILE] [options]\n"
+           "       digitizer-station [DEVICE|PORT] --print-config [options]\n"
+           "       digitizer-station [DEVICE|PORT] --status [FILE]\n"
+           "\n"
+           "Records the samples of the digitizer on DEVICE (a path such as /dev/ttyUSB0)\n"
+           "or serial port number PORT (1 is /dev/ttyS0) into a miniSEED archive,\n"
+           "unattended, until SIGINT or SIGTERM.\n"
+           "\n"
+           "Each option below except --config is also a key of the [Station] section of\n"
+           "the configuration file (--record-length is RecordLength, --soh is Soh=yes);\n"
+           "the command line wins over the file. --option=value works as well.\n"
+           "\n"
+           "  --config FILE           the configuration file (default\n"
+           "                          /etc/kestrel32/station.ini, which may be missing)\n"
+           "  --device DEVICE|PORT    the digitizer, as the first argument gives it\n"
+           "  --archive DIR           the archive (default /var/lib/kestrel32/archive)\n"
+           "  --layout sds|periods    day files in an SDS tree, or files of\n"
+           "                          --duration-minutes in day directories (default sds)\n"
+           "  --network NN            network code, 1 or 2 letters or digits (default XX)\n"
+           "  --station SSSSS         station code, up to 5 letters or digits\n"
+           "                          (default: the unit's serial number)\n"
+           "  --location LL           location code, up to 2 letters or digits, or --\n"
+           "                          (default none)\n"
+           "  --channel-codes C1,...  up to 6 channel codes, one per channel: 3 characters\n"
+           "                          as they are, or 2 after a band code chosen from the\n"
+           "                          sample rate (default: chosen from the sample rate)\n"
+           "  --record-length N       miniSEED record length, 512 or 4096 (default 4096)\n"
+           "  --flush-seconds S       write what is recorded at least every S seconds of\n"
+           "                          data, 1 to 3600 (default 60)\n"
+           "  --baud B|auto           line speed 1200, 2400, 4800, 9600, 19200, 38400,\n"
+           "                          57600 or 115200, or auto to search (default auto)\n"
+           "  --status-file FILE      the status file, rewritten every 10 s (default\n"
+           "                          /run/kestrel32/<device name>.json)\n"
+           "  --soh, --no-soh         record the state-of-health channels or not\n"
+           "                          (default --soh)\n"
+           "  --duration-minutes M    file period of the periods layout, 1 to 60\n"
+           "                          (default 5)\n"
+           "  --queue-megabytes M     memory for data not yet written, 1 to 4096\n"
+           "                          (default 64)\n"
+           "  --print-config          print the configuration in force as INI text for\n"
+           "                          the file, and exit\n"
+           "  --status [FILE]         show the status file (FILE, else the device's) for\n"
+           "                          a person, and exit; a FILE under /dev/ or a number\n"
+           "                          is taken for the device, --status=FILE is not\n"
+           "  --help                  show this text\n"
+           "  --version               show the program's version\n"
+           "\n"
+           "Exits with 2 for a wrong command line or configuration file.\n";
+}

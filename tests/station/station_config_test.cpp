@@ -1,0 +1,259 @@
+// digitizer-station's configuration: the file and the command line, what wins, what is
+// refused and how, and --print-config text that reads back as the same configuration.
+#include "station/station_config.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+using TArgs = std::vector<std::string>;
+
+TStationCommand Parse(const TArgs& args, const std::string& ini) {
+    return ParseStationCommand(args, ini, "station.ini");
+}
+
+}  // namespace
+
+TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
+    struct TCase {
+        TArgs Args;
+        std::string Ini;
+        std::string Error;
+    };
+    const std::string section = "[Station]\n";
+    const TCase cases[] = {
+        {{"1", "--record-length", "1000"}, "", "--record-length 1000: must be 512 or 4096"},
+        {{"1", "--record-length=0512"}, "", "--record-length=0512: must be 512 or 4096"},
+        {{"1"}, section + "FlushSeconds=0", "station.ini: FlushSeconds=0: must be 1 to 3600"},
+        {{"1"},
+         section + "flushseconds = 3601",
+         "station.ini: flushseconds=3601: must be 1 to 3600"},
+        {{"1", "--flush-seconds", "-5"}, "", "--flush-seconds -5: must be 1 to 3600"},
+        {{"1", "--duration-minutes=61"}, "", "--duration-minutes=61: must be 1 to 60"},
+        {{"1", "--queue-megabytes", "4097"}, "", "--queue-megabytes 4097: must be 1 to 4096"},
+        {{"1", "--queue-megabytes", "99999999999999999999"},
+         "",
+         "--queue-megabytes 99999999999999999999: must be 1 to 4096"},
+        {{"1", "--baud", "1000"},
+         "",
+         "--baud 1000: must be auto or one of 1200 2400 4800 9600 19200 38400 57600 115200"},
+        {{"1"},
+         section + "Baud=",
+         "station.ini: Baud=: must be auto or one of 1200 2400 4800 "
+         "9600 19200 38400 57600 115200"},
+        {{"1", "--layout", "days"}, "", "--layout days: must be sds or periods"},
+        {{"1", "--network", "ABC"}, "", "--network ABC: must be 1 or 2 letters or digits"},
+        {{"1", "--network="}, "", "--network=: must be 1 or 2 letters or digits"},
+        {{"1", "--station", "TOOLONG"},
+         "",
+         "--station TOOLONG: must be at most 5 letters or digits (empty: the unit's serial "
+         "number)"},
+        {{"1", "--station", "A-1"},
+         "",
+         "--station A-1: must be at most 5 letters or digits (empty: the unit's serial number)"},
+        {{"1", "--location", "ABC"},
+         "",
+         "--location ABC: must be at most 2 letters or digits (empty or --: none)"},
+        {{"1", "--channel-codes", "HHZ,HHN,HHE,HH1,HH2,HH3,HH4"},
+         "",
+         "--channel-codes HHZ,HHN,HHE,HH1,HH2,HH3,HH4: at most 6 channel codes, one per channel"},
+        {{"1", "--channel-codes", "HHZ,H"},
+         "",
+         "--channel-codes HHZ,H: 'H': a channel code is 2 or 3 letters or digits"},
+        {{"1", "--channel-codes", "HHZ,,HHE"},
+         "",
+         "--channel-codes HHZ,,HHE: '': a channel code is 2 or 3 letters or digits"},
+        {{"1", "--channel-codes", "HH_"},
+         "",
+         "--channel-codes HH_: 'HH_': a channel code is 2 or 3 letters or digits"},
+        {{"1"},
+         section + "ChannelCodes=hhz,HHZ",
+         "station.ini: ChannelCodes=hhz,HHZ: 'HHZ' is given twice"},
+        {{"1"},
+         section + "Soh=maybe",
+         "station.ini: Soh=maybe: must be yes or no (or true/false, 1/0, on/off)"},
+        {{"1", "--archive", ""}, "", "--archive : must not be empty"},
+        {{"1", "--status-file", "/run/a\nb"},
+         "",
+         "--status-file /run/a?b: must not contain control characters"},
+        {{"ttyUSB0"},
+         "",
+         "'ttyUSB0': a device is a path beginning with / or a port number from 1 to 255"},
+        {{"256"}, "", "'256': a device is a path beginning with / or a port number from 1 to 255"},
+        {{"1"},
+         section + "Device=dev/ttyUSB0",
+         "station.ini: Device=dev/ttyUSB0: a device is a path beginning with / or a port number "
+         "from 1 to 255"},
+        {{"1", "--device", "/dev/ttyS1"}, "", "--device /dev/ttyS1: the device is given twice"},
+        {{"1", "2"}, "", "unexpected argument '2': the device is given once"},
+        {{"1", "--archiv", "/x"}, "", "unknown option '--archiv'"},
+        {{"1", "--flush-seconds"}, "", "--flush-seconds needs a value"},
+        {{"1", "--no-soh=yes"}, "", "--no-soh takes no value"},
+        {{"1", "--status", "--print-config"},
+         "",
+         "--status and --print-config cannot be used together"},
+        {{}, "", "which digitizer? Give DEVICE or PORT, or Device= in station.ini"},
+        {{"1"}, section + "Archve=/data", "station.ini: Archve=/data: unknown key in [Station]"},
+        {{"1"},
+         section + "Layout=sds\nLAYOUT=periods",
+         "station.ini: LAYOUT=periods: Layout is given twice"},
+        {{"1"},
+         section + "Network=AB\n[Other]\nX=1\n[station]\nStation=ST",
+         "station.ini: line 5: a second [Station] section; keep all its keys in one"},
+        {{"1"},
+         section + "Network AB",
+         "station.ini: line 2: 'Network AB' is not a Key=Value line"},
+        {{"1"}, section + "[Broken\n", "station.ini: line 2: '[Broken' is not a Key=Value line"},
+    };
+    for (const TCase& c : cases) {
+        const TStationCommand command = Parse(c.Args, c.Ini);
+        EXPECT_EQ(command.Error, c.Error) << c.Ini;
+    }
+}
+
+TEST(StationConfig, CommandLineWinsOverFileAndPositionalOverDevice) {
+    const std::string ini =
+        "; comment\n"
+        "[Other]\n"
+        "Anything=goes\n"
+        "[STATION]\n"
+        "device = /dev/ttyUSB0\n"
+        "Archive = \" /data/with blanks \"\n"
+        "Layout=Periods\n"
+        "Network=ab\n"
+        "Station=st01\n"
+        "Location=--\n"
+        "ChannelCodes = hz, hn ,BHE\n"
+        "RecordLength=512\n"
+        "FlushSeconds=10\n"
+        "Baud=AUTO\n"
+        "Soh=off\n"
+        "DurationMinutes=15\n"
+        "QueueMegabytes=8\n";
+    TStationCommand command = Parse({}, ini);
+    ASSERT_EQ(command.Error, "");
+    TStationConfig expected;
+    expected.Device = "/dev/ttyUSB0";
+    expected.Archive = " /data/with blanks ";
+    expected.Layout = TArchiveLayout::Periods;
+    expected.Network = "AB";
+    expected.Station = "ST01";
+    expected.Location = "";
+    expected.ChannelCodes = {"HZ", "HN", "BHE"};
+    expected.RecordLength = 512;
+    expected.FlushSeconds = 10;
+    expected.Baud = 0;
+    expected.Soh = false;
+    expected.DurationMinutes = 15;
+    expected.QueueMegabytes = 8;
+    EXPECT_EQ(command.Config, expected);
+    EXPECT_EQ(command.Action, TStationAction::Run);
+
+    command = Parse({"--soh", "--baud=115200", "3", "--network", "Q",
+                     "--channel-codes=", "--location", "0a", "--station="},
+                    ini);
+    ASSERT_EQ(command.Error, "");
+    expected.Device = "";
+    expected.Port = 3;
+    expected.Soh = true;
+    expected.Baud = 115200;
+    expected.Network = "Q";
+    expected.ChannelCodes = {};
+    expected.Location = "0A";
+    expected.Station = "";
+    EXPECT_EQ(command.Config, expected);
+    EXPECT_EQ(StationDevicePath(command.Config), "/dev/ttyS2");
+}
+
+TEST(StationConfig, PrintedConfigurationReadsBackTheSame) {
+    TStationConfig config;
+    config.Device = "/dev/serial/by-id/usb-x";
+    config.Archive = "\"quoted\"";
+    config.Layout = TArchiveLayout::Periods;
+    config.Network = "N1";
+    config.Station = "";
+    config.Location = "";
+    config.ChannelCodes = {"HHZ", "HN"};
+    config.RecordLength = 512;
+    config.FlushSeconds = 3600;
+    config.Baud = 1200;
+    config.StatusFile = "  /run/status.json";
+    config.Soh = false;
+    config.DurationMinutes = 60;
+    config.QueueMegabytes = 4096;
+    TStationConfig defaults;
+    defaults.Port = 7;
+    for (const TStationConfig& original : {config, defaults}) {
+        const TStationCommand command = Parse({}, FormatStationConfig(original));
+        ASSERT_EQ(command.Error, "") << FormatStationConfig(original);
+        EXPECT_EQ(command.Config, original) << FormatStationConfig(original);
+    }
+}
+
+TEST(StationConfig, ActionsAndWhatEachNeeds) {
+    struct TCase {
+        TArgs Args;
+        TStationAction Action;
+        std::string StatusFile;
+        std::string Error;
+    };
+    const TCase cases[] = {
+        // --help and --version win over faults and read no file.
+        {{"--bogus", "--help"}, TStationAction::Help, "", ""},
+        {{"-h"}, TStationAction::Help, "", ""},
+        {{"--version", "relative"}, TStationAction::Version, "", ""},
+        // Printing the configuration needs no device.
+        {{"--print-config"}, TStationAction::PrintConfig, "", ""},
+        // --status takes the next argument as its file unless it names a device.
+        {{"--status", "/tmp/s.json"}, TStationAction::Status, "/tmp/s.json", ""},
+        {{"--status=/dev/x.json"}, TStationAction::Status, "/dev/x.json", ""},
+        {{"--status", "/dev/ttyUSB0"}, TStationAction::Status, "", ""},
+        {{"--status", "4"}, TStationAction::Status, "", ""},
+        {{"/dev/ttyUSB0", "--status"}, TStationAction::Status, "", ""},
+        {{"--status-file", "/a.json", "--status"}, TStationAction::Status, "/a.json", ""},
+        {{"--status-file", "/a.json", "--status", "b.json"}, TStationAction::Status, "b.json", ""},
+        {{"--status="}, TStationAction::Run, "", "--status needs a file name after ="},
+        {{"/dev/ttyUSB0", "--config"}, TStationAction::Run, "", "--config needs a value"},
+    };
+    for (const TCase& c : cases) {
+        const bool readsNoFile =
+            c.Action == TStationAction::Help || c.Action == TStationAction::Version;
+        // A file with a fault shows whether it was read.
+        const TStationCommand command =
+            Parse(c.Args, readsNoFile ? "[Station]\nFlushSeconds=0\n" : "");
+        EXPECT_EQ(command.Error, c.Error) << c.Args[0];
+        if (c.Error.empty()) {
+            EXPECT_EQ(command.Action, c.Action) << c.Args[0];
+            EXPECT_EQ(command.Config.StatusFile, c.StatusFile) << c.Args[0];
+        }
+    }
+}
+
+TEST(StationConfig, ReadsTheNamedFileAndRefusesOneThatIsMissingOrNoFile) {
+    char dir[] = "/tmp/station_config_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/station.ini";
+    std::ofstream(path) << "[Station]\r\nDevice=5\r\nNetwork=ZZ\r\n";
+
+    TStationCommand command = ParseStationCommand({"--config", path});
+    EXPECT_EQ(command.Error, "");
+    EXPECT_EQ(command.Config.Port, 5);
+    EXPECT_EQ(command.Config.Network, "ZZ");
+    EXPECT_TRUE(command.Config.ConfigPathGiven);
+
+    command = ParseStationCommand({"1", "--config=" + path + ".missing"});
+    EXPECT_EQ(command.Error, path + ".missing: no such file");
+    command = ParseStationCommand({"1", "--config", dir});
+    EXPECT_EQ(command.Error, std::string(dir) + ": not a regular file");
+    // Without --config, a missing default file is no fault.
+    command = ParseStationCommand({"1"}, std::nullopt);
+    EXPECT_EQ(command.Error, "");
+    EXPECT_FALSE(command.Config.ConfigPathGiven);
+
+    unlink(path.c_str());
+    rmdir(dir);
+}

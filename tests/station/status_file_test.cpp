@@ -1,0 +1,276 @@
+// The service's status file: written whole or not at all, read back exactly, any text read
+// without a crash, and shown to a person with a warning when it is old.
+#include "station/status_file.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+#include "support/json.h"
+
+namespace {
+
+constexpr int64_t Second = 1000000;
+// 2024-03-01 12:00:00 UTC.
+constexpr int64_t Noon = 1709294400 * Second;
+
+TStationStatus FullStatus() {
+    TStationStatus status;
+    status.Program = "digitizer-station";
+    status.Version = "1.1.4.0";
+    status.StartedMicroseconds = Noon - 3 * 86400 * Second;
+    status.UpdatedMicroseconds = Noon;
+    status.Pid = 4242;
+    status.Device = "/dev/ttyUSB0";
+    status.LineRate = 115200;
+    status.LinkState = "receiving";
+    status.BlocksReceived = 259200;
+    status.DamagedFrames = 3;
+    status.Gaps = 1;
+    status.Channels = {{"XX.ST01..HHZ", 25920000, Noon - 1500000},
+                       {"XX.ST01..HHN", 0, std::nullopt},
+                       {"XX.ST01..HHE", std::numeric_limits<int64_t>::max(), -1}};
+    status.Archive = "/var/lib/kestrel32/archive";
+    status.ArchiveFreeBytes = std::numeric_limits<uint64_t>::max();
+    status.QueuedBytes = 1536;
+    status.DroppedSamples = 0;
+    status.LastError = "/var/lib/kestrel32/archive: No space left on device";
+    status.LastErrorMicroseconds = Noon - 7200 * Second;
+    status.Extra = {{"clients", "[{\"peer\":\"127.0.0.1:18000\",\"queued\":12}]"},
+                    {"events", "{\"count\":2,\"last\":null,\"ratio\":-1.5e3}"}};
+    return status;
+}
+
+class StatusDir : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/status_file_test.XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        DIR* dir = opendir(dir_.c_str());
+        while (dirent* entry = readdir(dir)) {
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(dir);
+        return names;
+    }
+    std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(StatusDir, FullStatusComesBackFromTheFileExactly) {
+    const std::string path = dir_ + "/ttyUSB0.json";
+    TStationStatus status = FullStatus();
+    std::string error;
+    ASSERT_TRUE(WriteStatusFile(path, status, error)) << error;
+    status.Pid = 1;
+    ASSERT_TRUE(WriteStatusFile(path, status, error)) << error;
+    EXPECT_EQ(Entries(), std::vector<std::string>{"ttyUSB0.json"}) << "no temporary file left";
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+
+    const std::optional<TStationStatus> read = ReadStatusFile(path, error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(*read, status);
+
+    // Other programs read it with any JSON reader, the times also as text.
+    std::ifstream file(path);
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    const std::optional<TJson> json = ParseJson(text);
+    ASSERT_TRUE(json) << text;
+    EXPECT_EQ((*json)["updated_utc"].String, "2024-03-01T12:00:00.000000Z");
+    EXPECT_EQ((*json)["channels"][1]["last_sample_us"].Kind, TJson::TKind::Null);
+    EXPECT_EQ((*json)["channels"][2]["last_sample_utc"].String, "1969-12-31T23:59:59.999999Z");
+    EXPECT_EQ((*json)["events"]["count"].Number, 2);
+}
+
+TEST_F(StatusDir, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    std::string error;
+    EXPECT_FALSE(WriteStatusFile(dir_ + "/missing/s.json", FullStatus(), error));
+    EXPECT_EQ(error, dir_ + "/missing/s.json: No such file or directory");
+    // A directory in the way: the rename fails after the temporary file was written.
+    ASSERT_EQ(mkdir((dir_ + "/s.json").c_str(), 0755), 0);
+    EXPECT_FALSE(WriteStatusFile(dir_ + "/s.json", FullStatus(), error));
+    EXPECT_NE(error.find(dir_ + "/s.json: "), std::string::npos) << error;
+    EXPECT_EQ(Entries(), std::vector<std::string>{"s.json"});
+}
+
+TEST(StatusFile, NastyTextsAreEscapedAndReadBackValid) {
+    struct TCase {
+        std::string Text;
+        std::string Json;      // as written
+        std::string ReadBack;  // as read back
+    };
+    const TCase cases[] = {
+        {"a\"b\\c/d", R"("a\"b\\c/d")", "a\"b\\c/d"},
+        {"\b\f\n\r\t", R"("\b\f\n\r\t")", "\b\f\n\r\t"},
+        {std::string("\0\x01\x1f\x7f", 4), R"("\u0000\u0001\u001f\u007f")",
+         std::string("\0\x01\x1f\x7f", 4)},
+        {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\x8B", "\"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\x8B\"",
+         "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\x8B"},
+        // A stray byte, an overlong form, a surrogate, a truncated sequence and a code point
+        // above U+10FFFF: each byte that is not valid UTF-8 becomes U+FFFD.
+        {"a\xFF", "\"a\xEF\xBF\xBD\"", "a\xEF\xBF\xBD"},
+        {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\"", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xE2\x82", "\"\xEF\xBF\xBD\xEF\xBF\xBD\"", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const TCase& c : cases) {
+        TStationStatus status = FullStatus();
+        status.LastError = c.Text;
+        const std::string json = StatusJson(status);
+        EXPECT_NE(json.find("\"last_error\": " + c.Json + ","), std::string::npos) << json;
+        std::string error;
+        const std::optional<TStationStatus> read = ParseStatusJson(json, error);
+        ASSERT_TRUE(read) << error;
+        EXPECT_EQ(read->LastError, c.ReadBack);
+    }
+    // Escapes written by others: surrogate pairs join, lone surrogates become U+FFFD.
+    const std::pair<const char*, std::string> escapes[] = {
+        {R"("\ud83c\udf0b")", "\xF0\x9F\x8C\x8B"},
+        {R"("\ud83c")", "\xEF\xBF\xBD"},
+        {R"("\udf0b\u0041")",
+         "\xEF\xBF\xBD"
+         "A"},
+        {R"("\ud83c\u0041")",
+         "\xEF\xBF\xBD"
+         "A"},
+        {R"("\u00E9\/")", "\xC3\xA9/"},
+    };
+    for (const auto& [json, text] : escapes) {
+        std::string error;
+        const auto read = ParseStatusJson(
+            std::string(R"({"program":"p","updated_us":0,"device":)") + json + "}", error);
+        ASSERT_TRUE(read) << json << ": " << error;
+        EXPECT_EQ(read->Device, text) << json;
+    }
+    // Extra sections that are not JSON, or take a member's name, are not written.
+    TStationStatus status = FullStatus();
+    status.Extra = {
+        {"broken", "{\"a\":"}, {"gaps", "99"}, {"x", " [ 1 , \"\\u0041\" ] "}, {"x", "2"}};
+    std::string error;
+    const auto read = ParseStatusJson(StatusJson(status), error);
+    ASSERT_TRUE(read) << error;
+    using TExtra = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(read->Extra, (TExtra{{"broken", "null"}, {"x", "[1,\"A\"]"}}));
+    EXPECT_EQ(read->Gaps, 1);
+}
+
+TEST_F(StatusDir, BadFilesGiveAnErrorNotACrash) {
+    const std::string good = StatusJson(FullStatus());
+    // Every cut of a good file is refused.
+    for (size_t length = 0; length + 1 < good.size(); ++length) {
+        std::string error;
+        EXPECT_FALSE(ParseStatusJson(good.substr(0, length), error)) << length;
+        EXPECT_FALSE(error.empty());
+    }
+    struct TCase {
+        std::string Text;
+        std::string Error;
+    };
+    const std::string head = R"({"program":"p","updated_us":1,)";
+    const TCase cases[] = {
+        {"", "line 1, column 1: the text ends where a value should be"},
+        {"\x89PNG\r\n\x1a\n", "line 1, column 1: not a JSON value"},
+        {"[1,2]", "the status is not an object"},
+        {R"({"program":"p"})", "not a status file: 'program' or 'updated_us' is missing"},
+        {head + R"("gaps":"3"})", "'gaps': not a whole number"},
+        {head + R"("gaps":1.5})", "'gaps': not a whole number"},
+        {head + R"("gaps":9223372036854775808})", "'gaps': not a whole number"},
+        {head + R"("pid":-1})", "'pid': not a process id"},
+        {head + R"("line_rate":4294967296})", "'line_rate': not a line rate or null"},
+        {head + R"("archive_free_bytes":-1})",
+         "'archive_free_bytes': not a number of bytes or null"},
+        {head + R"("channels":[{"code":1}]})", "'channels': 'code': not a string"},
+        {head + R"("channels":[1]})", "'channels': a channel is not an object"},
+        {head + R"("gaps":1,"gaps":2})", "'gaps' is given twice"},
+        {head + R"("device":"a)" + "\n" + R"(b"})",
+         "line 1, column 42: a control character inside a string"},
+        {head + R"("device":"\x"})", "line 1, column 42: an unknown escape in a string"},
+        {head + R"("device":"\u12G4"})",
+         "line 1, column 45: expected four hexadecimal digits after \\u"},
+        {head + R"("gaps":01})", "line 1, column 39: expected ',' or '}'"},
+        {head + R"("gaps":-})", "line 1, column 39: not a JSON value"},
+        {head + "\n\"gaps\":1} x", "line 2, column 11: text after the end of the value"},
+        {head + R"("x":tru})", "line 1, column 35: not a JSON value"},
+        {std::string(64, '[') + std::string(64, ']'), "the status is not an object"},
+        {std::string(65, '[') + std::string(65, ']'), "line 1, column 65: nested too deep"},
+        {std::string(1000000, '['), "line 1, column 65: nested too deep"},
+        {"\"" + std::string(MaxStatusFileSize, 'a') + "\"", "larger than 1 MiB"},
+    };
+    for (const TCase& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseStatusJson(c.Text, error)) << c.Text.substr(0, 80);
+        EXPECT_EQ(error, c.Error) << c.Text.substr(0, 80);
+    }
+    // Files: missing, not a regular file, too large.
+    const std::string huge = dir_ + "/huge.json";
+    std::ofstream(huge) << good << std::string(MaxStatusFileSize, ' ');
+    const std::pair<std::string, std::string> files[] = {
+        {dir_ + "/missing.json", dir_ + "/missing.json: No such file or directory"},
+        {dir_, dir_ + ": not a regular file"},
+        {huge, huge + ": larger than 1 MiB"},
+    };
+    for (const auto& [path, expected] : files) {
+        std::string error;
+        EXPECT_FALSE(ReadStatusFile(path, error));
+        EXPECT_EQ(error, expected);
+    }
+}
+
+TEST(StatusFile, PersonSeesAgesFreeSpaceAndAWarningWhenTheFileIsOld) {
+    const TStationStatus status = FullStatus();
+    const std::string text = FormatStatusForPerson(status, Noon + 2 * Second);
+    for (const char* expected : {
+             "Running:    3 d 0 h, since 2024-02-27 12:00:00 UTC\n",
+             "Updated:    2.0 s ago (2024-03-01 12:00:00 UTC)\n",
+             "Device:     /dev/ttyUSB0, 115200 baud, receiving\n",
+             "Blocks:     259200 received, 3 damaged frames, 1 gap\n",
+             "  XX.ST01..HHZ  25920000 samples, last 3.5 s ago\n",
+             "  XX.ST01..HHN  0 samples, none yet\n",
+             "Archive:    /var/lib/kestrel32/archive, 16.0 EiB free\n",
+             "Queue:      1.5 KiB not yet written, 0 samples dropped\n",
+             "Last error: /var/lib/kestrel32/archive: No space left on device (2 h 00 min ago, "
+             "2024-03-01 10:00:00 UTC)\n",
+         }) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\nin\n" << text;
+    }
+    EXPECT_EQ(text.find("WARNING"), std::string::npos) << text;
+
+    // The warning comes at 30 s and after, also for times that cannot be subtracted.
+    const std::pair<int64_t, bool> ages[] = {{30 * Second, false},
+                                             {30 * Second + 1, true},
+                                             {-3600 * Second, false},
+                                             {std::numeric_limits<int64_t>::max() - Noon, true}};
+    for (const auto& [age, warned] : ages) {
+        const std::string shown = FormatStatusForPerson(status, Noon + age);
+        EXPECT_EQ(shown.rfind("WARNING: the status was last written ", 0) == 0, warned) << shown;
+    }
+    TStationStatus odd = status;
+    odd.UpdatedMicroseconds = std::numeric_limits<int64_t>::min();
+    odd.StartedMicroseconds = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(FormatStatusForPerson(odd, std::numeric_limits<int64_t>::max()).rfind("WARNING", 0),
+              0u);
+    // Texts from the file cannot drive the terminal.
+    odd.Device =
+        "\x1b]0;owned\x07\xC2\x9B"
+        "2J";
+    EXPECT_NE(FormatStatusForPerson(odd, Noon).find("Device:     ?]0;owned??2J,"),
+              std::string::npos);
+}
