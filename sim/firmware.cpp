@@ -112,7 +112,13 @@ TFirmware::TFirmware(const TSimConfig& config)
       signals_(config.Signal, config.Seed),
       rng_(config.Seed * 0x9E3779B97F4A7C15ULL + 1) {
     using namespace std::chrono;
-    epoch_ = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    epoch_ = config.StartTime
+                 ? *config.StartTime
+                 : duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void TFirmware::SetChannels(int channels) {
+    settings_.Channels = std::clamp(channels, 1, 6);
 }
 
 TFirmware::TEffect TFirmware::Apply(const TCommand& command) {
@@ -181,7 +187,7 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
     const int decimation = s.Decimation();
     if (decimation != lastDecimation_) {
         lastDecimation_ = decimation;
-        rateFrame_ = 0;
+        rateSince_ = seconds_;
     }
     ++blockCount_;
 
@@ -222,7 +228,17 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
     params.Rate = s.Rate();
     params.BytesPerSample = s.BytesPerSample;
     params.Calibration = s.Calibration;
-    const int count = SamplesInFrame(rateFrame_, decimation);
+    // The samples' grid is anchored at the rate change in the unit's time, so that a frame
+    // after seconds without frames (a power cycle) still starts with its own second's sample.
+    const int count = SamplesInFrame(seconds_ - rateSince_, decimation);
+    lastFrame_.Time = epoch_ + static_cast<int64_t>(seconds_);
+    lastFrame_.Channels = s.Channels;
+    lastFrame_.Rate = s.Rate();
+    lastFrame_.Samples = count;
+    lastFrame_.BytesPerSample = s.BytesPerSample;
+    for (int c = 0; c < 6; ++c) {
+        lastFrame_.First[c] = signals_.Produced(c);
+    }
     for (int c = 0; c < s.Channels; ++c) {
         params.HighGain = (s.GainMask >> c & 1) != 0;
         // The drift runs on smoothly through the frame's second.
@@ -233,7 +249,6 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
         params.OffsetStep = count > 0 ? (next - params.Offset) / count : 0;
         signals_.Generate(c, count, params, f.Samples[c]);
     }
-    ++rateFrame_;
     ++seconds_;
     return f;
 }

@@ -45,6 +45,18 @@ int16_t TotalRateField(int decimation, int channels);
 // "G" and the mask as one decimal digit below four channels, as one binary byte from four up.
 std::array<char, 2> GainCodeField(int mask, int channels);
 
+// What a receiver needs to check every sample of a frame.
+struct TFrameFacts {
+    int64_t Time = 0;  // UTC seconds of the GPS clock: the time of the frame's first sample
+    int Channels = 0;
+    double Rate = 0;  // samples per second per channel
+    int Samples = 0;  // per channel
+    // The counter index of each channel's first sample: sample j of channel c is
+    // CounterValue(c, First[c] + j, BytesPerSample) with the counter signal.
+    std::array<uint64_t, 6> First{};
+    int BytesPerSample = 0;
+};
+
 class TFirmware {
   public:
     explicit TFirmware(const TSimConfig& config);
@@ -61,9 +73,21 @@ class TFirmware {
     // A power-up or reboot: the settings saved in ROM become current.
     void LoadRom() { settings_ = rom_; }
 
+    // Sets the sample rate (a settable one; another gets 75) or the channels (1 to 6), as the
+    // commands that configure them do.
+    void SetRate(double rate) { settings_.Factors = FactorsForRate(rate); }
+    void SetChannels(int channels);
+
     // The next frame, with `serial` (8 characters) as the unit's serial number. Advances the
     // frame clock by one second.
     TWireFrame NextFrame(const std::string& serial);
+    // Advances the frame clock by one second without a frame: the unit is not running its
+    // firmware, but time goes on.
+    void SkipSecond() { ++seconds_; }
+    // Seconds of the frame clock so far: the second of the next frame.
+    uint64_t Seconds() const { return seconds_; }
+    // The facts of the last frame built.
+    const TFrameFacts& LastFrame() const { return lastFrame_; }
 
     uint32_t BlockCount() const { return blockCount_; }
 
@@ -78,9 +102,10 @@ class TFirmware {
     TSignalGenerator signals_;
     std::mt19937_64 rng_;
     uint32_t blockCount_ = 0;  // of the last frame built
-    uint64_t seconds_ = 0;     // frames built so far: the frame clock
-    uint64_t rateFrame_ = 0;   // frames built since the rate last changed
+    uint64_t seconds_ = 0;     // seconds of the frame clock so far, with or without frames
+    uint64_t rateSince_ = 0;   // the second at which the rate last changed
     int lastDecimation_ = 0;
-    int64_t epoch_ = 0;  // UTC seconds of the first frame
+    int64_t epoch_ = 0;  // UTC seconds of the frame clock's second 0
+    TFrameFacts lastFrame_;
     int32_t lastFixBlock_ = -1;
 };

@@ -8,8 +8,11 @@ int SamplesInFrame(uint64_t frameIndex, int decimation) {
     if (decimation <= 0) {
         return 0;
     }
+    // Sample n lies at n / rate seconds: the frame of second j carries those with
+    // j <= n / rate < j + 1, that is ceil(j * rate) up to ceil((j + 1) * rate).
     const uint64_t d = static_cast<uint64_t>(decimation);
-    return static_cast<int>((frameIndex + 1) * BaseRate / d - frameIndex * BaseRate / d);
+    const auto ceilSamples = [d](uint64_t seconds) { return (seconds * BaseRate + d - 1) / d; };
+    return static_cast<int>(ceilSamples(frameIndex + 1) - ceilSamples(frameIndex));
 }
 
 int32_t FullScale(int bytes) {

@@ -9,7 +9,9 @@
 #include "sim/sim_config.h"
 
 // Samples per channel that frame `frameIndex` carries at 3000 / `decimation` samples per
-// second: floor((j + 1) * rate) - floor(j * rate), exact for every rate including 0.1 to 0.5.
+// second: ceil((j + 1) * rate) - ceil(j * rate), exact for every rate including 0.1 to 0.5.
+// A frame that carries a sample begins with one at its own second, so that its time is the
+// time of its first sample also below one sample per second.
 int SamplesInFrame(uint64_t frameIndex, int decimation);
 
 // Largest value of a `bytes`-wide sample (127, 32767, 8388607, 2147483647).

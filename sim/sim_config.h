@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,30 @@ enum class TFaultKind {
     SplitEcho,     // an echo written in two parts with a pause between them
     ModInSamples,  // a valid frame whose sample bytes contain "MOD"
     Silence,       // nothing sent for a few frame periods
-    Reopen,        // the device closed and a fresh one opened under a new path
+    Reopen,        // the device closed and, after a moment, a fresh one opened under a new path
 };
 
 // A fault with its probability: per frame, or per echo for SplitEcho.
 struct TFaultRate {
     TFaultKind Kind = TFaultKind::Corrupt;
     double Rate = 0.1;
+};
+
+// What the unit can be told to do at a given second of its frame clock (--at).
+enum class TActionKind {
+    Rate,        // the sample rate set, as by "$SF" (Value: samples per second)
+    Channels,    // channels 1 to Value enabled, as by "$SC"
+    Reopen,      // the cable pulled: the device gone for a moment, then a fresh one
+    Silence,     // nothing sent for Value frame periods
+    PowerCycle,  // switched off and on, as by SIGUSR1
+};
+
+struct TScheduledAction {
+    // The unit's second: the action happens when its frame clock reaches it, before the frame
+    // of that second is built, so that a rate or channel change first shows in that frame.
+    uint64_t At = 0;
+    TActionKind Kind = TActionKind::Reopen;
+    double Value = 0;
 };
 
 struct TSimConfig {
@@ -45,12 +63,17 @@ struct TSimConfig {
     std::string MemoryPath;
     // The unit's journal (see journal.h) written to this file, when not empty.
     std::string JournalPath;
+    // UTC seconds of the GPS clock at the first frame; none: the computer's clock at start.
+    std::optional<int64_t> StartTime;
+    // Done in the order of their seconds, those of one second in the order given.
+    std::vector<TScheduledAction> Actions;
 
     // Timing of the boot loader, in milliseconds of wall time.
     int PowerUpDelayMs = 300;  // from a power-up to the "Ready." line
     int RebootDelayMs = 500;   // from the echo of "$BR" to the "Ready." line
     int BootWaitMs = 3000;     // how long the boot loader waits for "$BH"
     int SilenceFrames = 3;     // length of a silence fault in frame periods
+    int UnplugMs = 1000;       // how long a reopen leaves the unit without a device
 };
 
 // The line rates the unit knows, indexed like the argument of "$BA".

@@ -1,6 +1,7 @@
 #include "sim/sim_options.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 
@@ -19,8 +20,8 @@ constexpr TFaultName FaultNames[] = {
 };
 
 constexpr std::string_view ValueOptions[] = {
-    "--channels", "--rate", "--bytes", "--gps",  "--signal", "--baud",   "--speed",
-    "--seconds",  "--link", "--fault", "--seed", "--memory", "--journal"};
+    "--channels", "--rate",  "--bytes", "--gps",    "--signal",  "--baud",  "--speed", "--seconds",
+    "--link",     "--fault", "--seed",  "--memory", "--journal", "--start", "--at"};
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : ValueOptions) {
@@ -119,6 +120,20 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
             return "--journal needs a path";
         }
         c.JournalPath = value;
+    } else if (name == "--start") {
+        int64_t seconds = 0;
+        if (!ParseUtcTime(value, seconds)) {
+            return "--start must be a UTC time from 2000 to 2099 such as 2024-12-31T23:59:30Z "
+                   "(the Z may be left out, the T may be a space), not '" +
+                   std::string(value) + "'";
+        }
+        c.StartTime = seconds;
+    } else if (name == "--at") {
+        TScheduledAction action;
+        if (std::string error = ParseScheduledAction(value, action); !error.empty()) {
+            return error;
+        }
+        c.Actions.push_back(action);
     } else if (name == "--seed") {
         if (!ParseNumber(value, c.Seed)) {
             return "--seed must be a whole number of 0 or more";
@@ -144,7 +159,96 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
     return {};
 }
 
+// Exactly `width` decimal digits at `at`.
+bool Digits(std::string_view text, size_t at, size_t width, int& value) {
+    if (at + width > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (size_t i = at; i < at + width; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
 }  // namespace
+
+bool ParseUtcTime(std::string_view text, int64_t& seconds) {
+    // 2024-12-31T23:59:30, optionally followed by Z.
+    if (text.size() == 20 && text.back() == 'Z') {
+        text.remove_suffix(1);
+    }
+    int year, month, day, hour, minute, second;
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' ||
+        (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':' ||
+        !Digits(text, 0, 4, year) || !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) ||
+        !Digits(text, 11, 2, hour) || !Digits(text, 14, 2, minute) ||
+        !Digits(text, 17, 2, second)) {
+        return false;
+    }
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    // The GPS sentence carries two digits of the year.
+    if (year < 2000 || year > 2099 || !date.ok() || hour > 23 || minute > 59 || second > 59) {
+        return false;
+    }
+    const std::chrono::sys_days midnight{date};
+    seconds =
+        midnight.time_since_epoch() / std::chrono::seconds(1) + hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+std::string ParseScheduledAction(std::string_view text, TScheduledAction& action) {
+    const std::string usage =
+        "--at needs T:ACTION, T a second of the unit's clock (0 or more) "
+        "and ACTION one of rate=R, channels=N, reopen, silence=N, "
+        "power-cycle; not '" +
+        std::string(text) + "'";
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), action.At) ||
+        action.At > 1'000'000'000'000) {
+        return usage;
+    }
+    const std::string_view what = text.substr(colon + 1);
+    const size_t eq = what.find('=');
+    const std::string_view name = what.substr(0, eq);
+    const std::string_view value = eq == std::string_view::npos ? "" : what.substr(eq + 1);
+    const bool hasValue = eq != std::string_view::npos;
+    if (name == "reopen" && !hasValue) {
+        action.Kind = TActionKind::Reopen;
+    } else if (name == "power-cycle" && !hasValue) {
+        action.Kind = TActionKind::PowerCycle;
+    } else if (name == "rate" && hasValue) {
+        action.Kind = TActionKind::Rate;
+        if (!ParseNumber(value, action.Value) || !IsSettableRate(action.Value)) {
+            return "--at rate=R: R must be one of the rates --rate takes, not '" +
+                   std::string(value) + "'";
+        }
+    } else if (name == "channels" && hasValue) {
+        action.Kind = TActionKind::Channels;
+        int channels = 0;
+        if (!ParseNumber(value, channels) || channels < 1 || channels > 6) {
+            return "--at channels=N: N must be 1 to 6, not '" + std::string(value) + "'";
+        }
+        action.Value = channels;
+    } else if (name == "silence" && hasValue) {
+        action.Kind = TActionKind::Silence;
+        int periods = 0;
+        if (!ParseNumber(value, periods) || periods < 1 || periods > 1'000'000) {
+            return "--at silence=N: N must be a whole number of frame periods from 1 to "
+                   "1000000, not '" +
+                   std::string(value) + "'";
+        }
+        action.Value = periods;
+    } else {
+        return usage;
+    }
+    return {};
+}
 
 bool ParseFaultKind(std::string_view name, TFaultKind& kind) {
     for (const TFaultName& known : FaultNames) {
@@ -218,7 +322,17 @@ std::string SimUsage(std::string_view program) {
            "                     may be repeated\n"
            "  --seed N           seed of the noise signal and the faults (1)\n"
            "  --journal FILE     write what the unit does to FILE, one line each, as it\n"
-           "                     happens: every frame with its block count and whether it\n"
-           "                     left whole, commands, echoes, line rates, power cycles\n"
+           "                     happens: every frame with its block count, whether it left\n"
+           "                     whole, its time, channels, rate, samples, the counter index\n"
+           "                     of its first samples and its sample width; commands, echoes,\n"
+           "                     line rates, power cycles\n"
+           "  --start TIME       the GPS clock at the first frame, a UTC time such as\n"
+           "                     2024-12-31T23:59:30Z (the Z may be left out, the T may be a\n"
+           "                     space); the computer's clock by default\n"
+           "  --at T:ACTION      at second T of the unit's clock (the T-th frame period since\n"
+           "                     the start) do ACTION: rate=R, channels=N, reopen (the cable\n"
+           "                     pulled: the device gone for a second of wall time, then a\n"
+           "                     fresh one under a new path),\n"
+           "                     silence=N (N frame periods), power-cycle; may be repeated\n"
            "  --help             show this text\n";
 }

@@ -1,6 +1,7 @@
 // The command line of the digitizer-sim program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,3 +23,11 @@ std::string SimUsage(std::string_view program);
 // The fault kind named `name` ("corrupt", "drop", "split-echo", "mod-in-samples", "silence",
 // "reopen"); false for another name.
 bool ParseFaultKind(std::string_view name, TFaultKind& kind);
+
+// A UTC time as --start takes it, "2024-12-31T23:59:30Z" (with or without the Z, a space
+// allowed for the T), years 2000 to 2099, as seconds since 1970; false for anything else.
+bool ParseUtcTime(std::string_view text, int64_t& seconds);
+
+// One --at value, "T:ACTION": T the unit's second, ACTION rate=R, channels=N, reopen,
+// silence=N or power-cycle. An error text, empty on success.
+std::string ParseScheduledAction(std::string_view text, TScheduledAction& action);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 
 namespace {
 
@@ -20,9 +21,34 @@ constexpr size_t LoggedArgumentLimit = 512;
 // Echoes and memory reads are dropped while this much waits to go out: a flood of commands
 // cannot make the unit's queue grow without bound.
 constexpr size_t OutputLimit = 1 << 22;
+// A scheduled silence of wall time beyond this (years) is cut to it.
+constexpr double MaxSilenceSeconds = 1e8;
 
 std::vector<uint8_t> EchoOf(const TCommand& command) {
     return {'$', static_cast<uint8_t>(command.Name[0]), static_cast<uint8_t>(command.Name[1])};
+}
+
+// The shortest text that reads back as `value` (100, 0.5, 428.57142857142856).
+std::string NumberText(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string ActionText(const TScheduledAction& action) {
+    switch (action.Kind) {
+        case TActionKind::Rate:
+            return "rate=" + NumberText(action.Value);
+        case TActionKind::Channels:
+            return "channels=" + NumberText(action.Value);
+        case TActionKind::Reopen:
+            return "reopen";
+        case TActionKind::Silence:
+            return "silence=" + NumberText(action.Value);
+        case TActionKind::PowerCycle:
+            return "power-cycle";
+    }
+    return "?";
 }
 
 }  // namespace
@@ -33,8 +59,12 @@ TDigitizerSim::TDigitizerSim(const TSimConfig& config)
       firmware_(config),
       faultRng_(config.Seed ^ 0x5DEECE66DULL),
       noiseRng_(config.Seed + 0x2545F4914F6CDD1DULL),
+      actions_(config.Actions),
       ownBaud_(config.Baud) {
     boot_.Memory().SetSerialNumber(config.SerialNumber);
+    std::stable_sort(
+        actions_.begin(), actions_.end(),
+        [](const TScheduledAction& a, const TScheduledAction& b) { return a.At < b.At; });
 }
 
 TDigitizerSim::~TDigitizerSim() {
@@ -105,7 +135,7 @@ void TDigitizerSim::Stop() {
 
 std::string TDigitizerSim::DevicePath() const {
     std::lock_guard lock(mutex_);
-    return pty_->IsOpen() ? pty_->Path() : std::string();
+    return pty_->IsOpen() && !unplugged_ ? pty_->Path() : std::string();
 }
 
 std::string TDigitizerSim::LastError() const {
@@ -148,6 +178,8 @@ TSimState TDigitizerSim::State() const {
     state.Pll = s.Pll;
     state.FramesSent = framesSent_;
     state.BlockCount = firmware_.BlockCount();
+    state.Seconds = firmware_.Seconds();
+    state.Unplugged = unplugged_;
     return state;
 }
 
@@ -204,7 +236,10 @@ void TDigitizerSim::Step(TClock::time_point now) {
     const auto elapsed = now - lastStep_;
     lastStep_ = now;
     if (TakeFault(TFaultKind::Reopen)) {
-        Reopen();
+        Reopen(now);
+    }
+    if (unplugged_ && now >= unpluggedUntil_) {
+        PlugIn();
     }
 
     // Bytes that arrived since the last step were sent at the rate seen then or at the rate
@@ -229,16 +264,64 @@ void TDigitizerSim::Step(TClock::time_point now) {
         Note("ready");
     }
     if (boot_.WaitExpired(now)) {
-        StartFirmware(now);
+        StartFirmware();
     }
-    if (!boot_.Running() && now >= nextFrame_ && !output_.HasFrame()) {
-        SendFrame();
+    AdvanceClock(now);
+    Transmit(now, elapsed, match);
+}
+
+void TDigitizerSim::AdvanceClock(TClock::time_point now) {
+    // While the boot loader runs, the seconds pass without frames: the GPS clock goes on, and
+    // the first frame afterwards tells the true time.
+    while (boot_.Running() && now >= nextFrame_) {
+        RunActions(firmware_.Seconds(), nextFrame_);
+        firmware_.SkipSecond();
         nextFrame_ += FramePeriod();
-        if (nextFrame_ < now) {
-            nextFrame_ = now;  // the line is slower than the frames: no catching up
+    }
+    if (boot_.Running() || now < nextFrame_ || output_.HasFrame()) {
+        return;
+    }
+    RunActions(firmware_.Seconds(), nextFrame_);
+    if (boot_.Running()) {
+        firmware_.SkipSecond();  // switched off at this second
+    } else {
+        SendFrame();
+    }
+    nextFrame_ += FramePeriod();
+    if (nextFrame_ < now) {
+        nextFrame_ = now;  // the line is slower than the frames: no catching up
+    }
+}
+
+void TDigitizerSim::RunActions(uint64_t second, TClock::time_point secondStart) {
+    for (; nextAction_ < actions_.size() && actions_[nextAction_].At <= second; ++nextAction_) {
+        const TScheduledAction& action = actions_[nextAction_];
+        Note("action " + std::to_string(action.At) + " " + ActionText(action));
+        switch (action.Kind) {
+            case TActionKind::Rate:
+                firmware_.SetRate(action.Value);
+                break;
+            case TActionKind::Channels:
+                firmware_.SetChannels(static_cast<int>(action.Value));
+                break;
+            case TActionKind::Reopen:
+                Reopen(secondStart);
+                break;
+            case TActionKind::Silence:
+                // Exactly the frames of these seconds are left out, whatever the line's pace;
+                // nothing else goes out in their time either.
+                silentBefore_ = second + static_cast<uint64_t>(action.Value);
+                silentUntil_ =
+                    secondStart +
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::duration<double>(std::min(
+                            action.Value * FramePeriod().count() / 1e9, MaxSilenceSeconds)));
+                break;
+            case TActionKind::PowerCycle:
+                DoPowerCycle(secondStart);
+                break;
         }
     }
-    Transmit(now, elapsed, match);
 }
 
 void TDigitizerSim::ReadInput(TClock::time_point now, bool accepted) {
@@ -329,9 +412,16 @@ void TDigitizerSim::SendEcho(std::vector<uint8_t> echo, int switchBaud) {
 }
 
 void TDigitizerSim::SendFrame() {
+    const bool silent = firmware_.Seconds() < silentBefore_;
     TWireFrame frame = firmware_.NextFrame(boot_.Memory().SerialNumber());
     TFrameTrace trace;
     trace.BlockCount = frame.BlockCount;
+    if (silent) {
+        trace.Damage = "silence";
+        trace.Facts = firmware_.LastFrame();
+        ReportFrame(trace);
+        return;
+    }
     const bool plantAsked = TakeFault(TFaultKind::ModInSamples);
     if (plantAsked || RollFault(TFaultKind::ModInSamples)) {
         trace.TagInSamples = PlantInSamples(frame, "MOD");
@@ -351,6 +441,7 @@ void TDigitizerSim::SendFrame() {
         trace.Damage = trace.Damage.empty() ? "drop" : trace.Damage;
     }
     trace.Size = trace.Left = bytes.size();
+    trace.Facts = firmware_.LastFrame();
     outgoing_.push_back(std::move(trace));
     TOutputLine::TSegment segment;
     segment.Bytes = std::move(bytes);
@@ -393,9 +484,12 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
     TOutputLine::TChunk chunk = output_.Take(static_cast<size_t>(allowance_));
     allowance_ -= static_cast<double>(chunk.Bytes.size());
     framesSent_ += chunk.FramesCompleted;
-    const char* loss = now < silentUntil_ ? "silence" : !match ? "noise" : nullptr;
+    const char* loss = unplugged_           ? "unplugged"
+                       : now < silentUntil_ ? "silence"
+                       : !match             ? "noise"
+                                            : nullptr;
     TrackFrames(chunk.FrameBytes, loss);
-    if (!chunk.Bytes.empty() && now >= silentUntil_) {
+    if (!chunk.Bytes.empty() && now >= silentUntil_ && !unplugged_) {
         if (!match) {
             // Read at another rate the bytes turn into noise; it never holds an "M", so it
             // cannot hold a frame start either.
@@ -435,36 +529,52 @@ void TDigitizerSim::DoPowerCycle(TClock::time_point now) {
     reader_.Reset();
     pauseUntil_ = {};
     silentUntil_ = {};
+    silentBefore_ = 0;
     ownBaud_ = BootLoaderBaud;
     boot_.Start(now, std::chrono::milliseconds(config_.PowerUpDelayMs));
 }
 
-void TDigitizerSim::StartFirmware(TClock::time_point now) {
+// The frame clock ran on through the boot loader: the next frame is its next second's.
+void TDigitizerSim::StartFirmware() {
     firmware_.LoadRom();
     ownBaud_ = firmware_.Settings().Baud;
     Note("firmware");
-    nextFrame_ = now;
 }
 
-void TDigitizerSim::Reopen() {
-    // The new device is opened before the old one closes, so it gets a path of its own.
+void TDigitizerSim::Reopen(TClock::time_point now) {
+    if (unplugged_) {
+        return;  // the cable is out already
+    }
+    // The new device is opened before the old one closes, so it gets a path of its own; it
+    // stays unknown (and the link gone) until the cable is back.
     auto fresh = std::make_unique<TPtyDevice>();
     std::string error;
     if (!fresh->Open(ownBaud_, error)) {
         error_ = error;
         return;
     }
+    if (!config_.LinkPath.empty()) {
+        RemoveLink(config_.LinkPath, pty_->Path());
+    }
     pty_ = std::move(fresh);
-    Note("device " + pty_->Path());
+    unplugged_ = true;
+    unpluggedUntil_ = now + std::chrono::milliseconds(config_.UnplugMs);
+    Note("unplugged");
     reader_.Reset();
     stalled_.clear();
     SettleFrames("reopen");
     if (!outgoing_.empty() && outgoing_.front().Left < outgoing_.front().Size) {
         outgoing_.front().Damage = "reopen";
     }
+}
+
+void TDigitizerSim::PlugIn() {
+    unplugged_ = false;
+    std::string error;
     if (!config_.LinkPath.empty() && !PlaceLink(config_.LinkPath, pty_->Path(), error)) {
         error_ = error;
     }
+    Note("device " + pty_->Path());
 }
 
 bool TDigitizerSim::TakeFault(TFaultKind kind) {
@@ -544,5 +654,13 @@ void TDigitizerSim::ReportFrame(const TFrameTrace& frame) {
     if (frame.EchoInside) {
         line += " echo-inside";
     }
+    const TFrameFacts& facts = frame.Facts;
+    line += " time " + std::to_string(facts.Time) + " channels " + std::to_string(facts.Channels) +
+            " rate " + NumberText(facts.Rate) + " samples " + std::to_string(facts.Samples) +
+            " first ";
+    for (int c = 0; c < facts.Channels; ++c) {
+        line += (c > 0 ? "," : "") + std::to_string(facts.First[c]);
+    }
+    line += " bytes " + std::to_string(facts.BytesPerSample);
     Note(line);
 }

@@ -48,6 +48,8 @@ struct TSimState {
     int Pll = 0;
     uint64_t FramesSent = 0;  // frames whose last byte has gone out
     uint32_t BlockCount = 0;  // of the last frame built
+    uint64_t Seconds = 0;     // of the frame clock: the second of the next frame
+    bool Unplugged = false;   // a reopen has taken the device away for a moment
 };
 
 class TDigitizerSim {
@@ -65,6 +67,7 @@ class TDigitizerSim {
     // Stops the thread, closes the device and removes the link. Safe to call at any time.
     void Stop();
 
+    // The device's path; empty while a reopen has taken it away.
     std::string DevicePath() const;
     std::string LastError() const;
 
@@ -94,8 +97,14 @@ class TDigitizerSim {
     void DoPowerCycle(TClock::time_point now);
     // Keeps the memory in its file, when there is one; a failure is kept in error_.
     void SaveMemory();
-    void StartFirmware(TClock::time_point now);
-    void Reopen();
+    void StartFirmware();
+    // The frame clock's seconds that are due: each one's scheduled actions, then its frame,
+    // or no frame while the boot loader runs.
+    void AdvanceClock(TClock::time_point now);
+    void RunActions(uint64_t second, TClock::time_point secondStart);
+    // The cable pulled: the device closes at once and a fresh one appears UnplugMs later.
+    void Reopen(TClock::time_point now);
+    void PlugIn();
     bool TakeFault(TFaultKind kind);
     bool RollFault(TFaultKind kind);
     bool TakeOrRollFault(TFaultKind kind) { return TakeFault(kind) || RollFault(kind); }
@@ -109,6 +118,7 @@ class TDigitizerSim {
         std::string Damage;  // why a receiver cannot decode it; empty while whole
         bool TagInSamples = false;
         bool EchoInside = false;  // an echo went out between its bytes
+        TFrameFacts Facts;
     };
     void Note(const std::string& text);
     // `frameBytes` of the oldest frames taken for the line, lost on the way when `loss` is set.
@@ -136,6 +146,8 @@ class TDigitizerSim {
     std::mt19937_64 faultRng_;
     std::mt19937_64 noiseRng_;
     std::vector<TFaultKind> pendingFaults_;
+    std::vector<TScheduledAction> actions_;  // in the order they are due
+    size_t nextAction_ = 0;
     std::deque<TReceivedCommand> log_;
     TSimJournal journal_;
     std::deque<TFrameTrace> outgoing_;        // frames not yet taken whole
@@ -152,4 +164,7 @@ class TDigitizerSim {
     TClock::time_point nextFrame_{};
     TClock::time_point pauseUntil_{};
     TClock::time_point silentUntil_{};
+    uint64_t silentBefore_ = 0;  // frames of the unit's seconds before this one are not sent
+    bool unplugged_ = false;
+    TClock::time_point unpluggedUntil_{};
 };

@@ -20,11 +20,17 @@ TEST(Signals, FramesCarryExactlyTheRateOnAverage) {
             EXPECT_LE(n, (BaseRate + decimation - 1) / decimation);
             total += n;
         }
-        EXPECT_EQ(total, 100u * BaseRate / decimation) << "decimation " << decimation;
+        // The samples whose time n / rate falls in the first 100 seconds: ceil(100 * rate).
+        EXPECT_EQ(total, (100u * BaseRate + decimation - 1) / decimation)
+            << "decimation " << decimation;
     }
-    // 0.1 samples per second: one sample in every tenth frame, the first in frame 9.
-    EXPECT_EQ(SamplesInFrame(8, 30000), 0);
-    EXPECT_EQ(SamplesInFrame(9, 30000), 1);
+    // 0.1 samples per second: one sample in every tenth frame, at the frame's own second
+    // (the first in frame 0, the next in frame 10), so that the frame's time is the sample's.
+    EXPECT_EQ(SamplesInFrame(0, 30000), 1);
+    EXPECT_EQ(SamplesInFrame(9, 30000), 0);
+    EXPECT_EQ(SamplesInFrame(10, 30000), 1);
+    EXPECT_EQ(SamplesInFrame(1, 15000), 0);  // 0.2: frames 0, 5, 10, ...
+    EXPECT_EQ(SamplesInFrame(5, 15000), 1);
     EXPECT_EQ(SamplesInFrame(0, 0), 0);
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "sim/sim_options.h"
 
 namespace {
@@ -28,7 +30,18 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
                                            "77",
                                            "--memory=/tmp/unit.bin",
                                            "--journal",
-                                           "/tmp/unit.log"});
+                                           "/tmp/unit.log",
+                                           "--start",
+                                           "2024-12-31 23:59:30",
+                                           "--at",
+                                           "30:power-cycle",
+                                           "--at=5:rate=0.5",
+                                           "--at",
+                                           "5:channels=6",
+                                           "--at",
+                                           "0:silence=2",
+                                           "--at",
+                                           "7:reopen"});
     ASSERT_EQ(o.Error, "");
     EXPECT_FALSE(o.Help);
     const TSimConfig& c = o.Config;
@@ -51,6 +64,19 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
     EXPECT_EQ(c.Seed, 77u);
     EXPECT_EQ(c.MemoryPath, "/tmp/unit.bin");
     EXPECT_EQ(c.JournalPath, "/tmp/unit.log");
+    EXPECT_EQ(c.StartTime, 1735689570);
+    // In the order given; the simulator does them in the order of their seconds.
+    const std::vector<std::tuple<uint64_t, TActionKind, double>> actions = {
+        {30, TActionKind::PowerCycle, 0}, {5, TActionKind::Rate, 0.5},
+        {5, TActionKind::Channels, 6},    {0, TActionKind::Silence, 2},
+        {7, TActionKind::Reopen, 0},
+    };
+    ASSERT_EQ(c.Actions.size(), actions.size());
+    for (size_t i = 0; i < actions.size(); ++i) {
+        EXPECT_EQ(c.Actions[i].At, std::get<0>(actions[i])) << i;
+        EXPECT_EQ(c.Actions[i].Kind, std::get<1>(actions[i])) << i;
+        EXPECT_DOUBLE_EQ(c.Actions[i].Value, std::get<2>(actions[i])) << i;
+    }
 
     const TSimOptions defaults = ParseSimOptions({});
     EXPECT_EQ(defaults.Error, "");
@@ -58,6 +84,8 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
     EXPECT_DOUBLE_EQ(defaults.Config.Rate, 100);
     EXPECT_EQ(defaults.Config.Baud, 19200);
     EXPECT_FALSE(defaults.Config.Mde);
+    EXPECT_FALSE(defaults.Config.StartTime) << "the computer's clock";
+    EXPECT_TRUE(defaults.Config.Actions.empty());
     EXPECT_TRUE(ParseSimOptions({"--help"}).Help);
 }
 
@@ -87,6 +115,21 @@ TEST(SimOptions, RejectsBadArgumentsWithAMessage) {
         {"stray"},
         {"--rate"},
         {"--link", ""},
+        {"--at", "5"},
+        {"--at", "5:"},
+        {"--at", ":reopen"},
+        {"--at", "-1:reopen"},
+        {"--at", "1.5:reopen"},
+        {"--at", "5:reopen=1"},
+        {"--at", "5:explode"},
+        {"--at", "5:rate=60"},
+        {"--at", "5:rate"},
+        {"--at", "5:channels=0"},
+        {"--at", "5:channels=7"},
+        {"--at", "5:silence=0"},
+        {"--at", "5:silence=x"},
+        {"--at", "5:power-cycle=now"},
+        {"--start", "tomorrow"},
     };
     for (const auto& args : bad) {
         const TSimOptions o = ParseSimOptions(args);
@@ -96,6 +139,51 @@ TEST(SimOptions, RejectsBadArgumentsWithAMessage) {
     EXPECT_EQ(ParseSimOptions({"--frobnicate"}).Error, "unknown option --frobnicate");
     for (double rate : SettableRates) {
         EXPECT_EQ(ParseSimOptions({"--rate", std::to_string(rate)}).Error, "") << rate;
+    }
+}
+
+TEST(SimOptions, StartTimeIsAUtcTimeInOneOfItsFormsOrRefused) {
+    // 2024-12-31T23:59:30Z is 1735689570 seconds after 1970.
+    const std::vector<std::pair<std::string, int64_t>> good = {
+        {"2024-12-31T23:59:30Z", 1735689570}, {"2024-12-31T23:59:30", 1735689570},
+        {"2024-12-31 23:59:30", 1735689570},  {"2024-12-31 23:59:30Z", 1735689570},
+        {"2000-01-01T00:00:00Z", 946684800},  {"2024-02-29T12:00:00Z", 1709208000},  // a leap day
+        {"2099-12-31T23:59:59Z", 4102444799},
+    };
+    for (const auto& [text, seconds] : good) {
+        int64_t parsed = 0;
+        EXPECT_TRUE(ParseUtcTime(text, parsed)) << text;
+        EXPECT_EQ(parsed, seconds) << text;
+        EXPECT_EQ(ParseSimOptions({"--start", text}).Config.StartTime, seconds) << text;
+    }
+    const std::vector<std::string> bad = {
+        "",
+        "2024-12-31",
+        "2024-12-31T23:59",
+        "2024-12-31T23:59:30ZZ",
+        "2024-12-31T23:59:30z",
+        "2024-12-31t23:59:30Z",
+        "2024-12-31_23:59:30",
+        "2024-12-31T23:59:30+01:00",
+        "2024-12-31T23:59:30.5Z",
+        "2024-12-31T23:59:60Z",  // no leap seconds
+        "2024-12-31T24:00:00Z",
+        "2024-12-31T23:60:00Z",
+        "2023-02-29T00:00:00Z",
+        "2024-13-01T00:00:00Z",
+        "2024-00-10T00:00:00Z",
+        "2024-12-32T00:00:00Z",
+        "2024-1-31T00:00:00Z ",
+        " 2024-12-31T23:59:30",
+        "1999-12-31T23:59:59Z",  // the GPS sentence's two-digit year
+        "2100-01-01T00:00:00Z",
+        "+024-12-31T23:59:30Z",
+    };
+    for (const std::string& text : bad) {
+        int64_t parsed = 0;
+        EXPECT_FALSE(ParseUtcTime(text, parsed)) << "'" << text << "'";
+        const std::string error = ParseSimOptions({"--start", text}).Error;
+        EXPECT_NE(error.find("--start must be a UTC time"), std::string::npos) << error;
     }
 }
 

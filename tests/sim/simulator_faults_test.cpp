@@ -1,6 +1,7 @@
 // Power cycles through the boot loader, and the faults the simulator injects on demand.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "sim/boot_loader.h"
 #include "sim/output_line.h"
 #include "sim_fixture.h"
+#include "support/pty_pair.h"
 #include "support/sim_journal.h"
 
 namespace {
@@ -215,6 +217,7 @@ TEST_F(TSimulatorFaults, SilenceAndReopen) {
     const std::string link = testing::TempDir() + "sim_reopen_" + std::to_string(getpid());
     TSimConfig config = FastConfig();
     config.LinkPath = link;
+    config.UnplugMs = 2000;
     Launch(config);
     ASSERT_NE(WaitAnyFrame(), nullptr);
 
@@ -231,13 +234,17 @@ TEST_F(TSimulatorFaults, SilenceAndReopen) {
 
     const std::string before = sim_->DevicePath();
     sim_->InjectFault(TFaultKind::Reopen);
-    ASSERT_TRUE(probe_.ReadUntil([&] { return sim_->DevicePath() != before; }, ms(2000)));
-    const std::string after = sim_->DevicePath();
-    EXPECT_FALSE(after.empty());
-    // The old device hangs up; the link follows the new one.
+    // The old device hangs up at once, and for a moment there is none: the link is gone.
     pollfd pfd{probe_.Fd(), POLLIN, 0};
     ASSERT_EQ(poll(&pfd, 1, 1000), 1);
     EXPECT_NE(pfd.revents & POLLHUP, 0);
+    struct stat info {};
+    EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link outlived the device";
+    EXPECT_TRUE(sim_->State().Unplugged);
+    ASSERT_TRUE(WaitFor([&] { return !sim_->DevicePath().empty(); }, ms(5000)));
+    const std::string after = sim_->DevicePath();
+    EXPECT_NE(after, before);
+    // The link follows the new device.
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(after, target);

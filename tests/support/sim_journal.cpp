@@ -39,8 +39,32 @@ std::vector<TSimJournalRead::TFrame> TSimJournalRead::Frames() const {
             frame.Damage = line.Words[next++];
         }
         for (; next < line.Words.size(); ++next) {
-            frame.TagInSamples = frame.TagInSamples || line.Words[next] == "tag-in-samples";
-            frame.EchoInside = frame.EchoInside || line.Words[next] == "echo-inside";
+            const std::string& word = line.Words[next];
+            frame.TagInSamples = frame.TagInSamples || word == "tag-in-samples";
+            frame.EchoInside = frame.EchoInside || word == "echo-inside";
+            if (next + 1 == line.Words.size()) {
+                continue;
+            }
+            const std::string& value = line.Words[next + 1];
+            if (word == "time") {
+                frame.Time = std::stoll(value);
+            } else if (word == "channels") {
+                frame.Channels = std::stoi(value);
+            } else if (word == "rate") {
+                frame.Rate = std::stod(value);
+            } else if (word == "samples") {
+                frame.Samples = std::stoi(value);
+            } else if (word == "bytes") {
+                frame.Bytes = std::stoi(value);
+            } else if (word == "first") {
+                std::istringstream list(value);
+                for (std::string k; std::getline(list, k, ',');) {
+                    frame.First.push_back(std::stoull(k));
+                }
+            } else {
+                continue;
+            }
+            ++next;  // the value is taken
         }
         frames.push_back(frame);
     }

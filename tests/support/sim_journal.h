@@ -25,6 +25,14 @@ class TSimJournalRead {
         std::string Damage;  // why not, when not intact
         bool TagInSamples = false;
         bool EchoInside = false;  // an echo went out between its bytes
+        // What a receiver needs to check every sample (see sim/journal.h); Time is -1 on a
+        // line that does not tell.
+        int64_t Time = -1;  // UTC seconds of the first sample
+        int Channels = 0;
+        double Rate = 0;
+        int Samples = 0;              // per channel
+        std::vector<uint64_t> First;  // counter index of each channel's first sample
+        int Bytes = 0;
     };
     std::vector<TFrame> Frames() const;
     // The commands received (their two letters), oldest first.
