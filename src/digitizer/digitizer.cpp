@@ -17,6 +17,7 @@ bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
         Stop();
     }
     receiver_.Restart();
+    hungUp_.store(false);
     port_ = std::make_unique<TCommPort>(portNumber, baudRate, 0, 0, 0, 0, 8, devicePath_);
     TCommPort* port = port_.get();
     // An unopened port gets no reader thread: it would end at once.
@@ -61,6 +62,7 @@ void TDigitizer::ReaderThread(TCommPort* port) {
             }
         }
         if (result == TCommPort::TWaitResult::HangUp) {
+            hungUp_.store(true);
             // Do not spin on a dead device: sit out the rest of the pass; the
             // watchdog restarts the link as for a silent line.
             auto spent =

@@ -2,6 +2,7 @@
 // and decodes the stream, the queue of outgoing commands and their echoes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +40,9 @@ class TDigitizer {
     const TCommPort* Port() const { return port_.get(); }
     const std::string& DevicePath() const { return devicePath_; }
     void SetDevicePath(std::string path) { devicePath_ = std::move(path); }
+    // The reader of the running link has seen the device hang up (unplugged, or the far end
+    // of a pseudo-terminal closed); cleared by Start.
+    bool HungUp() const { return hungUp_.load(); }
 
     // Receive path, run by the reader thread (public so that the framing can be
     // exercised on its own).
@@ -92,6 +96,7 @@ class TDigitizer {
 
     std::unique_ptr<TCommPort> port_;
     std::string devicePath_;
+    std::atomic<bool> hungUp_{false};
     TCommandQueue queue_;
     TReceiver receiver_;
 };

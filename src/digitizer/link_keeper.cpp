@@ -1,0 +1,132 @@
+#include "digitizer/link_keeper.h"
+
+#include <cerrno>
+
+#include "digitizer/protocol.h"
+
+namespace {
+
+// Open errors of a device that is not there (now): unplugged, or its node not yet made.
+bool DeviceMissing(int error) {
+    return error == ENOENT || error == ENXIO || error == EIO || error == ENODEV;
+}
+
+}  // namespace
+
+std::string TLinkKeeper::TEvent::Text() const {
+    const std::string baud = std::to_string(Baud) + " baud";
+    switch (Kind) {
+        case TEventKind::Searching:
+            return "searching at " + baud;
+        case TEventKind::Restarted:
+            return "no block: link restarted at " + baud;
+        case TEventKind::DeviceGone:
+            return "device gone: " + Reason;
+        case TEventKind::OpenFailed:
+            return "cannot open the device: " + Reason;
+        case TEventKind::DeviceBack:
+            return "device back at " + baud;
+        case TEventKind::Reopened:
+            return "device hung up: reopened at " + baud;
+    }
+    return {};
+}
+
+TLinkKeeper::TLinkKeeper(TDigitizer::TPostFunction post) : post_(std::move(post)) {}
+
+TLinkKeeper::~TLinkKeeper() {
+    Close();
+}
+
+bool TLinkKeeper::Open(uint8_t portNumber, const std::string& devicePath, uint32_t baud,
+                       TClock::time_point now) {
+    Close();
+    portNumber_ = portNumber;
+    search_ = baud == AutoBaud;
+    baud_ = search_ ? SearchStartBaud : baud;
+    watchdog_ = 0;
+    nextTick_ = now + TickInterval;
+    link_ = std::make_unique<TDigitizer>(portNumber, baud_, post_, devicePath);
+    if (IsOpen()) {
+        lastError_.clear();
+        return true;
+    }
+    // The owner hears of this failure from the result; a later one with another reason is
+    // reported as an event.
+    lastError_ = link_->Port()->OpenErrorText();
+    reported_ = lastError_;
+    waiting_ = true;
+    return false;
+}
+
+void TLinkKeeper::Close() {
+    link_.reset();
+    waiting_ = false;
+    reported_.clear();
+}
+
+std::vector<TLinkKeeper::TEvent> TLinkKeeper::Service(TClock::time_point now) {
+    std::vector<TEvent> events;
+    if (!link_ || now < nextTick_) {
+        return events;
+    }
+    nextTick_ += TickInterval;
+    if (nextTick_ <= now) {
+        nextTick_ = now + TickInterval;
+    }
+    if (waiting_) {
+        if (StartLink(events)) {
+            events.push_back({TEventKind::DeviceBack, baud_, {}});
+        }
+        return events;
+    }
+    if (link_->HungUp()) {
+        // The device went away under the reader. It may already be back (a fresh device at
+        // the same path); otherwise it is waited for at the same rate.
+        if (StartLink(events)) {
+            events.push_back({TEventKind::Reopened, baud_, {}});
+        }
+        return events;
+    }
+    if (--watchdog_ < -1) {
+        if (search_) {
+            baud_ = static_cast<uint32_t>(BaudCycleNext(static_cast<int32_t>(baud_)));
+            events.push_back({TEventKind::Searching, baud_, {}});
+        } else {
+            events.push_back({TEventKind::Restarted, baud_, {}});
+        }
+        StartLink(events);
+    }
+    return events;
+}
+
+bool TLinkKeeper::StartLink(std::vector<TEvent>& events) {
+    watchdog_ = 0;
+    if (link_->Start(portNumber_, baud_)) {
+        lastError_.clear();
+        reported_.clear();
+        waiting_ = false;
+        return true;
+    }
+    const TCommPort& port = *link_->Port();
+    lastError_ = port.OpenErrorText();
+    waiting_ = true;
+    if (lastError_ != reported_) {
+        reported_ = lastError_;
+        events.push_back(
+            {DeviceMissing(port.OpenError()) ? TEventKind::DeviceGone : TEventKind::OpenFailed, 0,
+             lastError_});
+    }
+    return false;
+}
+
+bool TLinkKeeper::IsOpen() const {
+    return link_ && link_->Port() != nullptr && link_->Port()->IsOpen();
+}
+
+std::optional<uint32_t> TLinkKeeper::BaudRate() const {
+    if (!IsOpen()) {
+        return std::nullopt;
+    }
+    return link_->Port()->BaudRate();
+}
