@@ -12,7 +12,8 @@
 #include <mutex>
 #include <string>
 
-#include "digitizer/digitizer.h"
+#include "digitizer/link_keeper.h"
+#include "digitizer/protocol.h"
 #include "dump/block_json.h"
 
 namespace {
@@ -24,23 +25,34 @@ void OnSignal(int) {
 }
 
 const char* const Usage =
-    "Usage: digitizer-dump DEVICE|PORT [--baud B] [--blocks N] [--seconds S] [--json]\n"
+    "Usage: digitizer-dump DEVICE|PORT [--baud B|auto] [--blocks N] [--seconds S]\n"
+    "                      [--timeout S] [--json]\n"
     "\n"
     "Opens the digitizer on DEVICE (a path such as /dev/ttyUSB0) or serial port\n"
-    "number PORT (1 is /dev/ttyS0) and prints one line per decoded block.\n"
+    "number PORT (1 is /dev/ttyS0) and prints one line per decoded block. A device\n"
+    "that goes away (a USB adapter unplugged) is waited for and opened again.\n"
     "\n"
-    "  --baud B      line speed, 1200 ... 115200 (default 19200)\n"
+    "  --baud B      line speed, 1200 ... 115200 (default 19200); auto searches the\n"
+    "                rates from 19200 on as the window does, two seconds each\n"
     "  --blocks N    stop after N blocks\n"
     "  --seconds S   stop after S seconds (at most 100000000)\n"
+    "  --timeout S   give up with status 1 when no block has come S seconds after\n"
+    "                the start (default 5, with --baud auto 20: every rate once);\n"
+    "                0 waits for ever\n"
     "  --json        one JSON object per block with every field and sample\n"
     "  --help        show this text\n";
+
+constexpr double DefaultTimeout = 5;
+// Two ticks of the watchdog at each of the eight rates, and a margin.
+constexpr double DefaultSearchTimeout = 20;
 
 struct TOptions {
     std::string device;
     uint8_t port = 1;
-    uint32_t baud = 19200;
+    uint32_t baud = 19200;  // TLinkKeeper::AutoBaud: the search
     long blocks = 0;
     double seconds = 0;
+    double timeout = -1;  // -1: the default for the rate, 0: none
     bool json = false;
 };
 
@@ -60,6 +72,13 @@ bool ParseSeconds(const std::string& text, double& value) {
     const auto [last, error] = std::from_chars(text.data(), end, value);
     return error == std::errc() && last == end && std::isfinite(value) && value > 0 &&
            value <= MaxSeconds;
+}
+
+// The text a number of seconds was given as, for messages: 5, 1.5.
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
 int Fail(const std::string& message) {
@@ -114,11 +133,16 @@ int main(int argc, char** argv) {
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--baud") {
-            if (!ParseWhole(value(), 1, 115200, number) ||
-                !IsSupportedBaudRate(static_cast<uint32_t>(number))) {
-                return Fail("--baud needs one of 1200 2400 4800 9600 19200 38400 57600 115200");
+            const std::string rate = value();
+            if (rate == "auto") {
+                options.baud = TLinkKeeper::AutoBaud;
+            } else if (!ParseWhole(rate, 1, 115200, number) ||
+                       !IsSupportedBaudRate(static_cast<uint32_t>(number))) {
+                return Fail(
+                    "--baud needs auto or one of 1200 2400 4800 9600 19200 38400 57600 115200");
+            } else {
+                options.baud = static_cast<uint32_t>(number);
             }
-            options.baud = static_cast<uint32_t>(number);
         } else if (arg == "--blocks") {
             if (!ParseWhole(value(), 1, std::numeric_limits<long>::max(), number)) {
                 return Fail("--blocks needs a whole number of blocks, 1 or more");
@@ -128,6 +152,12 @@ int main(int argc, char** argv) {
             if (!ParseSeconds(value(), options.seconds)) {
                 return Fail("--seconds needs a number of seconds above 0 and up to 100000000");
             }
+        } else if (arg == "--timeout") {
+            const std::string text = value();
+            if (text != "0" && !ParseSeconds(text, options.timeout)) {
+                return Fail("--timeout needs a number of seconds, 0 (no limit) up to 100000000");
+            }
+            options.timeout = text == "0" ? 0 : options.timeout;
         } else if (arg.rfind("--", 0) == 0 || haveTarget) {
             return Fail("unexpected argument '" + arg + "'");
         } else {
@@ -151,28 +181,73 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGPIPE, OnSignal);
 
-    TBlockQueue queue;
-    TDigitizer link(
-        options.port, options.baud, [&queue](TDataBlock* block) { return queue.Post(block); },
-        options.device);
-    if (!link.Port() || !link.Port()->IsOpen()) {
-        std::fprintf(stderr, "digitizer-dump: cannot open %s\n",
-                     link.Port() ? link.Port()->OpenErrorText().c_str() : "the device");
-        return 1;
+    const bool search = options.baud == TLinkKeeper::AutoBaud;
+    if (options.timeout < 0) {
+        options.timeout = search ? DefaultSearchTimeout : DefaultTimeout;
     }
 
     using Clock = std::chrono::steady_clock;
-    const auto deadline =
-        options.seconds > 0
-            ? Clock::now() + std::chrono::milliseconds(std::llround(options.seconds * 1000))
-            : Clock::time_point::max();
+    const auto start = Clock::now();
+    TBlockQueue queue;
+    TLinkKeeper keeper([&queue](TDataBlock* block) { return queue.Post(block); });
+    if (!keeper.Open(options.port, options.device, options.baud, start)) {
+        std::fprintf(stderr, "digitizer-dump: cannot open %s\n", keeper.LastOpenError().c_str());
+        return 1;
+    }
+
+    const auto after = [&](double seconds) {
+        return seconds > 0 ? start + std::chrono::milliseconds(std::llround(seconds * 1000))
+                           : Clock::time_point::max();
+    };
+    const auto deadline = after(options.seconds);
+    const auto firstBlockDeadline = after(options.timeout);
     long printed = 0;
+    bool received = false;
+    int status = 0;
+    // The rates tried, for the message when no block comes.
+    std::string tried = std::to_string(keeper.BaudRate().value_or(TLinkKeeper::SearchStartBaud));
+    size_t ratesTried = 1;
     while (!interrupted && Clock::now() < deadline &&
            (options.blocks == 0 || printed < options.blocks)) {
+        for (const TLinkKeeper::TEvent& event : keeper.Service(Clock::now())) {
+            std::fprintf(stderr, "digitizer-dump: %s\n", event.Text().c_str());
+            if (event.Kind == TLinkKeeper::TEventKind::Searching && ratesTried < BaudRates.size()) {
+                tried += ", " + std::to_string(event.Baud);
+                ++ratesTried;
+            }
+        }
+        if (!received && Clock::now() >= firstBlockDeadline) {
+            std::fprintf(stderr, "digitizer-dump: no block in %s s at %s baud\n",
+                         SecondsText(options.timeout).c_str(), tried.c_str());
+            if (!search) {
+                std::fputs(
+                    "digitizer-dump: the digitizer may send at another rate: try --baud "
+                    "auto; or check the device, its cable and the digitizer's power\n",
+                    stderr);
+            } else if (ratesTried < BaudRates.size()) {
+                std::fputs(
+                    "digitizer-dump: give the search more time with --timeout, or check "
+                    "the device, its cable and the digitizer's power\n",
+                    stderr);
+            } else {
+                std::fputs(
+                    "digitizer-dump: no rate gave a block: check the device, its cable "
+                    "and the digitizer's power\n",
+                    stderr);
+            }
+            status = 1;
+            break;
+        }
         TDataBlock* block = queue.Take(std::chrono::milliseconds(100));
         if (block == nullptr) {
             continue;
         }
+        keeper.BlockArrived();
+        if (!received && search) {
+            std::fprintf(stderr, "digitizer-dump: receiving at %u baud\n",
+                         keeper.BaudRate().value_or(0));
+        }
+        received = true;
         const std::string line = options.json ? BlockToJson(*block) : BlockToLine(*block);
         FreeBlock(block);
         if (std::fprintf(stdout, "%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0) {
@@ -180,6 +255,6 @@ int main(int argc, char** argv) {
         }
         ++printed;
     }
-    link.Stop();
-    return 0;
+    keeper.Close();
+    return status;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -56,6 +57,57 @@ TEST(DumpTool, ShowsALiveCorrectStreamFromTheSimulator) {
     EXPECT_EQ(sim.Wait(), 0);
 }
 
+TEST(DumpTool, SaysSoWhenNoBlockComesAndFindsTheRateWithAuto) {
+    TChild sim({DIGITIZER_SIM, "--signal", "counter", "--speed", "10", "--baud", "57600"});
+    const auto simLines = sim.ReadLines(1, 5s);
+    ASSERT_EQ(simLines.size(), 1u) << sim.Errors();
+    const std::string device = simLines[0];
+
+    TChild wrong({DIGITIZER_DUMP, device, "--timeout", "1.5"});
+    EXPECT_EQ(wrong.Wait(10s), 1);
+    EXPECT_TRUE(wrong.ReadLines(1, 100ms).empty());
+    const std::string errors = wrong.Errors();
+    EXPECT_NE(errors.find("no block in 1.5 s at 19200 baud\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("try --baud auto"), std::string::npos) << errors;
+
+    // From 19200 the search tries 38400, then the unit's rate.
+    TChild search({DIGITIZER_DUMP, device, "--baud", "auto", "--json", "--blocks", "3"});
+    EXPECT_EQ(search.Wait(30s), 0) << search.Errors();
+    const auto lines = search.ReadLines(3, 1s);
+    ASSERT_EQ(lines.size(), 3u) << search.Errors();
+    EXPECT_EQ(search.Errors(),
+              "digitizer-dump: searching at 38400 baud\n"
+              "digitizer-dump: searching at 57600 baud\n"
+              "digitizer-dump: receiving at 57600 baud\n");
+    for (size_t b = 0; b < lines.size(); ++b) {
+        const auto json = ParseJson(lines[b]);
+        ASSERT_TRUE(json) << lines[b];
+        EXPECT_EQ((*json)["Header"]["NumComponents"].Number, 3);
+    }
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(DumpTool, FollowsTheDeviceAcrossACablePull) {
+    const std::string link = testing::TempDir() + "dump_pull_" + std::to_string(getpid());
+    // The cable pulled at the unit's fifth second, for a second.
+    TChild sim({DIGITIZER_SIM, "--speed", "10", "--link", link, "--at", "5:reopen"});
+    ASSERT_EQ(sim.ReadLines(1, 5s).size(), 1u) << sim.Errors();
+
+    TChild dump({DIGITIZER_DUMP, link, "--blocks", "30"});
+    EXPECT_EQ(dump.Wait(20s), 0) << dump.Errors();
+    const auto lines = dump.ReadLines(30, 1s);
+    EXPECT_EQ(lines.size(), 30u);
+    const std::string errors = dump.Errors();
+    EXPECT_NE(errors.find("device gone: " + link + ": No such file or directory\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("device back at 19200 baud\n"), std::string::npos) << errors;
+    EXPECT_LT(errors.find("gone"), errors.find("back")) << errors;
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
 TEST(DumpTool, ReportsADeviceItCannotOpen) {
     TChild dump({DIGITIZER_DUMP, "/dev/kestrel-no-such-device"});
     EXPECT_EQ(dump.Wait(), 1);
@@ -83,6 +135,11 @@ TEST(DumpTool, EndsAfterItsTimeOnASilentLineAndRefusesBadArguments) {
         {{"1", "--baud", "14400"}, "--baud needs"},
         {{"1", "--baud", "19200.5"}, "--baud needs"},
         {{"1", "--baud"}, "--baud needs"},
+        {{"1", "--baud", "Auto"}, "--baud needs auto or one of"},
+        {{"1", "--timeout", "-1"}, "--timeout needs"},
+        {{"1", "--timeout", "5s"}, "--timeout needs"},
+        {{"1", "--timeout", "1e10"}, "--timeout needs"},
+        {{"1", "--timeout"}, "--timeout needs"},
         {{"1", "--blocks", "0"}, "--blocks needs"},
         {{"1", "--blocks", "2.5"}, "--blocks needs"},
         {{"1", "--blocks", "99999999999999999999"}, "--blocks needs"},
