@@ -73,7 +73,9 @@ struct TSimConfig {
     int RebootDelayMs = 500;   // from the echo of "$BR" to the "Ready." line
     int BootWaitMs = 3000;     // how long the boot loader waits for "$BH"
     int SilenceFrames = 3;     // length of a silence fault in frame periods
-    int UnplugMs = 1000;       // how long a reopen leaves the unit without a device
+    // How long a reopen leaves the unit without a device: longer than a receiver's tick of
+    // 1.1 s, so that it finds the device missing before it is back, as after a real unplug.
+    int UnplugMs = 2000;
 };
 
 // The line rates the unit knows, indexed like the argument of "$BA".

@@ -331,7 +331,7 @@ std::string SimUsage(std::string_view program) {
            "                     space); the computer's clock by default\n"
            "  --at T:ACTION      at second T of the unit's clock (the T-th frame period since\n"
            "                     the start) do ACTION: rate=R, channels=N, reopen (the cable\n"
-           "                     pulled: the device gone for a second of wall time, then a\n"
+           "                     pulled: the device gone for two seconds of wall time, then a\n"
            "                     fresh one under a new path),\n"
            "                     silence=N (N frame periods), power-cycle; may be repeated\n"
            "  --help             show this text\n";

@@ -33,17 +33,17 @@ void PrintTo(const TCase& c, std::ostream* os) {
 class LinkKeeper : public ::testing::TestWithParam<TCase> {
   protected:
     using TClock = TLinkKeeper::TClock;
-    // The keeper's clock runs three times as fast as the wall's, so that its ticks come
-    // every 367 ms; the simulator still sends 20 frames a second, several per tick.
-    static constexpr int Pace = 3;
+    // The keeper's clock advances 30 ms for each pass of the loop, which takes at least 10 ms:
+    // at most three times as fast as the wall's, so a tick comes every 367 ms or more, and
+    // the simulator's 20 frames a second still bring several blocks per tick.
+    static constexpr auto Pass = 10ms;
+    static constexpr auto Step = 30ms;
 
     void SetUp() override {
         config_.Speed = 20;
         config_.Baud = GetParam().UnitBaud;
         config_.LinkPath = testing::TempDir() + "keeper_" + std::to_string(getpid());
-        config_.UnplugMs = 1500;
         StartUnit();
-        start_ = TClock::now();
     }
     void TearDown() override {
         keeper_.Close();
@@ -57,19 +57,18 @@ class LinkKeeper : public ::testing::TestWithParam<TCase> {
         ASSERT_TRUE(sim_->Start()) << sim_->LastError();
     }
 
-    TClock::time_point Now() const { return start_ + (TClock::now() - start_) * Pace; }
-
     // The owner's loop: blocks counted, ticks serviced, events kept, until `done` holds or
     // `ticks` more ticks have passed.
     bool Run(const std::function<bool()>& done, int ticks) {
-        const auto limit = Now() + ticks * TLinkKeeper::TickInterval;
-        while (Now() < limit) {
-            std::this_thread::sleep_for(10ms);
+        const auto limit = now_ + ticks * TLinkKeeper::TickInterval;
+        while (now_ < limit) {
+            std::this_thread::sleep_for(Pass);
+            now_ += Step;
             for (int posted = posted_.load(); counted_ < posted; ++counted_) {
                 keeper_.BlockArrived();
                 ++blocksSinceEvent_;
             }
-            for (auto& event : keeper_.Service(Now())) {
+            for (auto& event : keeper_.Service(now_)) {
                 if (event.Kind == TKind::DeviceGone) {
                     EXPECT_NE(event.Reason.find(config_.LinkPath), std::string::npos);
                     EXPECT_FALSE(keeper_.IsOpen());
@@ -99,7 +98,7 @@ class LinkKeeper : public ::testing::TestWithParam<TCase> {
         ++posted_;
         return true;
     }};
-    TClock::time_point start_;
+    TClock::time_point now_ = TClock::now();
     int counted_ = 0;
     int blocksSinceEvent_ = 0;
     std::vector<std::string> events_;
@@ -107,7 +106,7 @@ class LinkKeeper : public ::testing::TestWithParam<TCase> {
 
 TEST_P(LinkKeeper, KeepsTheLinkUp) {
     const TCase& c = GetParam();
-    ASSERT_TRUE(keeper_.Open(1, config_.LinkPath, c.Baud, Now())) << keeper_.LastOpenError();
+    ASSERT_TRUE(keeper_.Open(1, config_.LinkPath, c.Baud, now_)) << keeper_.LastOpenError();
     if (c.FinalBaud != static_cast<uint32_t>(c.UnitBaud)) {
         // Never a block at the wrong rate, and never another rate.
         Run([] { return false; }, 7);

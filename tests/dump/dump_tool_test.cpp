@@ -90,14 +90,14 @@ TEST(DumpTool, SaysSoWhenNoBlockComesAndFindsTheRateWithAuto) {
 
 TEST(DumpTool, FollowsTheDeviceAcrossACablePull) {
     const std::string link = testing::TempDir() + "dump_pull_" + std::to_string(getpid());
-    // The cable pulled at the unit's fifth second, for a second.
+    // The cable pulled at the unit's fifth second, for two seconds.
     TChild sim({DIGITIZER_SIM, "--speed", "10", "--link", link, "--at", "5:reopen"});
     ASSERT_EQ(sim.ReadLines(1, 5s).size(), 1u) << sim.Errors();
 
-    TChild dump({DIGITIZER_DUMP, link, "--blocks", "30"});
+    TChild dump({DIGITIZER_DUMP, link, "--blocks", "15"});
     EXPECT_EQ(dump.Wait(20s), 0) << dump.Errors();
-    const auto lines = dump.ReadLines(30, 1s);
-    EXPECT_EQ(lines.size(), 30u);
+    const auto lines = dump.ReadLines(15, 1s);
+    EXPECT_EQ(lines.size(), 15u);
     const std::string errors = dump.Errors();
     EXPECT_NE(errors.find("device gone: " + link + ": No such file or directory\n"),
               std::string::npos)
