@@ -15,7 +15,7 @@
 #include <random>
 #include <vector>
 
-#include "main/model/recording.h"
+#include "recording/period_files.h"
 #include "seedfile/seed_file.h"
 #include "seedfile/seed_record.h"
 

@@ -85,6 +85,19 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     hook_ = new TBlockHook([this](TDataBlock* block) { ProcessBlock(block); }, this);
     qApp->installEventFilter(hook_);
     qApp->installEventFilter(this);
+    // Recording news that comes between blocks (the files written after Stop) is shown
+    // from the window's own thread.
+    model_.Recorder().SetNewsCallback([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!destroyed_) {
+                    TRecordingNews news = model_.TakeRecordingNews();
+                    ShowRecordingNews(news.Reports, news.Notices);
+                }
+            },
+            Qt::QueuedConnection);
+    });
     // Empty value labels, no channel figures until a block.
     ResetDisplays();
     // The link opens the port and starts its reader thread; the watchdog runs.
@@ -292,8 +305,6 @@ void TMainForm::StartButtonClick() {
     // The format of the next block is compared with the one seen before Stop;
     // data files still pending (blocks handled after Stop) are written.
     model_.Restart();
-    TRecordingNews news = model_.TakeRecordingNews();
-    ShowRecordingNews(news.Reports, news.Notices);
     const TSettings& settings = model_.Settings();
     session_->Start(settings.Port, static_cast<uint32_t>(settings.Baud), DevicePath());
     EnableControlButtons(true);
@@ -315,10 +326,9 @@ void TMainForm::StopButtonClick() {
         model_.Settings().Baud = static_cast<int32_t>(port->BaudRate());
     }
     session_->Stop();
-    // Every pending sample goes into its data file.
+    // Every pending sample goes into its data file (what that has to say comes through the
+    // recorder's news).
     model_.FlushDataFiles();
-    TRecordingNews news = model_.TakeRecordingNews();
-    ShowRecordingNews(news.Reports, news.Notices);
     EnableControlButtons(false);
     uploadButton_->setEnabled(true);
     stopButton_->setEnabled(false);
@@ -335,8 +345,11 @@ void TMainForm::FormDestroy() {
     qApp->removeEventFilter(hook_);
     qApp->removeEventFilter(this);
     activePage_ = nullptr;
-    // Then the pending data files, the histories, and last the settings.
+    // Then the pending data files (waiting until they are written), the histories, and
+    // last the settings.
     model_.FlushDataFiles();
+    model_.WaitForRecorder();
+    model_.Recorder().SetNewsCallback({});
     TRecordingNews news = model_.TakeRecordingNews();
     ShowRecordingNews(news.Reports, news.Notices, true);
     model_.ReleaseHistories();

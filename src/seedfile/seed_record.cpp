@@ -1,5 +1,7 @@
 #include "seedfile/seed_record.h"
 
+#include "seedfile/steim1.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -10,6 +12,15 @@ namespace {
 void Put16(uint8_t* at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value);
     at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void Put16(uint8_t* at, uint16_t value, TByteOrder order) {
+    if (order == TByteOrder::Little) {
+        Put16(at, value);
+    } else {
+        at[0] = static_cast<uint8_t>(value >> 8);
+        at[1] = static_cast<uint8_t>(value);
+    }
 }
 
 void Put32(uint8_t* at, uint32_t value) {
@@ -27,18 +38,6 @@ void Put32(uint8_t* at, uint32_t value) {
 void PutText(uint8_t* at, const std::string& text, size_t width) {
     std::memset(at, ' ', width);
     std::memcpy(at, text.data(), std::min(width, text.size()));
-}
-
-bool Fits8(int32_t d) {
-    return static_cast<uint32_t>(d) + 128u < 256u;
-}
-
-bool Fits16(int32_t d) {
-    return static_cast<uint32_t>(d) + 32768u < 65536u;
-}
-
-int32_t Difference(int32_t x, int32_t before) {
-    return static_cast<int32_t>(static_cast<uint32_t>(x) - static_cast<uint32_t>(before));
 }
 
 }  // namespace
@@ -124,22 +123,43 @@ TRateFactors RateFactorAndMultiplier(double sampleRate) {
             static_cast<int16_t>(-std::min<int64_t>(rate->Denominator / rate->Numerator, 32768))};
 }
 
-std::array<uint8_t, 10> MakeBTime(TSeedTime time) {
+TRateFactors ExactRateFactors(double sampleRate) {
+    const std::optional<TExactRate> rate = ExactRateOf(sampleRate);
+    if (!rate) {
+        return {};
+    }
+    if (rate->Denominator == 1 || rate->Numerator == 1 || rate->Numerator > 32767 ||
+        rate->Denominator > 32768) {
+        return RateFactorAndMultiplier(sampleRate);
+    }
+    return {static_cast<int16_t>(rate->Numerator), static_cast<int16_t>(-rate->Denominator)};
+}
+
+std::array<uint8_t, 10> MakeBTime(TSeedTime time, TByteOrder order) {
     const TSeedCivil civil = CivilOf(time);
     std::array<uint8_t, 10> b{};
-    Put16(&b[0], static_cast<uint16_t>(civil.Year));
-    Put16(&b[2], static_cast<uint16_t>(DayOfYear(civil.Year, civil.Month, civil.Day)));
+    Put16(&b[0], static_cast<uint16_t>(civil.Year), order);
+    Put16(&b[2], static_cast<uint16_t>(DayOfYear(civil.Year, civil.Month, civil.Day)), order);
     b[4] = static_cast<uint8_t>(civil.Hour);
     b[5] = static_cast<uint8_t>(civil.Minute);
     b[6] = static_cast<uint8_t>(civil.Second);
     b[7] = 0;
-    Put16(&b[8], static_cast<uint16_t>(civil.Ticks));
+    Put16(&b[8], static_cast<uint16_t>(civil.Ticks), order);
     return b;
 }
 
 std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const TSeedCodes& codes,
                                                       double sampleRate, int sampleCount,
-                                                      TSeedTime startTime) {
+                                                      TSeedTime startTime, TByteOrder order,
+                                                      uint8_t ioFlags) {
+    return MakeFixedHeader(sequenceNumber, codes, RateFactorAndMultiplier(sampleRate), sampleCount,
+                           startTime, order, ioFlags);
+}
+
+std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const TSeedCodes& codes,
+                                                      TRateFactors factors, int sampleCount,
+                                                      TSeedTime startTime, TByteOrder order,
+                                                      uint8_t ioFlags) {
     std::array<uint8_t, SeedHeaderLength> h{};
     char sequence[16];
     std::snprintf(sequence, sizeof sequence, "%06d", sequenceNumber % 1000000);
@@ -150,29 +170,28 @@ std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const 
     PutText(&h[13], codes.Location, 2);
     PutText(&h[15], codes.Channel, 3);
     PutText(&h[18], codes.Network, 2);
-    const std::array<uint8_t, 10> btime = MakeBTime(startTime);
+    const std::array<uint8_t, 10> btime = MakeBTime(startTime, order);
     std::memcpy(&h[20], btime.data(), btime.size());
-    Put16(&h[30], static_cast<uint16_t>(sampleCount));
-    const TRateFactors factors = RateFactorAndMultiplier(sampleRate);
-    Put16(&h[32], static_cast<uint16_t>(factors.Factor));
-    Put16(&h[34], static_cast<uint16_t>(factors.Multiplier));
-    h[36] = 0;         // activity flags
-    h[37] = 0;         // I/O and clock flags
-    h[38] = 0;         // data quality flags
-    h[39] = 1;         // blockettes that follow
-    Put32(&h[40], 0);  // time correction
-    Put16(&h[44], static_cast<uint16_t>(SeedDataOffset));
-    Put16(&h[46], static_cast<uint16_t>(SeedBlocketteOffset));
+    Put16(&h[30], static_cast<uint16_t>(sampleCount), order);
+    Put16(&h[32], static_cast<uint16_t>(factors.Factor), order);
+    Put16(&h[34], static_cast<uint16_t>(factors.Multiplier), order);
+    h[36] = 0;        // activity flags
+    h[37] = ioFlags;  // I/O and clock flags
+    h[38] = 0;        // data quality flags
+    h[39] = 1;        // blockettes that follow
+    // Time correction (40 to 43) stays 0 in either order.
+    Put16(&h[44], static_cast<uint16_t>(SeedDataOffset), order);
+    Put16(&h[46], static_cast<uint16_t>(SeedBlocketteOffset), order);
     return h;
 }
 
-std::array<uint8_t, 8> MakeBlockette1000() {
+std::array<uint8_t, 8> MakeBlockette1000(TByteOrder order, int lengthExponent) {
     std::array<uint8_t, 8> b{};
-    Put16(&b[0], 1000);
-    Put16(&b[2], 0);  // no next blockette
-    b[4] = 10;        // Steim-1
-    b[5] = 0;         // little-endian words
-    b[6] = 12;        // 2^12 = 4096 bytes
+    Put16(&b[0], 1000, order);
+    Put16(&b[2], 0, order);  // no next blockette
+    b[4] = 10;               // Steim-1
+    b[5] = order == TByteOrder::Big ? 1 : 0;
+    b[6] = static_cast<uint8_t>(lengthExponent);
     b[7] = 0;
     return b;
 }
@@ -202,39 +221,10 @@ size_t EncodeFrames(const int32_t* x, size_t count, TFill&& fill, int32_t& previ
         if (i + 4 > filled && filled < count) {
             filled = fill(i + 4);
         }
-        const size_t left = filled - i;
-        const int32_t d0 = Difference(x[i], before);
-        uint32_t value;
-        uint32_t code;
-        if (left >= 4) {
-            const int32_t d1 = Difference(x[i + 1], x[i]);
-            const int32_t d2 = Difference(x[i + 2], x[i + 1]);
-            const int32_t d3 = Difference(x[i + 3], x[i + 2]);
-            if (Fits8(d0) && Fits8(d1) && Fits8(d2) && Fits8(d3)) {
-                value = (static_cast<uint32_t>(d0) & 0xFF) |
-                        (static_cast<uint32_t>(d1) & 0xFF) << 8 |
-                        (static_cast<uint32_t>(d2) & 0xFF) << 16 | static_cast<uint32_t>(d3) << 24;
-                code = 1;
-                i += 4;
-            } else if (Fits16(d0) && Fits16(d1)) {
-                value = (static_cast<uint32_t>(d0) & 0xFFFF) | static_cast<uint32_t>(d1) << 16;
-                code = 2;
-                i += 2;
-            } else {
-                value = static_cast<uint32_t>(d0);
-                code = 3;
-                i += 1;
-            }
-        } else if (left >= 2 && Fits16(d0) && Fits16(Difference(x[i + 1], x[i]))) {
-            value = (static_cast<uint32_t>(d0) & 0xFFFF) |
-                    static_cast<uint32_t>(Difference(x[i + 1], x[i])) << 16;
-            code = 2;
-            i += 2;
-        } else {
-            value = static_cast<uint32_t>(d0);
-            code = 3;
-            i += 1;
-        }
+        const TSteimWord w = ChooseSteimWord(x + i, filled - i, before);
+        const uint32_t value = w.Value;
+        const uint32_t code = w.Code;
+        i += w.Taken;
         before = x[i - 1];
         Put32(frames + (frame * SteimFrameWords + word) * 4, value);
         control |= code << (30 - 2 * word);

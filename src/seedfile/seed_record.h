@@ -23,6 +23,13 @@ inline constexpr size_t MaxRecordSamples = (SteimFrameCount * (SteimFrameWords -
 
 using TSeedRecord = std::array<uint8_t, SeedRecordLength>;
 
+// The byte order of every binary field of a record. The data files of the window are
+// little-endian; the archive and the network use the standard's big-endian order.
+enum class TByteOrder { Little, Big };
+
+// The I/O and clock flags bit that says the time came from a locked clock (GPS).
+inline constexpr uint8_t SeedClockLocked = 0x20;
+
 // The codes a record and its file name carry. Station, location and network are written into
 // the header left-aligned, padded with spaces and cut to 5, 2 and 2 characters; the channel
 // code to 3.
@@ -69,15 +76,27 @@ struct TRateFactors {
     int16_t Multiplier = 0;
 };
 TRateFactors RateFactorAndMultiplier(double sampleRate);
+// The factor and multiplier that give the rate exactly where the fields can: a whole rate is
+// N and 1, a rate of 1 / N is 1 and -N, any other fraction N / D is N and -D (100 / 3 gives 100
+// and -3, so that readers time the samples right); otherwise as RateFactorAndMultiplier.
+TRateFactors ExactRateFactors(double sampleRate);
 
 // BTIME: year, day of year, hour, minute, second, 0, ten-thousandths of a second.
-std::array<uint8_t, 10> MakeBTime(TSeedTime time);
-// The fixed section of data header, bytes 0 to 47.
+std::array<uint8_t, 10> MakeBTime(TSeedTime time, TByteOrder order = TByteOrder::Little);
+// The fixed section of data header, bytes 0 to 47, with `ioFlags` as the I/O and clock flags;
+// the rate as RateFactorAndMultiplier gives it, or as `factors` say.
 std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const TSeedCodes& codes,
                                                       double sampleRate, int sampleCount,
-                                                      TSeedTime startTime);
-// Blockette 1000: Steim-1, little-endian, 4096-byte records.
-std::array<uint8_t, 8> MakeBlockette1000();
+                                                      TSeedTime startTime,
+                                                      TByteOrder order = TByteOrder::Little,
+                                                      uint8_t ioFlags = 0);
+std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const TSeedCodes& codes,
+                                                      TRateFactors factors, int sampleCount,
+                                                      TSeedTime startTime, TByteOrder order,
+                                                      uint8_t ioFlags);
+// Blockette 1000: Steim-1, records of 2^lengthExponent bytes (4096 unless said).
+std::array<uint8_t, 8> MakeBlockette1000(TByteOrder order = TByteOrder::Little,
+                                         int lengthExponent = 12);
 
 // Greedy Steim-1 of `count` samples (already divided) into the 4032-byte frame area `frames`,
 // which must be zero: takes as many samples as fit, from the first, each difference against

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-enum class TArchiveLayout { Sds, Periods };
+#include "recording/recorder_settings.h"
+
 
 struct TStationConfig {
     // The digitizer: a device path (begins with '/') or a port number 1..255 (port N is

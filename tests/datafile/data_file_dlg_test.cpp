@@ -257,6 +257,9 @@ TEST_F(DataFileWindowTest, AFailureAtStopIsReportedWithoutBlocking) {
     form_->Prompts().SetReportSink([&](const QString& text) { reports.push_back(text); });
     ASSERT_TRUE(WaitForBlocks(3, 10s));
     Click(QStringLiteral("StopButton"));
+    // The files are written on the recorder's thread; its report comes back to the window.
+    QtWaitFor([&] { return !reports.empty(); }, 10s);
+    QtRunFor(200ms);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_TRUE(reports[0].contains(QStringLiteral("plain/rec/")));
     EXPECT_TRUE(reports[0].contains(QStringLiteral("Not a directory")));

@@ -86,8 +86,8 @@ class Soak : public TEndToEndTest {
         for (int c = 0; c < Channels; ++c) {
             bytes += model.Channels().ChannelHistory(c).MemoryBytes();
             bytes += model.Temperatures()[c].size() * sizeof(TTemperatureReading);
-            bytes += model.Recorder().RecordingLists()[c].Size() * sizeof(int32_t);
         }
+        bytes += model.Recorder().Stats().HeldBytes;
         return static_cast<int64_t>(bytes / 1024);
     }
 

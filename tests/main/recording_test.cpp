@@ -2,7 +2,7 @@
 // change and the end (each list written with the format it was recorded under), the station
 // from the serial number, and a base directory that cannot be written. Every file is read
 // back with libmseed.
-#include "main/model/recording.h"
+#include "recording/period_files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "main/model/monitor_model.h"
 #include "support/blocks.h"
@@ -60,13 +61,32 @@ class RecordingTest : public ::testing::Test {
             fed_[size_t(c)] += shape.Rate;
         }
         TBlockOutcome outcome = model_->ProcessBlock(*MakeOwnedBlock(shape), 19200);
+        Collect(outcome);
+        return outcome;
+    }
+    // What the block's recording had to say, once the recorder's thread has done it.
+    void Collect(const TBlockOutcome& outcome) {
+        TRecordingNews news = News();
         for (auto& r : outcome.Reports) {
+            reports_.push_back(r);
+        }
+        for (auto& r : news.Reports) {
             reports_.push_back(r);
         }
         for (auto& n : outcome.Notices) {
             notices_.push_back(n);
         }
-        return outcome;
+        for (auto& n : news.Notices) {
+            notices_.push_back(n);
+        }
+    }
+    TRecordingNews News() {
+        model_->WaitForRecorder();
+        return model_->TakeRecordingNews();
+    }
+    const TPeriodFiles& Recorder() {
+        model_->WaitForRecorder();
+        return *model_->Recorder().PeriodFiles();
     }
     void FeedFor(int blocks, const TBlockShape& shape = {}) {
         for (int i = 0; i < blocks; ++i) {
@@ -77,6 +97,7 @@ class RecordingTest : public ::testing::Test {
 
     // The files under the base directory, in name order, each read with libmseed.
     std::vector<TFileSeen> Files() const {
+        model_->WaitForRecorder();
         std::vector<TFileSeen> files;
         if (!fs::exists(base_)) {
             return files;
@@ -160,14 +181,14 @@ TEST_F(RecordingTest, FirstFileFromTheFirstBlockThenAtTheMultiplesOfTheDuration)
     // 10:03:27 up to 10:04:59: nothing due yet.
     FeedFor(93, shape);
     EXPECT_TRUE(Files().empty());
-    EXPECT_EQ(model_->Recorder().FileStartTime(), At(10, 3, 27));
+    EXPECT_EQ(Recorder().FileStartTime(), At(10, 3, 27).Seconds);
     // The block of 10:05:00 writes both channels' files and starts the next period.
     Feed(shape);
     EXPECT_EQ(BlockTime(), At(10, 5, 0));
     EXPECT_EQ(Names("P_0"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.100327.P_0"});
     EXPECT_EQ(Names("P_1"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.100327.P_1"});
-    EXPECT_EQ(model_->Recorder().FileStartTime(), At(10, 5, 0));
-    EXPECT_EQ(model_->Recorder().RecordingLists()[0].Size(), 10u);
+    EXPECT_EQ(Recorder().FileStartTime(), At(10, 5, 0).Seconds);
+    EXPECT_EQ(Recorder().RecordingLists()[0].Size(), 10u);
     // 10:05:01 to 10:10:00: the next file is due at 10:10:00 and holds 300 seconds.
     FeedFor(300, shape);
     EXPECT_EQ(BlockTime(), At(10, 10, 0));
@@ -219,6 +240,7 @@ TEST_F(RecordingTest, AtOneSampleInTenSecondsTheSampleCountCutsTheFile) {
         block->Header->TotalRate = -10;
         TBlockOutcome outcome = model_->ProcessBlock(*block, 19200);
         FreeBlock(block);
+        Collect(outcome);
         return outcome;
     };
     for (int i = 0; i < 6; ++i) {
@@ -226,7 +248,7 @@ TEST_F(RecordingTest, AtOneSampleInTenSecondsTheSampleCountCutsTheFile) {
         feed(false);  // passed over: no due test, no start time
     }
     EXPECT_TRUE(Files().empty());
-    EXPECT_EQ(model_->Recorder().RecordingLists()[0].Size(), 6u);
+    EXPECT_EQ(Recorder().RecordingLists()[0].Size(), 6u);
     feed(true);  // 6 + 1 > 6: the file of six samples is due
     const auto files = Files();
     ASSERT_EQ(files.size(), 1u);
@@ -234,7 +256,7 @@ TEST_F(RecordingTest, AtOneSampleInTenSecondsTheSampleCountCutsTheFile) {
     EXPECT_EQ(files[0].File.Samples(), (std::vector<int32_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(files[0].File.Records[0].SampleRate, 0.1);
     EXPECT_EQ(files[0].File.Records[0].SampleRateMultiplier, -10);
-    EXPECT_EQ(model_->Recorder().FileStartTime(), At(10, 0, 17));
+    EXPECT_EQ(Recorder().FileStartTime(), At(10, 0, 17).Seconds);
 }
 
 TEST_F(RecordingTest, AFormatChangeWritesThePendingListsAsTheyWereRecorded) {
@@ -283,18 +305,18 @@ TEST_F(RecordingTest, StartAndTheEndWriteWhatIsPendingAndDisabledRecordsNothing)
     now_ = At(12, 30, 0);
     model_->Restart();
     EXPECT_EQ(Names("P_0"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.120000.P_0"});
-    EXPECT_TRUE(model_->Recorder().RecordingLists()[0].Empty());
+    EXPECT_TRUE(Recorder().RecordingLists()[0].Empty());
     FeedFor(5, {.Channels = 1, .Rate = 10});
     model_->FlushDataFiles();
     EXPECT_EQ(Names("P_0").back(), "060/STATN.NK.LO.2024.060.123001.P_0");
-    EXPECT_TRUE(model_->TakeRecordingNews().Empty());
+    EXPECT_TRUE(News().Empty());
     // Started again within the same second: the name is taken, the file gets ".1", and
     // standard error hears of it.
     model_->Restart();
     FeedFor(5, {.Channels = 1, .Rate = 10});
     model_->FlushDataFiles();
     EXPECT_TRUE(fs::exists(base_ / "060" / "STATN.NK.LO.2024.060.123001.P_0.1"));
-    const TRecordingNews clash = model_->TakeRecordingNews();
+    const TRecordingNews clash = News();
     ASSERT_EQ(clash.Notices.size(), 1u);
     EXPECT_NE(clash.Notices[0].find("123001.P_0.1"), std::string::npos);
     EXPECT_TRUE(clash.Reports.empty());
@@ -305,7 +327,7 @@ TEST_F(RecordingTest, StartAndTheEndWriteWhatIsPendingAndDisabledRecordsNothing)
     FeedFor(70, {.Channels = 1, .Rate = 10});
     model_->FlushDataFiles();
     EXPECT_FALSE(fs::exists(base_));
-    EXPECT_TRUE(model_->Recorder().RecordingLists()[0].Empty());
+    EXPECT_TRUE(Recorder().RecordingLists()[0].Empty());
 }
 
 TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes) {
@@ -324,7 +346,7 @@ TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes
         << reports_[0];
     EXPECT_NE(reports_[0].find("Not a directory"), std::string::npos) << reports_[0];
     EXPECT_TRUE(notices_.empty());
-    EXPECT_TRUE(model_->Recorder().Failing());
+    EXPECT_TRUE(Recorder().Failing());
 
     // The way is cleared: the next period's files are written, and the end of the streak
     // is told on standard error.
@@ -333,7 +355,7 @@ TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes
     EXPECT_EQ(reports_.size(), 1u);
     ASSERT_EQ(notices_.size(), 1u);
     EXPECT_NE(notices_[0].find("9 could not be written"), std::string::npos) << notices_[0];
-    EXPECT_FALSE(model_->Recorder().Failing());
+    EXPECT_FALSE(Recorder().Failing());
     EXPECT_EQ(Names("P_2"),
               std::vector<std::string>{"blocker/data/060/STATN.NK.LO.2024.060.090300.P_2"});
 
@@ -341,6 +363,59 @@ TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes
     fs::remove_all(base_ / "blocker");
     std::ofstream(blocker) << "x";
     model_->FlushDataFiles();
-    const TRecordingNews news = model_->TakeRecordingNews();
+    const TRecordingNews news = News();
     EXPECT_EQ(news.Reports.size(), 1u);
+}
+
+TEST_F(RecordingTest, LostFramesEndTheFileSoThatEveryRecordStartsAtItsTrueTime) {
+    // Blocks timed by GPS, some of them lost on the way (damaged frames, a silence): each
+    // break ends the files, and the next ones begin at their own first block's time.
+    settings_.DurationMinutes = 60;
+    Start(At(11, 0, 0));
+    const TBlockShape shape{.Channels = 2, .Rate = 50};
+    const auto feed = [&](int second, bool lost) {
+        const TBlockTime t = At(12, 0, 0) + second;
+        TBlockShape s = shape;
+        s.BlockCount = ++blockCount_;
+        const std::array<int64_t, MaxChannels> first = fed_;
+        s.Counts = [first](int c, int j) { return int32_t(1000 * c + first[size_t(c)] + j); };
+        for (int c = 0; c < s.Channels; ++c) {
+            fed_[size_t(c)] += s.Rate;
+        }
+        if (lost) {
+            return;
+        }
+        TBlockPtr block = MakeOwnedBlock(s);
+        const TCivilTime civil = t.Civil();
+        TGpsInfo& gps = *block->Gps;
+        gps.Present = 1;
+        gps.Year = int16_t(civil.Year);
+        gps.Month = int16_t(civil.Month);
+        gps.Day = int16_t(civil.Day);
+        gps.Hour = int16_t(civil.Hour);
+        gps.Minute = int16_t(civil.Minute);
+        gps.Second = int16_t(civil.Second);
+        block->Header->LastValidGpsBlock = int32_t(s.BlockCount);
+        Collect(model_->ProcessBlock(*block, 19200));
+    };
+    const std::set<int> lost = {20, 41, 42, 43, 90};
+    for (int second = 0; second < 120; ++second) {
+        feed(second, lost.count(second) != 0);
+    }
+    model_->FlushDataFiles();
+    EXPECT_EQ(Names("P_1"),
+              (std::vector<std::string>{
+                  "060/STATN.NK.LO.2024.060.120000.P_1", "060/STATN.NK.LO.2024.060.120021.P_1",
+                  "060/STATN.NK.LO.2024.060.120044.P_1", "060/STATN.NK.LO.2024.060.120131.P_1"}));
+    // Sample k of the channel was taken at 12:00:00 + k / 50 s: every record starts there.
+    for (const TFileSeen& f : Files()) {
+        EXPECT_EQ(f.File.Log, std::vector<std::string>{}) << f.Name;
+        const int c = f.Name.back() - '0';
+        for (const TMseedRecord& record : f.File.Records) {
+            const int64_t k = record.Samples.front() - 1000 * c;
+            EXPECT_EQ(record.StartMicroseconds, At(12, 0, 0).Seconds * 1000000 + k * 20000)
+                << f.Name << " record " << record.Sequence;
+        }
+    }
+    EXPECT_TRUE(reports_.empty());
 }

@@ -50,6 +50,7 @@ TMseedFile ReadMseedFile(const std::string& path) {
         record.Encoding = msr->encoding;
         record.ByteOrder = msr->byteorder;
         record.RecordLength = msr->reclen;
+        record.IoFlags = msr->fsdh->io_flags;
         if (msr->sampletype == 'i' && msr->datasamples != nullptr) {
             const auto* samples = static_cast<const int32_t*>(msr->datasamples);
             record.Samples.assign(samples, samples + msr->numsamples);

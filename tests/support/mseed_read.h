@@ -17,6 +17,7 @@ struct TMseedRecord {
     int Encoding = -1;
     int ByteOrder = -1;
     int RecordLength = 0;
+    int IoFlags = 0;  // I/O and clock flags (0x20: clock locked)
     std::vector<int32_t> Samples;
 };
 

@@ -92,6 +92,11 @@ TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blo
     return reset ? now : current + 1;
 }
 
+bool IsGpsTime(const TGpsInfo& gps) {
+    return gps.Present != 0 &&
+           TBlockTime::FromCivil(gps.Year, gps.Month, gps.Day, gps.Hour, gps.Minute, gps.Second);
+}
+
 std::string FormatBlockTime(TBlockTime time) {
     const TCivilTime c = time.Civil();
     char text[64];

@@ -47,6 +47,8 @@ bool IsValidTime(int hour, int minute, int second);
 // - otherwise `now` when `reset` (a format change), else `current` plus one second.
 TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
                            int32_t lastValidGpsBlock, bool reset, TBlockTime now);
+// Whether UpdateBlockTime takes the time from `gps`: present with a valid date and time.
+bool IsGpsTime(const TGpsInfo& gps);
 
 // "dd/mm/yyyy hh:nn:ss".
 std::string FormatBlockTime(TBlockTime time);

@@ -40,11 +40,6 @@ void TChannelModel::UpdateChannel(int channel, std::span<const int32_t> raw,
         history.Clear(static_cast<size_t>(std::max(limit, samplesPerBlock)));
     }
 
-    // Recording: due data files are written here, before the block's samples.
-    if (recorder_) {
-        recorder_->PrepareChannel(channel);
-    }
-
     TChannelStats& stats = stats_[channel];
     TFftRing& ring = rings_[channel];
     const double offsetAtStart = stats.Offset;
@@ -52,10 +47,6 @@ void TChannelModel::UpdateChannel(int channel, std::span<const int32_t> raw,
     history.Append(raw);  // a failure restarts the history with this block (see TChannelHistory)
     for (const int32_t word : raw) {
         ring.Push(word);
-        // Recording: every sample goes to the channel's recording list.
-        if (recorder_) {
-            recorder_->RecordSample(channel, word);
-        }
         const double v = SampleToMicrovolts(word, gainFactor);
         stats.Offset = stats.Offset + (v - stats.Offset) * offsetAlpha_;
         const double d = v - offsetAtStart;

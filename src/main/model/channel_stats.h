@@ -18,18 +18,6 @@ struct TChannelStats {
     double AvRmsDb = 0;  // exponentially smoothed RmsDb, dB
 };
 
-// Where the recording lists are fed. UpdateChannelStatistics calls it only when
-// one is set; the model itself records nothing.
-class TSampleRecorder {
-  public:
-    virtual ~TSampleRecorder() = default;
-    // Once per channel and block, after a full history has been cleared and
-    // before the channel's samples: the place to write out due data files.
-    virtual void PrepareChannel(int channel) = 0;
-    // Every sample of the channel, in order.
-    virtual void RecordSample(int channel, int32_t raw) = 0;
-};
-
 class TChannelModel {
   public:
     static constexpr double DefaultDCTimeConst = 0.003;
@@ -66,9 +54,6 @@ class TChannelModel {
     // trunc(StoredSeconds x sampleRate); 0 for a rate that is not positive.
     int64_t StoredSampleLimit(double sampleRate) const;
 
-    // Not owned; nullptr (the default) feeds nothing.
-    void SetRecorder(TSampleRecorder* recorder) { recorder_ = recorder; }
-
     const TChannelHistory& ChannelHistory(int channel) const { return histories_[channel]; }
     const TFftRing& FftRing(int channel) const { return rings_[channel]; }
     const TChannelStats& ChannelStats(int channel) const { return stats_[channel]; }
@@ -90,5 +75,4 @@ class TChannelModel {
     bool dbReferenceSet_ = false;
     double dcTimeConst_ = DefaultDCTimeConst;
     int storedSeconds_ = 30;
-    TSampleRecorder* recorder_ = nullptr;
 };

@@ -3,11 +3,25 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// The window records in its own layout, from the [Files] values.
+TRecorderSettings RecorderSettingsOf(const TSettings& settings) {
+    TRecorderSettings recorder;
+    recorder.Layout = TArchiveLayout::Periods;
+    recorder.Periods = {settings.BaseDir, settings.Station, settings.Location, settings.Network,
+                        settings.DurationMinutes};
+    return recorder;
+}
+
+}  // namespace
+
 TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, TClock clock)
     : settings_(std::move(settings)),
       separators_(std::move(separators)),
       clock_(std::move(clock)),
       blockTime_(clock_()),
+      recorder_(RecorderSettingsOf(settings_)),
       fftWindow_(FftWindowFromName(settings_.Window)) {
     channels_.SetStoredSeconds(settings_.StoredSeconds);
     channels_.SetDcTimeConst(settings_.DCTimeConst);
@@ -42,17 +56,16 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
                                  header.LastValidGpsBlock, outcome.FormatChanged, clock_());
     systemTimeText_ = FormatBlockTime(blockTime_);
 
-    // Recording runs only while enabled, and passes over a block without samples.
-    const bool recording = settings_.Enable != 0 && block.Samples->DatLength != 0;
-    if (recording) {
-        recorder_.BeginBlock({blockTime_, ChannelCount(), samplesPerBlock_, format_.SampleRate,
-                              format_.BytesPerSample},
-                             settings_);
+    // Recording runs only while enabled; the recorder takes each block whole, on its own
+    // thread (a block without samples only tells it that the data runs on).
+    if (settings_.Enable != 0) {
+        recorder_.Configure(RecorderSettingsOf(settings_));
+        recorder_.Take(MakeRecordBlock(block, blockTime_.Seconds, IsGpsTime(*block.Gps),
+                                       ChannelCount(), format_.SampleRate, format_.BytesPerSample,
+                                       samplesPerBlock_));
     }
-    channels_.SetRecorder(recording ? &recorder_ : nullptr);
     channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
                                       format_.SampleRate, gainFactor_);
-    channels_.SetRecorder(nullptr);
     StoreTemperatures(header);
     WriteTemperatureLog(outcome);
     if (settings_.AutoCalc != 0) {
@@ -132,12 +145,16 @@ void TMonitorModel::ResetChannelHistories() {
     channels_.ResetChannelHistories([this] {
         ::ClearTemperatureHistories(temperatures_);
         channelTemperature_.fill(0);
-        recorder_.FlushDataFiles(settings_);
+        recorder_.Flush();
     });
 }
 
 void TMonitorModel::FlushDataFiles() {
-    recorder_.FlushDataFiles(settings_);
+    recorder_.Flush();
+}
+
+void TMonitorModel::WaitForRecorder() {
+    recorder_.Drain();
 }
 
 TRecordingNews TMonitorModel::TakeRecordingNews() {

@@ -22,11 +22,11 @@
 #include "main/model/gps_texts.h"
 #include "main/model/header_texts.h"
 #include "main/model/number_format.h"
-#include "main/model/recording.h"
 #include "main/model/settings.h"
 #include "main/model/stream_format.h"
 #include "main/model/temperature_history.h"
 #include "main/model/temperature_log.h"
+#include "recording/recorder.h"
 
 // The three pages that draw channels in bands, each with its own choice of
 // channels shown.
@@ -79,10 +79,13 @@ class TMonitorModel {
     // empty; the pending data files written. The spectra stay.
     void ResetChannelHistories();
     // Every recording list that holds samples written to its data file and all
-    // emptied (the Stop button, the end of the program).
+    // emptied (the Stop button, the end of the program). The files are written on
+    // the recorder's own thread: WaitForRecorder waits until they are.
     void FlushDataFiles();
+    void WaitForRecorder();
     // What recording has had to say since the last call (ProcessBlock hands it
-    // over in its outcome; after Restart and FlushDataFiles the window asks).
+    // over in its outcome; news that comes between blocks is announced through
+    // the recorder's news callback).
     TRecordingNews TakeRecordingNews();
     // The histories' memory freed at shut-down.
     void ReleaseHistories();
@@ -99,6 +102,7 @@ class TMonitorModel {
     const std::array<int32_t, MaxChannels>& GainFactors() const { return gainFactor_; }
     TBlockTime BlockTime() const { return blockTime_; }
     const TChannelModel& Channels() const { return channels_; }
+    TRecorder& Recorder() { return recorder_; }
     const TRecorder& Recorder() const { return recorder_; }
     const TTemperatureHistories& Temperatures() const { return temperatures_; }
     const std::array<double, MaxChannels>& ChannelTemperatures() const {

@@ -1,0 +1,194 @@
+#include "recording/day_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+std::string SafeCode(const std::string& code) {
+    std::string safe = code;
+    for (char& c : safe) {
+        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (!keep) {
+            c = '_';
+        }
+    }
+    return safe;
+}
+
+uint16_t Get16(const uint8_t* at, bool big) {
+    return big ? static_cast<uint16_t>(at[0] << 8 | at[1])
+               : static_cast<uint16_t>(at[1] << 8 | at[0]);
+}
+
+// The longest damaged tail that is taken for a record cut short (the longest record).
+constexpr off_t LongestRecord = 65536;
+
+// The length of the record whose first bytes are `h` (`n` of them), or 0 when they are not
+// the start of a record; `sequence` is its sequence number.
+size_t RecordLengthAt(const uint8_t* h, size_t n, int& sequence) {
+    if (n < 64) {
+        return 0;
+    }
+    sequence = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (h[i] >= '0' && h[i] <= '9') {
+            sequence = sequence * 10 + (h[i] - '0');
+        } else if (h[i] != ' ') {
+            return 0;
+        }
+    }
+    if (std::strchr("DRQM", h[6]) == nullptr || h[6] == 0) {
+        return 0;
+    }
+    const auto plausible = [&](bool big) {
+        const int year = Get16(h + 20, big);
+        const int day = Get16(h + 22, big);
+        return year >= 1900 && year <= 2100 && day >= 1 && day <= 366;
+    };
+    bool big;
+    if (plausible(true)) {
+        big = true;
+    } else if (plausible(false)) {
+        big = false;
+    } else {
+        return 0;
+    }
+    size_t at = Get16(h + 46, big);
+    for (int hops = 0; hops < 4 && at >= 48 && at + 8 <= n; ++hops) {
+        if (Get16(h + at, big) == 1000) {
+            const int exponent = h[at + 6];
+            return exponent >= 8 && exponent <= 16 ? size_t{1} << exponent : 0;
+        }
+        at = Get16(h + at + 2, big);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string SdsPath(const std::string& root, const TSeedCodes& codes, TSeedTime start) {
+    const TSeedCivil civil = CivilOf(start);
+    char year[8];
+    char day[8];
+    std::snprintf(year, sizeof year, "%04d", civil.Year);
+    std::snprintf(day, sizeof day, "%03d", DayOfYear(civil.Year, civil.Month, civil.Day));
+    const std::string net = SafeCode(codes.Network);
+    const std::string sta = SafeCode(codes.Station);
+    const std::string loc = SafeCode(codes.Location);
+    const std::string cha = SafeCode(codes.Channel);
+    return root + "/" + year + "/" + net + "/" + sta + "/" + cha + ".D/" + net + "." + sta + "." +
+           loc + "." + cha + ".D." + year + "." + day;
+}
+
+TDayFileScan ScanDayFile(int fd, off_t size) {
+    TDayFileScan scan;
+    uint8_t head[256];
+    off_t offset = 0;
+    while (offset < size) {
+        const ssize_t n = pread(fd, head, sizeof head, offset);
+        int sequence = 0;
+        const size_t length =
+            n > 0 ? RecordLengthAt(head, static_cast<size_t>(n), sequence) : size_t{0};
+        if (length == 0 || offset + static_cast<off_t>(length) > size) {
+            if (size - offset > LongestRecord) {
+                scan.DamagedInside = true;
+                scan.WholeLength = size;
+                return scan;
+            }
+            break;
+        }
+        offset += static_cast<off_t>(length);
+        scan.LastSequence = sequence;
+    }
+    scan.WholeLength = offset;
+    return scan;
+}
+
+bool TDayFile::Open(const std::string& path, std::string& error, std::string& notice) {
+    if (fd_ >= 0 && path == path_) {
+        return true;
+    }
+    Close();
+    std::error_code ec;
+    const std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    std::filesystem::create_directories(directory, ec);
+    if (ec) {
+        error = "cannot make " + directory.string() + ": " + ec.message();
+        return false;
+    }
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file";
+        close(fd);
+        return false;
+    }
+    const TDayFileScan scan = ScanDayFile(fd, st.st_size);
+    if (scan.DamagedInside) {
+        notice = path +
+                 " holds a damaged stretch that is not at its end; records are "
+                 "appended after it";
+    } else if (scan.WholeLength < st.st_size) {
+        if (ftruncate(fd, scan.WholeLength) != 0) {
+            error = "cannot cut the partial record off " + path + ": " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        notice = "cut " + std::to_string(st.st_size - scan.WholeLength) +
+                 " bytes of a partial record off the end of " + path;
+    }
+    fd_ = fd;
+    path_ = path;
+    length_ = scan.DamagedInside ? st.st_size : scan.WholeLength;
+    lastSequence_ = scan.LastSequence;
+    return true;
+}
+
+bool TDayFile::Append(std::span<const uint8_t> record, std::string& error) {
+    if (fd_ < 0) {
+        error = "no file is open";
+        return false;
+    }
+    size_t done = 0;
+    while (done < record.size()) {
+        const ssize_t n = write(fd_, record.data() + done, record.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = path_ + ": " + (n < 0 ? std::strerror(errno) : "nothing written");
+            // No partial record stays behind.
+            [[maybe_unused]] const int cut = ftruncate(fd_, length_);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    length_ += static_cast<off_t>(record.size());
+    return true;
+}
+
+void TDayFile::Sync() {
+    if (fd_ >= 0) {
+        fdatasync(fd_);
+    }
+}
+
+void TDayFile::Close() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    path_.clear();
+}

@@ -1,0 +1,60 @@
+// The archive's day files: where a stream's record of a given day goes, and the appending of
+// records to it. A file is checked when it is opened: a tail that is not a whole record (a
+// process killed or the power cut while writing) is cut off, so that records appended after
+// it are read as they should be.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "seedfile/seed_record.h"
+#include "seedfile/seed_time.h"
+
+// ROOT/YEAR/NET/STA/CHA.D/NET.STA.LOC.CHA.D.YEAR.DOY for a record starting at `start`. Codes
+// are used without padding; a character other than a letter, a digit, "-" or "_" becomes "_"
+// so that the file stays inside the root whatever the codes hold.
+std::string SdsPath(const std::string& root, const TSeedCodes& codes, TSeedTime start);
+
+// What a look at a day file found.
+struct TDayFileScan {
+    off_t WholeLength = 0;       // up to the end of the last whole record
+    int LastSequence = 0;        // of that record; 0 when the file holds none
+    bool DamagedInside = false;  // a damaged stretch longer than a record: left as it is
+};
+
+// The records of the file open as `fd`, `size` bytes long, walked from the start: each must
+// have a sequence number, a quality code, a blockette 1000 with its length, and fit.
+TDayFileScan ScanDayFile(int fd, off_t size);
+
+class TDayFile {
+  public:
+    TDayFile() = default;
+    TDayFile(const TDayFile&) = delete;
+    TDayFile& operator=(const TDayFile&) = delete;
+    ~TDayFile() { Close(); }
+
+    // Opens `path` for appending (making its directories), unless it is open already. A tail
+    // that is not a whole record is cut off; `notice` then says so. False with `error` set
+    // when the file cannot be opened.
+    bool Open(const std::string& path, std::string& error, std::string& notice);
+    // Appends one record in one write. On failure (a full disk), the file is cut back to its
+    // length before, and `error` says why.
+    bool Append(std::span<const uint8_t> record, std::string& error);
+    // Asks the system to put what was written on the disk.
+    void Sync();
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    // The sequence number of the file's last record when it was opened.
+    int LastSequence() const { return lastSequence_; }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    off_t length_ = 0;
+    int lastSequence_ = 0;
+};

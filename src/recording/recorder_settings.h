@@ -1,0 +1,50 @@
+// What the recorder is told: where and how it writes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "digitizer/data_block.h"
+
+// `Sds`: one file per stream and UTC day, ROOT/YEAR/NET/STA/CHA.D/NET.STA.LOC.CHA.D.YEAR.DOY,
+// records appended as they fill. `Periods`: the window's day directories and file periods,
+// each file written whole when its period ends.
+enum class TArchiveLayout { Sds, Periods };
+
+// The window's layout (the [Files] values).
+struct TPeriodSettings {
+    std::string BaseDir;  // without a trailing "/"
+    std::string Station = "STATN";
+    std::string Location = "LO";
+    std::string Network = "NK";
+    int DurationMinutes = 5;  // 1 to 60
+
+    bool operator==(const TPeriodSettings&) const = default;
+};
+
+struct TSdsSettings {
+    std::string Root;
+    std::string Network = "XX";
+    std::string Station;  // empty: from the unit's serial number
+    std::string Location;
+    // Per channel: empty for the code by the sample rate (band, "H", orientation), two
+    // characters for the band code by the rate followed by them, three used as they are.
+    std::array<std::string, MaxChannels> ChannelCodes;
+    size_t RecordLength = 4096;  // 512 or 4096
+    int FlushSeconds = 60;       // a partial record written at least this often (data time)
+    bool Soh = true;             // the state-of-health streams
+
+    bool operator==(const TSdsSettings&) const = default;
+};
+
+struct TRecorderSettings {
+    TArchiveLayout Layout = TArchiveLayout::Periods;
+    TPeriodSettings Periods;
+    TSdsSettings Sds;
+    // Memory for data not yet on disk (blocks waiting for the worker, records waiting for the
+    // disk to take them): beyond it the oldest is dropped, counted and reported.
+    size_t MemoryLimit = size_t{64} << 20;
+
+    bool operator==(const TRecorderSettings&) const = default;
+};

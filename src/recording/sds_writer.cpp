@@ -1,0 +1,332 @@
+#include "recording/sds_writer.h"
+
+#include <algorithm>
+
+#include "recording/stream_codes.h"
+
+namespace {
+
+constexpr int64_t SecondsPerDay = 86400;
+
+int64_t NextMidnight(TSeedTime time) {
+    const int64_t day = time.Seconds >= 0 ? time.Seconds / SecondsPerDay
+                                          : (time.Seconds - SecondsPerDay + 1) / SecondsPerDay;
+    return (day + 1) * SecondsPerDay;
+}
+
+int32_t SohValue(const TSohStream& stream, const TSohReadings& soh) {
+    switch (stream.Kind) {
+        case TSohKind::Supply:
+            return soh.SupplyMillivolts;
+        case TSohKind::Current:
+            return soh.SupplyMilliamperes;
+        case TSohKind::SensorTemp:
+            return soh.SensorDeciCelsius;
+        case TSohKind::ModuleTemp:
+            return soh.ModuleDeciCelsius[static_cast<size_t>(stream.Index)];
+        case TSohKind::Satellites:
+            return soh.Satellites;
+        case TSohKind::GpsFix:
+            return soh.GpsFix;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TSdsWriter::TSdsWriter(TSdsSettings settings) : settings_(std::move(settings)) {}
+
+TSdsWriter::~TSdsWriter() {
+    Close();
+}
+
+void TSdsWriter::Configure(const TRecorderSettings& settings) {
+    if (settings.Sds == settings_) {
+        return;
+    }
+    Close();
+    settings_ = settings.Sds;
+    format_.reset();
+    haveLast_ = false;
+}
+
+TSdsWriter::TStream& TSdsWriter::StreamFor(const std::string& channel, bool soh) {
+    TSeedCodes codes{format_ ? format_->Station : std::string(), settings_.Location,
+                     settings_.Network, channel};
+    const std::string id =
+        codes.Network + "." + codes.Station + "." + codes.Location + "." + codes.Channel;
+    std::unique_ptr<TStream>& stream = streams_[id];
+    if (!stream) {
+        stream = std::make_unique<TStream>();
+        stream->Codes = std::move(codes);
+        stream->Id = id;
+        stream->Soh = soh;
+    }
+    if (!stream->Series) {
+        stream->RecordLength = soh ? SohRecordLength : settings_.RecordLength;
+    }
+    return *stream;
+}
+
+void TSdsWriter::Take(const TRecordBlock& block) {
+    ++stats_.Blocks;
+    const TFormat format{
+        block.ChannelCount, block.SampleRate, block.BytesPerSample,
+        settings_.Station.empty() ? StationFromSerial(block.SerialNumber) : settings_.Station};
+    const bool continues = haveLast_ && block.Time == lastTime_ + 1;
+    if (!continues || (format_ && format_->Station != format.Station)) {
+        EndAllSeries();
+    } else if (format_ && !(*format_ == format)) {
+        // A new rate or channel set: the data series end, the state of health runs on.
+        for (auto& [id, stream] : streams_) {
+            if (!stream->Soh) {
+                EndSeries(*stream);
+            }
+        }
+    }
+    if (!haveLast_) {
+        lastFlush_ = block.Time;
+    }
+    haveLast_ = true;
+    lastTime_ = block.Time;
+    format_ = format;
+
+    // Records held back by a failing disk go first, in order.
+    for (auto& [id, stream] : streams_) {
+        if (!stream->Held.empty() && !WriteHeld(*stream)) {
+            break;
+        }
+    }
+
+    const uint8_t flags = block.ClockLocked ? SeedClockLocked : 0;
+    std::vector<TStream*> touched;
+    if (block.HasSamples() && block.SampleRate > 0) {
+        std::vector<int32_t> scaled;
+        for (int c = 0; c < block.ChannelCount; ++c) {
+            const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(c)];
+            scaled.resize(raw.size());
+            std::transform(raw.begin(), raw.end(), scaled.begin(),
+                           [&](int32_t x) { return CountScale(x, block.BytesPerSample); });
+            TStream& stream =
+                StreamFor(DataChannelCode(settings_.ChannelCodes[static_cast<size_t>(c)], c,
+                                          block.SampleRate),
+                          false);
+            Append(stream, scaled, block.Time, block.SampleRate, flags);
+            touched.push_back(&stream);
+        }
+    }
+    std::vector<TStream*> soh;
+    if (settings_.Soh) {
+        for (const TSohStream& s :
+             SohStreams(block.ChannelCount, block.Soh.HasModuleTemperatures)) {
+            const int32_t value = SohValue(s, block.Soh);
+            TStream& stream = StreamFor(s.Channel, true);
+            Append(stream, std::span<const int32_t>(&value, 1), block.Time, 1.0, flags);
+            soh.push_back(&stream);
+        }
+    }
+    // A stream that this block should have fed and did not (a channel or reading gone) ends:
+    // its next sample would not follow its last.
+    for (auto& [id, stream] : streams_) {
+        if (!stream->Series) {
+            continue;
+        }
+        const bool isSoh = std::find(soh.begin(), soh.end(), stream.get()) != soh.end();
+        const bool isData =
+            std::find(touched.begin(), touched.end(), stream.get()) != touched.end();
+        const bool dataMayWait = !block.HasSamples() && !stream->Soh;
+        if (!isSoh && !isData && !dataMayWait) {
+            EndSeries(*stream);
+        }
+    }
+
+    if (block.Time - lastFlush_ >= settings_.FlushSeconds) {
+        Flush();
+        lastFlush_ = block.Time;
+    }
+}
+
+void TSdsWriter::Append(TStream& stream, std::span<const int32_t> samples, int64_t seriesStart,
+                        double rate, uint8_t flags) {
+    if (!stream.Series) {
+        if (stream.NextSequence == 0) {
+            // The numbering runs on from the day file's last record.
+            std::string error;
+            std::string notice;
+            const std::string path =
+                SdsPath(settings_.Root, stream.Codes, TSeedTime{seriesStart, 0});
+            if (stream.File.Open(path, error, notice)) {
+                stream.NextSequence =
+                    stream.File.LastSequence() >= 999999 ? 1 : stream.File.LastSequence() + 1;
+            } else {
+                stream.NextSequence = 1;
+            }
+            if (!notice.empty()) {
+                news_.Notices.push_back(notice);
+            }
+        }
+        stream.Series.emplace(
+            TSeriesFormat{stream.Codes, rate, stream.RecordLength, TByteOrder::Big},
+            TSeedTime{seriesStart, 0}, stream.NextSequence);
+    }
+    TMseedSeries& series = *stream.Series;
+    const auto sink = [&](const TSeriesRecord& record) { Write(stream, record); };
+    while (!samples.empty()) {
+        // The day of the record being filled: that of its first sample.
+        const int64_t first = series.Appended();
+        const int64_t dayEnd = NextMidnight(series.TimeOf(first - series.Pending()));
+        size_t n = samples.size();
+        if (series.TimeOf(first + static_cast<int64_t>(n) - 1).Seconds >= dayEnd) {
+            // The first sample at or after midnight.
+            size_t lo = 0;
+            size_t hi = n - 1;
+            while (lo < hi) {
+                const size_t mid = (lo + hi) / 2;
+                if (series.TimeOf(first + static_cast<int64_t>(mid)).Seconds >= dayEnd) {
+                    hi = mid;
+                } else {
+                    lo = mid + 1;
+                }
+            }
+            n = lo;
+        }
+        series.Append(samples.first(n), flags, sink);
+        samples = samples.subspan(n);
+        if (!samples.empty()) {
+            series.Flush(sink);  // no record spans midnight
+        }
+    }
+    stream.NextSequence = series.NextSequence();
+}
+
+void TSdsWriter::EndSeries(TStream& stream) {
+    if (!stream.Series) {
+        return;
+    }
+    stream.Series->Flush([&](const TSeriesRecord& record) { Write(stream, record); });
+    stream.NextSequence = stream.Series->NextSequence();
+    stream.Series.reset();
+}
+
+void TSdsWriter::EndAllSeries() {
+    for (auto& [id, stream] : streams_) {
+        EndSeries(*stream);
+    }
+}
+
+void TSdsWriter::Flush() {
+    for (auto& [id, stream] : streams_) {
+        if (stream->Series) {
+            stream->Series->Flush([&](const TSeriesRecord& record) { Write(*stream, record); });
+        }
+    }
+    SyncFiles();
+}
+
+void TSdsWriter::Close() {
+    EndAllSeries();
+    for (auto& [id, stream] : streams_) {
+        WriteHeld(*stream);
+    }
+    SyncFiles();
+    for (auto& [id, stream] : streams_) {
+        stream->File.Close();
+    }
+}
+
+void TSdsWriter::SyncFiles() {
+    for (auto& [id, stream] : streams_) {
+        stream->File.Sync();
+    }
+}
+
+void TSdsWriter::Write(TStream& stream, const TSeriesRecord& record) {
+    if (stream.Held.empty() &&
+        WriteOne(stream, record.Bytes, record.Start, record.End, record.Samples)) {
+        return;
+    }
+    stream.Held.push_back(
+        THeldRecord{std::vector<uint8_t>(record.Bytes.begin(), record.Bytes.end()), record.Start,
+                    record.End, record.Samples});
+    heldBytes_ += record.Bytes.size();
+    stats_.HeldBytes = heldBytes_;
+}
+
+bool TSdsWriter::WriteHeld(TStream& stream) {
+    while (!stream.Held.empty()) {
+        const THeldRecord& held = stream.Held.front();
+        if (!WriteOne(stream, held.Bytes, held.Start, held.End, held.Samples)) {
+            return false;
+        }
+        heldBytes_ -= held.Bytes.size();
+        stream.Held.pop_front();
+    }
+    stats_.HeldBytes = heldBytes_;
+    return true;
+}
+
+bool TSdsWriter::WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeedTime start,
+                          TSeedTime end, size_t samples) {
+    const std::string path = SdsPath(settings_.Root, stream.Codes, start);
+    std::string error;
+    std::string notice;
+    const bool opened = stream.File.Open(path, error, notice);
+    if (!notice.empty()) {
+        news_.Notices.push_back(notice);
+    }
+    if (!opened || !stream.File.Append(bytes, error)) {
+        Failed(error);
+        return false;
+    }
+    Succeeded(path);
+    TStreamStats& figures = StreamStats(stream.Id);
+    figures.SamplesRecorded += static_cast<int64_t>(samples);
+    figures.LastSample = end;
+    return true;
+}
+
+void TSdsWriter::Failed(const std::string& error) {
+    NoteError(error);
+    if (streak_.Fail()) {
+        news_.Reports.push_back(
+            "The archive could not be written: " + error +
+            ". Records are held in memory and written as soon as the disk takes them; further "
+            "failures are not reported until a record is written again.");
+    }
+}
+
+void TSdsWriter::Succeeded(const std::string& path) {
+    if (const std::optional<int> lost = streak_.Succeed()) {
+        news_.Notices.push_back("records are written to the archive again (" + path + ") after " +
+                                std::to_string(*lost) + " failed attempts");
+    }
+}
+
+int64_t TSdsWriter::DropHeld(size_t limit) {
+    int64_t dropped = 0;
+    while (heldBytes_ > limit) {
+        TStream* oldest = nullptr;
+        for (auto& [id, stream] : streams_) {
+            if (!stream->Held.empty() &&
+                (oldest == nullptr || stream->Held.front().Start < oldest->Held.front().Start)) {
+                oldest = stream.get();
+            }
+        }
+        if (oldest == nullptr) {
+            break;
+        }
+        heldBytes_ -= oldest->Held.front().Bytes.size();
+        dropped += static_cast<int64_t>(oldest->Held.front().Samples);
+        oldest->Held.pop_front();
+    }
+    stats_.HeldBytes = heldBytes_;
+    stats_.DroppedSamples += dropped;
+    if (dropped > 0 && !dropping_) {
+        news_.Reports.push_back(
+            "Memory for records the disk has not taken is full: the oldest "
+            "of them are dropped to keep the newest (" +
+            std::to_string(dropped) + " samples so far).");
+    }
+    dropping_ = heldBytes_ > 0 && (dropping_ || dropped > 0);
+    return dropped;
+}

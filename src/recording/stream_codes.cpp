@@ -1,0 +1,72 @@
+#include "recording/stream_codes.h"
+
+#include <cctype>
+
+char BandCode(double sampleRate) {
+    if (sampleRate >= 1000) {
+        return 'F';
+    }
+    if (sampleRate >= 250) {
+        return 'C';
+    }
+    if (sampleRate >= 80) {
+        return 'H';
+    }
+    if (sampleRate >= 10) {
+        return 'B';
+    }
+    if (sampleRate > 1) {
+        return 'M';
+    }
+    if (sampleRate >= 0.5) {
+        return 'L';
+    }
+    if (sampleRate >= 0.05) {
+        return 'V';
+    }
+    return 'U';
+}
+
+std::string DataChannelCode(const std::string& configured, int channel, double sampleRate) {
+    static constexpr char Orientations[] = "ZNE123";
+    if (configured.size() == 3) {
+        return configured;
+    }
+    std::string code(1, BandCode(sampleRate));
+    if (configured.size() == 2) {
+        return code + configured;
+    }
+    code += 'H';
+    code += Orientations[channel >= 0 && channel < 6 ? channel : 0];
+    return code;
+}
+
+std::string StationFromSerial(const std::string& serialNumber) {
+    std::string code;
+    for (const char c : serialNumber) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) && u < 128) {
+            code += static_cast<char>(std::toupper(u));
+        }
+    }
+    if (code.size() > 5) {
+        code.erase(0, code.size() - 5);
+    }
+    return code.empty() ? "UNIT" : code;
+}
+
+std::vector<TSohStream> SohStreams(int channelCount, bool moduleTemperatures) {
+    std::vector<TSohStream> streams = {
+        {"LEV", TSohKind::Supply},
+        {"LEC", TSohKind::Current},
+        {"LKS", TSohKind::SensorTemp},
+    };
+    if (moduleTemperatures) {
+        for (int c = 0; c < channelCount && c < 6; ++c) {
+            streams.push_back({"LK" + std::to_string(c + 1), TSohKind::ModuleTemp, c});
+        }
+    }
+    streams.push_back({"LCS", TSohKind::Satellites});
+    streams.push_back({"LCF", TSohKind::GpsFix});
+    return streams;
+}

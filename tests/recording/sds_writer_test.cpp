@@ -1,0 +1,238 @@
+// The archive layout, read back with libmseed: a run across midnight and a year's end with a
+// lost stretch and a rate change puts every sample once, at its true time, into the right day
+// files, with no record across midnight; a day file left with a partial record is cut back and
+// appended to; a disk that fails holds the records in order, reports once and catches up.
+#include "recording/sds_writer.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "support/mseed_read.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int64_t At(int year, int month, int day, int hour, int minute, int second) {
+    return SeedTimeOf(year, month, day, hour, minute, second)->Seconds;
+}
+
+// Counter samples: channel c's k-th sample since the start is 1000 c + k, 3-byte words.
+struct TFeeder {
+    std::array<int64_t, MaxChannels> Next{};
+
+    TRecordBlock Block(int64_t time, int channels, int rate, bool locked = true) {
+        TRecordBlock b;
+        b.Time = time;
+        b.ClockLocked = locked;
+        b.ChannelCount = channels;
+        b.SampleRate = rate;
+        b.BytesPerSample = 3;
+        b.SamplesPerBlock = rate;
+        b.SerialNumber = "00012345";
+        b.Soh.SupplyMillivolts = 12000 + int32_t(time % 7);
+        b.Soh.Satellites = 9;
+        b.Soh.GpsFix = 1;
+        for (int c = 0; c < channels; ++c) {
+            for (int j = 0; j < rate; ++j) {
+                b.Samples[size_t(c)].push_back(int32_t(1000 * c + Next[size_t(c)]++) * 256);
+            }
+        }
+        return b;
+    }
+};
+
+class SdsWriterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("sds_writer_test_" + std::to_string(getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        settings_.Root = root_.string();
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    // Every file under the root by its path below it.
+    std::map<std::string, TMseedFile> Files() const {
+        std::map<std::string, TMseedFile> files;
+        for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+            if (entry.is_regular_file()) {
+                files[fs::relative(entry.path(), root_).string()] =
+                    ReadMseedFile(entry.path().string());
+            }
+        }
+        return files;
+    }
+
+    fs::path root_;
+    TSdsSettings settings_;
+};
+
+}  // namespace
+
+TEST_F(SdsWriterTest, ACrossMidnightRunWithALossAndARateChangeKeepsEverySampleAtItsTime) {
+    settings_.RecordLength = 512;
+    TSdsWriter writer(settings_);
+    TFeeder feeder;
+    // Expected (time in µs, value) of every sample, per channel code.
+    std::map<std::string, std::vector<std::pair<int64_t, int32_t>>> sent;
+    const auto feed = [&](int64_t time, int channels, int rate) {
+        TRecordBlock block = feeder.Block(time, channels, rate);
+        static const char* orient = "ZNE";
+        for (int c = 0; c < channels; ++c) {
+            const std::string code = std::string(rate >= 80 ? "H" : "B") + "H" + orient[c];
+            for (int j = 0; j < rate; ++j) {
+                sent[code].push_back({time * 1000000 + j * 1000000 / rate,
+                                      block.Samples[size_t(c)][size_t(j)] / 256});
+            }
+        }
+        writer.Take(block);
+    };
+    // Two minutes up to a year's end and past it, at 100 per second on three channels.
+    const int64_t start = At(2024, 12, 31, 23, 59, 0);
+    for (int64_t t = start; t < start + 120; ++t) {
+        feed(t, 3, 100);
+    }
+    // Seven seconds lost, then 30 more; then two channels at 40 per second.
+    for (int64_t t = start + 127; t < start + 157; ++t) {
+        feed(t, 3, 100);
+    }
+    for (int64_t t = start + 157; t < start + 200; ++t) {
+        feed(t, 2, 40);
+    }
+    writer.Close();
+    EXPECT_TRUE(writer.TakeNews().Empty());
+
+    const auto files = Files();
+    for (const char* name : {"2024/XX/12345/HHZ.D/XX.12345..HHZ.D.2024.366",
+                             "2025/XX/12345/HHE.D/XX.12345..HHE.D.2025.001",
+                             "2025/XX/12345/BHN.D/XX.12345..BHN.D.2025.001",
+                             "2024/XX/12345/LEV.D/XX.12345..LEV.D.2024.366",
+                             "2025/XX/12345/LCF.D/XX.12345..LCF.D.2025.001"}) {
+        EXPECT_TRUE(files.count(name)) << name;
+    }
+    EXPECT_FALSE(files.count("2025/XX/12345/BHE.D/XX.12345..BHE.D.2025.001"));
+
+    // Per stream, the samples of its files in order, each with the time its record gives it.
+    std::map<std::string, std::vector<std::pair<int64_t, int32_t>>> archived;
+    for (const auto& [name, file] : files) {
+        ASSERT_TRUE(file.Ok) << name << ": " << file.Error;
+        EXPECT_EQ(file.Log, std::vector<std::string>{}) << name;
+        for (const TMseedRecord& r : file.Records) {
+            EXPECT_EQ(r.RecordLength, 512);
+            EXPECT_EQ(r.IoFlags & 0x20, 0x20) << "locked to GPS";
+            const int64_t day = r.StartMicroseconds / 86400000000;
+            const int64_t last =
+                r.StartMicroseconds + int64_t((r.SampleCount - 1) * 1e6 / r.SampleRate);
+            EXPECT_EQ(last / 86400000000, day)
+                << name << ": a record across midnight at " << r.StartMicroseconds;
+            for (size_t i = 0; i < r.Samples.size(); ++i) {
+                archived[r.Channel].push_back(
+                    {r.StartMicroseconds + int64_t(i * 1000000 / r.SampleRate), r.Samples[i]});
+            }
+        }
+    }
+    for (const auto& [code, samples] : sent) {
+        EXPECT_EQ(archived[code], samples) << code;
+    }
+    // One state-of-health sample per block, at the block's time.
+    ASSERT_EQ(archived["LEV"].size(), 120u + 30u + 43u);
+    EXPECT_EQ(archived["LEV"][120].first, (start + 127) * 1000000);
+    EXPECT_EQ(archived["LEV"][120].second, 12000 + int32_t((start + 127) % 7));
+    EXPECT_EQ(archived["LCS"].front().second, 9);
+}
+
+TEST_F(SdsWriterTest, APartialRecordLeftBehindIsCutOffAndTheNumberingRunsOn) {
+    settings_.Soh = false;
+    settings_.FlushSeconds = 10;
+    const int64_t start = At(2025, 3, 1, 10, 0, 0);
+    TFeeder feeder;
+    {
+        TSdsWriter writer(settings_);
+        for (int64_t t = start; t < start + 30; ++t) {
+            writer.Take(feeder.Block(t, 1, 100));
+        }
+        writer.Close();
+    }
+    const fs::path file = root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    const TMseedFile before = ReadMseedFile(file.string());
+    ASSERT_TRUE(before.Ok);
+    const int lastSequence = before.Records.back().Sequence;
+    const auto whole = fs::file_size(file);
+    // The process was killed while writing: half a record at the end.
+    std::ofstream(file, std::ios::app | std::ios::binary) << std::string(1500, 'D');
+
+    TSdsWriter writer(settings_);
+    for (int64_t t = start + 40; t < start + 50; ++t) {
+        writer.Take(feeder.Block(t, 1, 100));
+    }
+    writer.Close();
+    const TRecordingNews news = writer.TakeNews();
+    ASSERT_EQ(news.Notices.size(), 1u);
+    EXPECT_NE(news.Notices[0].find("cut 1500 bytes"), std::string::npos) << news.Notices[0];
+    const TMseedFile after = ReadMseedFile(file.string());
+    ASSERT_TRUE(after.Ok) << after.Error;
+    EXPECT_EQ(after.Log, std::vector<std::string>{});
+    EXPECT_GT(fs::file_size(file), whole);
+    EXPECT_EQ(after.Records[before.Records.size()].Sequence, lastSequence + 1);
+    EXPECT_EQ(after.Samples().size(), 40u * 100);
+    EXPECT_EQ(after.Segments, 2) << "the ten lost seconds are a gap";
+}
+
+TEST_F(SdsWriterTest, ADiskThatFailsHoldsTheRecordsInOrderReportsOnceAndCatchesUp) {
+    // A root below a plain file cannot be made, even by root.
+    fs::create_directories(root_);
+    const fs::path blocker = root_ / "blocker";
+    std::ofstream(blocker) << "x";
+    settings_.Root = (blocker / "archive").string();
+    settings_.FlushSeconds = 5;
+    const int64_t start = At(2025, 6, 1, 0, 0, 0);
+    TFeeder feeder;
+    TSdsWriter writer(settings_);
+    for (int64_t t = start; t < start + 30; ++t) {
+        writer.Take(feeder.Block(t, 2, 100));
+    }
+    TRecordingNews news = writer.TakeNews();
+    ASSERT_EQ(news.Reports.size(), 1u) << "once per streak";
+    EXPECT_NE(news.Reports[0].find("Not a directory"), std::string::npos) << news.Reports[0];
+    EXPECT_GT(writer.HeldBytes(), 0u);
+    EXPECT_EQ(writer.Stats().Streams.size(), 0u) << "nothing is on disk yet";
+
+    // Space comes back: everything held goes out, in order, before anything newer.
+    fs::remove(blocker);
+    for (int64_t t = start + 30; t < start + 40; ++t) {
+        writer.Take(feeder.Block(t, 2, 100));
+    }
+    writer.Close();
+    news = writer.TakeNews();
+    EXPECT_TRUE(news.Reports.empty());
+    ASSERT_EQ(news.Notices.size(), 1u);
+    EXPECT_NE(news.Notices[0].find("written to the archive again"), std::string::npos);
+    EXPECT_EQ(writer.HeldBytes(), 0u);
+    const TMseedFile z =
+        ReadMseedFile((blocker / "archive/2025/XX/12345/HHN.D/XX.12345..HHN.D.2025.152").string());
+    ASSERT_TRUE(z.Ok);
+    EXPECT_EQ(z.Log, std::vector<std::string>{});
+    EXPECT_EQ(z.Segments, 1);
+    ASSERT_EQ(z.Samples().size(), 4000u);
+    EXPECT_EQ(z.Samples()[3999], 1000 + 3999);
+
+    // With memory for only a little, the oldest held records are dropped and counted.
+    fs::remove_all(blocker);
+    std::ofstream(blocker) << "x";
+    for (int64_t t = start + 40; t < start + 70; ++t) {
+        writer.Take(feeder.Block(t, 2, 100));
+    }
+    const int64_t dropped = writer.DropHeld(4096);
+    EXPECT_GT(dropped, 0);
+    EXPECT_LE(writer.HeldBytes(), 4096u);
+    EXPECT_EQ(writer.Stats().DroppedSamples, dropped);
+    news = writer.TakeNews();
+    ASSERT_EQ(news.Reports.size(), 2u);
+    EXPECT_NE(news.Reports[1].find("dropped"), std::string::npos) << news.Reports[1];
+}
