@@ -1,0 +1,30 @@
+#include "station/block_clock.h"
+
+#include <chrono>
+
+#include "main/model/block_time.h"
+
+TBlockClock::TBlockClock(TNow now) : now_(std::move(now)) {}
+
+TBlockTiming TBlockClock::Next(const TBlockHeader& header, const TGpsInfo& gps) {
+    TBlockTiming timing;
+    if (IsGpsTime(gps)) {
+        const TBlockTime fix =
+            *TBlockTime::FromCivil(gps.Year, gps.Month, gps.Day, gps.Hour, gps.Minute, gps.Second);
+        timing.Time = fix.Seconds + int32_t(header.BlockCount - uint32_t(header.LastValidGpsBlock));
+        timing.Locked = gps.FixValid != 0;
+    } else {
+        const uint32_t step = header.BlockCount - lastCount_;
+        timing.Time = have_ && step >= 1 && step <= LongestRunOn ? last_ + step : now_();
+    }
+    have_ = true;
+    last_ = timing.Time;
+    lastCount_ = header.BlockCount;
+    return timing;
+}
+
+int64_t SystemUtcSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}

@@ -1,0 +1,120 @@
+// digitizer-station: records a digitizer's samples unattended into a miniSEED archive, until
+// SIGTERM or SIGINT; SIGHUP reads the configuration again and reopens the files.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "about/version.h"
+#include "station/station.h"
+#include "station/station_config.h"
+#include "station/status_file.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t reloadRequested = 0;
+
+void OnStop(int) {
+    stopRequested = 1;
+}
+
+void OnReload(int) {
+    reloadRequested = 1;
+}
+
+void Install(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+// One line per event on standard error; the journal stamps its own time, a terminal gets one.
+void Log(const std::string& line) {
+    static const bool journal = std::getenv("JOURNAL_STREAM") != nullptr;
+    if (journal) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    } else {
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+        std::fprintf(stderr, "%s digitizer-station: %s\n", stamp, line.c_str());
+    }
+    std::fflush(stderr);
+}
+
+int ShowStatus(const TStationConfig& config) {
+    const std::string path =
+        config.StatusFile.empty() ? DefaultStatusFile(config) : config.StatusFile;
+    std::string error;
+    const std::optional<TStationStatus> status = ReadStatusFile(path, error);
+    if (!status) {
+        std::fprintf(stderr, "digitizer-station: %s\n", error.c_str());
+        return 1;
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    std::fputs(FormatStatusForPerson(*status, now).c_str(), stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const TStationCommand command = ParseStationCommand(args);
+    if (!command.Error.empty()) {
+        std::fprintf(stderr,
+                     "digitizer-station: %s\n(digitizer-station --help shows the options)\n",
+                     command.Error.c_str());
+        return 2;
+    }
+    switch (command.Action) {
+        case TStationAction::Help:
+            std::fputs(StationUsage(), stdout);
+            return 0;
+        case TStationAction::Version:
+            std::printf("digitizer-station %s\n", ProgramVersion);
+            return 0;
+        case TStationAction::PrintConfig:
+            std::fputs(FormatStationConfig(command.Config).c_str(), stdout);
+            return 0;
+        case TStationAction::Status:
+            return ShowStatus(command.Config);
+        case TStationAction::Run:
+            break;
+    }
+
+    Install(SIGTERM, OnStop);
+    Install(SIGINT, OnStop);
+    Install(SIGHUP, OnReload);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    TStation station(command.Config, Log);
+    Log("recording " + StationDevicePath(command.Config) + " into " + command.Config.Archive +
+        " (version " + ProgramVersion + ")");
+    station.Start();
+    while (!stopRequested) {
+        if (reloadRequested) {
+            reloadRequested = 0;
+            const TStationCommand again = ParseStationCommand(args);
+            if (!again.Error.empty()) {
+                Log("the configuration was not read again: " + again.Error +
+                    "; the one in force stays");
+            } else {
+                station.Reconfigure(again.Config);
+            }
+        }
+        station.Turn(std::chrono::milliseconds(200));
+    }
+    Log("stopping: writing what is pending");
+    station.Stop();
+    Log("stopped");
+    return 0;
+}

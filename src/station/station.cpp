@@ -1,0 +1,300 @@
+#include "station/station.h"
+
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "about/version.h"
+#include "main/model/stream_format.h"
+#include "seedfile/seed_file.h"
+
+namespace {
+
+int64_t NowMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool IsComplete(const TDataBlock& block) {
+    return block.Header && block.Gps && block.Samples && block.Sum;
+}
+
+}  // namespace
+
+TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
+                                     const std::string& serialNumber) {
+    TRecorderSettings settings;
+    settings.Layout = config.Layout;
+    settings.MemoryLimit = static_cast<size_t>(config.QueueMegabytes) << 20;
+    settings.Sds.Root = config.Archive;
+    settings.Sds.Network = config.Network;
+    settings.Sds.Station = config.Station;
+    settings.Sds.Location = config.Location;
+    for (size_t c = 0; c < config.ChannelCodes.size() && c < settings.Sds.ChannelCodes.size();
+         ++c) {
+        settings.Sds.ChannelCodes[c] = config.ChannelCodes[c];
+    }
+    settings.Sds.RecordLength = static_cast<size_t>(config.RecordLength);
+    settings.Sds.FlushSeconds = config.FlushSeconds;
+    settings.Sds.Soh = config.Soh;
+    settings.Periods.BaseDir = config.Archive;
+    settings.Periods.Station =
+        config.Station.empty() ? SafeStationCode(serialNumber) : config.Station;
+    settings.Periods.Location = config.Location;
+    settings.Periods.Network = config.Network;
+    settings.Periods.DurationMinutes = config.DurationMinutes;
+    return settings;
+}
+
+std::string DefaultStatusFile(const TStationConfig& config) {
+    const char* runtime = std::getenv("RUNTIME_DIRECTORY");
+    std::string dir = runtime != nullptr && *runtime != '\0' ? runtime : "/run/kestrel32";
+    // The service manager may name several directories, separated by colons: the first.
+    dir = dir.substr(0, dir.find(':'));
+    std::string device = StationDevicePath(config);
+    const size_t slash = device.rfind('/');
+    if (slash != std::string::npos) {
+        device.erase(0, slash + 1);
+    }
+    return dir + "/" + (device.empty() ? std::string("station") : device) + ".json";
+}
+
+TStation::TStation(TStationConfig config, TLog log, TBlockClock::TNow now)
+    : config_(std::move(config)),
+      log_(std::move(log)),
+      clock_(now),
+      now_(now),
+      recorder_(std::make_unique<TRecorder>(RecorderSettingsOf(config_))),
+      statusPath_(config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile),
+      started_(NowMicroseconds()) {}
+
+TStation::~TStation() {
+    Stop();
+}
+
+void TStation::Start() {
+    OpenLink();
+    nextStatus_ = TClock::now();
+}
+
+void TStation::OpenLink() {
+    keeper_ = std::make_unique<TLinkKeeper>([this](TDataBlock* block) { return Post(block); });
+    const uint8_t port = static_cast<uint8_t>(config_.Port > 0 ? config_.Port : 1);
+    const std::string device = config_.Device;
+    if (keeper_->Open(port, device, config_.Baud, TClock::now())) {
+        linkState_ = config_.Baud == 0 ? "searching" : "waiting for blocks";
+        log_("opened " + StationDevicePath(config_) + " at " +
+             std::to_string(keeper_->BaudRate().value_or(0)) + " baud" +
+             (config_.Baud == 0 ? " (searching the rate)" : ""));
+    } else {
+        linkState_ = "device gone";
+        lastError_ = keeper_->LastOpenError();
+        lastErrorTime_ = NowMicroseconds();
+        log_("cannot open " + keeper_->LastOpenError() + "; waiting for it");
+    }
+}
+
+bool TStation::Post(TDataBlock* block) {
+    {
+        std::lock_guard lock(mutex_);
+        blocks_.push_back(block);
+    }
+    arrived_.notify_one();
+    return true;
+}
+
+void TStation::Turn(std::chrono::milliseconds wait) {
+    std::deque<TDataBlock*> blocks;
+    {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, wait, [&] { return !blocks_.empty(); });
+        blocks.swap(blocks_);
+    }
+    for (TDataBlock* block : blocks) {
+        if (IsComplete(*block)) {
+            TakeBlock(*block);
+        }
+        FreeBlock(block);
+    }
+    const TClock::time_point now = TClock::now();
+    if (keeper_) {
+        for (const TLinkKeeper::TEvent& event : keeper_->Service(now)) {
+            log_(event.Text());
+            switch (event.Kind) {
+                case TLinkKeeper::TEventKind::Searching:
+                    linkState_ = "searching at " + std::to_string(event.Baud) + " baud";
+                    break;
+                case TLinkKeeper::TEventKind::Restarted:
+                    linkState_ = "silent; restarted at " + std::to_string(event.Baud) + " baud";
+                    break;
+                case TLinkKeeper::TEventKind::DeviceGone:
+                case TLinkKeeper::TEventKind::OpenFailed:
+                    linkState_ = "device gone";
+                    lastError_ = event.Text();
+                    lastErrorTime_ = NowMicroseconds();
+                    break;
+                case TLinkKeeper::TEventKind::DeviceBack:
+                case TLinkKeeper::TEventKind::Reopened:
+                    linkState_ = "waiting for blocks";
+                    break;
+            }
+        }
+    }
+    LogNews();
+    if (now >= nextStatus_) {
+        WriteStatus();
+        nextStatus_ = now + StatusInterval;
+    }
+}
+
+void TStation::TakeBlock(const TDataBlock& block) {
+    const TBlockHeader& header = *block.Header;
+    ++blocksReceived_;
+    lastBlock_ = TClock::now();
+    if (keeper_) {
+        keeper_->BlockArrived();
+    }
+    linkState_ = "receiving";
+    const uint32_t baud = keeper_ && keeper_->BaudRate() ? *keeper_->BaudRate() : 0;
+    const TStreamFormat format = StreamFormatOf(header, static_cast<int32_t>(baud));
+    const auto samplesPerBlock = static_cast<int>(
+        ::SamplesPerBlock(block.Samples->DatLength, header.BytesPerSample,
+                          static_cast<uint32_t>(std::max(format.ChannelCount, 0))));
+    const TBlockTiming timing = clock_.Next(header, *block.Gps);
+
+    if (haveLast_ && timing.Time != lastTime_ + 1) {
+        ++gaps_;
+    }
+    // Frames that never arrived whole, counted by the unit's block numbers while it runs on.
+    const uint32_t step = header.BlockCount - lastCount_;
+    if (haveLast_ && step >= 2 && step <= 10) {
+        framesLost_ += step - 1;
+    }
+    haveLast_ = true;
+    lastTime_ = timing.Time;
+    lastCount_ = header.BlockCount;
+
+    const std::string serial(header.SerialNumber,
+                             strnlen(header.SerialNumber, sizeof header.SerialNumber));
+    if (serial != serialNumber_) {
+        if (!serialNumber_.empty()) {
+            log_("the unit's serial number is now " + serial);
+        }
+        serialNumber_ = serial;
+        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+    }
+    recorder_->Take(MakeRecordBlock(block, timing.Time, timing.Locked, format.ChannelCount,
+                                    format.SampleRate, format.BytesPerSample, samplesPerBlock));
+}
+
+void TStation::LogNews() {
+    TRecordingNews news = recorder_->TakeNews();
+    for (const std::string& line : news.Reports) {
+        log_(line);
+        lastError_ = line;
+        lastErrorTime_ = NowMicroseconds();
+    }
+    for (const std::string& line : news.Notices) {
+        log_(line);
+    }
+}
+
+TStationStatus TStation::Status() const {
+    TStationStatus status;
+    status.Program = "digitizer-station";
+    status.Version = ProgramVersion;
+    status.Pid = static_cast<int>(getpid());
+    status.StartedMicroseconds = started_;
+    status.UpdatedMicroseconds = NowMicroseconds();
+    status.Device = StationDevicePath(config_);
+    if (keeper_ && keeper_->BaudRate()) {
+        status.LineRate = *keeper_->BaudRate();
+    }
+    status.LinkState = linkState_;
+    status.BlocksReceived = blocksReceived_;
+    status.DamagedFrames = framesLost_;
+    status.Gaps = gaps_;
+    const TRecorderStats stats = recorder_->Stats();
+    for (const TStreamStats& stream : stats.Streams) {
+        TChannelStatus channel;
+        channel.Code = stream.Id;
+        channel.SamplesRecorded = stream.SamplesRecorded;
+        if (stream.LastSample) {
+            channel.LastSampleMicroseconds =
+                stream.LastSample->Seconds * 1000000 + stream.LastSample->Ticks * 100;
+        }
+        status.Channels.push_back(std::move(channel));
+    }
+    status.Archive = config_.Archive;
+    struct statvfs fs {};
+    if (statvfs(config_.Archive.c_str(), &fs) == 0) {
+        status.ArchiveFreeBytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    }
+    status.QueuedBytes = static_cast<int64_t>(stats.HeldBytes);
+    status.DroppedSamples = stats.DroppedSamples;
+    if (!lastError_.empty()) {
+        status.LastError = lastError_;
+        status.LastErrorMicroseconds = lastErrorTime_;
+    }
+    return status;
+}
+
+void TStation::WriteStatus(bool stopping) {
+    TStationStatus status = Status();
+    if (stopping) {
+        status.LinkState = "stopped";
+    }
+    std::string error;
+    if (WriteStatusFile(statusPath_, status, error)) {
+        if (statusFailing_) {
+            log_("the status file is written again: " + statusPath_);
+        }
+        statusFailing_ = false;
+    } else if (!statusFailing_) {
+        statusFailing_ = true;
+        log_("cannot write the status file: " + error);
+    }
+}
+
+void TStation::Reconfigure(const TStationConfig& config) {
+    const bool linkChanged = config.Device != config_.Device || config.Port != config_.Port ||
+                             config.Baud != config_.Baud;
+    config_ = config;
+    statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
+    recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+    // The files are closed so that the next records open them afresh (rotated or moved ones
+    // too).
+    recorder_->Close();
+    if (linkChanged && keeper_) {
+        keeper_->Close();
+        OpenLink();
+    }
+    log_("configuration read again");
+}
+
+void TStation::Stop() {
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    if (keeper_) {
+        keeper_->Close();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        for (TDataBlock* block : blocks_) {
+            if (IsComplete(*block)) {
+                TakeBlock(*block);
+            }
+            FreeBlock(block);
+        }
+        blocks_.clear();
+    }
+    recorder_->Close();
+    recorder_->Drain();
+    LogNews();
+    WriteStatus(true);
+}
