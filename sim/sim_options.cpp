@@ -331,8 +331,8 @@ std::string SimUsage(std::string_view program) {
            "                     space); the computer's clock by default\n"
            "  --at T:ACTION      at second T of the unit's clock (the T-th frame period since\n"
            "                     the start) do ACTION: rate=R, channels=N, reopen (the cable\n"
-           "                     pulled: the device gone for two seconds of wall time, then a\n"
-           "                     fresh one under a new path),\n"
-           "                     silence=N (N frame periods), power-cycle; may be repeated\n"
+           "                     pulled: the device gone for two seconds of wall time, then\n"
+           "                     a fresh one under a new path), silence=N (N frame periods),\n"
+           "                     power-cycle; may be repeated\n"
            "  --help             show this text\n";
 }
