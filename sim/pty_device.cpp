@@ -1,6 +1,7 @@
 #include "sim/pty_device.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,7 +73,7 @@ bool TPtyDevice::Open(int baud, std::string& error) {
     tcgetattr(slave_, &t);
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
-    const speed_t speed = SpeedFromBaud(baud);
+    const speed_t speed = baud == UnusedBaud ? B300 : SpeedFromBaud(baud);
     if (speed != 0) {
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
@@ -103,6 +104,14 @@ int TPtyDevice::LineBaud() const {
         return 0;
     }
     return BaudFromSpeed(cfgetospeed(&t));
+}
+
+size_t TPtyDevice::Unread() const {
+    int waiting = 0;
+    if (slave_ < 0 || ioctl(slave_, FIONREAD, &waiting) != 0 || waiting < 0) {
+        return 0;
+    }
+    return static_cast<size_t>(waiting);
 }
 
 ssize_t TPtyDevice::Read(uint8_t* buffer, size_t size) {

@@ -14,6 +14,10 @@
 speed_t SpeedFromBaud(int baud);
 int BaudFromSpeed(speed_t speed);
 
+// A rate the unit never uses: a device opened at it carries only noise until a program opens
+// it and sets its own rate, as a line nobody has opened carries nothing.
+inline constexpr int UnusedBaud = 300;
+
 class TPtyDevice {
   public:
     TPtyDevice() = default;
@@ -31,6 +35,8 @@ class TPtyDevice {
 
     // The rate the slave side is set to (by whoever opened it last), 0 when not a known rate.
     int LineBaud() const;
+    // Bytes written that the program has not read yet.
+    size_t Unread() const;
 
     // Non-blocking; -1 with errno as read() and write() leave it.
     ssize_t Read(uint8_t* buffer, size_t size);

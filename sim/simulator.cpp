@@ -16,6 +16,9 @@ constexpr auto Tick = 5ms;  // the line is fed in chunks this far apart
 constexpr auto SplitEchoPause = 50ms;
 // How long the unit waits for a reader that is behind before it drops what it could not write.
 constexpr auto StallLimit = 250ms;
+// How long a pulled cable waits for the program to read what is on the line already, so that
+// a frame the journal calls whole has reached the program.
+constexpr auto DrainLimit = 250ms;
 constexpr size_t LogLimit = 4096;
 constexpr size_t LoggedArgumentLimit = 512;
 // Echoes and memory reads are dropped while this much waits to go out: a flood of commands
@@ -236,6 +239,10 @@ void TDigitizerSim::Step(TClock::time_point now) {
     const auto elapsed = now - lastStep_;
     lastStep_ = now;
     if (TakeFault(TFaultKind::Reopen)) {
+        RequestReopen(now);
+    }
+    if (reopenPending_ && (pty_->Unread() == 0 || now - reopenAskedAt_ >= DrainLimit)) {
+        reopenPending_ = false;
         Reopen(now);
     }
     if (unplugged_ && now >= unpluggedUntil_) {
@@ -305,7 +312,7 @@ void TDigitizerSim::RunActions(uint64_t second, TClock::time_point secondStart) 
                 firmware_.SetChannels(static_cast<int>(action.Value));
                 break;
             case TActionKind::Reopen:
-                Reopen(secondStart);
+                RequestReopen(secondStart);
                 break;
             case TActionKind::Silence:
                 // Exactly the frames of these seconds are left out, whatever the line's pace;
@@ -457,6 +464,9 @@ void TDigitizerSim::SendFrame() {
 }
 
 void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds elapsed, bool match) {
+    if (reopenPending_) {
+        return;  // the cable is being pulled: nothing more goes out on this device
+    }
     const double bytesPerSecond = ownBaud_ / 10.0 * config_.Speed;
     const double seconds = std::chrono::duration<double>(elapsed).count();
     // No bursts after an idle spell: at most about four ticks' worth is saved up.
@@ -541,15 +551,23 @@ void TDigitizerSim::StartFirmware() {
     Note("firmware");
 }
 
+void TDigitizerSim::RequestReopen(TClock::time_point now) {
+    if (!reopenPending_ && !unplugged_) {
+        reopenPending_ = true;
+        reopenAskedAt_ = now;
+    }
+}
+
 void TDigitizerSim::Reopen(TClock::time_point now) {
     if (unplugged_) {
         return;  // the cable is out already
     }
     // The new device is opened before the old one closes, so it gets a path of its own; it
-    // stays unknown (and the link gone) until the cable is back.
+    // stays unknown (and the link gone) until the cable is back, and carries nothing a
+    // program could read until one opens it at its rate.
     auto fresh = std::make_unique<TPtyDevice>();
     std::string error;
-    if (!fresh->Open(ownBaud_, error)) {
+    if (!fresh->Open(UnusedBaud, error)) {
         error_ = error;
         return;
     }
@@ -659,7 +677,10 @@ void TDigitizerSim::ReportFrame(const TFrameTrace& frame) {
             " rate " + NumberText(facts.Rate) + " samples " + std::to_string(facts.Samples) +
             " first ";
     for (int c = 0; c < facts.Channels; ++c) {
-        line += (c > 0 ? "," : "") + std::to_string(facts.First[c]);
+        if (c > 0) {
+            line += ',';
+        }
+        line += std::to_string(facts.First[c]);
     }
     line += " bytes " + std::to_string(facts.BytesPerSample);
     Note(line);

@@ -103,6 +103,9 @@ class TDigitizerSim {
     void AdvanceClock(TClock::time_point now);
     void RunActions(uint64_t second, TClock::time_point secondStart);
     // The cable pulled: the device closes at once and a fresh one appears UnplugMs later.
+    // The cable pulled: once the program has read what is on the line (or after DrainLimit),
+    // the device goes, and a fresh one comes UnplugMs later.
+    void RequestReopen(TClock::time_point now);
     void Reopen(TClock::time_point now);
     void PlugIn();
     bool TakeFault(TFaultKind kind);
@@ -166,5 +169,7 @@ class TDigitizerSim {
     TClock::time_point silentUntil_{};
     uint64_t silentBefore_ = 0;  // frames of the unit's seconds before this one are not sent
     bool unplugged_ = false;
+    bool reopenPending_ = false;  // waiting for the program to read what is on the line
+    TClock::time_point reopenAskedAt_{};
     TClock::time_point unpluggedUntil_{};
 };

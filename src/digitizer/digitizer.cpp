@@ -62,7 +62,9 @@ void TDigitizer::ReaderThread(TCommPort* port) {
             }
         }
         if (result == TCommPort::TWaitResult::HangUp) {
-            hungUp_.store(true);
+            if (!hungUp_.exchange(true)) {
+                receiver_.LineEnded();  // a whole last frame still goes out
+            }
             // Do not spin on a dead device: sit out the rest of the pass; the
             // watchdog restarts the link as for a silent line.
             auto spent =

@@ -74,6 +74,14 @@ bool TReceiver::Receive(const uint8_t* bytes, int count) {
     return posted;
 }
 
+bool TReceiver::LineEnded() {
+    bool posted = false;
+    if (!bootWait_.load() && queue_.ReadBackMode() != 1 && !tags_.empty()) {
+        TryCandidates(rxPos_.load(std::memory_order_relaxed), posted);
+    }
+    return posted;
+}
+
 int TReceiver::MatchEcho(const uint8_t* bytes, int left) const {
     return queue_.Head().Match(bytes, left);
 }

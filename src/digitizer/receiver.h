@@ -32,6 +32,11 @@ class TReceiver {
     // Removes the head command; removing a memory read starts the capture of
     // its answer in a fresh buffer.
     void Pop();
+    // The line has ended (the device hung up): the frame that waits for the next tag to end
+    // it is tried with the bytes that came, so that a whole last frame is not lost with the
+    // device. True when a block was posted. Nothing happens while capturing a memory read or
+    // waiting for the boot loader.
+    bool LineEnded();
     // Forgets everything collected: position, remembered tags, synchronisation.
     // Every reset of the position outside framing goes through here.
     void Restart() { Restart(0); }

@@ -443,3 +443,33 @@ TEST(Receive, ABlockThePostRefusesIsFreedByTheLink) {
     EXPECT_TRUE(rx.Receive(stream.data(), static_cast<int>(stream.size())));
     EXPECT_EQ(offered, 3);  // LeakSanitizer reports the blocks if they leak
 }
+
+TEST(Receive, WhenTheLineEndsAWholeLastFrameGoesOutAndAPartOneDoesNot) {
+    // The last frame before a hang-up has no tag after it to end it.
+    Receiver r;
+    Bytes stream;
+    for (uint32_t i = 1; i <= 3; ++i) {
+        Append(stream, TestFrameBytes(i, 3, 40, 3, false));
+    }
+    r.Feed(stream);
+    EXPECT_EQ(r.counts, Range(1, 2));
+    EXPECT_TRUE(r.rx.LineEnded());
+    EXPECT_EQ(r.counts, Range(1, 3));
+    EXPECT_FALSE(r.rx.LineEnded()) << "once only";
+
+    // A frame cut off by the hang-up is not made into a block.
+    Receiver cut;
+    Bytes part = TestFrameBytes(1, 3, 40, 3, false);
+    Append(part, TestFrameBytes(2, 3, 40, 3, false));
+    part.resize(part.size() - 5);
+    cut.Feed(part);
+    EXPECT_FALSE(cut.rx.LineEnded());
+    EXPECT_EQ(cut.counts, Range(1, 1));
+
+    // While the upload waits for the boot loader, nothing is framed.
+    Receiver boot;
+    boot.rx.SetBootWait(true);
+    boot.Feed(stream);
+    EXPECT_FALSE(boot.rx.LineEnded());
+    EXPECT_TRUE(boot.counts.empty());
+}
