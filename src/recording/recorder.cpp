@@ -183,7 +183,7 @@ void TRecorder::Execute(TCommand& command) {
     writer_->DropHeld(memoryLimit_ / 2);
 }
 
-void TRecorder::Drain() {
+void TRecorder::Drain() const {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] { return queue_.empty() && !busy_; });
 }

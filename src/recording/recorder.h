@@ -42,7 +42,7 @@ class TRecorder {
     // Everything pending written and every file closed; they are opened again as needed.
     void Close();
     // Waits until everything handed over has been done.
-    void Drain();
+    void Drain() const;
 
     TRecordingNews TakeNews();
     TRecorderStats Stats() const;
@@ -71,7 +71,7 @@ class TRecorder {
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::condition_variable idle_;
+    mutable std::condition_variable idle_;
     std::deque<TCommand> queue_;
     size_t queuedBytes_ = 0;
     bool busy_ = false;

@@ -252,6 +252,7 @@ TEST_F(MainFormTest, RecordingFollowsTheBuildOption) {
     Launch();
     ASSERT_TRUE(WaitForBlocks(3, 10s));
     Click(QStringLiteral("StopButton"));
+    form_->Model().WaitForRecorder();  // the files are written on the recorder's thread
     EXPECT_EQ(std::filesystem::exists(recordings), FILES_FEATURE != 0);
     if (FILES_FEATURE) {
         size_t files = 0;

@@ -153,7 +153,7 @@ void TMonitorModel::FlushDataFiles() {
     recorder_.Flush();
 }
 
-void TMonitorModel::WaitForRecorder() {
+void TMonitorModel::WaitForRecorder() const {
     recorder_.Drain();
 }
 

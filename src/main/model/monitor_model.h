@@ -82,7 +82,7 @@ class TMonitorModel {
     // emptied (the Stop button, the end of the program). The files are written on
     // the recorder's own thread: WaitForRecorder waits until they are.
     void FlushDataFiles();
-    void WaitForRecorder();
+    void WaitForRecorder() const;
     // What recording has had to say since the last call (ProcessBlock hands it
     // over in its outcome; news that comes between blocks is announced through
     // the recorder's news callback).
