@@ -102,15 +102,14 @@ void TSdsWriter::Take(const TRecordBlock& block) {
     std::vector<TStream*> touched;
     if (block.HasSamples() && block.SampleRate > 0) {
         std::vector<int32_t> scaled;
+        const std::vector<std::string> codes =
+            DataChannelCodes(settings_.ChannelCodes, block.ChannelCount, block.SampleRate);
         for (int c = 0; c < block.ChannelCount; ++c) {
             const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(c)];
             scaled.resize(raw.size());
             std::transform(raw.begin(), raw.end(), scaled.begin(),
                            [&](int32_t x) { return CountScale(x, block.BytesPerSample); });
-            TStream& stream =
-                StreamFor(DataChannelCode(settings_.ChannelCodes[static_cast<size_t>(c)], c,
-                                          block.SampleRate),
-                          false);
+            TStream& stream = StreamFor(codes[static_cast<size_t>(c)], false);
             Append(stream, scaled, block.Time, block.SampleRate, flags);
             touched.push_back(&stream);
         }

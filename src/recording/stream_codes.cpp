@@ -1,5 +1,6 @@
 #include "recording/stream_codes.h"
 
+#include <algorithm>
 #include <cctype>
 
 char BandCode(double sampleRate) {
@@ -39,6 +40,25 @@ std::string DataChannelCode(const std::string& configured, int channel, double s
     code += 'H';
     code += Orientations[channel >= 0 && channel < 6 ? channel : 0];
     return code;
+}
+
+std::vector<std::string> DataChannelCodes(const std::array<std::string, 6>& configured,
+                                          int channelCount, double sampleRate) {
+    std::vector<std::string> codes;
+    const auto taken = [&](const std::string& code) {
+        return std::find(codes.begin(), codes.end(), code) != codes.end();
+    };
+    for (int c = 0; c < channelCount && c < 6; ++c) {
+        std::string code = DataChannelCode(configured[static_cast<size_t>(c)], c, sampleRate);
+        if (taken(code)) {
+            code = DataChannelCode("", c, sampleRate);
+        }
+        if (taken(code)) {
+            code = std::string(1, BandCode(sampleRate)) + "X" + static_cast<char>('1' + c);
+        }
+        codes.push_back(code);
+    }
+    return codes;
 }
 
 std::string StationFromSerial(const std::string& serialNumber) {

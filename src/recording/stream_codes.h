@@ -4,6 +4,7 @@
 // station code taken from a serial number.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@ char BandCode(double sampleRate);
 // three characters, the band code followed by it when it has two, else band, H and the
 // channel's orientation.
 std::string DataChannelCode(const std::string& configured, int channel, double sampleRate);
+
+// The codes of channels 0 .. channelCount - 1, all different: a channel whose code is taken
+// already (a configured "HZ" beside a configured "HHZ" at band H) gets its default code, and
+// when that is taken too, the band code, "X" and its number (1 to 6).
+std::vector<std::string> DataChannelCodes(const std::array<std::string, 6>& configured,
+                                          int channelCount, double sampleRate);
 
 // A station code from the unit's serial number: letters (upper case) and digits only, the
 // last five of them ("00012345" gives "12345"); "UNIT" when none is left.

@@ -164,7 +164,10 @@ std::string SetChannelCodes(TStationConfig& config, const std::string& value) {
             const std::string code = Upper(TrimBlanks(value.substr(
                 start, comma == std::string::npos ? std::string::npos : comma - start)));
             if (code.size() < 2 || code.size() > 3 || !IsCodeText(code)) {
-                return "'" + Shown(code) + "': a channel code is 2 or 3 letters or digits";
+                std::string error = "'";
+                error += Shown(code);
+                error += "': a channel code is 2 or 3 letters or digits";
+                return error;
             }
             if (std::find(codes.begin(), codes.end(), code) != codes.end()) {
                 return "'" + code + "' is given twice";
