@@ -1,7 +1,7 @@
 // digitizer-station against digitizer-sim, both as programs: the counter signal across a
-// year's end with a rate change, a pulled cable and a power cycle, stopped with SIGTERM, is in
-// the archive sample for sample at its true time; killed with SIGKILL and started again, it
-// loses at most --flush-seconds and leaves no damaged file.
+// year's end with a rate change, a pulled cable, a power cycle and a SIGHUP, stopped with
+// SIGTERM, is in the archive sample for sample at its true time; killed with SIGKILL and started
+// again, it loses at most --flush-seconds and leaves no damaged file.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -167,6 +167,9 @@ TEST_F(StationRun, AYearsEndWithARateChangeACablePullAndAPowerCycle) {
     auto sim = StartSim({"--speed", "25", "--mde", "--at", "70:rate=50", "--at", "130:reopen",
                          "--at", "200:power-cycle"});
     auto station = StartStation({"--flush-seconds", "10"});
+    // SIGHUP on the way: the configuration read again and the files reopened, nothing lost.
+    ASSERT_TRUE(WaitForUnitTime(start + 100, 60s)) << station->Errors();
+    station->Signal(SIGHUP);
     ASSERT_TRUE(WaitForUnitTime(start + 260, 60s)) << station->Errors();
     station->Signal(SIGTERM);
     ASSERT_EQ(station->Wait(20s), 0) << station->Errors();
@@ -192,6 +195,7 @@ TEST_F(StationRun, AYearsEndWithARateChangeACablePullAndAPowerCycle) {
     }
     const std::string errors = station->Errors();
     EXPECT_NE(errors.find("stopped"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("configuration read again"), std::string::npos) << errors;
     std::ifstream status(Path("status.json"));
     const std::string text((std::istreambuf_iterator<char>(status)), {});
     EXPECT_NE(text.find("\"link_state\": \"stopped\""), std::string::npos) << text;
