@@ -71,7 +71,14 @@ endif()
 # dpkg-shlibdeps (dpkg-dev).
 set(KESTREL_PACKAGE_MAINTAINER "Varnhold <support@varnhold.example>" CACHE STRING
   "Maintainer named in the Debian package")
-set(KESTREL_PACKAGE_REVISION "1" CACHE STRING "Debian revision of the package")
+set(KESTREL_PACKAGE_REVISION "2" CACHE STRING "Debian revision of the packages")
+# 1.1.4.0-1 is the one package kestrel32 that held everything, which an upgrade must replace:
+# the two packages of that version are 1.1.4.0-2 at least, also in a build directory that
+# kept the earlier default in its cache.
+if(PROJECT_VERSION VERSION_EQUAL 1.1.4.0 AND KESTREL_PACKAGE_REVISION STREQUAL "1")
+  message(STATUS "Debian revision 1 of ${PROJECT_VERSION} is the package from before the split: using 2")
+  set(KESTREL_PACKAGE_REVISION "2" CACHE STRING "Debian revision of the packages" FORCE)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrel32)
@@ -98,6 +105,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_STATION_DISPLAY_NAME "kestrel32-station")
 set(CPACK_DEBIAN_STATION_PACKAGE_NAME kestrel32-station)
 set(CPACK_DEBIAN_STATION_PACKAGE_DEPENDS "adduser")
+# Up to 1.1.4.0-1 the package kestrel32 held the tools and the simulator too: the station
+# package takes their files over from it, and an old kestrel32 is upgraded with it.
+set(CPACK_DEBIAN_STATION_PACKAGE_REPLACES "kestrel32 (<< 1.1.4.0-2~)")
+set(CPACK_DEBIAN_STATION_PACKAGE_BREAKS "kestrel32 (<< 1.1.4.0-2~)")
 set(CPACK_DEBIAN_STATION_DESCRIPTION
   "Record a six-channel 24-bit seismic digitizer unattended
 digitizer-station records the samples and state of health of the digitizer on a serial
