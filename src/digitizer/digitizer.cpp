@@ -50,6 +50,12 @@ void TDigitizer::ReaderThread(TCommPort* port) {
         const auto passStart = Clock::now();
         auto result = port->WaitForData(ReaderWaitMs);
         if (result == TCommPort::TWaitResult::Readable) {
+            if (queue_.Length() == 0) {
+                // Nothing waits for an echo: the line gathers a little more before it is
+                // read, so that a stream arriving in small pieces does not wake the reader
+                // for each one. Stop still wakes it at once.
+                port->WaitForWake(GatherMs);
+            }
             bool any = false;
             int n;
             while ((n = port->Read(chunk, ReadChunkSize)) > 0) {

@@ -18,6 +18,8 @@ constexpr int WM_DIGITIZER_BLOCK = 0x8000;
 
 constexpr int ReadChunkSize = 2048;
 constexpr int ReaderWaitMs = 1000;
+// How long the reader lets data gather after a read while no command waits for its echo.
+constexpr int GatherMs = 20;
 
 class TDigitizer {
   public:

@@ -160,6 +160,7 @@ TEST_F(RecordingEndToEnd,
     Select("SetRateRadioGroup", "20");
     Click("SRButton");
     ASSERT_TRUE(WaitUntil([&] { return form.Model().Format().SampleRate == 20; }, 10s));
+    form.Model().WaitForRecorder();  // the files are written on the recorder's thread
     EXPECT_GT(FileCount(base), beforeChange) << "the format change wrote the pending files";
 
     // Past half an hour, SIGTERM: the window closes as the program does.

@@ -80,6 +80,11 @@ class RecordingTest : public ::testing::Test {
             notices_.push_back(n);
         }
     }
+    // Stop or the end: the pending files written, on the recorder's thread.
+    void FlushDataFiles() {
+        model_->FlushDataFiles();
+        model_->WaitForRecorder();
+    }
     TRecordingNews News() {
         model_->WaitForRecorder();
         return model_->TakeRecordingNews();
@@ -201,7 +206,7 @@ TEST_F(RecordingTest, FirstFileFromTheFirstBlockThenAtTheMultiplesOfTheDuration)
     EXPECT_TRUE(reports_.empty());
     EXPECT_TRUE(notices_.empty());
     // Stop: the rest goes out, named with its first block's time.
-    model_->FlushDataFiles();
+    FlushDataFiles();
     EXPECT_EQ(Names("P_0").back(), "060/STATN.NK.LO.2024.060.101000.P_0");
     for (int c = 0; c < 2; ++c) {
         ExpectEverySampleOnce(c, 0, 394 * 10);
@@ -222,7 +227,7 @@ TEST_F(RecordingTest, SevenMinutePeriodsEndAtTheHour) {
     EXPECT_EQ(files[0].File.Samples().size(), 390u);  // 10:49:30 to 10:55:59
     EXPECT_EQ(files[1].File.Samples().size(), 240u);  // 10:56:00 to 10:59:59
     EXPECT_EQ(files[2].File.Samples().size(), 420u);  // 11:00:00 to 11:06:59
-    model_->FlushDataFiles();
+    FlushDataFiles();
     ExpectEverySampleOnce(0, 0, 17 * 60 + 31);
 }
 
@@ -283,7 +288,7 @@ TEST_F(RecordingTest, AFormatChangeWritesThePendingListsAsTheyWereRecorded) {
     }
     // The new format's files: 2-byte samples on the 24-bit scale, 200 per second.
     FeedFor(9, next);
-    model_->FlushDataFiles();
+    FlushDataFiles();
     const auto names = Names("P_0");
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1], "060/___x___.NK.LO.2024.060.120130.P_0");
@@ -304,17 +309,19 @@ TEST_F(RecordingTest, StartAndTheEndWriteWhatIsPendingAndDisabledRecordsNothing)
     // format) is one second later.
     now_ = At(12, 30, 0);
     model_->Restart();
+    model_->WaitForRecorder();
     EXPECT_EQ(Names("P_0"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.120000.P_0"});
     EXPECT_TRUE(Recorder().RecordingLists()[0].Empty());
     FeedFor(5, {.Channels = 1, .Rate = 10});
-    model_->FlushDataFiles();
+    FlushDataFiles();
     EXPECT_EQ(Names("P_0").back(), "060/STATN.NK.LO.2024.060.123001.P_0");
     EXPECT_TRUE(News().Empty());
     // Started again within the same second: the name is taken, the file gets ".1", and
     // standard error hears of it.
     model_->Restart();
+    model_->WaitForRecorder();
     FeedFor(5, {.Channels = 1, .Rate = 10});
-    model_->FlushDataFiles();
+    FlushDataFiles();
     EXPECT_TRUE(fs::exists(base_ / "060" / "STATN.NK.LO.2024.060.123001.P_0.1"));
     const TRecordingNews clash = News();
     ASSERT_EQ(clash.Notices.size(), 1u);
@@ -325,7 +332,7 @@ TEST_F(RecordingTest, StartAndTheEndWriteWhatIsPendingAndDisabledRecordsNothing)
     settings_.Enable = 0;
     Start(At(13, 0, 0));
     FeedFor(70, {.Channels = 1, .Rate = 10});
-    model_->FlushDataFiles();
+    FlushDataFiles();
     EXPECT_FALSE(fs::exists(base_));
     EXPECT_TRUE(Recorder().RecordingLists()[0].Empty());
 }
@@ -362,7 +369,7 @@ TEST_F(RecordingTest, AnUnwritableBaseDirectoryIsReportedOnceAndRecordingResumes
     // A second streak is reported again, at Stop too.
     fs::remove_all(base_ / "blocker");
     std::ofstream(blocker) << "x";
-    model_->FlushDataFiles();
+    FlushDataFiles();
     const TRecordingNews news = News();
     EXPECT_EQ(news.Reports.size(), 1u);
 }
@@ -402,7 +409,7 @@ TEST_F(RecordingTest, LostFramesEndTheFileSoThatEveryRecordStartsAtItsTrueTime) 
     for (int second = 0; second < 120; ++second) {
         feed(second, lost.count(second) != 0);
     }
-    model_->FlushDataFiles();
+    FlushDataFiles();
     EXPECT_EQ(Names("P_1"),
               (std::vector<std::string>{
                   "060/STATN.NK.LO.2024.060.120000.P_1", "060/STATN.NK.LO.2024.060.120021.P_1",
