@@ -84,9 +84,8 @@ void BM_RecorderSds(benchmark::State& state) {
     std::filesystem::remove_all(root);
     const double samples = double(Blocks) * Channels * Rate;
     state.SetItemsProcessed(int64_t(state.iterations() * samples));
-    state.counters["x_highest_rate"] =
-        benchmark::Counter(double(state.iterations()) * samples / (Channels * Rate),
-                           benchmark::Counter::kIsRate);
+    state.counters["x_highest_rate"] = benchmark::Counter(
+        double(state.iterations()) * samples / (Channels * Rate), benchmark::Counter::kIsRate);
     state.counters["bytes_per_sample"] = double(bytes) / samples;
     state.SetLabel(std::string(kind == TSignalKind::Sine ? "sine" : "noise") + ", " +
                    std::to_string(state.range(1)) + "-byte records");

@@ -16,7 +16,6 @@
 
 #include "recording/recorder_settings.h"
 
-
 struct TStationConfig {
     // The digitizer: a device path (begins with '/') or a port number 1..255 (port N is
     // /dev/ttyS<N-1>).
