@@ -1,6 +1,7 @@
 #include "recording/day_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +133,13 @@ bool TDayFile::Open(const std::string& path, std::string& error, std::string& no
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = path + " is not a regular file";
+        close(fd);
+        return false;
+    }
+    // One writer per day file: a second station with the same codes must not interleave its
+    // records with ours.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = path + " is being written by another process";
         close(fd);
         return false;
     }

@@ -36,9 +36,10 @@ class TDayFile {
     TDayFile& operator=(const TDayFile&) = delete;
     ~TDayFile() { Close(); }
 
-    // Opens `path` for appending (making its directories), unless it is open already. A tail
-    // that is not a whole record is cut off; `notice` then says so. False with `error` set
-    // when the file cannot be opened.
+    // Opens `path` for appending (making its directories), unless it is open already, and
+    // locks it against other writers. A tail that is not a whole record is cut off; `notice`
+    // then says so. False with `error` set when the file cannot be opened or another process
+    // holds it.
     bool Open(const std::string& path, std::string& error, std::string& notice);
     // Appends one record in one write. On failure (a full disk), the file is cut back to its
     // length before, and `error` says why.

@@ -68,6 +68,12 @@ void TRecorder::Close() {
     Push(std::move(command));
 }
 
+void TRecorder::Finish() {
+    TCommand command;
+    command.Kind = TKind::Finish;
+    Push(std::move(command));
+}
+
 void TRecorder::Push(TCommand command) {
     std::function<void()> tell;
     {
@@ -123,6 +129,12 @@ void TRecorder::Run() {
         Execute(command);
         const bool stop = command.Kind == TKind::Stop;
         TRecordingNews news = writer_->TakeNews();
+        if (lostAtEnd_ > 0) {
+            news.Reports.push_back(std::to_string(lostAtEnd_) +
+                                   " bytes of records the disk did not take are lost with the "
+                                   "end of the recording.");
+            lostAtEnd_ = 0;
+        }
         std::function<void()> tell;
         {
             std::lock_guard lock(mutex_);
@@ -176,8 +188,12 @@ void TRecorder::Execute(TCommand& command) {
             }
             break;
         case TKind::Close:
+            writer_->Close();
+            break;
+        case TKind::Finish:
         case TKind::Stop:
             writer_->Close();
+            lostAtEnd_ = writer_->HeldBytes();
             break;
     }
     writer_->DropHeld(memoryLimit_ / 2);

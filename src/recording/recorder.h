@@ -41,6 +41,9 @@ class TRecorder {
     void Configure(const TRecorderSettings& settings);
     // Everything pending written and every file closed; they are opened again as needed.
     void Close();
+    // As Close, at the end of the recording: records that the disk still does not take are
+    // reported lost.
+    void Finish();
     // Waits until everything handed over has been done.
     void Drain() const;
 
@@ -54,7 +57,7 @@ class TRecorder {
     const TPeriodFiles* PeriodFiles() const;
 
   private:
-    enum class TKind { Block, Flush, Configure, Close, Stop };
+    enum class TKind { Block, Flush, Configure, Close, Finish, Stop };
     struct TCommand {
         TKind Kind = TKind::Block;
         TRecordBlock Block;
@@ -85,5 +88,6 @@ class TRecorder {
     std::unique_ptr<TArchiveWriter> writer_;
     TArchiveLayout layout_ = TArchiveLayout::Periods;
     size_t memoryLimit_ = 0;
+    size_t lostAtEnd_ = 0;  // held records that the end found still unwritten
     std::thread worker_;
 };

@@ -293,7 +293,7 @@ void TStation::Stop() {
         }
         blocks_.clear();
     }
-    recorder_->Close();
+    recorder_->Finish();
     recorder_->Drain();
     LogNews();
     WriteStatus(true);

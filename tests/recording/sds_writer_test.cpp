@@ -222,10 +222,26 @@ TEST_F(SdsWriterTest, ADiskThatFailsHoldsTheRecordsInOrderReportsOnceAndCatchesU
     ASSERT_EQ(z.Samples().size(), 4000u);
     EXPECT_EQ(z.Samples()[3999], 1000 + 3999);
 
+    // A second writer of the same streams (another station with the same codes) is kept out
+    // of the day files; it holds its records until the first lets go.
+    writer.Take(feeder.Block(start + 40, 2, 100));
+    writer.Flush();  // its day files are open again
+    {
+        TSdsWriter second(settings_);
+        second.Take(feeder.Block(start + 40, 2, 100));
+        second.Flush();
+        const TRecordingNews refused = second.TakeNews();
+        ASSERT_EQ(refused.Reports.size(), 1u);
+        EXPECT_NE(refused.Reports[0].find("being written by another process"), std::string::npos)
+            << refused.Reports[0];
+        EXPECT_GT(second.HeldBytes(), 0u);
+    }
+    writer.Close();
+
     // With memory for only a little, the oldest held records are dropped and counted.
     fs::remove_all(blocker);
     std::ofstream(blocker) << "x";
-    for (int64_t t = start + 40; t < start + 70; ++t) {
+    for (int64_t t = start + 41; t < start + 70; ++t) {
         writer.Take(feeder.Block(t, 2, 100));
     }
     const int64_t dropped = writer.DropHeld(4096);
