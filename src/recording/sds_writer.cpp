@@ -214,9 +214,10 @@ void TSdsWriter::EndAllSeries() {
 }
 
 void TSdsWriter::Flush() {
-    for (auto& [id, stream] : streams_) {
-        if (stream->Series) {
-            stream->Series->Flush([&](const TSeriesRecord& record) { Write(*stream, record); });
+    for (auto& entry : streams_) {
+        TStream& stream = *entry.second;
+        if (stream.Series) {
+            stream.Series->Flush([&](const TSeriesRecord& record) { Write(stream, record); });
         }
     }
     SyncFiles();
