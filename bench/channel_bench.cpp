@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "main/model/channel_stats.h"
-#include "main/model/column_summary.h"
+#include "monitor/channel_stats.h"
+#include "monitor/column_summary.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "main/channel_trace.h"
 #include "main/channels_page.h"
 #include "main/graph_resources.h"
-#include "main/model/monitor_model.h"
+#include "monitor/monitor_model.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "fft/fft.h"
 #include "fft/fft_channel.h"
-#include "main/model/monitor_model.h"
+#include "monitor/monitor_model.h"
 #include "support/blocks.h"
 
 #if HAVE_FFTW

@@ -12,8 +12,8 @@
 #include <random>
 
 #include "main/graph_resources.h"
-#include "main/model/temperature_history.h"
 #include "main/temperature_plot.h"
+#include "monitor/temperature_history.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "about/version.h"
 #include "main/application.h"
 #include "main/main_form.h"
-#include "main/model/command_line.h"
-#include "main/model/settings.h"
 #include "main/run_report.h"
+#include "monitor/command_line.h"
+#include "monitor/settings.h"
 #include "sim/simulator.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-#include "main/model/settings.h"
+#include "monitor/settings.h"
 
 class QPushButton;
 class TSwatch;

@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "main/model/numeric_entry.h"
+#include "monitor/numeric_entry.h"
 
 namespace {
 

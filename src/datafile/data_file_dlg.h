@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-#include "main/model/settings.h"
+#include "monitor/settings.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -7,9 +7,9 @@
 #include "main/band_frame.h"
 #include "main/column_runs.h"
 #include "main/graph_resources.h"
-#include "main/model/channel_history.h"
-#include "main/model/column_summary.h"
-#include "main/model/trace_scale.h"
+#include "monitor/channel_history.h"
+#include "monitor/column_summary.h"
+#include "monitor/trace_scale.h"
 
 namespace {
 

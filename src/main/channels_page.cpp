@@ -13,12 +13,12 @@
 #include "main/details_panel.h"
 #include "main/display_checks.h"
 #include "main/graph_resources.h"
-#include "main/model/channel_details.h"
-#include "main/model/monitor_model.h"
-#include "main/model/numeric_entry.h"
 #include "main/spin_edit.h"
 #include "main/widgets.h"
 #include "main/zoom_buttons.h"
+#include "monitor/channel_details.h"
+#include "monitor/monitor_model.h"
+#include "monitor/numeric_entry.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 
 #include "digitizer/protocol.h"
 #include "main/link_session.h"
-#include "main/model/monitor_model.h"
 #include "main/prompts.h"
 #include "main/radio_group.h"
 #include "main/value_group.h"
 #include "main/widgets.h"
+#include "monitor/monitor_model.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "digitizer/data_block.h"
-#include "main/model/stream_format.h"
+#include "digitizer/stream_format.h"
 #include "main/monitor_page.h"
 
 class QCheckBox;

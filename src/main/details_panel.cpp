@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <algorithm>
 
-#include "main/model/channel_details.h"
 #include "main/widgets.h"
+#include "monitor/channel_details.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "digitizer/data_block.h"
-#include "main/model/channel_details.h"
+#include "monitor/channel_details.h"
 
 class QFrame;
 class QLabel;

@@ -13,10 +13,10 @@
 #include "main/display_checks.h"
 #include "main/fft_trace.h"
 #include "main/graph_resources.h"
-#include "main/model/fft_details.h"
-#include "main/model/monitor_model.h"
-#include "main/model/temperature_details.h"
 #include "main/widgets.h"
+#include "monitor/fft_details.h"
+#include "monitor/monitor_model.h"
+#include "monitor/temperature_details.h"
 
 namespace {
 

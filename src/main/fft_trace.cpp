@@ -6,7 +6,7 @@
 #include "main/band_frame.h"
 #include "main/column_runs.h"
 #include "main/graph_resources.h"
-#include "main/model/fft_details.h"
+#include "monitor/fft_details.h"
 
 namespace {
 

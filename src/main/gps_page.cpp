@@ -10,9 +10,9 @@
 
 #include <algorithm>
 
-#include "main/model/gps_texts.h"
-#include "main/model/monitor_model.h"
 #include "main/value_group.h"
+#include "monitor/gps_texts.h"
+#include "monitor/monitor_model.h"
 
 namespace {
 

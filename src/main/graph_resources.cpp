@@ -1,6 +1,6 @@
 #include "main/graph_resources.h"
 
-#include "main/model/settings.h"
+#include "monitor/settings.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <QGridLayout>
 #include <QVBoxLayout>
 
-#include "main/model/header_texts.h"
-#include "main/model/monitor_model.h"
 #include "main/value_group.h"
+#include "monitor/header_texts.h"
+#include "monitor/monitor_model.h"
 
 THeaderPage::THeaderPage(const TMonitorModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {

@@ -25,9 +25,9 @@
 #include "main/header_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
-#include "main/model/ini_file.h"
 #include "main/temperatures_page.h"
 #include "main/widgets.h"
+#include "settings/ini_file.h"
 #include "upload/upload_dlg.h"
 #if FILES_FEATURE
 #include "datafile/data_file_dlg.h"

@@ -15,8 +15,8 @@
 
 #include "digitizer/digitizer.h"
 #include "main/graph_resources.h"
-#include "main/model/monitor_model.h"
 #include "main/prompts.h"
+#include "monitor/monitor_model.h"
 
 class QPushButton;
 class QTabWidget;

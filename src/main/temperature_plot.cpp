@@ -6,7 +6,7 @@
 
 #include "main/band_frame.h"
 #include "main/graph_resources.h"
-#include "main/model/temperature_details.h"
+#include "monitor/temperature_details.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "main/model/temperature_history.h"
+#include "monitor/temperature_history.h"
 
 class TGraphResources;
 

@@ -12,13 +12,13 @@
 #include "main/details_panel.h"
 #include "main/display_checks.h"
 #include "main/graph_resources.h"
-#include "main/model/monitor_model.h"
-#include "main/model/temperature_details.h"
 #include "main/prompts.h"
 #include "main/spin_edit.h"
 #include "main/temperature_plot.h"
 #include "main/widgets.h"
 #include "main/zoom_buttons.h"
+#include "monitor/monitor_model.h"
+#include "monitor/temperature_details.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "main/model/numeric_entry.h"
+#include "monitor/numeric_entry.h"
 
 namespace {
 

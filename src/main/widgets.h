@@ -7,7 +7,7 @@
 #include <QStyle>
 #include <functional>
 
-#include "main/model/number_format.h"
+#include "monitor/number_format.h"
 
 class QCheckBox;
 class QFrame;

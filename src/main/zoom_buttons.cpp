@@ -2,8 +2,8 @@
 
 #include <QToolButton>
 
-#include "main/model/zoom_steps.h"
 #include "main/widgets.h"
+#include "monitor/zoom_steps.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "main/model/block_time.h"
+#include "monitor/block_time.h"
 
 TBlockClock::TBlockClock(TNow now) : now_(std::move(now)) {}
 

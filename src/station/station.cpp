@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "about/version.h"
-#include "main/model/stream_format.h"
+#include "digitizer/stream_format.h"
 #include "seedfile/seed_file.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "digitizer/protocol.h"
-#include "main/model/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <fstream>
 
 #include "datafile/data_file_dlg.h"
-#include "main/model/ini_file.h"
+#include "settings/ini_file.h"
 #include "support/qt_wait.h"
 #include "support/window_fixture.h"
 

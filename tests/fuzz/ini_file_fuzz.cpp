@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "main/model/ini_file.h"
-#include "main/model/settings.h"
+#include "monitor/settings.h"
+#include "settings/ini_file.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "main/main_form.h"
-#include "main/model/ini_file.h"
+#include "settings/ini_file.h"
 #include "support/child_process.h"
 #include "support/form_controls.h"
 #include "support/sim_journal.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <thread>
 
-#include "main/model/ini_file.h"
+#include "settings/ini_file.h"
 #include "sim/simulator.h"
 #include "support/child_process.h"
 

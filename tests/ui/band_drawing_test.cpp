@@ -11,9 +11,9 @@
 #include "fft/fft_channel.h"
 #include "main/fft_trace.h"
 #include "main/graph_resources.h"
-#include "main/model/settings.h"
-#include "main/model/temperature_details.h"
 #include "main/temperature_plot.h"
+#include "monitor/settings.h"
+#include "monitor/temperature_details.h"
 
 namespace {
 

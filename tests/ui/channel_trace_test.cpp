@@ -9,8 +9,8 @@
 
 #include "main/channel_trace.h"
 #include "main/graph_resources.h"
-#include "main/model/channel_history.h"
-#include "main/model/settings.h"
+#include "monitor/channel_history.h"
+#include "monitor/settings.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 
 #include "main/control_page.h"
 #include "main/link_session.h"
-#include "main/model/monitor_model.h"
 #include "main/prompts.h"
 #include "main/radio_group.h"
+#include "monitor/monitor_model.h"
 #include "sim/simulator.h"
 #include "support/pty_pair.h"
 

@@ -9,8 +9,8 @@
 #include <QTextLayout>
 
 #include "main/gps_page.h"
-#include "main/model/gps_texts.h"
-#include "main/model/monitor_model.h"
+#include "monitor/gps_texts.h"
+#include "monitor/monitor_model.h"
 
 namespace {
 

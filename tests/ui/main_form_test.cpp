@@ -16,7 +16,7 @@
 #include "main/gps_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
-#include "main/model/ini_file.h"
+#include "settings/ini_file.h"
 #include "support/qt_wait.h"
 #include "support/window_fixture.h"
 

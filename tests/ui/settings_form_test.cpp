@@ -20,8 +20,8 @@
 #include "main/band_list.h"
 #include "main/channels_page.h"
 #include "main/fft_page.h"
-#include "main/model/ini_file.h"
 #include "main/temperatures_page.h"
+#include "settings/ini_file.h"
 #include "support/blocks.h"
 #include "support/window_fixture.h"
 

@@ -18,8 +18,8 @@
 #include <sstream>
 
 #include "main/band_list.h"
-#include "main/model/temperature_details.h"
 #include "main/temperatures_page.h"
+#include "monitor/temperature_details.h"
 #include "support/blocks.h"
 #include "support/qt_wait.h"
 #include "support/window_fixture.h"

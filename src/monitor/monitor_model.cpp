@@ -1,0 +1,225 @@
+#include "monitor/monitor_model.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The window records in its own layout, from the [Files] values.
+TRecorderSettings RecorderSettingsOf(const TSettings& settings) {
+    TRecorderSettings recorder;
+    recorder.Layout = TArchiveLayout::Periods;
+    recorder.Periods = {settings.BaseDir, settings.Station, settings.Location, settings.Network,
+                        settings.DurationMinutes};
+    return recorder;
+}
+
+}  // namespace
+
+TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, TClock clock)
+    : settings_(std::move(settings)),
+      separators_(std::move(separators)),
+      clock_(std::move(clock)),
+      blockTime_(clock_()),
+      recorder_(RecorderSettingsOf(settings_)),
+      fftWindow_(FftWindowFromName(settings_.Window)) {
+    channels_.SetStoredSeconds(settings_.StoredSeconds);
+    channels_.SetDcTimeConst(settings_.DCTimeConst);
+    for (auto& flags : displayed_) {
+        flags.fill(true);
+    }
+}
+
+int TMonitorModel::ChannelCount() const {
+    return std::clamp(format_.ChannelCount, 0, MaxChannels);
+}
+
+TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
+                                          std::optional<int32_t> baudRate) {
+    const TBlockHeader& header = *block.Header;
+    TBlockOutcome outcome;
+    TakeFormat(header, block.Samples->DatLength, baudRate);
+
+    // The first block at a new line rate confirms it; the block after that
+    // already finds the new rate as the previous one.
+    outcome.ConfirmBaud =
+        previousFormat_.BaudRate != 0 && previousFormat_.BaudRate != format_.BaudRate;
+
+    headerTexts_ = ::HeaderTexts(header, format_, separators_);
+
+    outcome.FormatChanged = !(format_ == previousFormat_);
+    outcome.FullRedraw = outcome.FormatChanged;
+    if (outcome.FormatChanged) {
+        FollowFormatChange(header);
+    }
+    blockTime_ = UpdateBlockTime(blockTime_, *block.Gps, header.BlockCount,
+                                 header.LastValidGpsBlock, outcome.FormatChanged, clock_());
+    systemTimeText_ = FormatBlockTime(blockTime_);
+
+    // Recording runs only while enabled; the recorder takes each block whole, on its own
+    // thread (a block without samples only tells it that the data runs on).
+    if (settings_.Enable != 0) {
+        recorder_.Configure(RecorderSettingsOf(settings_));
+        recorder_.Take(MakeRecordBlock(block, blockTime_.Seconds, IsGpsTime(*block.Gps),
+                                       ChannelCount(), format_.SampleRate, format_.BytesPerSample,
+                                       samplesPerBlock_));
+    }
+    channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
+                                      format_.SampleRate, gainFactor_);
+    StoreTemperatures(header);
+    WriteTemperatureLog(outcome);
+    if (settings_.AutoCalc != 0) {
+        RecomputeSpectra();
+    }
+    gpsUpdate_ =
+        GpsPageUpdate(*block.Gps, header.BlockCount, header.LastValidGpsBlock, separators_);
+
+    previousFormat_ = format_;
+    TRecordingNews news = recorder_.TakeNews();
+    outcome.Reports.insert(outcome.Reports.end(), news.Reports.begin(), news.Reports.end());
+    outcome.Notices.insert(outcome.Notices.end(), news.Notices.begin(), news.Notices.end());
+    return outcome;
+}
+
+// The gain factors of channels beyond the block's channel count keep their
+// old values.
+void TMonitorModel::TakeFormat(const TBlockHeader& header, int32_t datLength,
+                               std::optional<int32_t> baudRate) {
+    const int32_t baud = baudRate.value_or(format_.BaudRate);
+    format_ = StreamFormatOf(header, baud);
+    samplesPerBlock_ = static_cast<int>(::SamplesPerBlock(
+        datLength, header.BytesPerSample, static_cast<uint32_t>(format_.ChannelCount)));
+    for (int c = 0; c < ChannelCount(); ++c) {
+        gainFactor_[static_cast<size_t>(c)] = GainFactorOf(format_.GainBits, c);
+    }
+}
+
+void TMonitorModel::FollowFormatChange(const TBlockHeader& header) {
+    const int count = format_.ChannelCount;
+    if (count >= 1 && count <= MaxChannels) {
+        for (auto& flags : displayed_) {
+            std::fill(flags.begin() + count, flags.end(), false);
+        }
+    }
+    // The pending data files go out with the station they were recorded for.
+    ResetChannelHistories();
+    if (settings_.UseSerialNumber) {
+        settings_.Station = SafeStationCode(std::string(
+            header.SerialNumber, strnlen(header.SerialNumber, sizeof header.SerialNumber)));
+    }
+    settings_.Baud = format_.BaudRate;
+}
+
+void TMonitorModel::StoreTemperatures(const TBlockHeader& header) {
+    std::array<double, MaxChannels> offsets{};
+    for (int c = 0; c < MaxChannels; ++c) {
+        offsets[static_cast<size_t>(c)] = channels_.ChannelStats(c).Offset;
+    }
+    ::StoreTemperatures(temperatures_, header, format_.ChannelCount, settings_.StoredHours, offsets,
+                        channelTemperature_);
+}
+
+void TMonitorModel::WriteTemperatureLog(TBlockOutcome& outcome) {
+    if (!temperatureLog_.Active()) {
+        return;
+    }
+    const std::string line = TemperatureLogLine(temperatures_, format_.ChannelCount, separators_);
+    if (std::optional<std::string> report = temperatureLog_.Write(line)) {
+        outcome.Reports.push_back(std::move(*report));
+    }
+}
+
+void TMonitorModel::RecomputeSpectra() {
+    spectra_.RecomputeSpectra(channels_, format_.ChannelCount, Displayed(TGraph::Fft),
+                              settings_.Points, fftWindow_);
+}
+
+void TMonitorModel::Restart() {
+    ResetChannelHistories();
+    format_ = TStreamFormat{};
+    samplesPerBlock_ = 0;
+    blockTime_ = clock_();
+}
+
+void TMonitorModel::ResetChannelHistories() {
+    channels_.ResetChannelHistories([this] {
+        ::ClearTemperatureHistories(temperatures_);
+        channelTemperature_.fill(0);
+        recorder_.Flush();
+    });
+}
+
+void TMonitorModel::FlushDataFiles() {
+    recorder_.Flush();
+}
+
+void TMonitorModel::WaitForRecorder() const {
+    recorder_.Drain();
+}
+
+TRecordingNews TMonitorModel::TakeRecordingNews() {
+    return recorder_.TakeNews();
+}
+
+void TMonitorModel::ReleaseHistories() {
+    ::ClearTemperatureHistories(temperatures_);
+    channels_.ClearChannelHistories();
+}
+
+std::span<const bool, MaxChannels> TMonitorModel::Displayed(TGraph graph) const {
+    return displayed_[static_cast<size_t>(graph)];
+}
+
+bool TMonitorModel::Displayed(TGraph graph, int channel) const {
+    return channel >= 0 && channel < MaxChannels &&
+           displayed_[static_cast<size_t>(graph)][static_cast<size_t>(channel)];
+}
+
+void TMonitorModel::SetDisplayed(TGraph graph, int channel, bool shown) {
+    if (channel >= 0 && channel < MaxChannels) {
+        displayed_[static_cast<size_t>(graph)][static_cast<size_t>(channel)] = shown;
+    }
+}
+
+void TMonitorModel::SetStoredSeconds(int seconds) {
+    settings_.StoredSeconds = seconds;
+    channels_.SetStoredSeconds(seconds);
+}
+
+void TMonitorModel::SetDcTimeConst(double value) {
+    settings_.DCTimeConst = value;
+    channels_.SetDcTimeConst(value);
+}
+
+void TMonitorModel::ClearChannelHistories() {
+    channels_.ClearChannelHistories();
+}
+
+void TMonitorModel::SetStoredHours(int hours) {
+    settings_.StoredHours = hours;
+}
+
+void TMonitorModel::ClearTemperatureHistories() {
+    ::ClearTemperatureHistories(temperatures_);
+}
+
+void TMonitorModel::SetFftPoints(int points) {
+    settings_.Points = points;
+}
+
+void TMonitorModel::SetFftWindow(TFftWindow window) {
+    fftWindow_ = window;
+    settings_.Window = std::string(FftWindowName(window));
+}
+
+void TMonitorModel::SetAutoCalc(bool on) {
+    settings_.AutoCalc = on ? 1 : 0;
+}
+
+void TMonitorModel::StartTemperatureLog(const std::string& path) {
+    if (path.empty()) {
+        temperatureLog_.Stop();
+    } else {
+        temperatureLog_.Start(path);
+    }
+}

@@ -1,0 +1,45 @@
+// The temperature log: one text line per block with each channel's newest
+// temperature and offset, appended to a file chosen on the Temperatures page.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "monitor/number_format.h"
+#include "monitor/temperature_history.h"
+
+// For each channel below channelCount (at most six) with a reading, its newest
+// temperature with one decimal and offset (microvolts) with three, as the "n"
+// conversion writes them, all comma-separated, then CR LF:
+// "23.5,12.346,23.5,-7.500\r\n". A channel without readings adds nothing.
+std::string TemperatureLogLine(const TTemperatureHistories& histories, int channelCount,
+                               const TNumberSeparators& separators);
+
+// Appends `text` to the file at `path` in one write: the file is opened for
+// reading and writing (created when it is missing, mode 0666 less the umask),
+// written at its end and closed again. On failure the system's reason
+// (strerror), after cutting off whatever part of `text` did reach the file.
+std::optional<std::string> AppendToFile(const std::string& path, std::string_view text);
+
+class TTemperatureLog {
+  public:
+    // Logs to `path` from now on. An existing file there is deleted (its
+    // overwriting has been confirmed), so that the log starts empty; a file
+    // that cannot be deleted is emptied instead.
+    void Start(const std::string& path);
+    // No more logging.
+    void Stop();
+    bool Active() const { return !path_.empty(); }
+    const std::string& Path() const { return path_; }
+
+    // Appends one line. A failure is kept quiet but the first of a streak: it
+    // returns the message for the user, naming the path and the reason. The
+    // next block tries again; after a write that succeeds, the next failure is
+    // reported again.
+    std::optional<std::string> Write(std::string_view line);
+
+  private:
+    std::string path_;
+    bool failing_ = false;
+};

@@ -1,0 +1,284 @@
+#include "settings/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsQuoted(const std::string& text) {
+    return text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+           text.back() == text.front();
+}
+
+// The value as Get returns it, from the text after "=".
+std::string DecodeValue(const std::string& text) {
+    std::string value = TrimBlanks(text);
+    if (IsQuoted(value)) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// The text after "=" that DecodeValue turns back into `value` (a line feed becomes a space).
+std::string EncodeValue(std::string value) {
+    for (char& c : value) {
+        if (c == '\n') {
+            c = ' ';
+        }
+    }
+    if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value))) {
+        return '"' + value + '"';
+    }
+    return value;
+}
+
+// Creates a file that did not exist, named `prefix` followed by the process id, a counter
+// and the time, with the permissions every new file gets: 0666 less the umask (or what the
+// directory's default ACL says), as editors create files. The name is left in `path`.
+int CreateUnique(const std::string& prefix, std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        path = prefix + std::to_string(getpid()) + "." + std::to_string(counter++) + "." +
+               std::to_string(now.tv_nsec);
+        const int fd =
+            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string TrimBlanks(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool TIniFile::Load(const std::string& path) {
+    lines_.clear();
+    crlf_ = false;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is rejected below.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT;
+    }
+    struct stat info {};
+    std::string text;
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && size_t(info.st_size) <= MaxFileSize;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text.append(buffer, size_t(n));
+        ok = text.size() <= MaxFileSize;  // the file may have grown since fstat
+    }
+    close(fd);
+    if (ok) {
+        Parse(text);
+    }
+    return ok;
+}
+
+void TIniFile::Parse(const std::string& text) {
+    lines_.clear();
+    crlf_ = false;
+    bool firstEnd = true;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        const bool hasEnd = end != std::string::npos;
+        if (!hasEnd) {
+            end = text.size();
+        }
+        TLine line;
+        line.Raw = text.substr(start, end - start);
+        if (hasEnd && !line.Raw.empty() && line.Raw.back() == '\r') {
+            line.Raw.pop_back();
+            crlf_ = crlf_ || firstEnd;
+        }
+        firstEnd = firstEnd && !hasEnd;
+        start = end + 1;
+
+        const std::string trimmed = TrimBlanks(line.Raw);
+        if (!trimmed.empty() && trimmed.front() == '[') {
+            const size_t close = trimmed.find(']');
+            if (close != std::string::npos) {
+                line.Kind = TKind::Section;
+                line.Name = TrimBlanks(trimmed.substr(1, close - 1));
+            }
+        } else if (!trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '#') {
+            const size_t equals = line.Raw.find('=');
+            if (equals != std::string::npos) {
+                line.Name = TrimBlanks(line.Raw.substr(0, equals));
+                if (!line.Name.empty()) {
+                    line.Kind = TKind::Key;
+                    line.Value = DecodeValue(line.Raw.substr(equals + 1));
+                }
+            }
+        }
+        lines_.push_back(std::move(line));
+    }
+}
+
+std::string TIniFile::Text() const {
+    const char* end = crlf_ ? "\r\n" : "\n";
+    std::string text;
+    for (const TLine& line : lines_) {
+        text += line.Raw;
+        text += end;
+    }
+    return text;
+}
+
+bool TIniFile::Save(const std::string& path) const {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.empty()) {
+        return false;
+    }
+    std::string temp;
+    const int fd = CreateUnique((slash == std::string::npos ? "" : dir) + "." + base + ".", temp);
+    if (fd < 0) {
+        return false;
+    }
+    // A file that replaces another keeps its permissions; a new one has them from the umask.
+    struct stat old {};
+    bool ok = !(lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ||
+              fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && WriteAll(fd, Text()) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable; a failure here no longer loses anything.
+    const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
+    return true;
+}
+
+long TIniFile::FindSection(const std::string& section) const {
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (lines_[i].Kind == TKind::Section && SameName(lines_[i].Name, section)) {
+            return long(i);
+        }
+    }
+    return -1;
+}
+
+long TIniFile::FindKey(const std::string& section, const std::string& key) const {
+    const long start = FindSection(section);
+    if (start < 0) {
+        return -1;
+    }
+    for (size_t i = size_t(start) + 1; i < lines_.size() && lines_[i].Kind != TKind::Section; ++i) {
+        if (lines_[i].Kind == TKind::Key && SameName(lines_[i].Name, key)) {
+            return long(i);
+        }
+    }
+    return -1;
+}
+
+std::optional<std::string> TIniFile::Get(const std::string& section, const std::string& key) const {
+    const long i = FindKey(section, key);
+    if (i < 0) {
+        return std::nullopt;
+    }
+    return lines_[size_t(i)].Value;
+}
+
+void TIniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
+    TLine line;
+    line.Kind = TKind::Key;
+    line.Value = DecodeValue(EncodeValue(value));
+    const long found = FindKey(section, key);
+    if (found >= 0) {
+        TLine& old = lines_[size_t(found)];
+        if (old.Value != line.Value) {
+            old.Raw = old.Name + "=" + EncodeValue(value);
+            old.Value = line.Value;
+        }
+        return;
+    }
+    line.Name = key;
+    line.Raw = key + "=" + EncodeValue(value);
+    const long start = FindSection(section);
+    if (start < 0) {
+        TLine header;
+        header.Kind = TKind::Section;
+        header.Name = section;
+        header.Raw = "[" + section + "]";
+        lines_.push_back(std::move(header));
+        lines_.push_back(std::move(line));
+        return;
+    }
+    size_t at = size_t(start) + 1;
+    for (size_t i = at; i < lines_.size() && lines_[i].Kind != TKind::Section; ++i) {
+        if (lines_[i].Kind == TKind::Key) {
+            at = i + 1;
+        }
+    }
+    lines_.insert(lines_.begin() + long(at), std::move(line));
+}

@@ -1,0 +1,260 @@
+// Settings: defaults, every range check with its previous-value rule, what is written and in
+// which order, the file's place, the command-line port and the baud rate search cycle.
+#include "monitor/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace {
+
+const TSettingsContext FilesOff{false, "."};
+const TSettingsContext FilesOn{true, "."};
+
+TSettings Loaded(const std::string& text, const TSettingsContext& context,
+                 TSettings settings = DefaultSettings("/home/u")) {
+    TIniFile ini;
+    ini.Parse(text);
+    LoadSettings(settings, ini, context);
+    return settings;
+}
+
+}  // namespace
+
+TEST(Settings, MissingFileGivesTheDefaultsWrittenInTableOrder) {
+    const TSettings s = Loaded("", FilesOn);
+    EXPECT_EQ(s, DefaultSettings("/home/u"));
+    EXPECT_EQ(DefaultSettings("/home/u/").BaseDir, "/home/u/recorderfiles");
+    TIniFile ini;
+    SaveSettings(s, ini, FilesOn);
+    EXPECT_EQ(ini.Text(),
+              "[Comms]\nPort=1\nBaud=19200\nDevice=\n"
+              "[Data]\nStoredSeconds=30\nDCTimeConst=0.003\nFgdCol=65280\nFirstSampleCol=255\n"
+              "BgdCol=0\n"
+              "[Temperatures]\nStoredHours=1\nFgdCol=65280\nBgdCol=0\n"
+              "[FFT]\nAutoCalc=1\nPoints=1024\nWindow=Blackman Harris\nFgdCol=16776960\n"
+              "BgdCol=0\n"
+              "[Files]\nEnable=0\nLocation=LO\nNetwork=NK\nUseSerialNumber=0\nStation=STATN\n"
+              "BaseDir=/home/u/recorderfiles\nDurationMinutes=5\n");
+}
+
+TEST(Settings, RejectedValuesKeepThePreviousValue) {
+    TSettings previous = DefaultSettings("/home/u");
+    previous.Port = 4;
+    previous.Baud = 38400;
+    previous.StoredSeconds = 60;
+    previous.DCTimeConst = 0.5;
+    previous.StoredHours = 7;
+    previous.AutoCalc = 0;
+    previous.Points = 4096;
+    previous.Window = "None";
+    previous.DataFgdCol = 123;
+    const TSettings s = Loaded(
+        "[Comms]\nPort=256\nBaud=14400\n"
+        "[Data]\nStoredSeconds=0\nDCTimeConst=1.5\nFgdCol=12x\n"
+        "[Temperatures]\nStoredHours=101\n"
+        "[FFT]\nAutoCalc=2\nPoints=1000\nWindow=hanning\n",
+        FilesOff, previous);
+    EXPECT_EQ(s.Port, 4);  // 256 is 0 in 8 bits
+    EXPECT_EQ(s.Baud, 38400);
+    EXPECT_EQ(s.StoredSeconds, 60);
+    EXPECT_EQ(s.DCTimeConst, 0.5);
+    EXPECT_EQ(s.DataFgdCol, 123);
+    EXPECT_EQ(s.StoredHours, 7);
+    EXPECT_EQ(s.AutoCalc, 0);
+    EXPECT_EQ(s.Points, 4096);
+    EXPECT_EQ(s.Window, "Blackman Harris");  // any other text, not the previous value
+
+    EXPECT_EQ(Loaded("[Comms]\nPort=0\n[Data]\nDCTimeConst=-0.1\n", FilesOff).Port, 1);
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=-0.1\n", FilesOff).DCTimeConst, 0.003);
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=nan\n", FilesOff).DCTimeConst, 0.003);
+    for (const char* bad : {"", "+", "1 2", "0x10", "2147483648", "99999999999999999999"}) {
+        EXPECT_EQ(
+            Loaded(std::string("[Data]\nStoredSeconds=") + bad + "\n", FilesOff).StoredSeconds, 30)
+            << bad;
+    }
+}
+
+TEST(Settings, AcceptedValuesAtTheirLimits) {
+    const TSettings s = Loaded(
+        "[comms]\nport=258\nBAUD= 57600 \n"
+        "[Data]\nStoredSeconds=+86400\nDCTimeConst=1\nBgdCol=-16777216\n"
+        "[Temperatures]\nStoredHours=100\n"
+        "[FFT]\nPoints=8192\nWindow=Hanning\n",
+        FilesOff);
+    EXPECT_EQ(s.Port, 2);
+    EXPECT_EQ(s.Baud, 57600);
+    EXPECT_EQ(s.StoredSeconds, 86400);
+    EXPECT_EQ(s.DCTimeConst, 1.0);
+    EXPECT_EQ(s.DataBgdCol, -16777216);
+    EXPECT_EQ(s.StoredHours, 100);
+    EXPECT_EQ(s.Points, 8192);
+    EXPECT_EQ(s.Window, "Hanning");
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=0\n", FilesOff).DCTimeConst, 0.0);
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=3E-3\n", FilesOff).DCTimeConst, 0.003);
+    EXPECT_EQ(Loaded("[Comms]\nPort=-255\n", FilesOff).Port, 1);
+}
+
+TEST(Settings, FilesSectionOnlyWithTheFeature) {
+    const std::string text =
+        "[Files]\nEnable=1\nLocation=XX\nUseSerialNumber=1\nBaseDir=/data/\n"
+        "DurationMinutes=60\n";
+    TSettings previous = DefaultSettings("/home/u");
+    previous.Enable = 1;
+    previous.UseSerialNumber = 1;
+    const TSettings on = Loaded(text, FilesOn, previous);
+    EXPECT_EQ(on.Enable, 1);
+    EXPECT_EQ(on.Location, "XX");
+    EXPECT_EQ(on.BaseDir, "/data");
+    EXPECT_EQ(on.DurationMinutes, 60);
+    const TSettings off = Loaded(text, FilesOff, previous);
+    EXPECT_EQ(off.Enable, 0);
+    EXPECT_EQ(off.Location, "LO");
+    EXPECT_EQ(off.BaseDir, "/home/u/recorderfiles");
+    EXPECT_EQ(off.DurationMinutes, 5);
+
+    // Enable and UseSerialNumber default to 0 whatever they held; durations out of range.
+    for (const char* minutes : {"0", "61"}) {
+        const TSettings s =
+            Loaded(std::string("[Files]\nDurationMinutes=") + minutes + "\n", FilesOn, previous);
+        EXPECT_EQ(s.Enable, 0);
+        EXPECT_EQ(s.UseSerialNumber, 0);
+        EXPECT_EQ(s.DurationMinutes, 5);
+    }
+
+    TIniFile ini;
+    ini.Parse("[files]\nEnable=1\n");
+    SaveSettings(previous, ini, FilesOff);
+    EXPECT_EQ(ini.Get("Files", "Enable"), "1");  // left as the file had it
+    EXPECT_EQ(ini.Get("Files", "Location"), std::nullopt);
+    TIniFile empty;
+    SaveSettings(previous, empty, FilesOff);
+    EXPECT_EQ(empty.Text().find("[Files]"), std::string::npos);
+}
+
+TEST(Settings, SavingKeepsUnknownKeysAndTheFilesSpelling) {
+    TIniFile ini;
+    ini.Parse("[COMMS]\nport=7\nFoo=bar\n[Extra]\nx=1\n");
+    TSettings s = Loaded("", FilesOff);
+    s.Port = 3;
+    SaveSettings(s, ini, FilesOff);
+    EXPECT_EQ(ini.Text().rfind("[COMMS]\nport=3\nFoo=bar\nBaud=19200\nDevice=\n[Extra]\nx=1\n"
+                               "[Data]\n",
+                               0),
+              0u)
+        << ini.Text();
+}
+
+TEST(Settings, DCTimeConstUsesTheLocalesSeparator) {
+    const TSettingsContext comma{false, ","};
+    EXPECT_EQ(FormatSettingsDouble(0.003, "."), "0.003");
+    EXPECT_EQ(FormatSettingsDouble(1, ","), "1");
+    TSettings s = Loaded("", comma);
+    for (const double value : {0.0125, 1e-5, 0.1 + 0.2, 1.0}) {
+        s.DCTimeConst = value;
+        TIniFile ini;
+        SaveSettings(s, ini, comma);
+        EXPECT_EQ(Loaded(ini.Text(), comma).DCTimeConst, value) << ini.Text();
+    }
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=0,0125\n", comma).DCTimeConst, 0.0125);
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=0.5\n", comma).DCTimeConst, 0.003);
+    EXPECT_EQ(Loaded("[Data]\nDCTimeConst=0,5\n", FilesOff).DCTimeConst, 0.003);
+}
+
+TEST(Settings, SaveThenLoadGivesTheSameSettings) {
+    TSettings s = DefaultSettings("/home/u");
+    s.Port = 255;
+    s.Device = "/dev/serial/by-id/usb-x";
+    s.Station = "  A B ";
+    s.Location = "\"q\"";
+    s.BaseDir = "/data//";  // ends in "/" after reading "/data///"
+    s.DCTimeConst = 0.1;
+    s.Enable = -5;
+    TIniFile ini;
+    SaveSettings(s, ini, FilesOn);
+    EXPECT_EQ(Loaded(ini.Text(), FilesOn), s) << ini.Text();
+}
+
+TEST(Settings, PlaceOfTheSettingsFile) {
+    TSettingsPathFacts facts;
+    facts.ExecutableDir = "/opt/k/bin/";
+    facts.HomeDir = "/home/u";
+    facts.CommandLineSettings = "my.ini";
+    EXPECT_EQ(SettingsFilePath(facts), "my.ini");
+    facts.CommandLineSettings.clear();
+    facts.FileInExecutableDir = true;
+    EXPECT_EQ(SettingsFilePath(facts), "/opt/k/bin/kestrel32.ini");
+    facts.FileInExecutableDir = false;
+    facts.ExecutableDirWritable = true;
+    EXPECT_EQ(SettingsFilePath(facts), "/opt/k/bin/kestrel32.ini");
+    facts.ExecutableDirWritable = false;
+    EXPECT_EQ(SettingsFilePath(facts), "/home/u/.config/kestrel32/kestrel32.ini");
+    facts.XdgConfigHome = "relative/ignored";
+    EXPECT_EQ(SettingsFilePath(facts), "/home/u/.config/kestrel32/kestrel32.ini");
+    facts.XdgConfigHome = "/cfg";
+    EXPECT_EQ(SettingsFilePath(facts), "/cfg/kestrel32/kestrel32.ini");
+
+    // Installed: never beside the program, even where it could write (as root) or where a
+    // file already lies.
+    facts.ExecutableDir = "/usr/bin/";
+    facts.ExecutableDirInstalled = true;
+    facts.ExecutableDirWritable = true;
+    facts.FileInExecutableDir = true;
+    EXPECT_EQ(SettingsFilePath(facts), "/cfg/kestrel32/kestrel32.ini");
+    facts.XdgConfigHome.clear();
+    EXPECT_EQ(SettingsFilePath(facts), "/home/u/.config/kestrel32/kestrel32.ini");
+    facts.ExecutableDirInstalled = false;
+    EXPECT_EQ(SettingsFilePath(facts), "/usr/bin/kestrel32.ini");
+
+    const TSettingsPathFacts here = GatherSettingsPathFacts("");
+    EXPECT_TRUE(std::filesystem::exists(here.ExecutableDir + "settings_test"));
+    EXPECT_FALSE(here.ExecutableDirInstalled);  // a build directory
+
+    std::string pattern = (std::filesystem::temp_directory_path() / "cfg.XXXXXX").string();
+    const std::string dir = mkdtemp(pattern.data());
+    EXPECT_TRUE(CreateParentDirectories(dir + "/a/b/kestrel32.ini"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/a/b"));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Settings, InstalledProgramDirectories) {
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/bin/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/bin", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/local/bin/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/bin/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/usr/games/", ""));
+    EXPECT_TRUE(IsInstalledProgramDir("/opt/kestrel/bin/", "/opt/kestrel/bin"));
+    EXPECT_TRUE(IsInstalledProgramDir("/opt/kestrel/bin", "/opt/kestrel/bin/"));
+    EXPECT_FALSE(IsInstalledProgramDir("/opt/kestrel/bin/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("/opt/kestrel/bin/", "/usr/local/bin"));
+    EXPECT_FALSE(IsInstalledProgramDir("/home/u/kestrel32/build/src/app/", "/usr/local/bin"));
+    EXPECT_FALSE(IsInstalledProgramDir("/usr/bin/x/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("/usr/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("/", ""));
+    EXPECT_FALSE(IsInstalledProgramDir("", ""));
+}
+
+TEST(Settings, CommandLinePort) {
+    EXPECT_EQ(PortFromArgument("3"), 3);
+    EXPECT_EQ(PortFromArgument("COM3"), 1);
+    EXPECT_EQ(PortFromArgument("258"), 2);
+    EXPECT_EQ(PortFromArgument("256"), 0);  // no further check
+    EXPECT_EQ(PortFromArgument("-1"), 255);
+    EXPECT_TRUE(IsDeviceArgument("/dev/ttyUSB0"));
+    EXPECT_FALSE(IsDeviceArgument("dev/ttyUSB0"));
+
+    // A port number on the command line means that port, whatever device was saved.
+    TSettings settings;
+    settings.Port = 2;
+    settings.Device = "/dev/ttyUSB0";
+    ApplyCommandLine(settings, std::nullopt, "");
+    EXPECT_EQ(settings.Device, "/dev/ttyUSB0");
+    ApplyCommandLine(settings, 5, "");
+    EXPECT_EQ(settings.Port, 5);
+    EXPECT_EQ(settings.Device, "");
+    ApplyCommandLine(settings, std::nullopt, "/dev/ttyACM0");
+    EXPECT_EQ(settings.Device, "/dev/ttyACM0");
+    EXPECT_EQ(settings.Port, 5);
+}
