@@ -16,17 +16,17 @@ namespace {
 // Each colour's setting and the stem of its controls' names (stem + "Shape",
 // "Btn", "Label"), in the order of TSettingsForm::TColour.
 struct TColourRow {
-    int32_t TSettings::*Setting;
+    int32_t TColourSettings::*Setting;
     const char* Stem;
 };
 constexpr TColourRow Rows[TSettingsForm::ColourCount] = {
-    {&TSettings::DataBgdCol, "ChannelsBgd"},
-    {&TSettings::DataFgdCol, "ChannelsFgd"},
-    {&TSettings::DataFirstSampleCol, "ChannelsFirst"},
-    {&TSettings::TemperaturesBgdCol, "TemperaturesBgd"},
-    {&TSettings::TemperaturesFgdCol, "TemperaturesFgd"},
-    {&TSettings::FftBgdCol, "FFTBgd"},
-    {&TSettings::FftFgdCol, "FFTFgd"},
+    {&TColourSettings::DataBgdCol, "ChannelsBgd"},
+    {&TColourSettings::DataFgdCol, "ChannelsFgd"},
+    {&TColourSettings::DataFirstSampleCol, "ChannelsFirst"},
+    {&TColourSettings::TemperaturesBgdCol, "TemperaturesBgd"},
+    {&TColourSettings::TemperaturesFgdCol, "TemperaturesFgd"},
+    {&TColourSettings::FftBgdCol, "FFTBgd"},
+    {&TColourSettings::FftFgdCol, "FFTFgd"},
 };
 
 QString Named(const char* stem, const char* suffix) {
@@ -128,13 +128,13 @@ void TSettingsForm::BuildControls() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void TSettingsForm::SetColours(const TSettings& settings) {
+void TSettingsForm::SetColours(const TColourSettings& settings) {
     for (int colour = 0; colour < ColourCount; ++colour) {
         swatches_[colour]->SetValue(settings.*Rows[colour].Setting);
     }
 }
 
-void TSettingsForm::TakeColours(TSettings& settings) const {
+void TSettingsForm::TakeColours(TColourSettings& settings) const {
     for (int colour = 0; colour < ColourCount; ++colour) {
         settings.*Rows[colour].Setting = swatches_[colour]->Value();
     }

@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-#include "monitor/settings.h"
+#include "colours/colour_settings.h"
 
 class QPushButton;
 class TSwatch;
@@ -40,9 +40,9 @@ class TSettingsForm : public QDialog {
     explicit TSettingsForm(QWidget* owner = nullptr);
 
     // Each swatch its colour from the settings, in the order of TColour.
-    void SetColours(const TSettings& settings);
+    void SetColours(const TColourSettings& settings);
     // After OK: the seven swatch colours back into the settings.
-    void TakeColours(TSettings& settings) const;
+    void TakeColours(TColourSettings& settings) const;
 
     // The swatch buttons: the colour dialog opened at the swatch's colour; a
     // confirmed choice goes into the swatch, and nowhere else.

@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "monitor/numeric_entry.h"
+#include "settings/numeric_entry.h"
 
 namespace {
 
@@ -139,7 +139,7 @@ void TDataFileDlg::BuildControls() {
     }
 }
 
-void TDataFileDlg::SetOptions(const TSettings& s) {
+void TDataFileDlg::SetOptions(const TFileSettings& s) {
     dataPathLocn_->setText(QString::fromStdString(s.BaseDir));
     enableDataFiles_->setChecked(s.Enable != 0);
     durationSpinEdit_->setValue(s.DurationMinutes);
@@ -154,7 +154,7 @@ void TDataFileDlg::SetOptions(const TSettings& s) {
     networkEdit_->setText(QString::fromStdString(s.Network));
 }
 
-void TDataFileDlg::TakeOptions(TSettings& s) const {
+void TDataFileDlg::TakeOptions(TFileSettings& s) const {
     s.Enable = enableDataFiles_->isChecked() ? 1 : 0;
     s.DurationMinutes = durationSpinEdit_->value();
     s.Location = locationEdit_->text().toStdString();

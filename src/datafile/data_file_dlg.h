@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-#include "monitor/settings.h"
+#include "recording/file_settings.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -31,10 +31,10 @@ class TDataFileDlg : public QDialog {
 
     // Steps 2 and 3 of DataFileButtonClick: the options into the controls (UseSNum before
     // StationEdit, so that the station field opens disabled when the option is on).
-    void SetOptions(const TSettings& settings);
+    void SetOptions(const TFileSettings& settings);
     // Step 5, after OK: Enable, DurationMinutes, Location, Network, UseSerialNumber, Station
     // and BaseDir, which loses one trailing "/".
-    void TakeOptions(TSettings& settings) const;
+    void TakeOptions(TFileSettings& settings) const;
 
     // The handlers.
     void DurationSpinEditChange();

@@ -18,7 +18,7 @@
 #include "main/zoom_buttons.h"
 #include "monitor/channel_details.h"
 #include "monitor/monitor_model.h"
-#include "monitor/numeric_entry.h"
+#include "settings/numeric_entry.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "monitor/numeric_entry.h"
+#include "settings/numeric_entry.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <iterator>
 #include <optional>
@@ -22,90 +21,6 @@ constexpr const char* InstallBinDir = KESTREL_INSTALL_BINDIR;
 #else
 constexpr const char* InstallBinDir = "";
 #endif
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// A decimal integer with an optional sign, blanks around allowed, within 32 bits.
-std::optional<int32_t> ParseInteger(const std::string& text) {
-    const std::string t = TrimBlanks(text);
-    size_t i = 0;
-    const bool negative = i < t.size() && t[i] == '-';
-    if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
-        ++i;
-    }
-    if (i == t.size()) {
-        return std::nullopt;
-    }
-    int64_t value = 0;
-    for (; i < t.size(); ++i) {
-        if (!IsDigit(t[i])) {
-            return std::nullopt;
-        }
-        value = value * 10 + (t[i] - '0');
-        if (value > int64_t(INT32_MAX) + 1) {
-            return std::nullopt;
-        }
-    }
-    value = negative ? -value : value;
-    if (value > INT32_MAX) {
-        return std::nullopt;
-    }
-    return int32_t(value);
-}
-
-// A decimal number with `separator` as its decimal point and an optional exponent.
-std::optional<double> ParseDouble(const std::string& text, const std::string& separator) {
-    const std::string t = TrimBlanks(text);
-    size_t i = 0;
-    std::string plain;
-    if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
-        if (t[i] == '-') {
-            plain += '-';
-        }
-        ++i;
-    }
-    bool digits = false;
-    bool point = false;
-    while (i < t.size()) {
-        if (IsDigit(t[i])) {
-            plain += t[i++];
-            digits = true;
-        } else if (!point && !separator.empty() && t.compare(i, separator.size(), separator) == 0) {
-            plain += '.';
-            i += separator.size();
-            point = true;
-        } else {
-            break;
-        }
-    }
-    if (!digits) {
-        return std::nullopt;
-    }
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        plain += 'e';
-        ++i;
-        if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
-            plain += t[i++];
-        }
-        if (i == t.size() || !IsDigit(t[i])) {
-            return std::nullopt;
-        }
-        while (i < t.size() && IsDigit(t[i])) {
-            plain += t[i++];
-        }
-    }
-    if (i != t.size()) {
-        return std::nullopt;
-    }
-    double value = 0;
-    const auto [end, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (error != std::errc() || end != plain.data() + plain.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) {
@@ -128,117 +43,57 @@ TSettings DefaultSettings(const std::string& homeDir) {
 }
 
 void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& context) {
-    const auto readInt = [&ini](const char* section, const char* key, int32_t current) {
-        const std::optional<std::string> text = ini.Get(section, key);
-        const std::optional<int32_t> value = text ? ParseInteger(*text) : std::nullopt;
-        return value.value_or(current);
-    };
-    const auto readText = [&ini](const char* section, const char* key, const std::string& current) {
-        return ini.Get(section, key).value_or(current);
-    };
-    // Assigns `value` when `accepted`; otherwise the field keeps its previous value.
-    const auto keepIfRejected = [](auto& field, auto value, bool accepted) {
-        if (accepted) {
-            field = value;
-        }
-    };
+    const uint8_t port = uint8_t(ReadSettingsInteger(ini, "Comms", "Port", s.Port) & 0xFF);
+    TakeIfAccepted(s.Port, port, port != 0);
+    const int32_t baud = ReadSettingsInteger(ini, "Comms", "Baud", s.Baud);
+    TakeIfAccepted(s.Baud, baud, BaudRateIndex(baud) >= 0);
+    s.Device = ReadSettingsText(ini, "Comms", "Device", s.Device);
 
-    const uint8_t port = uint8_t(readInt("Comms", "Port", s.Port) & 0xFF);
-    keepIfRejected(s.Port, port, port != 0);
-    const int32_t baud = readInt("Comms", "Baud", s.Baud);
-    keepIfRejected(s.Baud, baud, BaudRateIndex(baud) >= 0);
-    s.Device = readText("Comms", "Device", s.Device);
-
-    const int32_t seconds = readInt("Data", "StoredSeconds", s.StoredSeconds);
-    keepIfRejected(s.StoredSeconds, seconds, seconds >= 1 && seconds <= 86400);
+    const int32_t seconds = ReadSettingsInteger(ini, "Data", "StoredSeconds", s.StoredSeconds);
+    TakeIfAccepted(s.StoredSeconds, seconds, seconds >= 1 && seconds <= 86400);
     const std::optional<std::string> dcText = ini.Get("Data", "DCTimeConst");
     const std::optional<double> dc =
-        dcText ? ParseDouble(*dcText, context.DecimalSeparator) : std::nullopt;
-    keepIfRejected(s.DCTimeConst, dc.value_or(s.DCTimeConst), dc && *dc >= 0 && *dc <= 1);
-    s.DataFgdCol = readInt("Data", "FgdCol", s.DataFgdCol);
-    s.DataFirstSampleCol = readInt("Data", "FirstSampleCol", s.DataFirstSampleCol);
-    s.DataBgdCol = readInt("Data", "BgdCol", s.DataBgdCol);
+        dcText ? ParseSettingsDouble(*dcText, context.DecimalSeparator) : std::nullopt;
+    TakeIfAccepted(s.DCTimeConst, dc.value_or(s.DCTimeConst), dc && *dc >= 0 && *dc <= 1);
+    LoadColours(s, ini, TColourSection::Data);
 
-    const int32_t hours = readInt("Temperatures", "StoredHours", s.StoredHours);
-    keepIfRejected(s.StoredHours, hours, hours >= 1 && hours <= 100);
-    s.TemperaturesFgdCol = readInt("Temperatures", "FgdCol", s.TemperaturesFgdCol);
-    s.TemperaturesBgdCol = readInt("Temperatures", "BgdCol", s.TemperaturesBgdCol);
+    const int32_t hours = ReadSettingsInteger(ini, "Temperatures", "StoredHours", s.StoredHours);
+    TakeIfAccepted(s.StoredHours, hours, hours >= 1 && hours <= 100);
+    LoadColours(s, ini, TColourSection::Temperatures);
 
-    const int32_t autoCalc = readInt("FFT", "AutoCalc", s.AutoCalc);
-    keepIfRejected(s.AutoCalc, autoCalc, autoCalc == 0 || autoCalc == 1);
-    const int32_t points = readInt("FFT", "Points", s.Points);
-    keepIfRejected(s.Points, points, OneOf(points, {1024, 2048, 4096, 8192}));
-    s.Window = readText("FFT", "Window", s.Window);
+    const int32_t autoCalc = ReadSettingsInteger(ini, "FFT", "AutoCalc", s.AutoCalc);
+    TakeIfAccepted(s.AutoCalc, autoCalc, autoCalc == 0 || autoCalc == 1);
+    const int32_t points = ReadSettingsInteger(ini, "FFT", "Points", s.Points);
+    TakeIfAccepted(s.Points, points, OneOf(points, {1024, 2048, 4096, 8192}));
+    s.Window = ReadSettingsText(ini, "FFT", "Window", s.Window);
     if (!OneOf<std::string>(s.Window, {"Blackman Harris", "Hanning", "None"})) {
         s.Window = "Blackman Harris";
     }
-    s.FftFgdCol = readInt("FFT", "FgdCol", s.FftFgdCol);
-    s.FftBgdCol = readInt("FFT", "BgdCol", s.FftBgdCol);
+    LoadColours(s, ini, TColourSection::Fft);
 
-    if (!context.FilesFeature) {
+    if (context.FilesFeature) {
+        LoadFileSettings(s, ini);
+    } else {
         s.Enable = 0;
-        return;
     }
-    s.Enable = readInt("Files", "Enable", 0);
-    s.Location = readText("Files", "Location", s.Location);
-    s.Network = readText("Files", "Network", s.Network);
-    s.UseSerialNumber = readInt("Files", "UseSerialNumber", 0);
-    s.Station = readText("Files", "Station", s.Station);
-    s.BaseDir = readText("Files", "BaseDir", s.BaseDir);
-    if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
-        s.BaseDir.pop_back();
-    }
-    const int32_t minutes = readInt("Files", "DurationMinutes", s.DurationMinutes);
-    keepIfRejected(s.DurationMinutes, minutes, minutes >= 1 && minutes <= 60);
-}
-
-std::string FormatSettingsDouble(double value, const std::string& decimalSeparator) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    std::string text(buffer, result.ptr);
-    const size_t point = text.find('.');
-    if (point != std::string::npos) {
-        text.replace(point, 1, decimalSeparator);
-    }
-    return text;
-}
-
-std::optional<double> ParseSettingsDouble(const std::string& text,
-                                          const std::string& decimalSeparator) {
-    return ParseDouble(text, decimalSeparator);
 }
 
 void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& context) {
-    const auto setInt = [&ini](const char* section, const char* key, int32_t value) {
-        ini.Set(section, key, std::to_string(value));
-    };
-    setInt("Comms", "Port", s.Port);
-    setInt("Comms", "Baud", s.Baud);
+    WriteSettingsInteger(ini, "Comms", "Port", s.Port);
+    WriteSettingsInteger(ini, "Comms", "Baud", s.Baud);
     ini.Set("Comms", "Device", s.Device);
-    setInt("Data", "StoredSeconds", s.StoredSeconds);
+    WriteSettingsInteger(ini, "Data", "StoredSeconds", s.StoredSeconds);
     ini.Set("Data", "DCTimeConst", FormatSettingsDouble(s.DCTimeConst, context.DecimalSeparator));
-    setInt("Data", "FgdCol", s.DataFgdCol);
-    setInt("Data", "FirstSampleCol", s.DataFirstSampleCol);
-    setInt("Data", "BgdCol", s.DataBgdCol);
-    setInt("Temperatures", "StoredHours", s.StoredHours);
-    setInt("Temperatures", "FgdCol", s.TemperaturesFgdCol);
-    setInt("Temperatures", "BgdCol", s.TemperaturesBgdCol);
-    setInt("FFT", "AutoCalc", s.AutoCalc);
-    setInt("FFT", "Points", s.Points);
+    SaveColours(s, ini, TColourSection::Data);
+    WriteSettingsInteger(ini, "Temperatures", "StoredHours", s.StoredHours);
+    SaveColours(s, ini, TColourSection::Temperatures);
+    WriteSettingsInteger(ini, "FFT", "AutoCalc", s.AutoCalc);
+    WriteSettingsInteger(ini, "FFT", "Points", s.Points);
     ini.Set("FFT", "Window", s.Window);
-    setInt("FFT", "FgdCol", s.FftFgdCol);
-    setInt("FFT", "BgdCol", s.FftBgdCol);
-    if (!context.FilesFeature) {
-        return;
+    SaveColours(s, ini, TColourSection::Fft);
+    if (context.FilesFeature) {
+        SaveFileSettings(s, ini);
     }
-    setInt("Files", "Enable", s.Enable);
-    ini.Set("Files", "Location", s.Location);
-    ini.Set("Files", "Network", s.Network);
-    setInt("Files", "UseSerialNumber", s.UseSerialNumber);
-    ini.Set("Files", "Station", s.Station);
-    const bool slash = !s.BaseDir.empty() && s.BaseDir.back() == '/';
-    ini.Set("Files", "BaseDir", slash ? s.BaseDir + "/" : s.BaseDir);
-    setInt("Files", "DurationMinutes", s.DurationMinutes);
 }
 
 std::string SettingsFilePath(const TSettingsPathFacts& facts) {
@@ -336,7 +191,7 @@ bool CreateParentDirectories(const std::string& filePath) {
 }
 
 uint8_t PortFromArgument(const std::string& argument) {
-    return uint8_t(ParseInteger(argument).value_or(1) & 0xFF);
+    return uint8_t(ParseSettingsInteger(argument).value_or(1) & 0xFF);
 }
 
 bool IsDeviceArgument(const std::string& argument) {

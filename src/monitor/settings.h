@@ -15,38 +15,47 @@
 #include <optional>
 #include <string>
 
+#include "colours/colour_settings.h"
+#include "recording/file_settings.h"
 #include "settings/ini_file.h"
+#include "settings/ini_values.h"
 
-struct TSettings {
-    // [Comms]
+// The window's own sections.
+struct TCommsSettings {
     uint8_t Port = 1;      // 1..255; port N is /dev/ttyS<N-1> unless Device is set
     int32_t Baud = 19200;  // one of BaudRates (digitizer/protocol.h)
     std::string Device;    // a device path such as /dev/ttyUSB0; empty: use Port
-    // [Data]
+
+    bool operator==(const TCommsSettings&) const = default;
+};
+struct TDataSettings {
     int32_t StoredSeconds = 30;  // 1..86400
     double DCTimeConst = 0.003;  // 0..1
-    int32_t DataFgdCol = 65280;  // colours are 0x00BBGGRR values
-    int32_t DataFirstSampleCol = 255;
-    int32_t DataBgdCol = 0;
-    // [Temperatures]
+
+    bool operator==(const TDataSettings&) const = default;
+};
+struct TTemperatureSettings {
     int32_t StoredHours = 1;  // 1..100
-    int32_t TemperaturesFgdCol = 65280;
-    int32_t TemperaturesBgdCol = 0;
-    // [FFT]
+
+    bool operator==(const TTemperatureSettings&) const = default;
+};
+struct TFftSettings {
     int32_t AutoCalc = 1;                    // 0 or 1
     int32_t Points = 1024;                   // 1024, 2048, 4096 or 8192
     std::string Window = "Blackman Harris";  // "Blackman Harris", "Hanning" or "None"
-    int32_t FftFgdCol = 16776960;
-    int32_t FftBgdCol = 0;
-    // [Files]
-    int32_t Enable = 0;  // recording on when non-zero
-    std::string Location = "LO";
-    std::string Network = "NK";
-    int32_t UseSerialNumber = 0;  // non-zero: Station follows the digitizer's serial number
-    std::string Station = "STATN";
-    std::string BaseDir;          // see DefaultSettings
-    int32_t DurationMinutes = 5;  // 1..60
 
+    bool operator==(const TFftSettings&) const = default;
+};
+
+// Every section, each struct owned by the feature that uses it: [Comms], [Data],
+// [Temperatures] and [FFT] by the window, their colours by the colour dialog, [Files] by
+// recording. A dialog takes only the struct it edits.
+struct TSettings : TCommsSettings,
+                   TDataSettings,
+                   TTemperatureSettings,
+                   TFftSettings,
+                   TColourSettings,
+                   TFileSettings {
     bool operator==(const TSettings&) const = default;
 };
 
@@ -77,15 +86,6 @@ void LoadSettings(TSettings& settings, const TIniFile& ini, const TSettingsConte
 // number, with the context's decimal separator; [Files] only with the files feature. A BaseDir
 // that ends in "/" is written with one more "/" so that LoadSettings gives it back unchanged.
 void SaveSettings(const TSettings& settings, TIniFile& ini, const TSettingsContext& context);
-
-// The shortest decimal text of `value` that reads back exactly, with `decimalSeparator` in
-// place of "." ("0.003", "1", "1e-05").
-std::string FormatSettingsDouble(double value, const std::string& decimalSeparator);
-
-// A decimal number with `decimalSeparator` as its point, blanks around allowed, an optional
-// sign and exponent ("0,003" with ","); nullopt for any other text.
-std::optional<double> ParseSettingsDouble(const std::string& text,
-                                          const std::string& decimalSeparator);
 
 // --- Where the settings file lives ---
 

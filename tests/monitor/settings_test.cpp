@@ -258,3 +258,24 @@ TEST(Settings, CommandLinePort) {
     EXPECT_EQ(settings.Device, "/dev/ttyACM0");
     EXPECT_EQ(settings.Port, 5);
 }
+
+TEST(Settings, AFullFileReadAndWrittenAgainIsTheSameByteForByte) {
+    // Every section and key as a user's file holds them, with CR LF line ends, comments, a
+    // quoted value, keys and a section this program does not know.
+    const std::string text =
+        "; kestrel32\r\n[Comms]\r\nPort=3\r\nBaud=38400\r\nDevice=/dev/ttyUSB0\r\n"
+        "[Data]\r\nStoredSeconds=600\r\nDCTimeConst=0.25\r\nFgdCol=255\r\nFirstSampleCol=65535\r\n"
+        "BgdCol=16777215\r\nLater=kept\r\n"
+        "[Temperatures]\r\nStoredHours=48\r\nFgdCol=1\r\nBgdCol=2\r\n"
+        "[FFT]\r\nAutoCalc=0\r\nPoints=8192\r\nWindow=Hanning\r\nFgdCol=3\r\nBgdCol=4\r\n"
+        "[Files]\r\nEnable=1\r\nLocation=00\r\nNetwork=XX\r\nUseSerialNumber=1\r\n"
+        "Station=\" AB \"\r\nBaseDir=/data/rec\r\nDurationMinutes=15\r\n"
+        "[Elsewhere]\r\n# note\r\nx=1\r\n";
+    TIniFile ini;
+    ini.Parse(text);
+    TSettings s = DefaultSettings("/home/u");
+    LoadSettings(s, ini, FilesOn);
+    EXPECT_EQ(s.Station, " AB ");
+    SaveSettings(s, ini, FilesOn);
+    EXPECT_EQ(ini.Text(), text);
+}

@@ -1,7 +1,7 @@
 // The numeric fields' key filter and the DC time constant field's text.
 #include <gtest/gtest.h>
 
-#include "monitor/numeric_entry.h"
+#include "settings/numeric_entry.h"
 
 TEST(NumericEntry, FilterNumericKeyTakesWhatANumberCanHold) {
     // Control characters (backspace, Ctrl+V) pass into any field.
