@@ -58,9 +58,8 @@ void BM_HexWalk(benchmark::State& state) {
     for (auto _ : state) {
         std::istringstream in(text);
         uint64_t sum = 0;
-        records = SendHexFile(in, [&](uint32_t address, const HexRecord& r) {
-                      sum += address + r.ByteCount;
-                  }).Records;
+        records = *SendHexFile(
+            in, [&](uint32_t address, const HexRecord& r) { sum += address + r.ByteCount; });
         benchmark::DoNotOptimize(sum);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
@@ -75,7 +74,7 @@ void BM_LoadHexFile(benchmark::State& state) {
     for (auto _ : state) {
         const THexFile file = LoadHexFile(path);
         kept = 0;
-        for (const THexData& record : file.Records) {
+        for (const THexData& record : *file) {
             kept += sizeof record + record.Bytes.capacity();
         }
         benchmark::DoNotOptimize(kept);

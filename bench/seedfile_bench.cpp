@@ -205,8 +205,8 @@ void BM_WriteLargestFilePeriod(benchmark::State& state) {
     for (auto _ : state) {
         const TSeedFileResult result = WriteSeedFile(params, list.View());
         state.PauseTiming();
-        if (!result.Written) {
-            state.SkipWithError(result.Error.c_str());
+        if (!result.Status) {
+            state.SkipWithError(result.Status.Error().Text.c_str());
             break;
         }
         bytes = result.Records * SeedRecordLength;

@@ -53,6 +53,20 @@ void ConsumeWake(int wakeHandle) {
     }
 }
 
+// The device path and the system's reason, with a hint for the usual causes.
+std::string OpenFailureText(const std::string& path, int error) {
+    if (error == ENOTTY) {
+        return path + ": not a terminal device";
+    }
+    std::string text = path + ": " + std::strerror(error != 0 ? error : EIO);
+    if (error == EACCES || error == EPERM) {
+        text += " (is your user in the 'dialout' group?)";
+    } else if (error == EBUSY) {
+        text += " (another program is using it)";
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string DevicePathForPort(uint8_t portNumber) {
@@ -80,24 +94,23 @@ TCommPort::~TCommPort() {
     Close();
 }
 
-bool TCommPort::Open() {
+const TStatus& TCommPort::Open() {
+    const auto fail = [this](int error) -> const TStatus& {
+        ReleaseHandles();
+        return openResult_ = TError{OpenFailureText(devicePath_, error), error};
+    };
     handle_ = open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (handle_ < 0) {
-        openError_ = errno;
-        return false;
+        return fail(errno);
     }
     if (!isatty(handle_)) {
-        openError_ = ENOTTY;
-        ReleaseHandles();
-        return false;
+        return fail(ENOTTY);
     }
     // A second opener fails: the lock stops root and other copies of this
     // program, TIOCEXCL other users. The flag is set only once the lock is ours,
     // so that a refused opener leaves the holder's flag alone.
     if (flock(handle_, LOCK_EX | LOCK_NB) != 0) {
-        openError_ = errno == EWOULDBLOCK ? EBUSY : errno;
-        ReleaseHandles();
-        return false;
+        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     }
     locked_ = true;
     exclusiveSet_ = ioctl(handle_, TIOCEXCL) == 0;
@@ -105,24 +118,20 @@ bool TCommPort::Open() {
     savedLineValid_ = tcgetattr(handle_, &savedLine_) == 0;
     wakeHandle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeHandle_ < 0) {
-        openError_ = errno;
-        ReleaseHandles();
-        return false;
+        return fail(errno);
     }
     // Received bytes from before the open go; output is left alone: on a
     // pseudo-terminal flushing it would discard what the previous session
     // wrote and the far end has not read yet (a baud command, for one).
     tcflush(handle_, TCIFLUSH);
     if (!ConfigureLine()) {
-        openError_ = errno != 0 ? errno : EINVAL;
-        ReleaseHandles();
-        return false;
+        return fail(errno != 0 ? errno : EINVAL);
     }
-    openError_ = 0;
+    openResult_ = TStatus();
     isOpen_.store(true);
     int dtr = TIOCM_DTR;
     ioctl(handle_, TIOCMBIS, &dtr);  // a pseudo-terminal has no modem lines
-    return true;
+    return openResult_;
 }
 
 bool TCommPort::ConfigureLine() {
@@ -370,17 +379,4 @@ void TCommPort::ReleaseHandles() {
         close(wakeHandle_);
         wakeHandle_ = -1;
     }
-}
-
-std::string TCommPort::OpenErrorText() const {
-    if (openError_ == ENOTTY) {
-        return devicePath_ + ": not a terminal device";
-    }
-    std::string text = devicePath_ + ": " + std::strerror(openError_ != 0 ? openError_ : EIO);
-    if (openError_ == EACCES || openError_ == EPERM) {
-        text += " (is your user in the 'dialout' group?)";
-    } else if (openError_ == EBUSY) {
-        text += " (another program is using it)";
-    }
-    return text;
 }

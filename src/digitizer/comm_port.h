@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "base/result.h"
+
 // Device of port number N: /dev/ttyS<N-1>.
 std::string DevicePathForPort(uint8_t portNumber);
 
@@ -30,7 +32,8 @@ class TCommPort {
     TCommPort(const TCommPort&) = delete;
     TCommPort& operator=(const TCommPort&) = delete;
 
-    bool Open();
+    // Fails with the device path and the system's reason (ENOTTY: not a terminal device).
+    const TStatus& Open();
     bool ConfigureLine();
     // Bytes already received, at most max; never waits.
     int Read(uint8_t* buffer, int max);
@@ -54,11 +57,9 @@ class TCommPort {
     uint32_t BaudRate() const { return baudRate_; }
     bool IsOpen() const { return isOpen_.load(); }
     const std::string& DevicePath() const { return devicePath_; }
-    // errno of the failed open or configuration, 0 after a successful open;
-    // ENOTTY for a path that is not a terminal device.
-    int OpenError() const { return openError_; }
+    const TStatus& OpenResult() const { return openResult_; }
     // The device path and the system's reason, for messages to the user.
-    std::string OpenErrorText() const;
+    const std::string& OpenErrorText() const { return openResult_.Error().Text; }
     // Write time limit in ms per byte, 0 meaning none.
     uint32_t WriteMultiplier() const { return 19200 / baudRate_; }
 
@@ -79,7 +80,7 @@ class TCommPort {
     uint32_t baudRate_;
     char eventChar_;
     std::string devicePath_;
-    int openError_ = 0;
+    TStatus openResult_;
     bool locked_ = false;        // this object holds the device's lock
     bool exclusiveSet_ = false;  // and set its exclusive flag
     termios savedLine_{};        // line settings found at open

@@ -113,9 +113,9 @@ bool TLinkKeeper::StartLink(std::vector<TEvent>& events) {
     waiting_ = true;
     if (lastError_ != reported_) {
         reported_ = lastError_;
-        events.push_back(
-            {DeviceMissing(port.OpenError()) ? TEventKind::DeviceGone : TEventKind::OpenFailed, 0,
-             lastError_});
+        events.push_back({DeviceMissing(port.OpenResult().Error().Errno) ? TEventKind::DeviceGone
+                                                                         : TEventKind::OpenFailed,
+                          0, lastError_});
     }
     return false;
 }

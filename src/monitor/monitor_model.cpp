@@ -124,8 +124,8 @@ void TMonitorModel::WriteTemperatureLog(TBlockOutcome& outcome) {
         return;
     }
     const std::string line = TemperatureLogLine(temperatures_, format_.ChannelCount, separators_);
-    if (std::optional<std::string> report = temperatureLog_.Write(line)) {
-        outcome.Reports.push_back(std::move(*report));
+    if (const TStatus written = temperatureLog_.Write(line); !written) {
+        outcome.Reports.push_back(written.Error().Text);
     }
 }
 

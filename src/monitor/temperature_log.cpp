@@ -29,11 +29,11 @@ std::string TemperatureLogLine(const TTemperatureHistories& histories, int chann
     return line;
 }
 
-std::optional<std::string> AppendToFile(const std::string& path, std::string_view text) {
+TStatus AppendToFile(const std::string& path, std::string_view text) {
     // O_APPEND: every write lands at the end as one piece, whoever else appends.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) {
-        return std::strerror(errno);
+        return TError{std::strerror(errno), errno};
     }
     struct stat before {};
     const bool sized = ::fstat(fd, &before) == 0;
@@ -58,9 +58,9 @@ std::optional<std::string> AppendToFile(const std::string& path, std::string_vie
         error = errno;  // a network file system may report a failed write only here
     }
     if (error != 0) {
-        return std::strerror(error);
+        return TError{std::strerror(error), error};
     }
-    return std::nullopt;
+    return {};
 }
 
 void TTemperatureLog::Start(const std::string& path) {
@@ -79,18 +79,13 @@ void TTemperatureLog::Stop() {
     failing_ = false;
 }
 
-std::optional<std::string> TTemperatureLog::Write(std::string_view line) {
-    if (path_.empty()) {
-        return std::nullopt;
+TStatus TTemperatureLog::Write(std::string_view line) {
+    const TStatus appended = path_.empty() ? TStatus() : AppendToFile(path_, line);
+    const bool told = failing_;
+    failing_ = !appended;
+    if (appended || told) {
+        return {};
     }
-    const std::optional<std::string> error = AppendToFile(path_, line);
-    if (!error) {
-        failing_ = false;
-        return std::nullopt;
-    }
-    if (failing_) {
-        return std::nullopt;
-    }
-    failing_ = true;
-    return "Cannot write the temperature log " + path_ + ": " + *error;
+    return TError{"Cannot write the temperature log " + path_ + ": " + appended.Error().Text,
+                  appended.Error().Errno};
 }

@@ -2,10 +2,10 @@
 // temperature and offset, appended to a file chosen on the Temperatures page.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "monitor/number_format.h"
 #include "monitor/temperature_history.h"
 
@@ -18,9 +18,9 @@ std::string TemperatureLogLine(const TTemperatureHistories& histories, int chann
 
 // Appends `text` to the file at `path` in one write: the file is opened for
 // reading and writing (created when it is missing, mode 0666 less the umask),
-// written at its end and closed again. On failure the system's reason
-// (strerror), after cutting off whatever part of `text` did reach the file.
-std::optional<std::string> AppendToFile(const std::string& path, std::string_view text);
+// written at its end and closed again. Fails with the system's reason (strerror)
+// after cutting off whatever part of `text` did reach the file.
+TStatus AppendToFile(const std::string& path, std::string_view text);
 
 class TTemperatureLog {
   public:
@@ -33,11 +33,11 @@ class TTemperatureLog {
     bool Active() const { return !path_.empty(); }
     const std::string& Path() const { return path_; }
 
-    // Appends one line. A failure is kept quiet but the first of a streak: it
-    // returns the message for the user, naming the path and the reason. The
-    // next block tries again; after a write that succeeds, the next failure is
-    // reported again.
-    std::optional<std::string> Write(std::string_view line);
+    // Appends one line. A failure is kept quiet (Ok) but the first of a streak:
+    // its error is the message for the user, naming the path and the reason.
+    // The next block tries again; after a write that succeeds, the next failure
+    // is reported again.
+    TStatus Write(std::string_view line);
 
   private:
     std::string path_;

@@ -113,35 +113,33 @@ TDayFileScan ScanDayFile(int fd, off_t size) {
     return scan;
 }
 
-bool TDayFile::Open(const std::string& path, std::string& error, std::string& notice) {
+TStatus TDayFile::Open(const std::string& path, std::string& notice) {
     if (fd_ >= 0 && path == path_) {
-        return true;
+        return {};
     }
     Close();
     std::error_code ec;
     const std::filesystem::path directory = std::filesystem::path(path).parent_path();
     std::filesystem::create_directories(directory, ec);
     if (ec) {
-        error = "cannot make " + directory.string() + ": " + ec.message();
-        return false;
+        return TError{"cannot make " + directory.string() + ": " + ec.message(), ec.value()};
     }
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
+        return SystemError("cannot open " + path, errno);
     }
+    const auto fail = [fd](TError error) {
+        close(fd);
+        return error;
+    };
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + " is not a regular file";
-        close(fd);
-        return false;
+        return fail({path + " is not a regular file", 0});
     }
     // One writer per day file: a second station with the same codes must not interleave its
     // records with ours.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = path + " is being written by another process";
-        close(fd);
-        return false;
+        return fail({path + " is being written by another process", errno});
     }
     const TDayFileScan scan = ScanDayFile(fd, st.st_size);
     if (scan.DamagedInside) {
@@ -150,9 +148,7 @@ bool TDayFile::Open(const std::string& path, std::string& error, std::string& no
                  "appended after it";
     } else if (scan.WholeLength < st.st_size) {
         if (ftruncate(fd, scan.WholeLength) != 0) {
-            error = "cannot cut the partial record off " + path + ": " + std::strerror(errno);
-            close(fd);
-            return false;
+            return fail(SystemError("cannot cut the partial record off " + path, errno));
         }
         notice = "cut " + std::to_string(st.st_size - scan.WholeLength) +
                  " bytes of a partial record off the end of " + path;
@@ -161,13 +157,12 @@ bool TDayFile::Open(const std::string& path, std::string& error, std::string& no
     path_ = path;
     length_ = scan.DamagedInside ? st.st_size : scan.WholeLength;
     lastSequence_ = scan.LastSequence;
-    return true;
+    return {};
 }
 
-bool TDayFile::Append(std::span<const uint8_t> record, std::string& error) {
+TStatus TDayFile::Append(std::span<const uint8_t> record) {
     if (fd_ < 0) {
-        error = "no file is open";
-        return false;
+        return TError{"no file is open", 0};
     }
     size_t done = 0;
     while (done < record.size()) {
@@ -176,15 +171,16 @@ bool TDayFile::Append(std::span<const uint8_t> record, std::string& error) {
             continue;
         }
         if (n <= 0) {
-            error = path_ + ": " + (n < 0 ? std::strerror(errno) : "nothing written");
+            const TError error =
+                n < 0 ? SystemError(path_, errno) : TError{path_ + ": nothing written", 0};
             // No partial record stays behind.
             [[maybe_unused]] const int cut = ftruncate(fd_, length_);
-            return false;
+            return error;
         }
         done += static_cast<size_t>(n);
     }
     length_ += static_cast<off_t>(record.size());
-    return true;
+    return {};
 }
 
 void TDayFile::Sync() {

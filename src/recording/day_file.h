@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "base/result.h"
 #include "seedfile/seed_record.h"
 #include "seedfile/seed_time.h"
 
@@ -38,12 +39,11 @@ class TDayFile {
 
     // Opens `path` for appending (making its directories), unless it is open already, and
     // locks it against other writers. A tail that is not a whole record is cut off; `notice`
-    // then says so. False with `error` set when the file cannot be opened or another process
-    // holds it.
-    bool Open(const std::string& path, std::string& error, std::string& notice);
+    // then says so. Fails when the file cannot be opened or another process holds it.
+    TStatus Open(const std::string& path, std::string& notice);
     // Appends one record in one write. On failure (a full disk), the file is cut back to its
-    // length before, and `error` says why.
-    bool Append(std::span<const uint8_t> record, std::string& error);
+    // length before.
+    TStatus Append(std::span<const uint8_t> record);
     // Asks the system to put what was written on the disk.
     void Sync();
     void Close();

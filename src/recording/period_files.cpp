@@ -138,7 +138,7 @@ void TPeriodFiles::Account(const TSeedFileResult& result, int channel, size_t sa
     if (!result.Clash.empty()) {
         news_.Notices.push_back(result.Clash);
     }
-    if (result.Written) {
+    if (result.Status) {
         TStreamStats& stream = StreamStats(ChannelCode(channel));
         stream.SamplesRecorded += static_cast<int64_t>(samples);
         if (samples > 0) {
@@ -152,10 +152,10 @@ void TPeriodFiles::Account(const TSeedFileResult& result, int channel, size_t sa
         }
         return;
     }
-    NoteError("The data file " + result.Path + " could not be written: " + result.Error);
+    const std::string& error = result.Status.Error().Text;
+    NoteError("The data file " + result.Path + " could not be written: " + error);
     if (streak_.Fail()) {
-        news_.Reports.push_back("The data file " + result.Path +
-                                " could not be written: " + result.Error +
+        news_.Reports.push_back("The data file " + result.Path + " could not be written: " + error +
                                 ". Recording goes on; further failures are not reported until a "
                                 "file is written again.");
     }

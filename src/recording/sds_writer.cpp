@@ -150,11 +150,10 @@ void TSdsWriter::Append(TStream& stream, std::span<const int32_t> samples, int64
     if (!stream.Series) {
         if (stream.NextSequence == 0) {
             // The numbering runs on from the day file's last record.
-            std::string error;
             std::string notice;
             const std::string path =
                 SdsPath(settings_.Root, stream.Codes, TSeedTime{seriesStart, 0});
-            if (stream.File.Open(path, error, notice)) {
+            if (stream.File.Open(path, notice)) {
                 stream.NextSequence =
                     stream.File.LastSequence() >= 999999 ? 1 : stream.File.LastSequence() + 1;
             } else {
@@ -268,14 +267,13 @@ bool TSdsWriter::WriteHeld(TStream& stream) {
 bool TSdsWriter::WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeedTime start,
                           TSeedTime end, size_t samples) {
     const std::string path = SdsPath(settings_.Root, stream.Codes, start);
-    std::string error;
     std::string notice;
-    const bool opened = stream.File.Open(path, error, notice);
+    const TStatus opened = stream.File.Open(path, notice);
     if (!notice.empty()) {
         news_.Notices.push_back(notice);
     }
-    if (!opened || !stream.File.Append(bytes, error)) {
-        Failed(error);
+    if (const TStatus written = opened ? stream.File.Append(bytes) : opened; !written) {
+        Failed(written.Error().Text);
         return false;
     }
     Succeeded(path);

@@ -6,13 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
-
-std::string Reason(int error) {
-    return std::strerror(error);
-}
 
 // The code as a part of a file name: nothing in it can make a directory.
 std::string NamePart(const std::string& code) {
@@ -30,27 +25,28 @@ std::string RightAligned(const std::string& text, size_t width) {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
-// mkdir -p. Empty on success, else what failed.
-std::string MakeDirectories(const std::string& dir) {
+// mkdir -p.
+TStatus MakeDirectories(const std::string& dir) {
+    const auto fail = [](const std::string& path, int error) {
+        return SystemError("cannot make the directory " + path, error);
+    };
     struct stat info {};
     if (stat(dir.c_str(), &info) == 0) {
-        return S_ISDIR(info.st_mode) ? std::string()
-                                     : "cannot make the directory " + dir + ": " + Reason(ENOTDIR);
+        return S_ISDIR(info.st_mode) ? TStatus() : fail(dir, ENOTDIR);
     }
     for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
         const std::string part = dir.substr(0, slash);
         if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            return "cannot make the directory " + part + ": " + Reason(errno);
+            return fail(part, errno);
         }
         if (slash == std::string::npos) {
             break;
         }
     }
     if (stat(dir.c_str(), &info) != 0) {
-        return "cannot make the directory " + dir + ": " + Reason(errno);
+        return fail(dir, errno);
     }
-    return S_ISDIR(info.st_mode) ? std::string()
-                                 : "cannot make the directory " + dir + ": " + Reason(ENOTDIR);
+    return S_ISDIR(info.st_mode) ? TStatus() : fail(dir, ENOTDIR);
 }
 
 // Writes all of `data`, going on after an interrupted or short write. 0 or the errno.
@@ -106,51 +102,39 @@ std::string SafeStationCode(const std::string& serialNumber) {
 }
 
 TCreatedSeedFile CreateSeedFile(const TSeedFileParams& params) {
-    TCreatedSeedFile file;
-    file.Path = SeedFilePath(params);
-    const std::string dirError =
-        MakeDirectories(SeedDayDirectory(params.BaseDir, params.StartTime));
-    if (!dirError.empty()) {
-        file.Error = dirError;
-        return file;
+    const std::string wanted = SeedFilePath(params);
+    if (const TStatus made = MakeDirectories(SeedDayDirectory(params.BaseDir, params.StartTime));
+        !made) {
+        return {made.Error(), wanted, {}};
     }
-    const std::string wanted = file.Path;
     for (int suffix = 0; suffix <= 9999; ++suffix) {
         const std::string path = suffix == 0 ? wanted : wanted + "." + std::to_string(suffix);
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            file.Fd = fd;
-            file.Path = path;
-            if (suffix != 0) {
-                file.Clash =
-                    "data file " + wanted + " exists already; writing " + path + " instead";
-            }
-            return file;
+            return {fd, path,
+                    suffix == 0
+                        ? std::string()
+                        : "data file " + wanted + " exists already; writing " + path + " instead"};
         }
         if (errno != EEXIST) {
-            file.Path = path;
-            file.Error = "cannot create the file: " + Reason(errno);
-            return file;
+            return {SystemError("cannot create the file", errno), path, {}};
         }
     }
-    file.Error = "cannot create the file: " + wanted + " and 9999 numbered names exist already";
-    return file;
+    return {TError{"cannot create the file: " + wanted + " and 9999 numbered names exist already",
+                   EEXIST},
+            wanted,
+            {}};
 }
 
 TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& samples) {
-    TSeedFileResult result;
     const std::optional<TExactRate> rate = ExactRateOf(params.SampleRate);
     if (!rate) {
-        result.Path = SeedFilePath(params);
-        result.Error = "the sample rate " + std::to_string(params.SampleRate) + " is not usable";
-        return result;
+        const std::string text = std::to_string(params.SampleRate);
+        return {TError{"the sample rate " + text + " is not usable", 0}, SeedFilePath(params), {}};
     }
-    TCreatedSeedFile file = CreateSeedFile(params);
-    result.Path = file.Path;
-    result.Clash = file.Clash;
-    if (file.Fd < 0) {
-        result.Error = file.Error;
-        return result;
+    const TCreatedSeedFile file = CreateSeedFile(params);
+    if (!file.Fd) {
+        return {file.Fd.Error(), file.Path, file.Clash};
     }
 
     TSeedRecord record;
@@ -164,7 +148,7 @@ TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& 
         const size_t taken =
             EncodeSeedRecord(record, static_cast<int>(records + 1), params.Codes, previousSample,
                              done, samples, params.BytesPerSample, params.SampleRate, start);
-        error = WriteAll(file.Fd, record.data(), record.size());
+        error = WriteAll(*file.Fd, record.data(), record.size());
         if (error != 0) {
             break;
         }
@@ -174,20 +158,18 @@ TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& 
     if (error != 0) {
         // Whole records stay; the piece of the record that did not fit goes.
         [[maybe_unused]] const int ignored =
-            ftruncate(file.Fd, static_cast<off_t>(records * SeedRecordLength));
+            ftruncate(*file.Fd, static_cast<off_t>(records * SeedRecordLength));
     }
-    if (close(file.Fd) != 0 && error == 0) {
+    if (close(*file.Fd) != 0 && error == 0) {
         error = errno;
     }
     if (error != 0 && records == 0 && samples.Size() > 0) {
         unlink(file.Path.c_str());  // nothing of it could be written
     }
-    result.Records = records;
     if (error != 0) {
-        result.Error = "written only in part (" + std::to_string(done) + " of " +
-                       std::to_string(samples.Size()) + " samples): " + Reason(error);
-        return result;
+        const std::string part = std::to_string(done) + " of " + std::to_string(samples.Size());
+        return {SystemError("written only in part (" + part + " samples)", error), file.Path,
+                file.Clash, records};
     }
-    result.Written = true;
-    return result;
+    return {{}, file.Path, file.Clash, records};
 }

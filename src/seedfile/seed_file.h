@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 
+#include "base/result.h"
 #include "seedfile/seed_record.h"
 #include "seedfile/seed_time.h"
 
@@ -37,9 +38,8 @@ std::string SafeStationCode(const std::string& serialNumber);
 
 // A file opened by CreateSeedFile.
 struct TCreatedSeedFile {
-    int Fd = -1;        // open for writing; -1 when it could not be created
+    TResult<int> Fd;    // open for writing, or what failed and the system's reason
     std::string Path;   // the file made, or the file that could not be
-    std::string Error;  // what failed and the system's reason, when Fd is -1
     std::string Clash;  // when the name was taken: the line that says so and names the new file
 };
 
@@ -50,16 +50,15 @@ TCreatedSeedFile CreateSeedFile(const TSeedFileParams& params);
 
 // The outcome of writing one file.
 struct TSeedFileResult {
-    bool Written = false;  // the file holds every sample, and was closed without error
-    std::string Path;      // the file written, or the one that could not be
-    std::string Error;     // what failed and the system's reason, when not Written
-    std::string Clash;     // as TCreatedSeedFile::Clash
-    size_t Records = 0;    // records that are in the file
+    TStatus Status;      // the file holds every sample and was closed without error, or what failed
+    std::string Path;    // the file written, or the one that could not be
+    std::string Clash;   // as TCreatedSeedFile::Clash
+    size_t Records = 0;  // records that are in the file
 };
 
 // Creates the file and writes all `samples` into it, record after record (each record in one
 // write of 4096 bytes); sequence numbers start at 1 and the first difference of the file is
 // taken against 0. A write that fails or runs short (a full disk) leaves the file cut back to
-// its whole records (removed when it has none) and the result not Written. An empty list gives
+// its whole records (removed when it has none) and the result failed. An empty list gives
 // an empty file.
 TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& samples);

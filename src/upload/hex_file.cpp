@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 namespace {
@@ -169,18 +168,15 @@ bool ReadHexRecord(std::istream& in, HexRecord& record) {
     return !tooLong && ParseHexRecord(line, record).empty();
 }
 
-THexWalk SendHexFile(std::istream& in,
-                     const std::function<void(uint32_t address, const HexRecord&)>& write) {
-    THexWalk walk;
+TResult<int, THexError> SendHexFile(
+    std::istream& in, const std::function<void(uint32_t address, const HexRecord&)>& write) {
+    int records = 0;
     uint32_t base = 0;
     uint64_t dataBytes = 0;
     std::string line;
     HexRecord record;
     int lineNumber = 0;
-    auto stop = [&](std::string reason) {
-        walk.Problem = THexProblem{lineNumber, std::move(reason)};
-        return walk;
-    };
+    auto stop = [&](std::string reason) { return THexError{{std::move(reason), 0}, lineNumber}; };
     for (;;) {
         bool tooLong = false;
         if (!ReadHexLine(in, line, tooLong)) {
@@ -214,12 +210,12 @@ THexWalk SendHexFile(std::istream& in,
                 if (dataBytes > HexAddressLimit) {
                     return stop("more data than the digitizer's memory holds");
                 }
-                ++walk.Records;
+                ++records;
                 write(address, record);
                 break;
             }
             case HexEndRecord:
-                return walk;
+                return records;
             case HexSegmentRecord:
                 if (count != 2) {
                     return stop("extended segment address record without two data bytes");
@@ -245,24 +241,19 @@ THexWalk SendHexFile(std::istream& in,
 }
 
 THexFile LoadHexFile(const std::string& path) {
-    THexFile file;
-    auto fail = [&](std::string reason) {
-        file.Records.clear();
-        file.Problem = THexProblem{0, std::move(reason)};
-        return file;
-    };
+    auto fail = [](TError error) { return THexError{std::move(error), 0}; };
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return fail(std::string("cannot be opened: ") + std::strerror(errno));
+        return fail(SystemError("cannot be opened", errno));
     }
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
-        return fail(S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file");
+        return fail({S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file", 0});
     }
     if (info.st_size > FileSizeLimit) {
         close(fd);
-        return fail("is too large to be firmware");
+        return fail({"is too large to be firmware", 0});
     }
     std::string text;
     char chunk[65536];
@@ -274,7 +265,7 @@ THexFile LoadHexFile(const std::string& path) {
         if (n < 0) {
             const int error = errno;
             close(fd);
-            return fail(std::string("cannot be read: ") + std::strerror(error));
+            return fail(SystemError("cannot be read", error));
         }
         if (n == 0) {
             break;
@@ -282,19 +273,19 @@ THexFile LoadHexFile(const std::string& path) {
         text.append(chunk, static_cast<size_t>(n));
         if (text.size() > static_cast<size_t>(FileSizeLimit)) {
             close(fd);
-            return fail("is too large to be firmware");
+            return fail({"is too large to be firmware", 0});
         }
     }
     close(fd);
 
     std::istringstream in(std::move(text));
-    const THexWalk walk = SendHexFile(in, [&](uint32_t address, const HexRecord& record) {
-        file.Records.push_back(THexData{
+    std::vector<THexData> records;
+    const auto keep = [&](uint32_t address, const HexRecord& record) {
+        records.push_back(THexData{
             address, {record.RecordData.begin(), record.RecordData.begin() + record.ByteCount}});
-    });
-    if (walk.Problem) {
-        file.Records.clear();
-        file.Problem = walk.Problem;
+    };
+    if (const TResult<int, THexError> walk = SendHexFile(in, keep); !walk) {
+        return walk.Error();
     }
-    return file;
+    return records;
 }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 // One decoded record.
 struct HexRecord {
     uint8_t ByteCount = 0;
@@ -60,10 +62,10 @@ bool ReadHexLine(std::istream& in, std::string& line, bool& tooLong);
 // checksum.
 bool ReadHexRecord(std::istream& in, HexRecord& record);
 
-// What is wrong with a file: the line (0 for the file as a whole) and the reason.
-struct THexProblem {
+// What is wrong with a file: the reason, the system's errno when the file could not be read,
+// and the line (0 for the file as a whole).
+struct THexError : TError {
     int Line = 0;
-    std::string Reason;
 };
 
 // A data record at its absolute address.
@@ -72,27 +74,19 @@ struct THexData {
     std::vector<uint8_t> Bytes;
 };
 
-// The result of a walk: the data records handed on, and the fault that stopped it.
-struct THexWalk {
-    int Records = 0;
-    std::optional<THexProblem> Problem;
-};
-
 // Walks the records of a file up to its end-of-file record and hands each data record
-// on at base + offset (type 02 sets the base). Stops at the first fault, which the
-// result names; the records before it have been handed on, so a caller that must not
-// act on part of a file collects them first (LoadHexFile). Faults besides invalid
-// lines: the end of the file before its end-of-file record, a data record at an odd
-// address or with an odd byte count (memory is written in 16-bit words), one that runs
-// past the end of its 64 KiB segment, a type 02 or 04 record without two data bytes,
-// a type 04 record with a non-zero upper address (it would not move the data that
-// follows), and more data than the memory a file can address.
-THexWalk SendHexFile(std::istream& in,
-                     const std::function<void(uint32_t address, const HexRecord&)>& write);
+// on at base + offset (type 02 sets the base); the result is how many were handed on.
+// Stops at the first fault, which the result names; the records before it have been
+// handed on, so a caller that must not act on part of a file collects them first
+// (LoadHexFile). Faults besides invalid lines: the end of the file before its
+// end-of-file record, a data record at an odd address or with an odd byte count (memory
+// is written in 16-bit words), one that runs past the end of its 64 KiB segment, a type
+// 02 or 04 record without two data bytes, a type 04 record with a non-zero upper address
+// (it would not move the data that follows), and more data than the memory a file can
+// address.
+TResult<int, THexError> SendHexFile(
+    std::istream& in, const std::function<void(uint32_t address, const HexRecord&)>& write);
 
 // A whole file read and checked: its data records, or the fault that refuses it.
-struct THexFile {
-    std::vector<THexData> Records;
-    std::optional<THexProblem> Problem;
-};
+using THexFile = TResult<std::vector<THexData>, THexError>;
 THexFile LoadHexFile(const std::string& path);

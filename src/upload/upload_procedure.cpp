@@ -36,25 +36,24 @@ const char* FirmwareFileRole(TFirmwareFile file) {
     return "";
 }
 
-std::optional<std::string> LoadFirmware(const TFirmwareFiles& files, TFirmwareImage& image) {
+TResult<TFirmwareImage> LoadFirmware(const TFirmwareFiles& files) {
     const std::string* paths[3] = {&files.Boot, &files.Main, &files.Filter};
+    TFirmwareImage image;
     for (int f = 0; f < 3; ++f) {
-        image.Files[f].clear();
         if (paths[f]->empty()) {
             continue;
         }
         THexFile file = LoadHexFile(*paths[f]);
-        if (file.Problem) {
-            std::string text =
-                std::string(FirmwareFileRole(static_cast<TFirmwareFile>(f))) + " file " + *paths[f];
-            if (file.Problem->Line > 0) {
-                text += ", line " + std::to_string(file.Problem->Line);
-            }
-            return text + ": " + file.Problem->Reason;
+        if (!file) {
+            const THexError& error = file.Error();
+            const std::string line = error.Line > 0 ? ", line " + std::to_string(error.Line) : "";
+            return TError{std::string(FirmwareFileRole(static_cast<TFirmwareFile>(f))) + " file " +
+                              *paths[f] + line + ": " + error.Text,
+                          error.Errno};
         }
-        image.Files[f] = std::move(file.Records);
+        image.Files[f] = std::move(*file);
     }
-    return std::nullopt;
+    return image;
 }
 
 int UploadPercent(int done, int total) {
@@ -108,13 +107,13 @@ bool TFirmwareUpload::PauseSecond() {
 TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
     // Every file is read and checked before anything reaches the unit: a unit left with
     // part of its firmware may not start again.
-    TFirmwareImage image;
-    if (const auto problem = LoadFirmware(files, image)) {
-        user_.Refuse(*problem);
-        return TUploadResult::Refused;
+    const TResult<TFirmwareImage> image = LoadFirmware(files);
+    if (!image) {
+        user_.Refuse(image.Error().Text);
+        return TUploadError{image.Error(), TUploadEnd::Refused};
     }
     if (!user_.ConfirmPowerCycle()) {
-        return TUploadResult::NotConfirmed;
+        return Failure(TUploadEnd::NotConfirmed);
     }
     link_.SetBootWait(true);
     if (!link_.Start(port_, BootLoaderBaudRate)) {
@@ -123,7 +122,7 @@ TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
              (port ? ": " + port->OpenErrorText() : std::string()));
         link_.Stop();
         link_.SetBootWait(false);
-        return TUploadResult::PortFailed;
+        return Failure(TUploadEnd::PortFailed, port ? port->OpenResult().Error().Errno : 0);
     }
 
     user_.SetWaiting(true);
@@ -134,24 +133,23 @@ TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
     if (!waited) {
         // Nothing was sent: without the handshake the unit starts its firmware by itself.
         Show(CancelledText);
-        return TUploadResult::Cancelled;
+        return Failure(TUploadEnd::Cancelled);
     }
     if (link_.BootWait()) {
         Show(MissedBootText);
-        return TUploadResult::MissedBootReady;
+        return Failure(TUploadEnd::MissedBootReady);
     }
 
-    TUploadResult result = TUploadResult::Completed;
-    const std::optional<std::string> serial = ReadSerialNumber(result);
+    const TResult<std::string, TUploadError> serial = ReadSerialNumber();
     if (!serial) {
-        return result == TUploadResult::Cancelled ? Finish(true) : result;
+        return serial.Error().End == TUploadEnd::Cancelled ? Finish(true) : serial.Error();
     }
-    return Finish(!SendRecords(image, files, *serial));
+    return Finish(!SendRecords(*image, files, *serial));
 }
 
-// Keeps the unit in its boot loader and reads the serial number area. None with
-// `result` set when the number was not read, none was given, or the user cancelled.
-std::optional<std::string> TFirmwareUpload::ReadSerialNumber(TUploadResult& result) {
+// Keeps the unit in its boot loader and reads the serial number area. Fails when the
+// number was not read, none was given, or the user cancelled.
+TResult<std::string, TUploadError> TFirmwareUpload::ReadSerialNumber() {
     link_.SendBH(BootHandshakes);
     bool going = PauseSecond();
     if (going) {
@@ -163,8 +161,7 @@ std::optional<std::string> TFirmwareUpload::ReadSerialNumber(TUploadResult& resu
         going = PauseSecond();
     }
     if (!going) {
-        result = TUploadResult::Cancelled;
-        return std::nullopt;
+        return Failure(TUploadEnd::Cancelled);
     }
     link_.SendBH(1);  // its removal from the queue ends the capture
 
@@ -174,8 +171,7 @@ std::optional<std::string> TFirmwareUpload::ReadSerialNumber(TUploadResult& resu
         SerialNumberPauses, [&] { return link_.ReadBackMode() != 0; }, true);
     user_.SetWaiting(false);
     if (!going) {
-        result = TUploadResult::Cancelled;
-        return std::nullopt;
+        return Failure(TUploadEnd::Cancelled);
     }
     uint8_t bytes[SerialNumberLength] = {};
     // A capture of fewer than 8 bytes would take the rest from whatever the buffer held
@@ -183,13 +179,12 @@ std::optional<std::string> TFirmwareUpload::ReadSerialNumber(TUploadResult& resu
     if (link_.ReadBackMode() != 0 ||
         link_.CopyCapture(bytes, SerialNumberLength) < SerialNumberLength) {
         Show(MissedSerialText);
-        result = TUploadResult::MissedSerialNumber;
-        return std::nullopt;
+        return Failure(TUploadEnd::MissedSerialNumber);
     }
     std::string serial = SerialNumberText(bytes, [&] { return user_.AskSerialNumber(); });
     if (serial.empty()) {
-        result = TUploadResult::NoSerialNumber;
-        return std::nullopt;
+        return TUploadError{{"no serial number; nothing was written", 0},
+                            TUploadEnd::NoSerialNumber};
     }
     return serial;
 }
@@ -248,9 +243,9 @@ TUploadResult TFirmwareUpload::Finish(bool cancelled) {
     user_.SetWaiting(false);
     user_.SetSending(false);
     if (!rebooted) {
-        return TUploadResult::RebootTimedOut;
+        return Failure(TUploadEnd::RebootTimedOut);
     }
-    return cancelled ? TUploadResult::Cancelled : TUploadResult::Completed;
+    return cancelled ? Failure(TUploadEnd::Cancelled) : TUploadResult();
 }
 
 bool TFirmwareUpload::RebootAndWait() {

@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "upload/hex_file.h"
 
 class TDigitizer;
@@ -46,9 +46,9 @@ struct TFirmwareImage {
     std::array<std::vector<THexData>, 3> Files;
 };
 
-// Reads the three files whole. Returns none when all are good (an empty path gives no
-// records), otherwise the refusal: the file's role and path, the line and the reason.
-std::optional<std::string> LoadFirmware(const TFirmwareFiles& files, TFirmwareImage& image);
+// Reads the three files whole (an empty path gives no records). Fails with the refusal: the
+// file's role and path, the line and the reason.
+TResult<TFirmwareImage> LoadFirmware(const TFirmwareFiles& files);
 
 // While sending: the share of acknowledged writes in percent (whole-number division),
 // and the file being sent — the boot file while done <= boot, the main file while
@@ -98,7 +98,7 @@ class TUploadUser {
     virtual bool CancelRequested() = 0;
 };
 
-enum class TUploadResult {
+enum class TUploadEnd {
     Refused,             // a file is not fit to be sent; nothing was sent
     NotConfirmed,        // the power-cycle prompt was not answered OK
     PortFailed,          // the port did not open
@@ -109,6 +109,13 @@ enum class TUploadResult {
     Cancelled,           // cancelled, the unit rebooted (or cancelled before anything was sent)
     RebootTimedOut,      // no "Ready." after the reboot command
 };
+
+// A run that did not complete: how it ended, what went wrong (the refusal, the status shown
+// last, or that nothing was written) and the errno of a port that did not open.
+struct TUploadError : TError {
+    TUploadEnd End = TUploadEnd::Completed;
+};
+using TUploadResult = TResult<void, TUploadError>;
 
 class TFirmwareUpload {
   public:
@@ -136,7 +143,9 @@ class TFirmwareUpload {
     bool PollWhile(int pauses, const std::function<bool()>& waiting, bool cancellable);
     // A pause of a second; false when the user asked to cancel.
     bool PauseSecond();
-    std::optional<std::string> ReadSerialNumber(TUploadResult& result);
+    // The run's end with the status shown last.
+    TUploadError Failure(TUploadEnd end, int error = 0) const { return {{status_, error}, end}; }
+    TResult<std::string, TUploadError> ReadSerialNumber();
     bool SendRecords(const TFirmwareImage& image, const TFirmwareFiles& files,
                      const std::string& serial);
     TUploadResult Finish(bool cancelled);

@@ -105,10 +105,9 @@ int main(int argc, char** argv) {
     }
 
     // A file that is not fit to be sent is refused before the device is even opened.
-    TFirmwareImage image;
-    if (const auto problem = LoadFirmware(files, image)) {
+    if (const TResult<TFirmwareImage> image = LoadFirmware(files); !image) {
         std::fprintf(stderr, "digitizer-upload: %s\nNothing was sent to the digitizer.\n",
-                     problem->c_str());
+                     image.Error().Text.c_str());
         return 1;
     }
 
@@ -135,23 +134,15 @@ int main(int argc, char** argv) {
     TFirmwareUpload upload(link, port, user, wait);
     const TUploadResult result = upload.Run(files);
     user.EndLine();
-    std::string failure = upload.Status();
-    switch (result) {
-        case TUploadResult::Completed:
-            return 0;
-        case TUploadResult::Refused:
-            return 1;
-        case TUploadResult::NoSerialNumber:
-            failure = "no serial number; nothing was written";
-            [[fallthrough]];
-        case TUploadResult::MissedSerialNumber:
-            // The unit waits in its boot loader: back to its firmware, unchanged.
-            upload.RebootUnit();
-            user.EndLine();
-            break;
-        default:
-            break;
+    const TUploadEnd end = result.Error().End;
+    if (result || end == TUploadEnd::Refused) {
+        return result ? 0 : 1;
     }
-    std::fprintf(stderr, "digitizer-upload: %s\n", failure.c_str());
+    if (end == TUploadEnd::NoSerialNumber || end == TUploadEnd::MissedSerialNumber) {
+        // The unit waits in its boot loader: back to its firmware, unchanged.
+        upload.RebootUnit();
+        user.EndLine();
+    }
+    std::fprintf(stderr, "digitizer-upload: %s\n", result.Error().Text.c_str());
     return 1;
 }

@@ -120,7 +120,7 @@ TEST(CommPort, OpenFailuresLeaveNothingBehindAndExplainThemselves) {
         ASSERT_TRUE(first->IsOpen());
         auto second = OpenPort(peer.SlavePath());
         EXPECT_FALSE(second->IsOpen());
-        EXPECT_EQ(second->OpenError(), EBUSY);
+        EXPECT_EQ(second->OpenResult().Error().Errno, EBUSY);
         EXPECT_NE(second->OpenErrorText().find(peer.SlavePath()), std::string::npos);
         EXPECT_TRUE(second->Close());
         second.reset();
@@ -140,7 +140,7 @@ TEST(CommPort, OpenFailuresLeaveNothingBehindAndExplainThemselves) {
 
     auto missing = OpenPort("/dev/kestrel-no-such-device");
     EXPECT_FALSE(missing->IsOpen());
-    EXPECT_EQ(missing->OpenError(), ENOENT);
+    EXPECT_EQ(missing->OpenResult().Error().Errno, ENOENT);
     EXPECT_NE(missing->OpenErrorText().find("/dev/kestrel-no-such-device"), std::string::npos);
     EXPECT_NE(missing->OpenErrorText().find("No such file"), std::string::npos);
 }
@@ -224,7 +224,7 @@ TEST(CommPort, ARefusedSecondOpenerLeavesTheHoldersExclusiveFlag) {
         // Root passes the exclusive flag and is stopped by the lock alone.
         auto second = OpenPort(peer.SlavePath());
         EXPECT_FALSE(second->IsOpen());
-        EXPECT_EQ(second->OpenError(), EBUSY);
+        EXPECT_EQ(second->OpenResult().Error().Errno, EBUSY);
         second.reset();
         EXPECT_EQ(OpenAsOrdinaryUser(peer.SlavePath()), EBUSY)
             << "the refused opener cleared the holder's exclusive flag";
@@ -267,7 +267,7 @@ TEST(CommPort, APathThatIsNoTerminalIsRefused) {
     for (const std::string& device : {std::string(path), std::string("/dev/null")}) {
         auto port = OpenPort(device);
         EXPECT_FALSE(port->IsOpen()) << device;
-        EXPECT_EQ(port->OpenError(), ENOTTY) << device;
+        EXPECT_EQ(port->OpenResult().Error().Errno, ENOTTY) << device;
         EXPECT_NE(port->OpenErrorText().find(device), std::string::npos);
         EXPECT_NE(port->OpenErrorText().find("not a terminal device"), std::string::npos)
             << port->OpenErrorText();

@@ -227,7 +227,7 @@ TEST_F(LinkOnPty, ASecondLinkOnTheSameDeviceFailsToOpen) {
     TDigitizer second(1, 19200, nullptr, peer.SlavePath());
     ASSERT_NE(second.Port(), nullptr);
     EXPECT_FALSE(second.Port()->IsOpen());
-    EXPECT_EQ(second.Port()->OpenError(), EBUSY);
+    EXPECT_EQ(second.Port()->OpenResult().Error().Errno, EBUSY);
     EXPECT_FALSE(second.Start(1, 9600));
 }
 

@@ -20,14 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::istringstream in(text);
     uint64_t bytes = 0;
-    const THexWalk walk = SendHexFile(in, [&](uint32_t address, const HexRecord& r) {
+    const TResult<int, THexError> walk = SendHexFile(in, [&](uint32_t address, const HexRecord& r) {
         if (address % 2 != 0 || r.ByteCount % 2 != 0 || address + r.ByteCount > HexAddressLimit ||
             r.RecordType != HexDataRecord) {
             std::abort();
         }
         bytes += r.ByteCount;
     });
-    if (bytes > HexAddressLimit || (walk.Problem && walk.Problem->Line < 1)) {
+    if (bytes > HexAddressLimit || (!walk && walk.Error().Line < 1)) {
         std::abort();
     }
     return 0;

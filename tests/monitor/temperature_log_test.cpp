@@ -80,19 +80,21 @@ TEST_F(TemperatureLogTest, StartEmptiesTheFileAndEachWriteAppendsOneLine) {
     const fs::path path = dir_ / "log.txt";
     std::ofstream(path) << "an older log\r\n";
     TTemperatureLog log;
-    EXPECT_EQ(log.Write("ignored\r\n"), std::nullopt) << "logging off writes nothing";
+    EXPECT_TRUE(log.Write("ignored\r\n").Ok()) << "logging off writes nothing";
     for (const char* line : {"1.0,2.000\r\n", "3.0,4.000\r\n"}) {
         log.Start(path.string());  // chosen again: emptied again
         EXPECT_FALSE(fs::exists(path));
-        EXPECT_EQ(log.Write(line), std::nullopt);
-        EXPECT_EQ(log.Write(line), std::nullopt);
+        EXPECT_TRUE(log.Write(line).Ok());
+        EXPECT_TRUE(log.Write(line).Ok());
         EXPECT_EQ(Read(path), std::string(line) + line);
     }
     log.Stop();
     EXPECT_FALSE(log.Active());
-    EXPECT_EQ(log.Write("5.0,6.000\r\n"), std::nullopt);
+    EXPECT_TRUE(log.Write("5.0,6.000\r\n").Ok());
     EXPECT_EQ(Read(path), "3.0,4.000\r\n3.0,4.000\r\n");
-    EXPECT_EQ(AppendToFile(dir_.string(), "x"), std::string(std::strerror(EISDIR)));
+    const TStatus refused = AppendToFile(dir_.string(), "x");
+    EXPECT_EQ(refused.Error().Text, std::string(std::strerror(EISDIR)));
+    EXPECT_EQ(refused.Error().Errno, EISDIR);
 }
 
 // The model writes a line per block. With its directory gone the user hears

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -102,7 +103,7 @@ TEST_F(SeedFileTest, NoCodeOrSerialNumberLeavesTheDayDirectory) {
         params.Codes.Location = "/.";
         const std::vector<int32_t> samples = {256, 512};
         const TSeedFileResult result = WriteSeedFile(params, samples);
-        ASSERT_TRUE(result.Written) << station << ": " << result.Error;
+        ASSERT_TRUE(result.Status.Ok()) << station << ": " << result.Status.Error().Text;
         EXPECT_EQ(fs::canonical(result.Path).parent_path(), fs::canonical(base_ / "045"))
             << station;
     }
@@ -125,7 +126,7 @@ TEST_F(SeedFileTest, LibmseedReadsEverySampleStartTimeAndRateForEachWidthAndRate
             params.StartTime = At(2024, 2, 29, 23, 59, 30);
             const std::vector<int32_t> stored = Walk(c.count, bytes, uint32_t(bytes * 7 + c.count));
             const TSeedFileResult result = WriteSeedFile(params, stored);
-            ASSERT_TRUE(result.Written) << result.Error;
+            ASSERT_TRUE(result.Status.Ok()) << result.Status.Error().Text;
             EXPECT_EQ(fs::file_size(result.Path), result.Records * 4096);
 
             const TMseedFile file = ReadMseedFile(result.Path);
@@ -177,7 +178,7 @@ TEST_F(SeedFileTest, TheSecondRecordStartsAfterTheFirstWithSequenceTwo) {
     TSeedFileParams params = Params();
     params.SampleRate = 250;
     const TSeedFileResult result = WriteSeedFile(params, samples);
-    ASSERT_TRUE(result.Written);
+    ASSERT_TRUE(result.Status.Ok());
     ASSERT_EQ(result.Records, 2u);
     const std::vector<char> bytes = Bytes(result.Path);
     ASSERT_EQ(bytes.size(), 8192u);
@@ -202,13 +203,13 @@ TEST_F(SeedFileTest, AnExistingFileIsNeverReplaced) {
     const TSeedFileParams params = Params();
     const std::vector<int32_t> first = {256, 512, 768};
     const TSeedFileResult a = WriteSeedFile(params, first);
-    ASSERT_TRUE(a.Written);
+    ASSERT_TRUE(a.Status.Ok());
     EXPECT_TRUE(a.Clash.empty());
     const std::vector<char> original = Bytes(a.Path);
 
     const std::vector<int32_t> second = {-256};
     const TSeedFileResult b = WriteSeedFile(params, second);
-    ASSERT_TRUE(b.Written);
+    ASSERT_TRUE(b.Status.Ok());
     EXPECT_EQ(b.Path, a.Path + ".1");
     EXPECT_NE(b.Clash.find(a.Path), std::string::npos);
     EXPECT_NE(b.Clash.find(b.Path), std::string::npos);
@@ -224,14 +225,17 @@ TEST_F(SeedFileTest, AFileThatCannotBeMadeIsAFailureWithThePathAndTheReason) {
     params.BaseDir = (base_ / "plain" / "data").string();
     const std::vector<int32_t> samples = {256};
     const TSeedFileResult result = WriteSeedFile(params, samples);
-    EXPECT_FALSE(result.Written);
+    EXPECT_FALSE(result.Status.Ok());
     EXPECT_EQ(result.Path, SeedFilePath(params));
-    EXPECT_NE(result.Error.find(params.BaseDir), std::string::npos) << result.Error;
-    EXPECT_NE(result.Error.find("Not a directory"), std::string::npos) << result.Error;
+    EXPECT_NE(result.Status.Error().Text.find(params.BaseDir), std::string::npos)
+        << result.Status.Error().Text;
+    EXPECT_NE(result.Status.Error().Text.find("Not a directory"), std::string::npos)
+        << result.Status.Error().Text;
+    EXPECT_EQ(result.Status.Error().Errno, ENOTDIR);
 
     params.SampleRate = 0;
     params.BaseDir = base_.string();
-    EXPECT_FALSE(WriteSeedFile(params, samples).Written);
+    EXPECT_FALSE(WriteSeedFile(params, samples).Status.Ok());
     EXPECT_FALSE(fs::exists(base_ / "045"));
 }
 
@@ -251,17 +255,20 @@ TEST_F(SeedFileTest, AFileCutShortIsNotReportedWritten) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_FALSE(result.Written);
+    EXPECT_FALSE(result.Status.Ok());
     EXPECT_EQ(result.Records, 3u);
-    EXPECT_NE(result.Error.find("File too large"), std::string::npos) << result.Error;
-    EXPECT_NE(result.Error.find("2829 of 6000"), std::string::npos) << result.Error;
+    EXPECT_NE(result.Status.Error().Text.find("File too large"), std::string::npos)
+        << result.Status.Error().Text;
+    EXPECT_EQ(result.Status.Error().Errno, EFBIG);
+    EXPECT_NE(result.Status.Error().Text.find("2829 of 6000"), std::string::npos)
+        << result.Status.Error().Text;
     EXPECT_EQ(fs::file_size(result.Path), 3u * 4096) << "cut back to whole records";
     EXPECT_EQ(ReadMseedFile(result.Path).Samples().size(), 2829u);
 }
 
 TEST_F(SeedFileTest, AnEmptyListMakesAnEmptyFile) {
     const TSeedFileResult result = WriteSeedFile(Params(), TSampleView());
-    EXPECT_TRUE(result.Written);
+    EXPECT_TRUE(result.Status.Ok());
     EXPECT_EQ(result.Records, 0u);
     EXPECT_EQ(fs::file_size(result.Path), 0u);
 }

@@ -3,6 +3,7 @@
 // the serial number's text and field; which file and share the progress shows.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -36,7 +37,7 @@ class THexFileTest : public ::testing::Test {
 
 TMemoryImage ImageOf(const THexFile& file) {
     TMemoryImage image;
-    for (const THexData& record : file.Records) {
+    for (const THexData& record : *file) {
         for (size_t i = 0; i < record.Bytes.size(); ++i) {
             image[record.Address + static_cast<uint32_t>(i)] = record.Bytes[i];
         }
@@ -51,14 +52,14 @@ TMemoryImage ImageOf(const THexFile& file) {
 std::string Walk(const std::string& text) {
     std::istringstream in(text);
     std::string handed;
-    const THexWalk walk = SendHexFile(in, [&](uint32_t address, const HexRecord& record) {
-        char word[32];
-        std::snprintf(word, sizeof word, "%s0x%X/%d", handed.empty() ? "" : " ", address,
-                      record.ByteCount);
-        handed += word;
-    });
-    return walk.Problem ? "line " + std::to_string(walk.Problem->Line) + ": " + walk.Problem->Reason
-                        : handed;
+    const TResult<int, THexError> walk =
+        SendHexFile(in, [&](uint32_t address, const HexRecord& record) {
+            char word[32];
+            std::snprintf(word, sizeof word, "%s0x%X/%d", handed.empty() ? "" : " ", address,
+                          record.ByteCount);
+            handed += word;
+        });
+    return !walk ? "line " + std::to_string(walk.Error().Line) + ": " + walk.Error().Text : handed;
 }
 
 TEST(HexRecordLine, ValidLinesAndEveryReasonALineIsNone) {
@@ -134,8 +135,8 @@ TEST_F(THexFileTest, AFileIsTakenWholeOrRefusedWithItsRoleLineAndReason) {
     TMemoryImage expected;
     const std::string good = Write("main.hex", MakeHexText(0x1FF00, 40, 16, 7, expected));
     const THexFile file = LoadHexFile(good);
-    ASSERT_FALSE(file.Problem) << file.Problem->Reason;
-    EXPECT_EQ(file.Records.size(), 40u);
+    ASSERT_TRUE(file.Ok()) << file.Error().Text;
+    EXPECT_EQ(file->size(), 40u);
     EXPECT_EQ(ImageOf(file), expected);
 
     // A damaged line late in a file: none of its records are kept.
@@ -143,18 +144,19 @@ TEST_F(THexFileTest, AFileIsTakenWholeOrRefusedWithItsRoleLineAndReason) {
     text.replace(text.rfind(":10"), 1, "#");
     const std::string damaged = Write("damaged.hex", text);
     const THexFile refused = LoadHexFile(damaged);
-    ASSERT_TRUE(refused.Problem);
-    EXPECT_TRUE(refused.Records.empty());
+    ASSERT_FALSE(refused.Ok());
+    EXPECT_EQ(refused.Error().Line, 42) << "refused whole: no records come with the fault";
 
-    EXPECT_EQ(LoadHexFile((dir_ / "missing.hex").string()).Problem->Reason,
-              "cannot be opened: No such file or directory");
-    EXPECT_EQ(LoadHexFile(dir_.string()).Problem->Reason, "is a directory");
+    const THexFile missing = LoadHexFile((dir_ / "missing.hex").string());
+    EXPECT_EQ(missing.Error().Text, "cannot be opened: No such file or directory");
+    EXPECT_EQ(missing.Error().Errno, ENOENT);
+    EXPECT_EQ(LoadHexFile(dir_.string()).Error().Text, "is a directory");
 
-    TFirmwareImage image;
-    EXPECT_EQ(LoadFirmware({good, "", good}, image), std::nullopt);
-    EXPECT_EQ(image.Files[0].size(), 40u);
-    EXPECT_TRUE(image.Files[1].empty()) << "an empty field is no file";
-    EXPECT_EQ(LoadFirmware({good, damaged, good}, image),
+    const TResult<TFirmwareImage> image = LoadFirmware({good, "", good});
+    ASSERT_TRUE(image.Ok()) << image.Error().Text;
+    EXPECT_EQ(image->Files[0].size(), 40u);
+    EXPECT_TRUE(image->Files[1].empty()) << "an empty field is no file";
+    EXPECT_EQ(LoadFirmware({good, damaged, good}).Error().Text,
               "Main Code file " + damaged + ", line 42: not a record: it does not begin with ':'")
         << "the last data record, after two segment records";
 }
@@ -176,7 +178,7 @@ TEST_F(THexFileTest, FilesMadeBySrecCatReadBackToTheSameBytesAtTheSameAddresses)
         const std::string path = (dir_ / "piece.hex").string();
         ASSERT_TRUE(SrecCatHex(bytes, piece.address, path));
         const THexFile file = LoadHexFile(path);
-        ASSERT_FALSE(file.Problem) << file.Problem->Line << ": " << file.Problem->Reason;
+        ASSERT_TRUE(file.Ok()) << file.Error().Line << ": " << file.Error().Text;
         TMemoryImage expected;
         for (size_t i = 0; i < bytes.size(); ++i) {
             expected[piece.address + static_cast<uint32_t>(i)] = bytes[i];

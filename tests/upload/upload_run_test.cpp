@@ -108,12 +108,12 @@ class TUploadRunTest : public ::testing::Test {
         link_->Stop();
     }
 
-    TUploadResult Run(const TFirmwareFiles& files) {
+    TUploadEnd Run(const TFirmwareFiles& files) {
         TSleepWait wait(TimeScale);
         TFirmwareUpload upload(*link_, 1, user_, wait);
         const TUploadResult result = upload.Run(files);
         status_ = upload.Status();
-        return result;
+        return result ? TUploadEnd::Completed : result.Error().End;
     }
 
     std::string File(const std::string& name, const std::string& text) const {
@@ -242,7 +242,7 @@ TEST_F(TUploadRunTest, AWholeRunWritesEveryByteAndKeepsTheSerialNumber) {
     const std::string filter = (dir_ / "filter.hex").string();
     ASSERT_TRUE(SrecCatHex(filterBytes, 0xF0000, filter));
 
-    EXPECT_EQ(Run({boot, main, filter}), TUploadResult::Completed);
+    EXPECT_EQ(Run({boot, main, filter}), TUploadEnd::Completed);
     EXPECT_EQ(status_, CompletedText);
     ExpectMemory(image);
     ExpectSerialNumber("  123456");
@@ -282,7 +282,7 @@ TEST_F(TUploadRunTest, AWholeRunWritesEveryByteAndKeepsTheSerialNumber) {
 
 TEST_F(TUploadRunTest, WithoutFilesOnlyTheSerialNumberIsWrittenBack) {
     StartSim();
-    EXPECT_EQ(Run({"", "", ""}), TUploadResult::Completed);
+    EXPECT_EQ(Run({"", "", ""}), TUploadEnd::Completed);
     EXPECT_EQ(Commands(), (std::vector<std::string>{"BH", "BH", "BH", "BH", "BH", "PC", "UR", "BH",
                                                     "DR", "DR", "PC1", "BR"}));
     ExpectSerialNumber("  123456");
@@ -292,12 +292,12 @@ TEST_F(TUploadRunTest, WithoutFilesOnlyTheSerialNumberIsWrittenBack) {
 TEST_F(TUploadRunTest, AnErasedSerialNumberIsAskedFor) {
     struct TCase {
         std::string answer;
-        TUploadResult result;
+        TUploadEnd result;
         std::string field;
     };
     const TCase cases[] = {
-        {"ABC", TUploadResult::Completed, "     ABC"},
-        {"", TUploadResult::NoSerialNumber, std::string(8, '\xFF')},
+        {"ABC", TUploadEnd::Completed, "     ABC"},
+        {"", TUploadEnd::NoSerialNumber, std::string(8, '\xFF')},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.answer);
@@ -309,7 +309,7 @@ TEST_F(TUploadRunTest, AnErasedSerialNumberIsAskedFor) {
         EXPECT_EQ(Run({"", "", ""}), c.result);
         EXPECT_EQ(user_.Asked, 1);
         EXPECT_EQ(Text(sim_->ReadMemory(0x1FF0, 8)), c.field);
-        if (c.result == TUploadResult::Completed) {
+        if (c.result == TUploadEnd::Completed) {
             EXPECT_EQ(sim_->ReadMemory(0x1FE0, 8), Inverted(c.field));
         } else {
             EXPECT_EQ(Count("DR"), 0);
@@ -328,7 +328,7 @@ TEST_F(TUploadRunTest, CancelDropsTheRestAndRebootsTheUnit) {
     const std::string main = File("main.hex", MakeHexText(0x4000, 1000, 16, 3, image));
     user_.CancelWhen = [this] { return user_.Sending && link_->PendingWrites() <= 1002 - 20; };
 
-    EXPECT_EQ(Run({"", main, ""}), TUploadResult::Cancelled);
+    EXPECT_EQ(Run({"", main, ""}), TUploadEnd::Cancelled);
     EXPECT_EQ(status_, CancelledText);
     const int written = Count("DR");
     EXPECT_GE(written, 20);
@@ -345,14 +345,14 @@ TEST_F(TUploadRunTest, CancelDropsTheRestAndRebootsTheUnit) {
     sim_->Stop();
     StartSim();
     user_.CancelWhen = [] { return true; };
-    EXPECT_EQ(Run({"", main, ""}), TUploadResult::Cancelled);
+    EXPECT_EQ(Run({"", main, ""}), TUploadEnd::Cancelled);
     EXPECT_TRUE(Commands().empty());
 }
 
 TEST_F(TUploadRunTest, AMissedReadyLineEndsTheRunWithNothingSent) {
     StartSim();
     user_.PowerCycle = nullptr;  // the unit is never switched off and on
-    EXPECT_EQ(Run({"", "", ""}), TUploadResult::MissedBootReady);
+    EXPECT_EQ(Run({"", "", ""}), TUploadEnd::MissedBootReady);
     EXPECT_EQ(status_, MissedBootText);
     EXPECT_TRUE(Commands().empty());
     // The link is left running at 19200 bit/s, still waiting for the boot loader.
@@ -376,7 +376,7 @@ TEST_F(TUploadRunTest, AMissedSerialNumberEndsTheRunBeforeAnyWrite) {
         user_.PowerCycle = [&] { loader.PowerUp(); };
         TSleepWait wait(TimeScale);
         TFirmwareUpload upload(*link_, 1, user_, wait);
-        EXPECT_EQ(upload.Run({"", "", ""}), TUploadResult::MissedSerialNumber);
+        EXPECT_EQ(upload.Run({"", "", ""}).Error().End, TUploadEnd::MissedSerialNumber);
         EXPECT_EQ(upload.Status(), MissedSerialText);
         EXPECT_EQ(loader.Received().find("$DR"), std::string::npos);
         EXPECT_EQ(user_.Asked, 0);
@@ -410,7 +410,7 @@ TEST_F(TUploadRunTest, ARefusedFileSendsNothingAndAsksNothing) {
          "Main Code file " + missing + ": cannot be opened: No such file or directory"},
     };
     for (const TCase& c : cases) {
-        EXPECT_EQ(Run(c.files), TUploadResult::Refused);
+        EXPECT_EQ(Run(c.files), TUploadEnd::Refused);
         EXPECT_EQ(user_.Refusal, c.refusal);
     }
     EXPECT_EQ(user_.Confirms, 0);
