@@ -33,10 +33,9 @@ class TTemperatureLog {
     bool Active() const { return !path_.empty(); }
     const std::string& Path() const { return path_; }
 
-    // Appends one line. A failure is kept quiet (Ok) but the first of a streak:
-    // its error is the message for the user, naming the path and the reason.
-    // The next block tries again; after a write that succeeds, the next failure
-    // is reported again.
+    // Appends one line. Of a streak of failures only the first is returned, its
+    // text the message for the user naming the path and the reason; the others
+    // are kept quiet (Ok). After a write that succeeds, the next is told again.
     TStatus Write(std::string_view line);
 
   private:

@@ -41,8 +41,7 @@ class TDayFile {
     // locks it against other writers. A tail that is not a whole record is cut off; `notice`
     // then says so. Fails when the file cannot be opened or another process holds it.
     TStatus Open(const std::string& path, std::string& notice);
-    // Appends one record in one write. On failure (a full disk), the file is cut back to its
-    // length before.
+    // Appends one record in one write; on failure (a full disk) the file is cut back as it was.
     TStatus Append(std::span<const uint8_t> record);
     // Asks the system to put what was written on the disk.
     void Sync();
