@@ -2,6 +2,15 @@
 
 #include <new>
 
+#include "calendar/calendar.h"
+
+std::optional<int64_t> GpsTimeOf(const TGpsInfo& gps) {
+    if (gps.Present == 0 || gps.Year < 1 || gps.Year > 9999) {
+        return std::nullopt;
+    }
+    return SecondsOf(gps.Year, gps.Month, gps.Day, gps.Hour, gps.Minute, gps.Second);
+}
+
 uint32_t SamplesPerChannel(const TBlockHeader& header, const TSampleSet& samples) {
     const uint32_t frameWidth = uint32_t(header.NumComponents) * header.BytesPerSample;
     if (frameWidth == 0 || samples.DatLength < 0) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 constexpr int MaxChannels = 6;
@@ -75,6 +76,14 @@ struct TGpsInfo {
     int16_t SvCount = 0;
     int32_t TimeValid = 0;
 };
+
+// UTC seconds since 1970 of the GPS date and time a block carries: nothing when absent, or with
+// a year outside 1..9999, a date that does not exist or a time of day out of range.
+std::optional<int64_t> GpsTimeOf(const TGpsInfo& gps);
+// Whether a block's time comes from its GPS: GpsTimeOf gives a time.
+inline bool IsGpsTime(const TGpsInfo& gps) {
+    return GpsTimeOf(gps).has_value();
+}
 
 // The samples of one frame, one array per channel present, each sample
 // left-justified in a signed 32-bit word (a 24-bit sample x is held as x * 256).

@@ -3,45 +3,17 @@
 #include <cstdio>
 #include <ctime>
 
-namespace {
-
-constexpr int64_t SecondsPerDay = 86400;
-
-// Days since 01/01/1970 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-}  // namespace
-
-bool IsValidDate(int year, int month, int day) {
-    static constexpr int DaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) {
-        return false;
-    }
-    return day <= DaysInMonth[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
-}
-
-bool IsValidTime(int hour, int minute, int second) {
-    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
-}
-
 std::optional<TBlockTime> TBlockTime::FromCivil(int year, int month, int day, int hour, int minute,
                                                 int second) {
-    if (!IsValidDate(year, month, day) || !IsValidTime(hour, minute, second)) {
+    const std::optional<int64_t> seconds = SecondsOf(year, month, day, hour, minute, second);
+    if (!seconds || year < 1 || year > 9999) {
         return std::nullopt;
     }
-    return TBlockTime{DaysFromCivil(year, month, day) * SecondsPerDay + hour * 3600 + minute * 60 +
-                      second};
+    return TBlockTime{*seconds};
+}
+
+bool IsValidDate(int year, int month, int day) {
+    return TBlockTime::FromCivil(year, month, day, 0, 0, 0).has_value();
 }
 
 TBlockTime TBlockTime::Now() {
@@ -55,46 +27,15 @@ TBlockTime TBlockTime::Now() {
 }
 
 TCivilTime TBlockTime::Civil() const {
-    int64_t days = Seconds / SecondsPerDay;
-    int64_t rest = Seconds % SecondsPerDay;
-    if (rest < 0) {
-        rest += SecondsPerDay;
-        --days;
-    }
-    // Inverse of DaysFromCivil.
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    TCivilTime civil;
-    civil.Day = int(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-    civil.Month = int(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-    civil.Year = yearOfEra + era * 400 + (civil.Month <= 2);
-    civil.Hour = int(rest / 3600);
-    civil.Minute = int(rest / 60 % 60);
-    civil.Second = int(rest % 60);
-    return civil;
+    return CivilTimeOf(Seconds);
 }
 
 TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
                            int32_t lastValidGpsBlock, bool reset, TBlockTime now) {
-    if (gps.Present != 0) {
-        const auto fix =
-            TBlockTime::FromCivil(gps.Year, gps.Month, gps.Day, gps.Hour, gps.Minute, gps.Second);
-        if (fix) {
-            const auto elapsed = int32_t(blockCount - uint32_t(lastValidGpsBlock));
-            return *fix + elapsed;
-        }
+    if (const std::optional<int64_t> fix = GpsTimeOf(gps)) {
+        return TBlockTime{*fix} + int32_t(blockCount - uint32_t(lastValidGpsBlock));
     }
     return reset ? now : current + 1;
-}
-
-bool IsGpsTime(const TGpsInfo& gps) {
-    return gps.Present != 0 &&
-           TBlockTime::FromCivil(gps.Year, gps.Month, gps.Day, gps.Hour, gps.Minute, gps.Second);
 }
 
 std::string FormatBlockTime(TBlockTime time) {

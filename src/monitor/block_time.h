@@ -9,16 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "calendar/calendar.h"
 #include "digitizer/data_block.h"
-
-struct TCivilTime {
-    int64_t Year = 1970;
-    int Month = 1;   // 1..12
-    int Day = 1;     // 1..31
-    int Hour = 0;    // 0..23
-    int Minute = 0;  // 0..59
-    int Second = 0;  // 0..59
-};
 
 struct TBlockTime {
     // Seconds since 01/01/1970 00:00:00 UTC.
@@ -37,18 +29,14 @@ struct TBlockTime {
 
 // Year 1..9999, month 1..12, day within the month (leap years of the Gregorian calendar).
 bool IsValidDate(int year, int month, int day);
-// 0..23, 0..59, 0..59.
-bool IsValidTime(int hour, int minute, int second);
 
 // The time of the block that carries `gps`, `blockCount` and `lastValidGpsBlock`:
-// - GPS present with a valid date and time: that date and time plus
+// - GpsTimeOf(gps) (a GPS time present with a valid date and time): that time plus
 //   (blockCount - lastValidGpsBlock) seconds, the difference taken as signed 32-bit (the GPS
 //   time is that of block lastValidGpsBlock; -1 is not treated specially);
 // - otherwise `now` when `reset` (a format change), else `current` plus one second.
 TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
                            int32_t lastValidGpsBlock, bool reset, TBlockTime now);
-// Whether UpdateBlockTime takes the time from `gps`: present with a valid date and time.
-bool IsGpsTime(const TGpsInfo& gps);
 
 // "dd/mm/yyyy hh:nn:ss".
 std::string FormatBlockTime(TBlockTime time);

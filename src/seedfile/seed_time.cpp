@@ -3,80 +3,23 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-constexpr int64_t SecondsPerDay = 86400;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-constexpr int MonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-
-int MonthLength(int year, int month) {
-    return MonthLengths[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
-}
-
-}  // namespace
-
 TSeedTime TSeedTime::PlusTicks(int64_t ticks) const {
     const int64_t total = int64_t{Ticks} + ticks;
     return {Seconds + total / TicksPerSecond, static_cast<int32_t>(total % TicksPerSecond)};
 }
 
 TSeedCivil CivilOf(TSeedTime time) {
-    int64_t days = time.Seconds / SecondsPerDay;
-    int64_t rest = time.Seconds % SecondsPerDay;
-    if (rest < 0) {
-        rest += SecondsPerDay;
-        --days;
-    }
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    TSeedCivil civil;
-    civil.Day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-    civil.Month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-    civil.Year = static_cast<int>(yearOfEra + era * 400 + (civil.Month <= 2));
-    civil.Hour = static_cast<int>(rest / 3600);
-    civil.Minute = static_cast<int>(rest / 60 % 60);
-    civil.Second = static_cast<int>(rest % 60);
-    civil.Ticks = time.Ticks;
-    return civil;
+    const TCivilTime c = CivilTimeOf(time.Seconds);
+    return {static_cast<int>(c.Year), c.Month, c.Day, c.Hour, c.Minute, c.Second, time.Ticks};
 }
 
 std::optional<TSeedTime> SeedTimeOf(int year, int month, int day, int hour, int minute, int second,
                                     int ticks) {
-    if (month < 1 || month > 12 || day < 1 || day > MonthLength(year, month) || hour < 0 ||
-        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || ticks < 0 ||
-        ticks >= TSeedTime::TicksPerSecond) {
+    const std::optional<int64_t> seconds = SecondsOf(year, month, day, hour, minute, second);
+    if (!seconds || ticks < 0 || ticks >= TSeedTime::TicksPerSecond) {
         return std::nullopt;
     }
-    return TSeedTime{
-        DaysFromCivil(year, month, day) * SecondsPerDay + hour * 3600 + minute * 60 + second,
-        ticks};
-}
-
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DayOfYear(int year, int month, int day) {
-    int sum = 0;
-    for (int m = 1; m < month && m <= 12; ++m) {
-        sum += MonthLength(year, m);
-    }
-    return sum + day;
+    return TSeedTime{*seconds, ticks};
 }
 
 int DayOfYear(TSeedTime time) {

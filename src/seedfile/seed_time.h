@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "calendar/calendar.h"
+
 struct TSeedTime {
     static constexpr int32_t TicksPerSecond = 10000;
 
@@ -34,11 +36,7 @@ TSeedCivil CivilOf(TSeedTime time);
 // The time of a calendar date and time of day; nothing for a date or time that does not exist.
 std::optional<TSeedTime> SeedTimeOf(int year, int month, int day, int hour = 0, int minute = 0,
                                     int second = 0, int ticks = 0);
-
-// Gregorian: every fourth year, but not centuries unless divisible by 400.
-bool IsLeapYear(int year);
-// The lengths of the months before `month` plus `day`: 1 to 366.
-int DayOfYear(int year, int month, int day);
+// The day of the year of `time`, 1 to 366 (DayOfYear of a date and IsLeapYear: calendar.h).
 int DayOfYear(TSeedTime time);
 
 // A sample rate as the fraction Numerator / Denominator samples per second, both positive.

@@ -2,16 +2,12 @@
 
 #include <chrono>
 
-#include "monitor/block_time.h"
-
 TBlockClock::TBlockClock(TNow now) : now_(std::move(now)) {}
 
 TBlockTiming TBlockClock::Next(const TBlockHeader& header, const TGpsInfo& gps) {
     TBlockTiming timing;
-    if (IsGpsTime(gps)) {
-        const TBlockTime fix =
-            *TBlockTime::FromCivil(gps.Year, gps.Month, gps.Day, gps.Hour, gps.Minute, gps.Second);
-        timing.Time = fix.Seconds + int32_t(header.BlockCount - uint32_t(header.LastValidGpsBlock));
+    if (const std::optional<int64_t> fix = GpsTimeOf(gps)) {
+        timing.Time = *fix + int32_t(header.BlockCount - uint32_t(header.LastValidGpsBlock));
         timing.Locked = gps.FixValid != 0;
     } else {
         const uint32_t step = header.BlockCount - lastCount_;
