@@ -2,16 +2,15 @@
 // without the window and for other programs to read.
 #include <charconv>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <mutex>
 #include <string>
 
+#include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
 #include "digitizer/protocol.h"
 #include "dump/block_json.h"
@@ -85,37 +84,6 @@ int Fail(const std::string& message) {
     std::fprintf(stderr, "digitizer-dump: %s\n%s", message.c_str(), Usage);
     return 2;
 }
-
-// Hands blocks from the reader thread to the printing loop.
-class TBlockQueue {
-  public:
-    bool Post(TDataBlock* block) {
-        std::lock_guard lock(mutex_);
-        blocks_.push_back(block);
-        ready_.notify_one();
-        return true;
-    }
-    TDataBlock* Take(std::chrono::milliseconds wait) {
-        std::unique_lock lock(mutex_);
-        ready_.wait_for(lock, wait, [&] { return !blocks_.empty(); });
-        if (blocks_.empty()) {
-            return nullptr;
-        }
-        TDataBlock* block = blocks_.front();
-        blocks_.pop_front();
-        return block;
-    }
-    ~TBlockQueue() {
-        for (TDataBlock* block : blocks_) {
-            FreeBlock(block);
-        }
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<TDataBlock*> blocks_;
-};
 
 }  // namespace
 
@@ -203,6 +171,7 @@ int main(int argc, char** argv) {
     const auto firstBlockDeadline = after(options.timeout);
     long printed = 0;
     bool received = false;
+    std::deque<TDataBlock*> pending;
     int status = 0;
     // The rates tried, for the message when no block comes.
     std::string tried = std::to_string(keeper.BaudRate().value_or(TLinkKeeper::SearchStartBaud));
@@ -238,10 +207,14 @@ int main(int argc, char** argv) {
             status = 1;
             break;
         }
-        TDataBlock* block = queue.Take(std::chrono::milliseconds(100));
-        if (block == nullptr) {
+        if (pending.empty()) {
+            pending = queue.TakeAll(std::chrono::milliseconds(100));
+        }
+        if (pending.empty()) {
             continue;
         }
+        TDataBlock* block = pending.front();
+        pending.pop_front();
         keeper.BlockArrived();
         if (!received && search) {
             std::fprintf(stderr, "digitizer-dump: receiving at %u baud\n",
@@ -256,5 +229,8 @@ int main(int argc, char** argv) {
         ++printed;
     }
     keeper.Close();
+    for (TDataBlock* block : pending) {
+        FreeBlock(block);
+    }
     return status;
 }

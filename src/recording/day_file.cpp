@@ -10,19 +10,9 @@
 #include <cstring>
 #include <filesystem>
 
-namespace {
+#include "seedfile/seed_file.h"
 
-std::string SafeCode(const std::string& code) {
-    std::string safe = code;
-    for (char& c : safe) {
-        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '_';
-        if (!keep) {
-            c = '_';
-        }
-    }
-    return safe;
-}
+namespace {
 
 uint16_t Get16(const uint8_t* at, bool big) {
     return big ? static_cast<uint16_t>(at[0] << 8 | at[1])
@@ -81,10 +71,10 @@ std::string SdsPath(const std::string& root, const TSeedCodes& codes, TSeedTime 
     char day[8];
     std::snprintf(year, sizeof year, "%04d", civil.Year);
     std::snprintf(day, sizeof day, "%03d", DayOfYear(civil.Year, civil.Month, civil.Day));
-    const std::string net = SafeCode(codes.Network);
-    const std::string sta = SafeCode(codes.Station);
-    const std::string loc = SafeCode(codes.Location);
-    const std::string cha = SafeCode(codes.Channel);
+    const std::string net = SafeStationCode(codes.Network);
+    const std::string sta = SafeStationCode(codes.Station);
+    const std::string loc = SafeStationCode(codes.Location);
+    const std::string cha = SafeStationCode(codes.Channel);
     return root + "/" + year + "/" + net + "/" + sta + "/" + cha + ".D/" + net + "." + sta + "." +
            loc + "." + cha + ".D." + year + "." + day;
 }

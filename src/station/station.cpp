@@ -81,7 +81,8 @@ void TStation::Start() {
 }
 
 void TStation::OpenLink() {
-    keeper_ = std::make_unique<TLinkKeeper>([this](TDataBlock* block) { return Post(block); });
+    keeper_ =
+        std::make_unique<TLinkKeeper>([this](TDataBlock* block) { return queue_.Post(block); });
     const uint8_t port = static_cast<uint8_t>(config_.Port > 0 ? config_.Port : 1);
     const std::string device = config_.Device;
     if (keeper_->Open(port, device, config_.Baud, TClock::now())) {
@@ -97,23 +98,8 @@ void TStation::OpenLink() {
     }
 }
 
-bool TStation::Post(TDataBlock* block) {
-    {
-        std::lock_guard lock(mutex_);
-        blocks_.push_back(block);
-    }
-    arrived_.notify_one();
-    return true;
-}
-
 void TStation::Turn(std::chrono::milliseconds wait) {
-    std::deque<TDataBlock*> blocks;
-    {
-        std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, wait, [&] { return !blocks_.empty(); });
-        blocks.swap(blocks_);
-    }
-    for (TDataBlock* block : blocks) {
+    for (TDataBlock* block : queue_.TakeAll(wait)) {
         if (IsComplete(*block)) {
             TakeBlock(*block);
         }
@@ -283,15 +269,11 @@ void TStation::Stop() {
     if (keeper_) {
         keeper_->Close();
     }
-    {
-        std::lock_guard lock(mutex_);
-        for (TDataBlock* block : blocks_) {
-            if (IsComplete(*block)) {
-                TakeBlock(*block);
-            }
-            FreeBlock(block);
+    for (TDataBlock* block : queue_.TakeAll(std::chrono::milliseconds(0))) {
+        if (IsComplete(*block)) {
+            TakeBlock(*block);
         }
-        blocks_.clear();
+        FreeBlock(block);
     }
     recorder_->Finish();
     recorder_->Drain();

@@ -5,13 +5,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
 #include "recording/recorder.h"
 #include "station/block_clock.h"
@@ -54,7 +52,6 @@ class TStation {
     const TStationConfig& Config() const { return config_; }
 
   private:
-    bool Post(TDataBlock* block);
     void TakeBlock(const TDataBlock& block);
     void LogNews();
     void WriteStatus(bool stopping = false);
@@ -68,9 +65,7 @@ class TStation {
     std::unique_ptr<TLinkKeeper> keeper_;
     std::string statusPath_;
 
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<TDataBlock*> blocks_;
+    TBlockQueue queue_;
 
     // The figures of the status file.
     int64_t started_ = 0;  // microseconds
