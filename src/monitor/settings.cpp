@@ -55,11 +55,14 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     const std::optional<double> dc =
         dcText ? ParseSettingsDouble(*dcText, context.DecimalSeparator) : std::nullopt;
     TakeIfAccepted(s.DCTimeConst, dc.value_or(s.DCTimeConst), dc && *dc >= 0 && *dc <= 1);
-    LoadColours(s, ini, TColourSection::Data);
+    s.DataFgdCol = ReadSettingsInteger(ini, "Data", "FgdCol", s.DataFgdCol);
+    s.DataFirstSampleCol = ReadSettingsInteger(ini, "Data", "FirstSampleCol", s.DataFirstSampleCol);
+    s.DataBgdCol = ReadSettingsInteger(ini, "Data", "BgdCol", s.DataBgdCol);
 
     const int32_t hours = ReadSettingsInteger(ini, "Temperatures", "StoredHours", s.StoredHours);
     TakeIfAccepted(s.StoredHours, hours, hours >= 1 && hours <= 100);
-    LoadColours(s, ini, TColourSection::Temperatures);
+    s.TemperaturesFgdCol = ReadSettingsInteger(ini, "Temperatures", "FgdCol", s.TemperaturesFgdCol);
+    s.TemperaturesBgdCol = ReadSettingsInteger(ini, "Temperatures", "BgdCol", s.TemperaturesBgdCol);
 
     const int32_t autoCalc = ReadSettingsInteger(ini, "FFT", "AutoCalc", s.AutoCalc);
     TakeIfAccepted(s.AutoCalc, autoCalc, autoCalc == 0 || autoCalc == 1);
@@ -69,13 +72,24 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     if (!OneOf<std::string>(s.Window, {"Blackman Harris", "Hanning", "None"})) {
         s.Window = "Blackman Harris";
     }
-    LoadColours(s, ini, TColourSection::Fft);
+    s.FftFgdCol = ReadSettingsInteger(ini, "FFT", "FgdCol", s.FftFgdCol);
+    s.FftBgdCol = ReadSettingsInteger(ini, "FFT", "BgdCol", s.FftBgdCol);
 
-    if (context.FilesFeature) {
-        LoadFileSettings(s, ini);
-    } else {
+    if (!context.FilesFeature) {
         s.Enable = 0;
+        return;
     }
+    s.Enable = ReadSettingsInteger(ini, "Files", "Enable", 0);
+    s.Location = ReadSettingsText(ini, "Files", "Location", s.Location);
+    s.Network = ReadSettingsText(ini, "Files", "Network", s.Network);
+    s.UseSerialNumber = ReadSettingsInteger(ini, "Files", "UseSerialNumber", 0);
+    s.Station = ReadSettingsText(ini, "Files", "Station", s.Station);
+    s.BaseDir = ReadSettingsText(ini, "Files", "BaseDir", s.BaseDir);
+    if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
+        s.BaseDir.pop_back();
+    }
+    const int32_t minutes = ReadSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
+    TakeIfAccepted(s.DurationMinutes, minutes, minutes >= 1 && minutes <= 60);
 }
 
 void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& context) {
@@ -84,16 +98,28 @@ void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& con
     ini.Set("Comms", "Device", s.Device);
     WriteSettingsInteger(ini, "Data", "StoredSeconds", s.StoredSeconds);
     ini.Set("Data", "DCTimeConst", FormatSettingsDouble(s.DCTimeConst, context.DecimalSeparator));
-    SaveColours(s, ini, TColourSection::Data);
+    WriteSettingsInteger(ini, "Data", "FgdCol", s.DataFgdCol);
+    WriteSettingsInteger(ini, "Data", "FirstSampleCol", s.DataFirstSampleCol);
+    WriteSettingsInteger(ini, "Data", "BgdCol", s.DataBgdCol);
     WriteSettingsInteger(ini, "Temperatures", "StoredHours", s.StoredHours);
-    SaveColours(s, ini, TColourSection::Temperatures);
+    WriteSettingsInteger(ini, "Temperatures", "FgdCol", s.TemperaturesFgdCol);
+    WriteSettingsInteger(ini, "Temperatures", "BgdCol", s.TemperaturesBgdCol);
     WriteSettingsInteger(ini, "FFT", "AutoCalc", s.AutoCalc);
     WriteSettingsInteger(ini, "FFT", "Points", s.Points);
     ini.Set("FFT", "Window", s.Window);
-    SaveColours(s, ini, TColourSection::Fft);
-    if (context.FilesFeature) {
-        SaveFileSettings(s, ini);
+    WriteSettingsInteger(ini, "FFT", "FgdCol", s.FftFgdCol);
+    WriteSettingsInteger(ini, "FFT", "BgdCol", s.FftBgdCol);
+    if (!context.FilesFeature) {
+        return;
     }
+    WriteSettingsInteger(ini, "Files", "Enable", s.Enable);
+    ini.Set("Files", "Location", s.Location);
+    ini.Set("Files", "Network", s.Network);
+    WriteSettingsInteger(ini, "Files", "UseSerialNumber", s.UseSerialNumber);
+    ini.Set("Files", "Station", s.Station);
+    const bool slash = !s.BaseDir.empty() && s.BaseDir.back() == '/';
+    ini.Set("Files", "BaseDir", slash ? s.BaseDir + "/" : s.BaseDir);
+    WriteSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
 }
 
 std::string SettingsFilePath(const TSettingsPathFacts& facts) {

@@ -1,11 +1,10 @@
 // The [Files] section: the window's recording options, which the data file dialog edits and
-// the recorder takes in its own layout's settings.
+// the recorder takes in its own layout's settings (LoadSettings and SaveSettings read and
+// write them).
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-#include "settings/ini_file.h"
 
 struct TFileSettings {
     int32_t Enable = 0;  // recording on when non-zero
@@ -18,11 +17,3 @@ struct TFileSettings {
 
     bool operator==(const TFileSettings&) const = default;
 };
-
-// Reads the section in the order of its table: Enable and UseSerialNumber default to 0
-// whatever they held; BaseDir loses one trailing "/"; DurationMinutes outside 1..60 and other
-// missing keys leave their fields as they were.
-void LoadFileSettings(TFileSettings& files, const TIniFile& ini);
-// Writes every key in table order; a BaseDir that ends in "/" gets one more, so that
-// LoadFileSettings gives it back unchanged.
-void SaveFileSettings(const TFileSettings& files, TIniFile& ini);
