@@ -60,8 +60,6 @@ class TLinkKeeper {
     // and says what happened. Between ticks it does nothing, so the owner may call it as
     // often as it likes.
     std::vector<TEvent> Service(TClock::time_point now);
-    // When the next tick is due: the owner need not call Service before.
-    TClock::time_point NextTick() const { return nextTick_; }
     // A block has arrived (owner's thread): +1 on the watchdog.
     void BlockArrived() { ++watchdog_; }
 
@@ -71,8 +69,6 @@ class TLinkKeeper {
     // Why the last open failed ("/dev/ttyUSB0: No such file or directory"); empty after a
     // successful one.
     const std::string& LastOpenError() const { return lastError_; }
-    bool Searches() const { return search_; }
-    int Watchdog() const { return watchdog_; }
     // The link, for commands; null before Open.
     TDigitizer* Link() { return link_.get(); }
 

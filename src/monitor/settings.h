@@ -18,7 +18,6 @@
 #include "colours/colour_settings.h"
 #include "recording/file_settings.h"
 #include "settings/ini_file.h"
-#include "settings/ini_values.h"
 
 // The window's own sections.
 struct TCommsSettings {

@@ -56,8 +56,6 @@ class TMseedSeries {
     TSeedTime Start() const { return start_; }
     // The time of sample `index` of the series.
     TSeedTime TimeOf(int64_t index) const;
-    // The time of the next sample to come.
-    TSeedTime NextTime() const { return TimeOf(appended_); }
     int64_t Appended() const { return appended_; }
     // Samples appended but not yet in a record handed on.
     int64_t Pending() const { return appended_ - recordFirst_; }

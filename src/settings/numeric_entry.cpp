@@ -1,6 +1,6 @@
 #include "settings/numeric_entry.h"
 
-#include "settings/ini_values.h"
+#include "settings/ini_file.h"
 
 bool FilterNumericKey(char32_t key, std::u32string_view currentText, bool allowMinus,
                       bool allowPoint, char32_t point) {

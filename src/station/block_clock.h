@@ -25,8 +25,6 @@ class TBlockClock {
     explicit TBlockClock(TNow now);
 
     TBlockTiming Next(const TBlockHeader& header, const TGpsInfo& gps);
-    // The next block starts afresh from the computer's clock when it carries no GPS time.
-    void Forget() { have_ = false; }
 
   private:
     TNow now_;
