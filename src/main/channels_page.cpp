@@ -233,12 +233,7 @@ void TChannelsPage::ZoomKey(bool in, bool extreme) {
 }
 
 void TChannelsPage::SpanKey(bool longer) {
-    const int value = storedSecondsSpinEdit_->value();
-    if (longer) {
-        storedSecondsSpinEdit_->setValue(value * 2);  // limited to the maximum
-    } else if (value > storedSecondsSpinEdit_->minimum()) {
-        storedSecondsSpinEdit_->setValue(value / 2);
-    }
+    storedSecondsSpinEdit_->StepSpan(longer);
 }
 
 // Each zoom button: the figures laid out again, the traces redrawn at the new

@@ -5,11 +5,17 @@
 
 #include <QSpinBox>
 #include <QString>
+#include <algorithm>
 
 class TSpinEdit : public QSpinBox {
     Q_OBJECT
   public:
     explicit TSpinEdit(QWidget* parent = nullptr);
+
+    // The span keys: the value doubled (up to the maximum) or halved (not below the minimum).
+    void StepSpan(bool longer) {
+        setValue(longer ? value() * 2 : std::max(value() / 2, minimum()));
+    }
 
   signals:
     // Once per new text, after the spin box has taken it over into its value.

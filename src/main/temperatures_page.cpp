@@ -225,12 +225,7 @@ void TTemperaturesPage::ZoomKey(bool in, bool extreme) {
 }
 
 void TTemperaturesPage::SpanKey(bool longer) {
-    const int value = storedHoursSpinEdit_->value();
-    if (longer) {
-        storedHoursSpinEdit_->setValue(value * 2);  // limited to the maximum
-    } else if (value > storedHoursSpinEdit_->minimum()) {
-        storedHoursSpinEdit_->setValue(value / 2);
-    }
+    storedHoursSpinEdit_->StepSpan(longer);
 }
 
 void TTemperaturesPage::ZoomChanged() {
