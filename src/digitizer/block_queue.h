@@ -18,10 +18,8 @@ class TBlockQueue {
         }
     }
     bool Post(TDataBlock* block) {
-        {
-            std::lock_guard lock(mutex_);
-            blocks_.push_back(block);
-        }
+        std::lock_guard lock(mutex_);
+        blocks_.push_back(block);
         ready_.notify_one();
         return true;
     }

@@ -80,10 +80,6 @@ struct TGpsInfo {
 // UTC seconds since 1970 of the GPS date and time a block carries: nothing when absent, or with
 // a year outside 1..9999, a date that does not exist or a time of day out of range.
 std::optional<int64_t> GpsTimeOf(const TGpsInfo& gps);
-// Whether a block's time comes from its GPS: GpsTimeOf gives a time.
-inline bool IsGpsTime(const TGpsInfo& gps) {
-    return GpsTimeOf(gps).has_value();
-}
 
 // The samples of one frame, one array per channel present, each sample
 // left-justified in a signed 32-bit word (a 24-bit sample x is held as x * 256).

@@ -60,7 +60,7 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
     // thread (a block without samples only tells it that the data runs on).
     if (settings_.Enable != 0) {
         recorder_.Configure(RecorderSettingsOf(settings_));
-        recorder_.Take(MakeRecordBlock(block, blockTime_.Seconds, IsGpsTime(*block.Gps),
+        recorder_.Take(MakeRecordBlock(block, blockTime_.Seconds, GpsTimeOf(*block.Gps).has_value(),
                                        ChannelCount(), format_.SampleRate, format_.BytesPerSample,
                                        samplesPerBlock_));
     }

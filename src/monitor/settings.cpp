@@ -47,7 +47,7 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     TakeIfAccepted(s.Port, port, port != 0);
     const int32_t baud = ReadSettingsInteger(ini, "Comms", "Baud", s.Baud);
     TakeIfAccepted(s.Baud, baud, BaudRateIndex(baud) >= 0);
-    s.Device = ReadSettingsText(ini, "Comms", "Device", s.Device);
+    s.Device = ini.Get("Comms", "Device").value_or(s.Device);
 
     const int32_t seconds = ReadSettingsInteger(ini, "Data", "StoredSeconds", s.StoredSeconds);
     TakeIfAccepted(s.StoredSeconds, seconds, seconds >= 1 && seconds <= 86400);
@@ -68,7 +68,7 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     TakeIfAccepted(s.AutoCalc, autoCalc, autoCalc == 0 || autoCalc == 1);
     const int32_t points = ReadSettingsInteger(ini, "FFT", "Points", s.Points);
     TakeIfAccepted(s.Points, points, OneOf(points, {1024, 2048, 4096, 8192}));
-    s.Window = ReadSettingsText(ini, "FFT", "Window", s.Window);
+    s.Window = ini.Get("FFT", "Window").value_or(s.Window);
     if (!OneOf<std::string>(s.Window, {"Blackman Harris", "Hanning", "None"})) {
         s.Window = "Blackman Harris";
     }
@@ -80,11 +80,11 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
         return;
     }
     s.Enable = ReadSettingsInteger(ini, "Files", "Enable", 0);
-    s.Location = ReadSettingsText(ini, "Files", "Location", s.Location);
-    s.Network = ReadSettingsText(ini, "Files", "Network", s.Network);
+    s.Location = ini.Get("Files", "Location").value_or(s.Location);
+    s.Network = ini.Get("Files", "Network").value_or(s.Network);
     s.UseSerialNumber = ReadSettingsInteger(ini, "Files", "UseSerialNumber", 0);
-    s.Station = ReadSettingsText(ini, "Files", "Station", s.Station);
-    s.BaseDir = ReadSettingsText(ini, "Files", "BaseDir", s.BaseDir);
+    s.Station = ini.Get("Files", "Station").value_or(s.Station);
+    s.BaseDir = ini.Get("Files", "BaseDir").value_or(s.BaseDir);
     if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
         s.BaseDir.pop_back();
     }

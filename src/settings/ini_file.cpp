@@ -290,8 +290,9 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// A decimal integer with an optional sign, blanks around allowed, within 32 bits.
-std::optional<int32_t> ParseInteger(const std::string& text) {
+}  // namespace
+
+std::optional<int32_t> ParseSettingsInteger(const std::string& text) {
     const std::string t = TrimBlanks(text);
     size_t i = 0;
     const bool negative = i < t.size() && t[i] == '-';
@@ -317,6 +318,8 @@ std::optional<int32_t> ParseInteger(const std::string& text) {
     }
     return int32_t(value);
 }
+
+namespace {
 
 // A decimal number with `separator` as its decimal point and an optional exponent.
 std::optional<double> ParseDouble(const std::string& text, const std::string& separator) {
@@ -372,10 +375,6 @@ std::optional<double> ParseDouble(const std::string& text, const std::string& se
 
 }  // namespace
 
-std::optional<int32_t> ParseSettingsInteger(const std::string& text) {
-    return ParseInteger(text);
-}
-
 std::string FormatSettingsDouble(double value, const std::string& decimalSeparator) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -395,12 +394,7 @@ std::optional<double> ParseSettingsDouble(const std::string& text,
 int32_t ReadSettingsInteger(const TIniFile& ini, const char* section, const char* key,
                             int32_t current) {
     const std::optional<std::string> text = ini.Get(section, key);
-    return (text ? ParseInteger(*text) : std::nullopt).value_or(current);
-}
-
-std::string ReadSettingsText(const TIniFile& ini, const char* section, const char* key,
-                             const std::string& current) {
-    return ini.Get(section, key).value_or(current);
+    return (text ? ParseSettingsInteger(*text) : std::nullopt).value_or(current);
 }
 
 void WriteSettingsInteger(TIniFile& ini, const char* section, const char* key, int32_t value) {

@@ -78,8 +78,6 @@ class TIniFile {
 // `text` without the blanks (space, tab, CR, VT, FF) at either end.
 std::string TrimBlanks(const std::string& text);
 
-// --- Values as the sections hold them ---
-
 // A decimal integer with an optional sign, blanks around allowed, within 32 bits.
 std::optional<int32_t> ParseSettingsInteger(const std::string& text);
 
@@ -95,9 +93,6 @@ std::optional<double> ParseSettingsDouble(const std::string& text,
 // The key's integer, or `current` when the key is missing or not an integer.
 int32_t ReadSettingsInteger(const TIniFile& ini, const char* section, const char* key,
                             int32_t current);
-// The key's text, or `current` when the key is missing.
-std::string ReadSettingsText(const TIniFile& ini, const char* section, const char* key,
-                             const std::string& current);
 void WriteSettingsInteger(TIniFile& ini, const char* section, const char* key, int32_t value);
 
 // `field` := `value` when `accepted`; otherwise the field keeps what it held.

@@ -211,18 +211,39 @@ class TJsonReader {
         }
     }
 
+    // The members of an object or the items of an array: `one` reads each, separated by
+    // commas, up to `close`.
+    template <typename TOne>
+    bool List(char close, const char* expected, TOne&& one) {
+        ++i_;
+        Blanks();
+        for (bool first = true;; first = false) {
+            if (first && At(close)) {
+                ++i_;
+                return true;
+            }
+            if (!one()) {
+                return false;
+            }
+            Blanks();
+            if (At(close)) {
+                ++i_;
+                return true;
+            }
+            if (!At(',')) {
+                return Fail(expected);
+            }
+            ++i_;
+            Blanks();
+        }
+    }
+
     bool Object(TJsonValue& value, int depth) {
         if (depth > MaxDepth) {
             return Fail("nested too deep");
         }
         value.Kind = TJsonValue::TKind::Object;
-        ++i_;
-        Blanks();
-        if (At('}')) {
-            ++i_;
-            return true;
-        }
-        while (true) {
+        return List('}', "expected ',' or '}'", [&] {
             TJsonMember member;
             if (!At('"')) {
                 return Fail("expected a member name in quotes");
@@ -240,17 +261,8 @@ class TJsonReader {
                 return false;
             }
             value.Members.push_back(std::move(member));
-            Blanks();
-            if (At('}')) {
-                ++i_;
-                return true;
-            }
-            if (!At(',')) {
-                return Fail("expected ',' or '}'");
-            }
-            ++i_;
-            Blanks();
-        }
+            return true;
+        });
     }
 
     bool Array(TJsonValue& value, int depth) {
@@ -258,28 +270,10 @@ class TJsonReader {
             return Fail("nested too deep");
         }
         value.Kind = TJsonValue::TKind::Array;
-        ++i_;
-        Blanks();
-        if (At(']')) {
-            ++i_;
-            return true;
-        }
-        while (true) {
+        return List(']', "expected ',' or ']'", [&] {
             value.Items.emplace_back();
-            if (!Value(value.Items.back(), depth)) {
-                return false;
-            }
-            Blanks();
-            if (At(']')) {
-                ++i_;
-                return true;
-            }
-            if (!At(',')) {
-                return Fail("expected ',' or ']'");
-            }
-            ++i_;
-            Blanks();
-        }
+            return Value(value.Items.back(), depth);
+        });
     }
 
     bool Number(std::string& text) {
