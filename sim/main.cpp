@@ -32,7 +32,8 @@ void Handle(int signal, void (*handler)(int)) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string program = argc > 0 ? argv[0] : "digitizer-sim";
+    // The bare name, as the other programs print theirs, whatever path started it.
+    const std::string program = "digitizer-sim";
     const TSimOptions options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!options.Error.empty()) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program.c_str(), options.Error.c_str(),

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <tuple>
 
 #include "sim/sim_options.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -185,6 +187,24 @@ TEST(SimOptions, StartTimeIsAUtcTimeInOneOfItsFormsOrRefused) {
         const std::string error = ParseSimOptions({"--start", text}).Error;
         EXPECT_NE(error.find("--start must be a UTC time"), std::string::npos) << error;
     }
+}
+
+// The program names itself by its bare name, as the other programs do, however it was
+// started (here by its full path in the build).
+TEST(SimProgram, HelpAndErrorsNameTheProgramByItsBareName) {
+    using namespace std::chrono_literals;
+    TChild help({DIGITIZER_SIM, "--help"});
+    const std::vector<std::string> lines = help.ReadLines(1, 5s);
+    EXPECT_EQ(help.Wait(), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Usage: digitizer-sim [options]");
+
+    TChild wrong({DIGITIZER_SIM, "--channels", "9"});
+    EXPECT_EQ(wrong.Wait(), 2);
+    const std::string errors = wrong.Errors();
+    EXPECT_EQ(errors.rfind("digitizer-sim: ", 0), 0u) << errors;
+    EXPECT_NE(errors.find("Try 'digitizer-sim --help'."), std::string::npos) << errors;
+    EXPECT_EQ(errors.find('/'), std::string::npos) << "no path: " << errors;
 }
 
 }  // namespace
