@@ -1,5 +1,6 @@
 // digitizer-station: records a digitizer's samples unattended into a miniSEED archive, until
 // SIGTERM or SIGINT; SIGHUP reads the configuration again and reopens the files.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "about/version.h"
+#include "digitizer/port_list.h"
 #include "station/station.h"
 #include "station/station_config.h"
 #include "station/status_file.h"
@@ -68,6 +70,11 @@ int ShowStatus(const TStationConfig& config) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    // Which device is the digitizer on: answered before any configuration is read.
+    if (std::find(args.begin(), args.end(), "--list-ports") != args.end()) {
+        std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
+        return 0;
+    }
     const TStationCommand command = ParseStationCommand(args);
     if (!command.Error.empty()) {
         std::fprintf(stderr,
