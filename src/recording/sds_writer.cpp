@@ -14,24 +14,6 @@ int64_t NextMidnight(TSeedTime time) {
     return (day + 1) * SecondsPerDay;
 }
 
-int32_t SohValue(const TSohStream& stream, const TSohReadings& soh) {
-    switch (stream.Kind) {
-        case TSohKind::Supply:
-            return soh.SupplyMillivolts;
-        case TSohKind::Current:
-            return soh.SupplyMilliamperes;
-        case TSohKind::SensorTemp:
-            return soh.SensorDeciCelsius;
-        case TSohKind::ModuleTemp:
-            return soh.ModuleDeciCelsius[static_cast<size_t>(stream.Index)];
-        case TSohKind::Satellites:
-            return soh.Satellites;
-        case TSohKind::GpsFix:
-            return soh.GpsFix;
-    }
-    return 0;
-}
-
 }  // namespace
 
 TSdsWriter::TSdsWriter(TSdsSettings settings) : settings_(std::move(settings)) {}
@@ -70,9 +52,8 @@ TSdsWriter::TStream& TSdsWriter::StreamFor(const std::string& channel, bool soh)
 
 void TSdsWriter::Take(const TRecordBlock& block) {
     ++stats_.Blocks;
-    const TFormat format{
-        block.ChannelCount, block.SampleRate, block.BytesPerSample,
-        settings_.Station.empty() ? StationFromSerial(block.SerialNumber) : settings_.Station};
+    const TFormat format{block.ChannelCount, block.SampleRate, block.BytesPerSample,
+                         StationCodeOf(settings_.Station, block.SerialNumber)};
     const bool continues = haveLast_ && block.Time == lastTime_ + 1;
     if (!continues || (format_ && format_->Station != format.Station)) {
         EndAllSeries();

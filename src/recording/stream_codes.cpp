@@ -75,6 +75,10 @@ std::string StationFromSerial(const std::string& serialNumber) {
     return code.empty() ? "UNIT" : code;
 }
 
+std::string StationCodeOf(const std::string& configured, const std::string& serialNumber) {
+    return configured.empty() ? StationFromSerial(serialNumber) : configured;
+}
+
 std::vector<TSohStream> SohStreams(int channelCount, bool moduleTemperatures) {
     std::vector<TSohStream> streams = {
         {"LEV", TSohKind::Supply},
@@ -89,4 +93,22 @@ std::vector<TSohStream> SohStreams(int channelCount, bool moduleTemperatures) {
     streams.push_back({"LCS", TSohKind::Satellites});
     streams.push_back({"LCF", TSohKind::GpsFix});
     return streams;
+}
+
+int32_t SohValue(const TSohStream& stream, const TSohReadings& soh) {
+    switch (stream.Kind) {
+        case TSohKind::Supply:
+            return soh.SupplyMillivolts;
+        case TSohKind::Current:
+            return soh.SupplyMilliamperes;
+        case TSohKind::SensorTemp:
+            return soh.SensorDeciCelsius;
+        case TSohKind::ModuleTemp:
+            return soh.ModuleDeciCelsius[static_cast<size_t>(stream.Index)];
+        case TSohKind::Satellites:
+            return soh.Satellites;
+        case TSohKind::GpsFix:
+            return soh.GpsFix;
+    }
+    return 0;
 }

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "recording/record_block.h"
 
 // F from 1000 samples per second, C from 250, H from 80, B from 10, M above 1, L from 0.5,
 // V from 0.05, U below.
@@ -27,6 +30,9 @@ std::vector<std::string> DataChannelCodes(const std::array<std::string, 6>& conf
 // last five of them ("00012345" gives "12345"); "UNIT" when none is left.
 std::string StationFromSerial(const std::string& serialNumber);
 
+// The station code of the streams: `configured`, or from the serial number when it is empty.
+std::string StationCodeOf(const std::string& configured, const std::string& serialNumber);
+
 // A state-of-health stream: its channel code and what it records.
 enum class TSohKind { Supply, Current, SensorTemp, ModuleTemp, Satellites, GpsFix };
 struct TSohStream {
@@ -40,3 +46,6 @@ struct TSohStream {
 // the enhanced header only; temperatures in tenths of a degree Celsius), LCS the GPS
 // satellites in use, LCF the GPS fix (1 valid, 0 none). One sample per block.
 std::vector<TSohStream> SohStreams(int channelCount, bool moduleTemperatures);
+
+// The value a state-of-health stream records of a block's readings.
+int32_t SohValue(const TSohStream& stream, const TSohReadings& soh);

@@ -1,0 +1,162 @@
+// A SeedLink 3.1 server on its own thread: clients connect over TCP, choose stations and
+// streams, and get every packet of the ring from where they ask on, then the new ones as they
+// come. The station hands records over with Push, which never waits on the network: they go
+// through a bounded queue to the server's thread, which numbers them into the ring. The server
+// only reads commands and sends data; nothing a client sends changes the station.
+//
+// Each client has a bounded output queue. A client that reads nothing while new data comes is
+// dropped when its queue is full; a client catching up from the ring is fed as its queue
+// empties. A client that says nothing during the handshake, or takes nothing of what waits for
+// it, for Timeout is closed. Connections from addresses outside Allow are closed at once; those
+// beyond MaxClients too. All of it is logged, connection events at a limited rate.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "base/result.h"
+#include "recording/live_record.h"
+#include "seedlink/address.h"
+#include "seedlink/command.h"
+#include "seedlink/packet_ring.h"
+
+// The ring's default size: 6 channels x 100 samples/s x 86 400 s = 51.84 million samples a
+// day; a 512-byte Steim-1 record holds at least 103 of them (every difference needing all 32
+// bits), so at most 503 300 records a day, each taking 528 bytes in the ring: 266 MB, plus the
+// state of health; 300 MB keeps a day of such data, and several days of a usual one.
+inline constexpr int DefaultSeedLinkRingMegabytes = 300;
+
+struct TSeedLinkConfig {
+    TListenAddress Listen;
+    size_t RingBytes = size_t{DefaultSeedLinkRingMegabytes} << 20;
+    std::string RingFile;              // empty: the ring is neither loaded nor saved
+    std::vector<TAddressRange> Allow;  // empty: every address
+    int MaxClients = 200;
+    std::chrono::milliseconds Timeout{60000};
+    size_t ClientQueueBytes = size_t{256} << 10;
+    size_t HandOffRecords = 8192;  // records waiting for the server's thread
+    std::string Software = "digitizer-station";
+    std::string Description = "seismic digitizer station";
+    // Stations served even before their first record (NET, STA).
+    std::vector<std::pair<std::string, std::string>> Stations;
+};
+
+struct TSeedLinkClientStatus {
+    std::string Address;
+    std::string Selection;  // stations and streams asked for
+    bool Streaming = false;
+    std::optional<uint32_t> LastSequence;  // of the last packet queued for it
+    int64_t PacketsSent = 0;
+    size_t QueuedBytes = 0;
+    size_t QueueCapacity = 0;
+    int64_t ConnectedMicroseconds = 0;
+
+    bool operator==(const TSeedLinkClientStatus&) const = default;
+};
+
+struct TSeedLinkStatus {
+    bool Listening = false;
+    std::string Listen;  // the address and port it listens on
+    size_t RingPackets = 0;
+    size_t RingCapacity = 0;  // packets
+    std::optional<uint32_t> FirstSequence, LastSequence;
+    int64_t Accepted = 0, Refused = 0, Dropped = 0, HandOffDropped = 0;
+    std::vector<TSeedLinkClientStatus> Clients;
+};
+
+class TSeedLinkServer {
+  public:
+    explicit TSeedLinkServer(TSeedLinkConfig config);
+    ~TSeedLinkServer();
+    TSeedLinkServer(const TSeedLinkServer&) = delete;
+    TSeedLinkServer& operator=(const TSeedLinkServer&) = delete;
+
+    // Loads the ring file (a missing or unusable one is logged and the ring starts empty),
+    // binds and starts the thread. An error when it cannot listen.
+    TResult<void> Start();
+    // A record for the clients; never waits on the network. Records beyond HandOffRecords
+    // waiting for the thread drop the oldest of them (counted).
+    void Push(const TLiveRecord& record);
+    // The thread ended, every connection closed, the records handed over put into the ring,
+    // and the ring saved to its file.
+    void Stop();
+
+    TSeedLinkStatus Status() const;
+    // Lines for the log since the last call.
+    std::vector<std::string> TakeLog();
+    // The port it listens on (after Start; for a configured port 0, the one given).
+    int Port() const { return port_; }
+
+  private:
+    struct TRequest {
+        std::string Station, Network;  // patterns; empty: any
+        TStreamSelection Selection;
+        std::optional<uint64_t> From;  // index of the first packet wanted; none: new ones
+        std::optional<int64_t> Begin, End;
+    };
+    struct TClient;
+
+    void Run();
+    void Accept(std::chrono::steady_clock::time_point now);
+    void Read(TClient& client, std::chrono::steady_clock::time_point now);
+    void Write(TClient& client, std::chrono::steady_clock::time_point now);
+    void Handle(TClient& client, const TCommandLines::TLine& line);
+    void StartStreaming(TClient& client);
+    void Pump(TClient& client, bool live);
+    bool Wanted(const TClient& client, uint64_t index, const TSeedLinkPacket& packet) const;
+    void Queue(TClient& client, const std::string& bytes);
+    void Close(TClient& client, const std::string& why, bool dropped = false);
+    void TakePending();
+    void PublishStatus();
+    void Log(const std::string& line);
+    void LogConnection(const std::string& line, std::chrono::steady_clock::time_point now);
+    bool StationKnown(const std::string& station, const std::string& network) const;
+    std::string InfoXml(const std::string& level) const;
+    std::string ClientSelection(const TClient& client) const;
+
+    TSeedLinkConfig config_;
+    TPacketRing ring_;
+    int listen_ = -1;
+    int wake_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    bool started_ = false;
+    bool stopped_ = false;
+    int64_t startedMicroseconds_ = 0;
+
+    std::mutex pendingMutex_;
+    std::deque<TLiveRecord> pending_;
+    int64_t handOffDropped_ = 0;
+
+    std::vector<std::unique_ptr<TClient>> clients_;
+    std::set<std::pair<std::string, std::string>> stations_;  // (NET, STA) served
+    int64_t latestEnd_ = 0;                                   // end of the newest data in the ring
+    int64_t accepted_ = 0, refused_ = 0, dropped_ = 0;
+    std::chrono::steady_clock::time_point acceptPausedUntil_{};
+    bool acceptFailing_ = false;
+
+    // Connection events logged per window, the rest counted.
+    std::chrono::steady_clock::time_point logWindow_{};
+    int loggedInWindow_ = 0;
+    int64_t notLogged_ = 0;
+
+    mutable std::mutex statusMutex_;
+    TSeedLinkStatus status_;
+    std::chrono::steady_clock::time_point nextStatus_{};
+
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+    int64_t logLost_ = 0;
+};
