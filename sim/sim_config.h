@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/event_signal.h"
+
 enum class TGpsForm { Rmc, Reports, None };
 enum class TSignalKind { Sine, Counter, Noise };
 
@@ -67,6 +69,8 @@ struct TSimConfig {
     std::optional<int64_t> StartTime;
     // Done in the order of their seconds, those of one second in the order given.
     std::vector<TScheduledAction> Actions;
+    // Synthetic earthquakes added to the channels (--event).
+    std::vector<TSimEvent> Events;
 
     // Timing of the boot loader, in milliseconds of wall time.
     int PowerUpDelayMs = 300;  // from a power-up to the "Ready." line

@@ -21,7 +21,7 @@ constexpr TFaultName FaultNames[] = {
 
 constexpr std::string_view ValueOptions[] = {
     "--channels", "--rate",  "--bytes", "--gps",    "--signal",  "--baud",  "--speed", "--seconds",
-    "--link",     "--fault", "--seed",  "--memory", "--journal", "--start", "--at"};
+    "--link",     "--fault", "--seed",  "--memory", "--journal", "--start", "--at",    "--event"};
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : ValueOptions) {
@@ -134,6 +134,12 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
             return error;
         }
         c.Actions.push_back(action);
+    } else if (name == "--event") {
+        TSimEvent event;
+        if (std::string error = ParseSimEvent(value, event); !error.empty()) {
+            return error;
+        }
+        c.Events.push_back(event);
     } else if (name == "--seed") {
         if (!ParseNumber(value, c.Seed)) {
             return "--seed must be a whole number of 0 or more";
@@ -334,5 +340,12 @@ std::string SimUsage(std::string_view program) {
            "                     pulled: the device gone for two seconds of wall time, then\n"
            "                     a fresh one under a new path), silence=N (N frame periods),\n"
            "                     power-cycle; may be repeated\n"
+           "  --event AT,DURATION,AMPLITUDE[,CHANNELS]\n"
+           "                     add a synthetic local earthquake: its P onset at AT (a second\n"
+           "                     of the unit's clock, as for --at, or a UTC time as for\n"
+           "                     --start), a larger S onset 0.15 x DURATION later (0.5 to 8 s),\n"
+           "                     a coda that dies away by DURATION seconds; AMPLITUDE counts\n"
+           "                     at the S peak; CHANNELS joined by + such as 1+3 or 2-4+6 (all);\n"
+           "                     the waveform follows from --seed; may be repeated\n"
            "  --help             show this text\n";
 }

@@ -421,6 +421,13 @@ void TDigitizerSim::SendEcho(std::vector<uint8_t> echo, int switchBaud) {
 void TDigitizerSim::SendFrame() {
     const bool silent = firmware_.Seconds() < silentBefore_;
     TWireFrame frame = firmware_.NextFrame(boot_.Memory().SerialNumber());
+    if (!config_.Events.empty()) {
+        const TFrameFacts& facts = firmware_.LastFrame();
+        AddEvents(config_.Events, config_.Seed,
+                  TEventFrame{firmware_.Seconds() - 1, facts.Time, facts.Rate, facts.Channels,
+                              facts.BytesPerSample},
+                  frame.Samples);
+    }
     TFrameTrace trace;
     trace.BlockCount = frame.BlockCount;
     if (silent) {
