@@ -34,6 +34,32 @@ bool OneOf(const T& value, std::initializer_list<T> accepted) {
     return std::find(accepted.begin(), accepted.end(), value) != accepted.end();
 }
 
+// The [Files] keys, read and written only with the files feature.
+void LoadFileSettings(TSettings& s, const TIniFile& ini) {
+    s.Enable = ReadSettingsInteger(ini, "Files", "Enable", 0);
+    s.Location = ini.Get("Files", "Location").value_or(s.Location);
+    s.Network = ini.Get("Files", "Network").value_or(s.Network);
+    s.UseSerialNumber = ReadSettingsInteger(ini, "Files", "UseSerialNumber", 0);
+    s.Station = ini.Get("Files", "Station").value_or(s.Station);
+    s.BaseDir = ini.Get("Files", "BaseDir").value_or(s.BaseDir);
+    if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
+        s.BaseDir.pop_back();
+    }
+    const int32_t minutes = ReadSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
+    TakeIfAccepted(s.DurationMinutes, minutes, minutes >= 1 && minutes <= 60);
+}
+
+void SaveFileSettings(const TSettings& s, TIniFile& ini) {
+    WriteSettingsInteger(ini, "Files", "Enable", s.Enable);
+    ini.Set("Files", "Location", s.Location);
+    ini.Set("Files", "Network", s.Network);
+    WriteSettingsInteger(ini, "Files", "UseSerialNumber", s.UseSerialNumber);
+    ini.Set("Files", "Station", s.Station);
+    const bool slash = !s.BaseDir.empty() && s.BaseDir.back() == '/';
+    ini.Set("Files", "BaseDir", slash ? s.BaseDir + "/" : s.BaseDir);
+    WriteSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
+}
+
 }  // namespace
 
 TSettings DefaultSettings(const std::string& homeDir) {
@@ -75,21 +101,31 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     s.FftFgdCol = ReadSettingsInteger(ini, "FFT", "FgdCol", s.FftFgdCol);
     s.FftBgdCol = ReadSettingsInteger(ini, "FFT", "BgdCol", s.FftBgdCol);
 
-    if (!context.FilesFeature) {
+    if (context.FilesFeature) {
+        LoadFileSettings(s, ini);
+    } else {
         s.Enable = 0;
-        return;
     }
-    s.Enable = ReadSettingsInteger(ini, "Files", "Enable", 0);
-    s.Location = ini.Get("Files", "Location").value_or(s.Location);
-    s.Network = ini.Get("Files", "Network").value_or(s.Network);
-    s.UseSerialNumber = ReadSettingsInteger(ini, "Files", "UseSerialNumber", 0);
-    s.Station = ini.Get("Files", "Station").value_or(s.Station);
-    s.BaseDir = ini.Get("Files", "BaseDir").value_or(s.BaseDir);
-    if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
-        s.BaseDir.pop_back();
+
+    const int32_t spectrogramPoints =
+        ReadSettingsInteger(ini, "Spectrogram", "Points", s.SpectrogramPoints);
+    TakeIfAccepted(s.SpectrogramPoints, spectrogramPoints,
+                   OneOf(spectrogramPoints, {256, 512, 1024, 2048, 4096}));
+    const int32_t autoRange =
+        ReadSettingsInteger(ini, "Spectrogram", "AutoRange", s.SpectrogramAutoRange);
+    TakeIfAccepted(s.SpectrogramAutoRange, autoRange, autoRange == 0 || autoRange == 1);
+    const int32_t minDb = ReadSettingsInteger(ini, "Spectrogram", "MinDb", s.SpectrogramMinDb);
+    const int32_t maxDb = ReadSettingsInteger(ini, "Spectrogram", "MaxDb", s.SpectrogramMaxDb);
+    if (minDb >= -250 && maxDb <= 50 && minDb < maxDb) {
+        s.SpectrogramMinDb = minDb;
+        s.SpectrogramMaxDb = maxDb;
     }
-    const int32_t minutes = ReadSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
-    TakeIfAccepted(s.DurationMinutes, minutes, minutes >= 1 && minutes <= 60);
+    const int32_t logFrequency =
+        ReadSettingsInteger(ini, "Spectrogram", "LogFrequency", s.SpectrogramLogFrequency);
+    TakeIfAccepted(s.SpectrogramLogFrequency, logFrequency, logFrequency == 0 || logFrequency == 1);
+    const int32_t spanMinutes =
+        ReadSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
+    TakeIfAccepted(s.SpectrogramMinutes, spanMinutes, spanMinutes >= 1 && spanMinutes <= 60);
 }
 
 void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& context) {
@@ -109,17 +145,15 @@ void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& con
     ini.Set("FFT", "Window", s.Window);
     WriteSettingsInteger(ini, "FFT", "FgdCol", s.FftFgdCol);
     WriteSettingsInteger(ini, "FFT", "BgdCol", s.FftBgdCol);
-    if (!context.FilesFeature) {
-        return;
+    if (context.FilesFeature) {
+        SaveFileSettings(s, ini);
     }
-    WriteSettingsInteger(ini, "Files", "Enable", s.Enable);
-    ini.Set("Files", "Location", s.Location);
-    ini.Set("Files", "Network", s.Network);
-    WriteSettingsInteger(ini, "Files", "UseSerialNumber", s.UseSerialNumber);
-    ini.Set("Files", "Station", s.Station);
-    const bool slash = !s.BaseDir.empty() && s.BaseDir.back() == '/';
-    ini.Set("Files", "BaseDir", slash ? s.BaseDir + "/" : s.BaseDir);
-    WriteSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
+    WriteSettingsInteger(ini, "Spectrogram", "Points", s.SpectrogramPoints);
+    WriteSettingsInteger(ini, "Spectrogram", "AutoRange", s.SpectrogramAutoRange);
+    WriteSettingsInteger(ini, "Spectrogram", "MinDb", s.SpectrogramMinDb);
+    WriteSettingsInteger(ini, "Spectrogram", "MaxDb", s.SpectrogramMaxDb);
+    WriteSettingsInteger(ini, "Spectrogram", "LogFrequency", s.SpectrogramLogFrequency);
+    WriteSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
 }
 
 std::string SettingsFilePath(const TSettingsPathFacts& facts) {

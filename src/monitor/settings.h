@@ -16,6 +16,7 @@
 #include <string>
 
 #include "colours/colour_settings.h"
+#include "monitor/spectrogram_settings.h"
 #include "recording/file_settings.h"
 #include "settings/ini_file.h"
 
@@ -48,13 +49,14 @@ struct TFftSettings {
 
 // Every section, each struct owned by the feature that uses it: [Comms], [Data],
 // [Temperatures] and [FFT] by the window, their colours by the colour dialog, [Files] by
-// recording. A dialog takes only the struct it edits.
+// recording, [Spectrogram] by the Spectrogram page. A dialog takes only the struct it edits.
 struct TSettings : TCommsSettings,
                    TDataSettings,
                    TTemperatureSettings,
                    TFftSettings,
                    TColourSettings,
-                   TFileSettings {
+                   TFileSettings,
+                   TSpectrogramSettings {
     bool operator==(const TSettings&) const = default;
 };
 
@@ -76,13 +78,17 @@ TSettings DefaultSettings(const std::string& homeDir);
 // - Enable and UseSerialNumber default to 0 whatever they held before.
 // - BaseDir loses one trailing "/".
 // - Without the files feature [Files] is not read and Enable is set to 0.
+// - [Spectrogram]: Points a power of two from 256 to 4096; MinDb and MaxDb in -250..50 and
+//   taken only as a pair with MinDb below MaxDb; AutoRange and LogFrequency 0 or 1; Minutes
+//   1..60.
 // Integers are decimal with an optional sign, blanks around allowed, within 32 bits.
 // DCTimeConst uses the context's decimal separator (an exponent is accepted).
 void LoadSettings(TSettings& settings, const TIniFile& ini, const TSettingsContext& context);
 
 // Sets every key in `ini` in table order (new keys and sections are appended in that order):
 // integers in decimal, DCTimeConst as the shortest decimal text that reads back as the same
-// number, with the context's decimal separator; [Files] only with the files feature. A BaseDir
+// number, with the context's decimal separator; [Files] only with the files feature;
+// [Spectrogram] last. A BaseDir
 // that ends in "/" is written with one more "/" so that LoadSettings gives it back unchanged.
 void SaveSettings(const TSettings& settings, TIniFile& ini, const TSettingsContext& context);
 

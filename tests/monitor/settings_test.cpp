@@ -37,7 +37,9 @@ TEST(Settings, MissingFileGivesTheDefaultsWrittenInTableOrder) {
               "[FFT]\nAutoCalc=1\nPoints=1024\nWindow=Blackman Harris\nFgdCol=16776960\n"
               "BgdCol=0\n"
               "[Files]\nEnable=0\nLocation=LO\nNetwork=NK\nUseSerialNumber=0\nStation=STATN\n"
-              "BaseDir=/home/u/recorderfiles\nDurationMinutes=5\n");
+              "BaseDir=/home/u/recorderfiles\nDurationMinutes=5\n"
+              "[Spectrogram]\nPoints=1024\nAutoRange=1\nMinDb=-160\nMaxDb=-40\n"
+              "LogFrequency=0\nMinutes=10\n");
 }
 
 TEST(Settings, RejectedValuesKeepThePreviousValue) {
@@ -132,6 +134,47 @@ TEST(Settings, FilesSectionOnlyWithTheFeature) {
     TIniFile empty;
     SaveSettings(previous, empty, FilesOff);
     EXPECT_EQ(empty.Text().find("[Files]"), std::string::npos);
+}
+
+// [Spectrogram], read with or without the files feature, after every other section.
+TEST(Settings, SpectrogramSectionKeepsThePreviousValueForRejectedKeys) {
+    TSettings previous = DefaultSettings("/home/u");
+    previous.SpectrogramPoints = 2048;
+    previous.SpectrogramMinDb = -150;
+    previous.SpectrogramMaxDb = -30;
+    previous.SpectrogramMinutes = 20;
+    struct TCase {
+        const char* Text;
+        TSpectrogramSettings Expected;
+    };
+    const TCase cases[] = {
+        {"Points=256\nAutoRange=0\nMinDb=-250\nMaxDb=50\nLogFrequency=1\nMinutes=60\n",
+         {256, 0, -250, 50, 1, 60}},
+        {"Points=4096\nMinDb=-100\nMaxDb=-99\nMinutes=1\n", {4096, 1, -100, -99, 0, 1}},
+        // Not a power of two in range, flags other than 0 or 1, spans outside 1..60.
+        {"Points=8192\nAutoRange=2\nLogFrequency=-1\nMinutes=61\n", {2048, 1, -150, -30, 0, 20}},
+        {"Points=128\nMinutes=0\n", {2048, 1, -150, -30, 0, 20}},
+        {"Points=1000\nMinutes=x\n", {2048, 1, -150, -30, 0, 20}},
+        // The bounds are taken as a pair: an empty, inverted or out-of-range pair keeps both.
+        {"MinDb=-40\nMaxDb=-40\n", {2048, 1, -150, -30, 0, 20}},
+        {"MinDb=-20\nMaxDb=-60\n", {2048, 1, -150, -30, 0, 20}},
+        {"MinDb=-251\nMaxDb=0\n", {2048, 1, -150, -30, 0, 20}},
+        {"MinDb=-100\nMaxDb=51\n", {2048, 1, -150, -30, 0, 20}},
+        {"MinDb=-10\n", {2048, 1, -150, -30, 0, 20}},  // above the previous MaxDb
+        {"MaxDb=0\n", {2048, 1, -150, 0, 0, 20}},
+    };
+    for (const TCase& c : cases) {
+        for (const TSettingsContext& context : {FilesOff, FilesOn}) {
+            const TSettings s = Loaded(std::string("[Spectrogram]\n") + c.Text, context, previous);
+            EXPECT_EQ(static_cast<const TSpectrogramSettings&>(s), c.Expected) << c.Text;
+        }
+    }
+    TIniFile ini;
+    SaveSettings(previous, ini, FilesOff);
+    EXPECT_EQ(ini.Text().substr(ini.Text().find("[FFT]")),
+              "[FFT]\nAutoCalc=1\nPoints=1024\nWindow=Blackman Harris\nFgdCol=16776960\n"
+              "BgdCol=0\n[Spectrogram]\nPoints=2048\nAutoRange=1\nMinDb=-150\nMaxDb=-30\n"
+              "LogFrequency=0\nMinutes=20\n");
 }
 
 TEST(Settings, SavingKeepsUnknownKeysAndTheFilesSpelling) {
@@ -270,7 +313,9 @@ TEST(Settings, AFullFileReadAndWrittenAgainIsTheSameByteForByte) {
         "[FFT]\r\nAutoCalc=0\r\nPoints=8192\r\nWindow=Hanning\r\nFgdCol=3\r\nBgdCol=4\r\n"
         "[Files]\r\nEnable=1\r\nLocation=00\r\nNetwork=XX\r\nUseSerialNumber=1\r\n"
         "Station=\" AB \"\r\nBaseDir=/data/rec\r\nDurationMinutes=15\r\n"
-        "[Elsewhere]\r\n# note\r\nx=1\r\n";
+        "[Elsewhere]\r\n# note\r\nx=1\r\n"
+        "[Spectrogram]\r\nPoints=4096\r\nAutoRange=0\r\nMinDb=-180\r\nMaxDb=-60\r\n"
+        "LogFrequency=1\r\nMinutes=60\r\n";
     TIniFile ini;
     ini.Parse(text);
     TSettings s = DefaultSettings("/home/u");
