@@ -258,12 +258,7 @@ void TChannelsPage::RemoveDCClick() {
 }
 
 void TChannelsPage::StoredSecondsSpinEditChange() {
-    if (storedSecondsSpinEdit_->text().isEmpty()) {
-        // Shows "1" and comes back here. The text is selected, so that the
-        // number typed next replaces it.
-        storedSecondsSpinEdit_->setValue(1);
-        storedSecondsSpinEdit_->selectAll();
-    }
+    // An emptied field or a number below 1 is 1 by now (TSpinEdit).
     model_.SetStoredSeconds(storedSecondsSpinEdit_->value());
     DrawChannelTraces(true);
     refreshActivePage_();

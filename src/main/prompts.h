@@ -3,11 +3,35 @@
 // answers in their place.
 #pragma once
 
+#include <QFileDialog>
 #include <QString>
 #include <functional>
 
 class QDialog;
 class QWidget;
+
+// The save dialog of a text file: "Text Files" or "All Files", default suffix "txt"; an
+// existing file is replaced only after a question. A file in a folder that does not exist is
+// refused with a message (through `refuse`) and the dialog stays open.
+class TTextFileSaveDialog : public QFileDialog {
+    Q_OBJECT
+  public:
+    using TRefusal = std::function<void(QWidget*, const QString&)>;
+
+    TTextFileSaveDialog(QWidget* parent, const QString& title, TRefusal refuse);
+
+    // The message for a chosen path whose folder does not exist; empty when it does.
+    static QString FolderRefusal(const QString& path);
+
+    // Qt's own dialog, not the platform's: it has a file name field, and stays open on a
+    // refusal.
+    bool OwnWidgets() const;
+
+    void accept() override;
+
+  private:
+    TRefusal refuse_;
+};
 
 class TPrompts {
   public:
@@ -32,9 +56,9 @@ class TPrompts {
     // a test's hook works the dialog instead, without blocking.
     int Exec(QDialog& dialog) const;
     void SetDialogHook(TDialogHook hook) { dialogHook_ = std::move(hook); }
-    // The save dialog of a text file (default suffix "txt", "Text Files" or
-    // "All Files"): an existing file is overwritten only after a question, and
-    // the directory must exist. The path chosen, empty for Cancel.
+    // The save dialog of a text file (TTextFileSaveDialog, shown through Exec):
+    // an existing file is overwritten only after a question, and the folder
+    // must exist. The path chosen, empty for Cancel.
     QString SaveTextFile(QWidget* parent, const QString& title) const;
     void SetSaveFileHook(TSaveFileHook hook) { saveFileHook_ = std::move(hook); }
 

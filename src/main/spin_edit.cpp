@@ -11,7 +11,26 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent), reported_(lineEdit()->
     connect(this, &QSpinBox::valueChanged, this, [this] { ReportText(); });
 }
 
+bool TSpinEdit::BelowMinimum() const {
+    const QString text = lineEdit()->text().trimmed();
+    if (text.isEmpty()) {
+        return true;
+    }
+    // QSpinBox keeps its old value for a typed number below the minimum (the
+    // text is only "intermediate" to it), so the number is read here.
+    bool ok = false;
+    const int number = locale().toInt(text, &ok);
+    return ok && number < minimum();
+}
+
 void TSpinEdit::ReportText() {
+    if (BelowMinimum()) {
+        // The minimum, selected so that the number typed next replaces it. When the value
+        // is the minimum already, only the text changes, without a signal: it is reported
+        // below. Otherwise the value's signal comes back here and reports it.
+        setValue(minimum());
+        selectAll();
+    }
     const QString text = lineEdit()->text();
     if (text != reported_) {
         reported_ = text;

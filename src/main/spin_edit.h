@@ -1,6 +1,8 @@
 // A spin box that reports every change of its text, typed or set: QSpinBox's
 // own signals wait until the typed text is an acceptable number, while the
-// pages act on each keystroke (an emptied field, for one).
+// pages act on each keystroke (an emptied field, for one). An emptied field or
+// a number below the minimum becomes the minimum, shown and in force, before
+// it is reported.
 #pragma once
 
 #include <QSpinBox>
@@ -23,6 +25,8 @@ class TSpinEdit : public QSpinBox {
 
   private:
     void ReportText();
+    // The text is empty or a number below the minimum.
+    bool BelowMinimum() const;
 
     QString reported_;
 };

@@ -251,12 +251,7 @@ void TTemperaturesPage::LogToFileClick() {
 }
 
 void TTemperaturesPage::StoredTemperatureHoursSpinEditChange() {
-    if (storedHoursSpinEdit_->text().isEmpty()) {
-        // Shows "1" and comes back here; selected, so that the number typed
-        // next replaces it.
-        storedHoursSpinEdit_->setValue(1);
-        storedHoursSpinEdit_->selectAll();
-    }
+    // An emptied field or a number below 1 is 1 by now (TSpinEdit).
     model_.SetStoredHours(storedHoursSpinEdit_->value());
     DrawTemperatureTraces(true);
     refreshActivePage_();

@@ -8,16 +8,19 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "main/band_list.h"
+#include "main/prompts.h"
 #include "main/temperatures_page.h"
 #include "monitor/temperature_details.h"
 #include "support/blocks.h"
@@ -240,6 +243,83 @@ TEST_F(TemperaturesPageTest, TheLogFileIsChosenEmptiedAndWrittenOnceABlock) {
     LogToFile()->click();
     Blocks(1, 20, 1);
     EXPECT_EQ(Read(path), "20" + point + "0,100" + point + "000\r\n");
+}
+
+// The save dialog itself: a file in a folder that does not exist is refused
+// there, with a message, and the dialog stays for another choice; the file then
+// chosen (the suffix added) is the log.
+TEST_F(TemperaturesPageTest, TheLogDialogRefusesAFileInAFolderThatDoesNotExist) {
+    form_->Prompts().SetSaveFileHook(nullptr);
+    int shown = 0;
+    form_->Prompts().SetDialogHook([&](QDialog& dialog) {
+        ++shown;
+        auto* files = dynamic_cast<TTextFileSaveDialog*>(&dialog);
+        EXPECT_NE(files, nullptr);
+        if (files == nullptr) {
+            return int(QDialog::Rejected);
+        }
+        files->setDirectory(dir_.path());
+        files->open();
+        for (const char* missing : {"missing/log.txt", "missing/deeper/log"}) {
+            files->selectFile(QString::fromLatin1(missing));
+            files->accept();
+            EXPECT_TRUE(files->isVisible()) << missing;
+            EXPECT_NE(files->result(), int(QDialog::Accepted)) << missing;
+        }
+        files->selectFile(QStringLiteral("log"));
+        files->accept();
+        EXPECT_FALSE(files->isVisible());
+        return files->result();
+    });
+    LogToFile()->click();
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_TRUE(messages_[0].contains(dir_.filePath(QStringLiteral("missing"))))
+        << messages_[0].toStdString();
+    EXPECT_TRUE(messages_[1].contains(dir_.filePath(QStringLiteral("missing/deeper"))))
+        << messages_[1].toStdString();
+    const std::string path = dir_.filePath(QStringLiteral("log.txt")).toStdString();
+    EXPECT_EQ(form_->Model().TemperatureLogName(), path);
+    Blocks(2, 20, 1);
+    const std::string point = QLocale::system().decimalPoint().toStdString();
+    const std::string line = "20" + point + "0,100" + point + "000\r\n";
+    EXPECT_EQ(Read(path), line + line);
+    EXPECT_TRUE(reports_.empty()) << "every block written";
+}
+
+// Display Seconds and Stored Hours: a number below 1, typed or left by an
+// emptied field, is 1, shown and in force, however often it comes.
+TEST_F(TemperaturesPageTest, SecondsAndHoursBelowOneBecomeOneShownAndInForce) {
+    const TSettings& settings = form_->Model().Settings();
+    const struct {
+        const char* name;
+        const int& setting;
+        Qt::Key tab;
+    } fields[] = {{"StoredSecondsSpinEdit", settings.StoredSeconds, Qt::Key_C},
+                  {"StoredTemperatureHoursSpinEdit", settings.StoredHours, Qt::Key_T}};
+    for (const auto& field : fields) {
+        form_->FormKeyDown(field.tab, Qt::NoModifier);
+        auto* spin = Find<QSpinBox>(QString::fromLatin1(field.name));
+        auto* edit = spin->findChild<QLineEdit*>();
+        spin->setValue(50);
+        const struct {
+            const char* typed;  // after selecting the whole text; "" empties it
+            int shown;
+        } steps[] = {{"0", 1}, {"0", 1}, {"00", 1}, {"7", 7}, {"0", 1}, {"", 1}, {"12", 12}};
+        for (const auto& step : steps) {
+            edit->selectAll();
+            if (*step.typed == 0) {
+                QTest::keyClick(spin, Qt::Key_Backspace);
+            } else {
+                QTest::keyClicks(spin, QString::fromLatin1(step.typed));
+            }
+            const std::string where = std::string(field.name) + " after '" + step.typed + "'";
+            EXPECT_EQ(spin->text(), QString::number(step.shown)) << where;
+            EXPECT_EQ(spin->value(), step.shown) << where;
+            EXPECT_EQ(field.setting, step.shown) << where;
+        }
+    }
+    EXPECT_EQ(form_->Model().Channels().StoredSeconds(), 12);
 }
 
 // Against the simulator: the offsets drift with the module temperatures, the
