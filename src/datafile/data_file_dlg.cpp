@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -19,8 +21,6 @@
 #include "settings/numeric_entry.h"
 
 namespace {
-
-constexpr int StationLength = 5;
 
 QLabel* MakeLabel(const char* name, const QString& caption, QWidget* parent) {
     auto* label = new QLabel(caption, parent);
@@ -37,7 +37,37 @@ QLineEdit* MakeEdit(const char* name, int maxLength, QWidget* parent) {
     return edit;
 }
 
+// A code's field: its SEED length, printable ASCII without spaces (SeedCodeText) typed or
+// pasted.
+QLineEdit* MakeCodeEdit(const char* name, int length, QWidget* parent) {
+    QLineEdit* edit = MakeEdit(name, length, parent);
+    edit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[!-~]{0,%1}").arg(length)), edit));
+    return edit;
+}
+
+QString CodeText(const std::string& code, int length) {
+    return QString::fromStdString(SeedCodeText(code, length));
+}
+
+std::string CodeOf(const QLineEdit* edit, int length) {
+    return SeedCodeText(edit->text().toStdString(), length);
+}
+
 }  // namespace
+
+std::string SeedCodeText(std::string_view text, int length) {
+    std::string code;
+    for (const char c : text) {
+        if (static_cast<int>(code.size()) >= length) {
+            break;
+        }
+        if (c > ' ' && c <= '~') {
+            code += c;
+        }
+    }
+    return code;
+}
 
 QString BrowseForFolder(QWidget* owner, const QString& title, const QString& startFolder) {
     const QString path = QFileDialog::getExistingDirectory(
@@ -73,11 +103,11 @@ void TDataFileDlg::BuildControls() {
     durationSpinEdit_->setObjectName(QStringLiteral("DurationSpinEdit"));
     durationSpinEdit_->setRange(1, 60);
     durationSpinEdit_->setValue(1);
-    stationEdit_ = MakeEdit("StationEdit", StationLength, details);
+    stationEdit_ = MakeCodeEdit("StationEdit", StationCodeLength, details);
     useSNum_ = new QCheckBox(tr("Use Serial Number"), details);
     useSNum_->setObjectName(QStringLiteral("UseSNum"));
-    locationEdit_ = MakeEdit("LocationEdit", 2, details);
-    networkEdit_ = MakeEdit("NetworkEdit", 2, details);
+    locationEdit_ = MakeCodeEdit("LocationEdit", LocationCodeLength, details);
+    networkEdit_ = MakeCodeEdit("NetworkEdit", NetworkCodeLength, details);
     auto* grid = new QGridLayout(details);
     grid->addWidget(enableDataFiles_, 0, 0, 1, 2);
     grid->addWidget(MakeLabel("Label56", tr("File Duration (mins)"), details), 1, 0);
@@ -145,22 +175,20 @@ void TDataFileDlg::SetOptions(const TFileSettings& s) {
     durationSpinEdit_->setValue(s.DurationMinutes);
     useSNum_->setChecked(s.UseSerialNumber != 0);
     UseSNumClick();
-    // Five characters are typed at most; a station taken from the serial number can be
-    // longer and is shown whole (QLineEdit would cut any text to its maximum length).
-    const QString station = QString::fromStdString(s.Station);
-    stationEdit_->setMaxLength(std::max<int>(StationLength, static_cast<int>(station.size())));
-    stationEdit_->setText(station);
-    locationEdit_->setText(QString::fromStdString(s.Location));
-    networkEdit_->setText(QString::fromStdString(s.Network));
+    // A station taken from the serial number can be longer: the field shows the five
+    // characters a SEED header holds.
+    stationEdit_->setText(CodeText(s.Station, StationCodeLength));
+    locationEdit_->setText(CodeText(s.Location, LocationCodeLength));
+    networkEdit_->setText(CodeText(s.Network, NetworkCodeLength));
 }
 
 void TDataFileDlg::TakeOptions(TFileSettings& s) const {
     s.Enable = enableDataFiles_->isChecked() ? 1 : 0;
     s.DurationMinutes = durationSpinEdit_->value();
-    s.Location = locationEdit_->text().toStdString();
-    s.Network = networkEdit_->text().toStdString();
+    s.Location = CodeOf(locationEdit_, LocationCodeLength);
+    s.Network = CodeOf(networkEdit_, NetworkCodeLength);
     s.UseSerialNumber = useSNum_->isChecked() ? 1 : 0;
-    s.Station = stationEdit_->text().toStdString();
+    s.Station = CodeOf(stationEdit_, StationCodeLength);
     s.BaseDir = dataPathLocn_->text().toStdString();
     if (!s.BaseDir.empty() && s.BaseDir.back() == '/') {
         s.BaseDir.pop_back();
@@ -168,8 +196,14 @@ void TDataFileDlg::TakeOptions(TFileSettings& s) const {
 }
 
 void TDataFileDlg::DurationSpinEditChange() {
-    if (durationSpinEdit_->text().isEmpty() || durationSpinEdit_->value() <= 0) {
-        // Shows "1"; the text is selected so that the number typed next replaces it.
+    // A typed 0 is only "intermediate" to QSpinBox, which keeps its old value: the number is
+    // read from the text.
+    const QString text = durationSpinEdit_->text().trimmed();
+    bool ok = false;
+    const int typed = durationSpinEdit_->locale().toInt(text, &ok);
+    if (text.isEmpty() || (ok && typed <= 0) || durationSpinEdit_->value() <= 0) {
+        // Shows "1" (when the value is 1 already, only the text changes); the text is
+        // selected so that the number typed next replaces it.
         durationSpinEdit_->setValue(1);
         durationSpinEdit_->selectAll();
     }

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <string>
+#include <string_view>
 
 #include "recording/file_settings.h"
 
@@ -15,6 +17,16 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+
+// The SEED lengths of the codes the dialog edits.
+constexpr int StationCodeLength = 5;
+constexpr int LocationCodeLength = 2;
+constexpr int NetworkCodeLength = 2;
+
+// A code as the dialog shows and takes it: the printable ASCII characters of `text` other
+// than the space, at most `length` of them. Bytes outside ASCII are dropped, so a character
+// of UTF-8 goes whole and is never cut.
+std::string SeedCodeText(std::string_view text, int length);
 
 // The folder browser: QFileDialog for directories, opened at `startFolder`. Returns the chosen
 // directory's path, or an empty string when the user cancels or the pick is not a directory
@@ -33,10 +45,12 @@ class TDataFileDlg : public QDialog {
     // StationEdit, so that the station field opens disabled when the option is on).
     void SetOptions(const TFileSettings& settings);
     // Step 5, after OK: Enable, DurationMinutes, Location, Network, UseSerialNumber, Station
-    // and BaseDir, which loses one trailing "/".
+    // and BaseDir, which loses one trailing "/". The codes are kept to their SEED lengths
+    // in ASCII, as the fields show them.
     void TakeOptions(TFileSettings& settings) const;
 
     // The handlers.
+    // An emptied duration or one below 1 (0 typed) becomes 1, shown and in force.
     void DurationSpinEditChange();
     void UseSNumClick();
     void DataPathButtonClick();

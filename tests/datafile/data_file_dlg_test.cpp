@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -109,6 +110,22 @@ TEST(DataFileDlg, DurationTakesDigitsOnlyAndNeverFallsBelowOne) {
     EXPECT_EQ(duration->value(), 45);
     QTest::keyClicks(duration, QStringLiteral("9"));
     EXPECT_LE(duration->value(), 60);
+
+    // A typed 0 is 1, shown and taken back after OK, each time it is typed.
+    TSettings back;
+    for (const char* typed : {"0", "0", "00"}) {
+        duration->setValue(30);
+        duration->findChild<QLineEdit*>()->selectAll();
+        QTest::keyClicks(duration, QString::fromLatin1(typed));
+        EXPECT_EQ(duration->text(), QStringLiteral("1")) << typed;
+        back.DurationMinutes = 30;
+        dialog.TakeOptions(back);
+        EXPECT_EQ(back.DurationMinutes, 1) << typed;
+    }
+    duration->setValue(1);
+    duration->findChild<QLineEdit*>()->selectAll();
+    QTest::keyClicks(duration, QStringLiteral("0"));
+    EXPECT_EQ(duration->text(), QStringLiteral("1")) << "a 0 over a 1";
 }
 
 TEST(DataFileDlg, OptionsGoInAndComeBackWithOneTrailingSlashLess) {
@@ -125,7 +142,7 @@ TEST(DataFileDlg, OptionsGoInAndComeBackWithOneTrailingSlashLess) {
     EXPECT_TRUE(dialog.EnableDataFiles()->isChecked());
     EXPECT_EQ(dialog.DurationSpinEdit()->value(), 7);
     EXPECT_FALSE(dialog.StationEdit()->isEnabled()) << "the serial number is the station";
-    EXPECT_EQ(dialog.StationEdit()->text(), QStringLiteral("00012345")) << "shown whole";
+    EXPECT_EQ(dialog.StationEdit()->text(), QStringLiteral("00012")) << "the header's five";
     EXPECT_EQ(dialog.DataPathLocn()->text(), QString()) << "an empty base directory shows empty";
     dialog.UseSNum()->click();
     EXPECT_TRUE(dialog.StationEdit()->isEnabled()) << "unchecking enables the station at once";
@@ -140,6 +157,68 @@ TEST(DataFileDlg, OptionsGoInAndComeBackWithOneTrailingSlashLess) {
     EXPECT_EQ(back.Location, "");
     EXPECT_EQ(back.Network, "XY");
     EXPECT_EQ(back.DurationMinutes, 7);
+}
+
+// The codes in and out of the dialog: printable ASCII without spaces, at most their SEED
+// lengths, characters outside ASCII dropped whole (never a byte of one).
+TEST(DataFileDlg, CodesAreKeptToTheirSeedLengthsInAscii) {
+    const struct {
+        const char* name;
+        const char* station;
+        const char* location;
+        const char* network;
+        const char* shownStation;
+        const char* shownLocation;
+        const char* shownNetwork;
+    } cases[] = {
+        {"as they are", "STA01", "00", "XX", "STA01", "00", "XX"},
+        {"a serial number longer than five", "00012345", "", "NK", "00012", "", "NK"},
+        {"accents dropped",
+         "\xC3\x84"
+         "B\xC3\x96"
+         "C",
+         "\xC3\x9C"
+         "1",
+         "N\xC3\xA9", "BC", "1", "N"},
+        {"a cut that would split a character", "ABCD\xC3\x84", "0\xE2\x82\xAC", "XY", "ABCD", "0",
+         "XY"},
+        {"spaces and control characters", "A B\tC", " 1", "\x01Z", "ABC", "1", "Z"},
+        {"longer codes", "STATION", "123", "ABC", "STATI", "12", "AB"},
+    };
+    for (const auto& c : cases) {
+        TSettings settings;
+        settings.Station = c.station;
+        settings.Location = c.location;
+        settings.Network = c.network;
+        TDataFileDlg dialog;
+        dialog.SetOptions(settings);
+        EXPECT_EQ(dialog.StationEdit()->text().toStdString(), c.shownStation) << c.name;
+        EXPECT_EQ(dialog.LocationEdit()->text().toStdString(), c.shownLocation) << c.name;
+        EXPECT_EQ(dialog.NetworkEdit()->text().toStdString(), c.shownNetwork) << c.name;
+        TSettings back;
+        dialog.TakeOptions(back);
+        EXPECT_EQ(back.Station, c.shownStation) << c.name;
+        EXPECT_EQ(back.Location, c.shownLocation) << c.name;
+        EXPECT_EQ(back.Network, c.shownNetwork) << c.name;
+    }
+
+    // Typed: only the printable ASCII characters reach the fields, up to their lengths; a
+    // text set by the program is kept to the same when taken back.
+    TDataFileDlg dialog;
+    dialog.SetOptions(TSettings{});
+    dialog.show();
+    dialog.StationEdit()->clear();
+    // Each character as a key press carrying its text (QTest's clicks know ASCII keys only).
+    for (const QChar ch : QString::fromUtf8("\xC3\x84 b1\xE2\x82\xAC-_X9Z")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(dialog.StationEdit(), &press);
+    }
+    EXPECT_EQ(dialog.StationEdit()->text(), QStringLiteral("b1-_X"));
+    dialog.NetworkEdit()->setText(QString::fromUtf8("Z\xC3\xA9ZZ"));  // the field keeps "Zé"
+    TSettings back;
+    dialog.TakeOptions(back);
+    EXPECT_EQ(back.Station, "b1-_X");
+    EXPECT_EQ(back.Network, "Z");
 }
 
 TEST(DataFileDlg, CodesAreTypedUpToTheirLengthAndEscapeCancels) {
