@@ -41,6 +41,7 @@ TAboutDlg::TAboutDlg(QWidget* owner, const TVersionInfo* info)
     setWindowIcon(ProgramIcon());
     BuildControls();
     ShowVersionInfo(info);
+    CentreOnScreen();
     connect(button1_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -95,8 +96,10 @@ void TAboutDlg::BuildControls() {
     layout->addWidget(groupBox1);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
 
-    // Fixed size, centred on the screen.
+void TAboutDlg::CentreOnScreen() {
+    // The fixed size the filled-in texts need, then centred on the screen.
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());

@@ -41,6 +41,8 @@ class TAboutDlg : public QDialog {
   private:
     void BuildControls();
     void ShowVersionInfo(const TVersionInfo* info);
+    // After the texts are in: the box's size is final only then.
+    void CentreOnScreen();
 
     TUrlOpener opener_;
     QLabel* fileDescription_ = nullptr;

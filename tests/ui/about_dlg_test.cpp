@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "about/about_dlg.h"
@@ -74,6 +75,35 @@ TEST(AboutDlg, LabelsKeepTheirCreatedTextsWhereTheInformationIsMissing) {
     for (const auto& c : cases) {
         const TAboutDlg dialog(nullptr, c.info);
         EXPECT_EQ(Texts(dialog), c.texts) << c.name;
+    }
+}
+
+// Centred on the screen at the size its texts give it: long texts make the box wider, and it
+// still sits in the middle.
+TEST(AboutDlg, IsCentredOnTheScreenAtTheSizeItsTextsGiveIt) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::string wide(20, 'W');
+    const TVersionInfo longTexts(0x0809, 0x04E4,
+                                 {{"FileDescription", wide}, {"LegalCopyright", wide + wide}});
+    const struct {
+        const char* name;
+        const TVersionInfo* info;
+    } cases[] = {
+        {"the program's", &ProgramVersionInfo()}, {"none", nullptr}, {"long texts", &longTexts}};
+    int narrowest = screen.width();
+    for (const auto& c : cases) {
+        TAboutDlg dialog(nullptr, c.info);
+        // Placed before it is shown (a window manager frames it afterwards).
+        const QRect placed = dialog.geometry();
+        EXPECT_LE(std::abs(placed.center().x() - screen.center().x()), 1) << c.name;
+        EXPECT_LE(std::abs(placed.center().y() - screen.center().y()), 1) << c.name;
+        dialog.show();
+        QApplication::processEvents();
+        EXPECT_EQ(dialog.size(), placed.size()) << c.name << ": the size was final";
+        narrowest = std::min(narrowest, dialog.width());
+        if (c.info == &longTexts) {
+            EXPECT_GT(dialog.width(), narrowest + 100) << "the long texts widen the box";
+        }
     }
 }
 
