@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -153,15 +154,13 @@ class TSocket {
     ~TSocket() { Close(); }
     TSocket(const TSocket&) = delete;
     TSocket& operator=(const TSocket&) = delete;
-    TSocket& operator=(TSocket&& other) noexcept {
-        if (this != &other) {
-            Close();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
     int Fd() const { return fd_; }
+    // The descriptor, no longer closed by this.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     void Close() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -264,7 +263,9 @@ struct TDataLinkClient::TState {
 
     // The thread's own.
     std::deque<TEntry> InFlight;  // sent, awaiting an answer, in the order sent
-    bool RefusalStreak = false;
+    // The streams whose records are being refused, with the count of the streak: a server
+    // refuses by stream (its write permissions), so each stream's streak is said on its own.
+    std::map<std::string, int64_t> Refusing;
     std::string LastConnectError;  // said once until a connection is made
     bool NoWriteSaid = false;
 
@@ -439,9 +440,7 @@ struct TDataLinkClient::TState {
             }
             const int one = 1;
             setsockopt(socket.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            const int fd = socket.Fd();
-            socket = TSocket();  // hand the descriptor over without closing it
-            return fd;
+            return socket.Release();
         }
         return last;
     }
@@ -457,15 +456,24 @@ struct TDataLinkClient::TState {
         return true;
     }
 
-    void Refused(const std::string& text) {
+    void Refused(const std::string& stream, const std::string& text) {
         {
             std::lock_guard lock(Mutex);
             ++Counters.Refused;
             Counters.LastError = text;
         }
-        if (!RefusalStreak) {
-            RefusalStreak = true;
-            Say(text + " (the record is not sent again; further refusals are counted)");
+        if (Refusing[stream]++ == 0) {
+            Say(text + " (a refused record is not sent again; until one of " + stream +
+                " is taken, refusals are only counted)");
+        }
+    }
+
+    void Accepted(const std::string& stream) {
+        const auto refusing = Refusing.find(stream);
+        if (refusing != Refusing.end()) {
+            Say(Where + " takes " + stream + " again after refusing " +
+                std::to_string(refusing->second) + " records of it");
+            Refusing.erase(refusing);
         }
     }
 
@@ -509,7 +517,7 @@ struct TDataLinkClient::TState {
                 while (InFlight.size() < Window && TakeNext(entry)) {
                     TResult<std::string> header = WriteHeaderOf(entry.Record);
                     if (!header) {
-                        Refused(header.Error().Text);
+                        Refused(StreamIdOf(entry.Record), header.Error().Text);
                         continue;
                     }
                     if (InFlight.empty()) {
@@ -623,11 +631,14 @@ struct TDataLinkClient::TState {
                         ++Counters.Acknowledged;
                     }
                 }
+                const std::string stream = StreamIdOf(done.Record);
                 if (answer.Ok) {
-                    RefusalStreak = false;
+                    if (!Refusing.empty()) {
+                        Accepted(stream);
+                    }
                 } else {
-                    Refused(Where + " refused a record of " + StreamIdOf(done.Record) + ": " +
-                            PrintableText(*message));
+                    Refused(stream, Where + " refused a record of " + stream + ": " +
+                                        PrintableText(*message));
                 }
                 proved = true;
                 haveAnswer = false;
