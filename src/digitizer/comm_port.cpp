@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "digitizer/port_list.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -75,6 +77,15 @@ std::string DevicePathForPort(uint8_t portNumber) {
 
 bool IsSupportedBaudRate(uint32_t baudRate) {
     return SpeedConstant(baudRate) != B0;
+}
+
+std::string TCommPort::OpenErrorText() const {
+    if (openResult_) {
+        return {};
+    }
+    // The name given may be the wrong one: the ports that are there, so that the user
+    // sees the right name at once.
+    return openResult_.Error().Text + "\n" + SerialPortsHint(ListSerialPorts());
 }
 
 TCommPort::TCommPort(uint8_t portNumber, uint32_t baudRate, char eventChar, uint8_t flowControl,
@@ -237,6 +248,7 @@ bool TCommPort::Write(const uint8_t* data, int count) {
             continue;
         }
         if (n < 0 && errno != EAGAIN) {
+            NoteWriteLost(errno);
             return done > 0;
         }
         int timeout = -1;
@@ -259,6 +271,7 @@ bool TCommPort::Write(const uint8_t* data, int count) {
             break;
         }
         if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            NoteWriteLost(EPIPE);
             break;
         }
         if (nfds == 2 && (fds[1].revents & POLLIN)) {
@@ -266,6 +279,15 @@ bool TCommPort::Write(const uint8_t* data, int count) {
         }
     }
     return true;
+}
+
+void TCommPort::NoteWriteLost(int error) {
+    // A device that has gone answers EIO (a pseudo-terminal whose far end closed, a USB
+    // adapter unplugged), ENXIO or ENODEV.
+    if (error == EIO || error == ENXIO || error == ENODEV || error == EPIPE) {
+        int none = 0;
+        writeLost_.compare_exchange_strong(none, error);
+    }
 }
 
 TCommPort::TWaitResult TCommPort::WaitForData(int timeoutMs) {

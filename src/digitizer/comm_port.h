@@ -58,8 +58,12 @@ class TCommPort {
     bool IsOpen() const { return isOpen_.load(); }
     const std::string& DevicePath() const { return devicePath_; }
     const TStatus& OpenResult() const { return openResult_; }
-    // The device path and the system's reason, for messages to the user.
-    const std::string& OpenErrorText() const { return openResult_.Error().Text; }
+    // The device path and the system's reason, then the serial ports present (a few lines),
+    // for messages to the user.
+    std::string OpenErrorText() const;
+    // The errno of the first write that found the device gone (EIO, ENXIO, ENODEV, or EPIPE
+    // for a hang-up seen while waiting to write); 0 while none has.
+    int WriteLost() const { return writeLost_.load(); }
     // Write time limit in ms per byte, 0 meaning none.
     uint32_t WriteMultiplier() const { return 19200 / baudRate_; }
 
@@ -68,11 +72,13 @@ class TCommPort {
     // Puts back the line settings found at open, if this object changed them.
     void RestoreLine(int when);
     bool DrainOutput();
+    void NoteWriteLost(int error);
 
     int handle_ = -1;
     int wakeHandle_ = -1;
     uint8_t portNumber_;
     std::atomic<bool> isOpen_{false};
+    std::atomic<int> writeLost_{0};
     uint8_t byteSize_;
     uint8_t flowControl_;
     uint8_t parity_;

@@ -53,7 +53,7 @@ bool TLinkKeeper::Open(uint8_t portNumber, const std::string& devicePath, uint32
     }
     // The owner hears of this failure from the result; a later one with another reason is
     // reported as an event.
-    lastError_ = link_->Port()->OpenErrorText();
+    lastError_ = link_->Port()->OpenResult().Error().Text;
     reported_ = lastError_;
     waiting_ = true;
     return false;
@@ -109,7 +109,7 @@ bool TLinkKeeper::StartLink(std::vector<TEvent>& events) {
         return true;
     }
     const TCommPort& port = *link_->Port();
-    lastError_ = port.OpenErrorText();
+    lastError_ = port.OpenResult().Error().Text;
     waiting_ = true;
     if (lastError_ != reported_) {
         reported_ = lastError_;

@@ -78,6 +78,26 @@ fs::path ResolveLink(const fs::path& link, const fs::path& root) {
     return error ? fs::path() : resolved;
 }
 
+std::string LinkName(const fs::path& link) {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    return error ? std::string() : target.filename().string();
+}
+
+// The driver of the hardware behind a tty. Newer kernels put the serial core's own port
+// and controller devices (bus serial-base) between the tty and the hardware: they are
+// passed over.
+std::string HardwareDriver(const fs::path& deviceDir, const fs::path& sysDevices) {
+    fs::path dir = deviceDir;
+    for (int level = 0; level < 3 && Within(dir, sysDevices); ++level) {
+        if (LinkName(dir / "subsystem") != "serial-base") {
+            break;
+        }
+        dir = dir.parent_path();
+    }
+    return LinkName(dir / "driver");
+}
+
 // A ttyS entry stands for a UART that is there: the kernel knows its type, or (without the
 // type attribute) it belongs to a driver other than the 8250 placeholder that holds the
 // unused port numbers.
@@ -190,10 +210,7 @@ std::vector<TSerialPortInfo> ListSerialPorts(const std::string& rootText) {
         }
         TSerialPortInfo info;
         info.Device = InsideRoot(node, root);
-        const fs::path driver = fs::canonical(deviceDir / "driver", e);
-        if (!e) {
-            info.Driver = driver.filename().string();
-        }
+        info.Driver = HardwareDriver(deviceDir, sysDevices);
         if (name.rfind("ttyS", 0) == 0 && !RealUart(entry, info.Driver)) {
             continue;
         }

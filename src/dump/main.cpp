@@ -12,6 +12,7 @@
 
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
+#include "digitizer/port_list.h"
 #include "digitizer/protocol.h"
 #include "dump/block_json.h"
 
@@ -26,6 +27,7 @@ void OnSignal(int) {
 const char* const Usage =
     "Usage: digitizer-dump DEVICE|PORT [--baud B|auto] [--blocks N] [--seconds S]\n"
     "                      [--timeout S] [--json]\n"
+    "       digitizer-dump --list-ports\n"
     "\n"
     "Opens the digitizer on DEVICE (a path such as /dev/ttyUSB0) or serial port\n"
     "number PORT (1 is /dev/ttyS0) and prints one line per decoded block. A device\n"
@@ -39,6 +41,8 @@ const char* const Usage =
     "                the start (default 5, with --baud auto 20: every rate once);\n"
     "                0 waits for ever\n"
     "  --json        one JSON object per block with every field and sample\n"
+    "  --list-ports  list the serial devices present (USB adapters with their maker,\n"
+    "                product and serial number, and their stable names) and exit\n"
     "  --help        show this text\n";
 
 constexpr double DefaultTimeout = 5;
@@ -98,6 +102,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return 0;
+        } else if (arg == "--list-ports") {
+            std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
+            return 0;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--baud") {
@@ -130,14 +137,9 @@ int main(int argc, char** argv) {
             return Fail("unexpected argument '" + arg + "'");
         } else {
             haveTarget = true;
-            if (arg[0] == '/') {
-                options.device = arg;
-            } else {
-                if (!ParseWhole(arg, 1, 255, number)) {
-                    return Fail("'" + arg +
-                                "' is neither a device path nor a port number from 1 to 255");
-                }
-                options.port = static_cast<uint8_t>(number);
+            if (const std::string error = ParsePortArgument(arg, options.device, options.port);
+                !error.empty()) {
+                return Fail(error);
             }
         }
     }
@@ -159,7 +161,8 @@ int main(int argc, char** argv) {
     TBlockQueue queue;
     TLinkKeeper keeper([&queue](TDataBlock* block) { return queue.Post(block); });
     if (!keeper.Open(options.port, options.device, options.baud, start)) {
-        std::fprintf(stderr, "digitizer-dump: cannot open %s\n", keeper.LastOpenError().c_str());
+        std::fprintf(stderr, "digitizer-dump: cannot open %s\n%s\n", keeper.LastOpenError().c_str(),
+                     SerialPortsHint(ListSerialPorts()).c_str());
         return 1;
     }
 

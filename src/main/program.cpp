@@ -2,11 +2,13 @@
 // standard display of an exception that escapes an event handler.
 #include <QApplication>
 #include <QMessageBox>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
 
 #include "about/version.h"
+#include "digitizer/port_list.h"
 #include "main/application.h"
 #include "main/main_form.h"
 #include "main/run_report.h"
@@ -54,6 +56,11 @@ std::unique_ptr<TDigitizerSim> StartSimulator(std::string& error) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Answered before anything else, without a display: which device is the digitizer on?
+    if (std::find(args.begin(), args.end(), "--list-ports") != args.end()) {
+        std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
+        return 0;
+    }
     const TCommandLine command = ParseCommandLine(args);
     if (!command.Error.empty()) {
         std::fprintf(stderr, "kestrel32: %s\n%s", command.Error.c_str(), CommandLineUsage());

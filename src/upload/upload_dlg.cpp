@@ -1,6 +1,7 @@
 #include "upload/upload_dlg.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -12,42 +13,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QVBoxLayout>
-#include <chrono>
 #include <thread>
 
 #include "digitizer/digitizer.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
 const QString Caption = QStringLiteral("Upload");
 const QString CancelCaption = QStringLiteral("&Cancel");
 const QString CloseCaption = QStringLiteral("&Close");
-
-// The dialog's pauses: the window is repainted (also when uncovered) but takes no
-// clicks or keys; those wait for the sending loop or the end of the run.
-class TPaintedWait : public TUploadWait {
-  public:
-    explicit TPaintedWait(double scale) : scale_(scale) {}
-
-    void Pause(std::chrono::milliseconds duration, const std::function<bool()>& until) override {
-        using Clock = std::chrono::steady_clock;
-        const auto end =
-            Clock::now() + std::chrono::duration_cast<Clock::duration>(duration * scale_);
-        for (auto now = Clock::now(); now < end; now = Clock::now()) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            if (until && until()) {
-                return;
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(end - now, 10ms));
-        }
-    }
-
-  private:
-    double scale_;
-};
 
 QPushButton* MakeDialogButton(const QString& name, const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -79,7 +55,7 @@ TUploadDlg::TUploadDlg(TDigitizer& link, uint8_t port, QWidget* owner)
 }
 
 TUploadDlg::~TUploadDlg() {
-    SetWaiting(false);
+    WaitCursor(false);
 }
 
 void TUploadDlg::BuildControls() {
@@ -180,19 +156,33 @@ void TUploadDlg::BrowseFilterButtonClick() {
 
 void TUploadDlg::UploadButtonClick() {
     if (running_) {
-        return;  // the click came through the sending loop's event handling
+        return;
     }
     running_ = true;
     uploadCancelled_ = false;
-    // The files stay as they are while they are being sent.
+    // The files stay as they are while they are being sent; Close waits for the run.
     files_->setEnabled(false);
     uploadButton_->setEnabled(false);
-    TPaintedWait wait(timeScale_);
-    TFirmwareUpload upload(link_, port_, *this, wait);
-    lastResult_ = upload.Run({bootFile_->text().toStdString(), mainFile_->text().toStdString(),
-                              filterFile_->text().toStdString()});
+    actionButton_->setEnabled(false);
+    const TFirmwareFiles files{bootFile_->text().toStdString(), mainFile_->text().toStdString(),
+                               filterFile_->text().toStdString()};
+    // The run waits for the unit on its own thread; this click waits for the run in an
+    // event loop of its own, so the dialog answers the user meanwhile, and the caller
+    // finds the run over when the click returns.
+    QEventLoop loop;
+    std::optional<TUploadResult> result;
+    std::thread run([this, &files, &result, &loop] {
+        TSleepWait wait(timeScale_);
+        TFirmwareUpload upload(link_, port_, *this, wait);
+        result = upload.Run(files);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    run.join();
+    lastResult_ = std::move(result);
     files_->setEnabled(true);
     uploadButton_->setEnabled(true);
+    actionButton_->setEnabled(true);
     running_ = false;
     if (closeAfterRun_) {
         QDialog::reject();
@@ -236,53 +226,23 @@ QMessageBox::StandardButton TUploadDlg::Ask(QMessageBox::Icon icon, const QStrin
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-bool TUploadDlg::ConfirmPowerCycle() {
-    if (Ask(QMessageBox::Information, QString::fromLatin1(PowerCycleText),
-            QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
-        return false;
-    }
-    if (powerCycle_) {
-        powerCycle_();
-    }
-    return true;
-}
-
-std::string TUploadDlg::AskSerialNumber() {
-    std::optional<QString> text;
-    if (input_) {
-        text = input_(this, Caption, QStringLiteral("Serial Number"));
+void TUploadDlg::OnDialogThread(const std::function<void()>& work) {
+    if (QThread::currentThread() == thread()) {
+        work();
     } else {
-        bool ok = false;
-        const QString typed = QInputDialog::getText(this, Caption, QStringLiteral("Serial Number"),
-                                                    QLineEdit::Normal, QString(), &ok);
-        if (ok) {
-            text = typed;
-        }
+        QMetaObject::invokeMethod(this, work, Qt::BlockingQueuedConnection);
     }
-    // One byte per character, as the unit keeps it.
-    return text ? text->toLatin1().toStdString() : std::string();
 }
 
-void TUploadDlg::ShowStatus(const std::string& text) {
+void TUploadDlg::StatusText(const std::string& text) {
     status_->setText(QString::fromStdString(text));
-    status_->repaint();
 }
 
-void TUploadDlg::ShowProgress(int percent) {
-    if (progressBar_->value() != percent) {
-        progressBar_->setValue(percent);
-        progressBar_->repaint();
-    }
+void TUploadDlg::ProgressValue(int percent) {
+    progressBar_->setValue(percent);
 }
 
-void TUploadDlg::Refuse(const std::string& problem) {
-    const QString text = QString::fromStdString(problem);
-    ShowStatus(problem);
-    Ask(QMessageBox::Warning, text + QStringLiteral("\n\nNothing was sent to the digitizer."),
-        QMessageBox::Ok);
-}
-
-void TUploadDlg::SetWaiting(bool on) {
+void TUploadDlg::WaitCursor(bool on) {
     if (on == waitCursor_) {
         return;
     }
@@ -294,13 +254,82 @@ void TUploadDlg::SetWaiting(bool on) {
     }
 }
 
-void TUploadDlg::SetSending(bool on) {
+void TUploadDlg::Sending(bool on) {
     actionButton_->setText(on ? CancelCaption : CloseCaption);
+    // While the run waits for the unit outside the sending, there is nothing to cancel
+    // and the dialog cannot close yet.
+    actionButton_->setEnabled(on || !running_);
+}
+
+bool TUploadDlg::ConfirmPowerCycle() {
+    bool confirmed = false;
+    OnDialogThread([&] {
+        if (Ask(QMessageBox::Information, QString::fromLatin1(PowerCycleText),
+                QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
+            return;
+        }
+        confirmed = true;
+        if (powerCycle_) {
+            powerCycle_();
+        }
+    });
+    return confirmed;
+}
+
+std::string TUploadDlg::AskSerialNumber() {
+    std::optional<QString> text;
+    OnDialogThread([&] {
+        if (input_) {
+            text = input_(this, Caption, QStringLiteral("Serial Number"));
+            return;
+        }
+        bool ok = false;
+        const QString typed = QInputDialog::getText(this, Caption, QStringLiteral("Serial Number"),
+                                                    QLineEdit::Normal, QString(), &ok);
+        if (ok) {
+            text = typed;
+        }
+    });
+    // One byte per character, as the unit keeps it.
+    return text ? text->toLatin1().toStdString() : std::string();
+}
+
+void TUploadDlg::ShowStatus(const std::string& text) {
+    OnDialogThread([&] { StatusText(text); });
+}
+
+void TUploadDlg::ShowProgress(int percent) {
+    OnDialogThread([&] { ProgressValue(percent); });
+}
+
+void TUploadDlg::Refuse(const std::string& problem) {
+    OnDialogThread([&] {
+        StatusText(problem);
+        Ask(QMessageBox::Warning,
+            QString::fromStdString(problem) +
+                QStringLiteral("\n\nNothing was sent to the digitizer."),
+            QMessageBox::Ok);
+    });
+}
+
+void TUploadDlg::ReportLost(const std::string& text) {
+    OnDialogThread([&] {
+        QString message = QString::fromStdString(text);
+        if (!message.isEmpty()) {
+            message[0] = message[0].toUpper();
+        }
+        Ask(QMessageBox::Warning, message, QMessageBox::Ok);
+    });
+}
+
+void TUploadDlg::SetWaiting(bool on) {
+    OnDialogThread([&] { WaitCursor(on); });
+}
+
+void TUploadDlg::SetSending(bool on) {
+    // The request is forgotten here, on the run's thread, before it looks again.
     if (on && !closeAfterRun_) {
         uploadCancelled_ = false;
     }
-}
-
-void TUploadDlg::ProcessEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    OnDialogThread([&] { Sending(on); });
 }

@@ -1,13 +1,15 @@
 // The upload dialog: the boot, main and filter code files, the status line, the
 // progress bar, Upload and Close/Cancel. Upload runs the firmware upload on the given
-// (stopped) link inside the click, keeping the window painted while it waits for the
-// unit and taking the user's clicks while records are being sent.
+// (stopped) link on a thread of its own, while the click waits in an ordinary event
+// loop: the dialog repaints and takes clicks and keys at once in every phase. What the
+// run tells and asks its user is carried over to the dialog's thread.
 #pragma once
 
 #include <QDialog>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -62,7 +64,7 @@ class TUploadDlg : public QDialog, private TUploadUser {
 
     // A run is in progress.
     bool Running() const { return running_; }
-    bool UploadCancelled() const { return uploadCancelled_; }
+    bool UploadCancelled() const { return uploadCancelled_.load(); }
     std::optional<TUploadResult> LastResult() const { return lastResult_; }
     // The owner is closing: a run is cancelled and the dialog closes after it; an idle
     // dialog closes at once.
@@ -86,7 +88,14 @@ class TUploadDlg : public QDialog, private TUploadUser {
     QMessageBox::StandardButton Ask(QMessageBox::Icon icon, const QString& text,
                                     QMessageBox::StandardButtons buttons);
 
-    // TUploadUser
+    // Runs `work` on the dialog's thread and waits for it (called on the run's thread).
+    void OnDialogThread(const std::function<void()>& work);
+    void StatusText(const std::string& text);
+    void ProgressValue(int percent);
+    void WaitCursor(bool on);
+    void Sending(bool on);
+
+    // TUploadUser, called on the run's thread.
     bool ConfirmPowerCycle() override;
     std::string AskSerialNumber() override;
     void ShowStatus(const std::string& text) override;
@@ -94,8 +103,8 @@ class TUploadDlg : public QDialog, private TUploadUser {
     void Refuse(const std::string& problem) override;
     void SetWaiting(bool on) override;
     void SetSending(bool on) override;
-    void ProcessEvents() override;
-    bool CancelRequested() override { return uploadCancelled_; }
+    void ReportLost(const std::string& text) override;
+    bool CancelRequested() override { return uploadCancelled_.load(); }
 
     TDigitizer& link_;
     uint8_t port_;
@@ -105,8 +114,8 @@ class TUploadDlg : public QDialog, private TUploadUser {
     std::function<void()> powerCycle_;
     double timeScale_ = 1.0;
     bool running_ = false;
-    bool uploadCancelled_ = false;
-    bool closeAfterRun_ = false;
+    std::atomic<bool> uploadCancelled_{false};
+    std::atomic<bool> closeAfterRun_{false};
     bool waitCursor_ = false;
     std::optional<TUploadResult> lastResult_;
 

@@ -1,8 +1,11 @@
 #include "upload/upload_procedure.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <thread>
 
 #include "digitizer/digitizer.h"
+#include "digitizer/port_list.h"
 #include "upload/serial_number.h"
 
 const char* const PowerCycleText = "Power digitizer off and back on";
@@ -21,6 +24,20 @@ using namespace std::chrono_literals;
 constexpr auto PollPause = 1000ms;
 constexpr auto SendingPause = 100ms;
 constexpr int BootHandshakes = 5;
+
+// "; ports present: /dev/ttyUSB0, /dev/ttyS0", for a status line about a port that did not
+// open; the names of the first few.
+std::string PresentPorts() {
+    const std::vector<TSerialPortInfo> ports = ListSerialPorts();
+    if (ports.empty()) {
+        return "; no serial port was found";
+    }
+    std::string text = "; ports present:";
+    for (size_t i = 0; i < ports.size() && i < 4; ++i) {
+        text += (i == 0 ? " " : ", ") + ports[i].Device;
+    }
+    return ports.size() > 4 ? text + ", ..." : text;
+}
 
 }  // namespace
 
@@ -56,6 +73,12 @@ TResult<TFirmwareImage> LoadFirmware(const TFirmwareFiles& files) {
     return image;
 }
 
+std::string LostWhileSendingText(int record, int total) {
+    return "lost the digitizer at record " + std::to_string(record) + " of " +
+           std::to_string(total) +
+           "; the unit is in its boot loader: power it off and on and upload again";
+}
+
 int UploadPercent(int done, int total) {
     return total > 0 ? static_cast<int>(int64_t{done} * 100 / total) : 0;
 }
@@ -81,6 +104,21 @@ void TSleepWait::Pause(std::chrono::milliseconds duration, const std::function<b
 TFirmwareUpload::TFirmwareUpload(TDigitizer& link, uint8_t port, TUploadUser& user,
                                  TUploadWait& wait)
     : link_(link), port_(port), user_(user), wait_(wait) {}
+
+bool TFirmwareUpload::Lost() const {
+    const TCommPort* port = link_.Port();
+    return link_.HungUp() || (port != nullptr && port->WriteLost() != 0);
+}
+
+TUploadError TFirmwareUpload::LostLink(const std::string& text) {
+    link_.Stop();
+    link_.SetBootWait(false);
+    user_.SetWaiting(false);
+    user_.SetSending(false);
+    Show(text);
+    user_.ReportLost(text);
+    return Failure(TUploadEnd::LinkLost, EIO);
+}
 
 void TFirmwareUpload::Show(const std::string& text) {
     status_ = text;
@@ -119,7 +157,7 @@ TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
     if (!link_.Start(port_, BootLoaderBaudRate)) {
         const TCommPort* port = link_.Port();
         Show("Failed to open comm " + std::to_string(port_) +
-             (port ? ": " + port->OpenErrorText() : std::string()));
+             (port ? ": " + port->OpenResult().Error().Text + PresentPorts() : std::string()));
         link_.Stop();
         link_.SetBootWait(false);
         return Failure(TUploadEnd::PortFailed, port ? port->OpenResult().Error().Errno : 0);
@@ -128,8 +166,13 @@ TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
     user_.SetWaiting(true);
     Show(WaitingBootText);
     const bool waited = PollWhile(
-        BootReadyPauses, [&] { return link_.BootWait(); }, true);
+        BootReadyPauses, [&] { return link_.BootWait() && !Lost(); }, true);
     user_.SetWaiting(false);
+    if (Lost()) {
+        return LostLink(
+            "lost the digitizer while waiting for its boot loader: check the "
+            "cable, power the unit off and on and upload again");
+    }
     if (!waited) {
         // Nothing was sent: without the handshake the unit starts its firmware by itself.
         Show(CancelledText);
@@ -144,7 +187,12 @@ TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
     if (!serial) {
         return serial.Error().End == TUploadEnd::Cancelled ? Finish(true) : serial.Error();
     }
-    return Finish(!SendRecords(*image, files, *serial));
+    std::optional<TUploadError> lost;
+    const bool sent = SendRecords(*image, files, *serial, lost);
+    if (lost) {
+        return *lost;
+    }
+    return Finish(!sent);
 }
 
 // Keeps the unit in its boot loader and reads the serial number area. Fails when the
@@ -168,8 +216,13 @@ TResult<std::string, TUploadError> TFirmwareUpload::ReadSerialNumber() {
     user_.SetWaiting(true);
     Show(ReadingSerialText);
     going = PollWhile(
-        SerialNumberPauses, [&] { return link_.ReadBackMode() != 0; }, true);
+        SerialNumberPauses, [&] { return link_.ReadBackMode() != 0 && !Lost(); }, true);
     user_.SetWaiting(false);
+    if (Lost()) {
+        return LostLink(
+            "lost the digitizer while reading its serial number, before anything "
+            "was written: power it off and on and upload again");
+    }
     if (!going) {
         return Failure(TUploadEnd::Cancelled);
     }
@@ -192,7 +245,7 @@ TResult<std::string, TUploadError> TFirmwareUpload::ReadSerialNumber() {
 // Queues every data record and the serial number, then follows the acknowledgements.
 // False when the user cancelled.
 bool TFirmwareUpload::SendRecords(const TFirmwareImage& image, const TFirmwareFiles& files,
-                                  const std::string& serial) {
+                                  const std::string& serial, std::optional<TUploadError>& lost) {
     user_.ShowProgress(0);
     Show("");
     int counts[3] = {};
@@ -214,6 +267,11 @@ bool TFirmwareUpload::SendRecords(const TFirmwareImage& image, const TFirmwareFi
             return false;
         }
         const int done = total - link_.PendingWrites();
+        // A device that has gone would have the same write sent once a second for ever.
+        if (Lost()) {
+            lost = LostLink(LostWhileSendingText(std::min(done + 1, total), total));
+            return false;
+        }
         const std::string& path =
             *paths[static_cast<int>(UploadFileShown(done, counts[0], counts[1]))];
         if (status_ != path) {
@@ -231,10 +289,18 @@ TUploadResult TFirmwareUpload::Finish(bool cancelled) {
     if (!cancelled) {
         user_.ShowProgress(100);
         link_.SendPC1();
-    } else {
-        RestartLink();
+    } else if (!RestartLink()) {
+        return LostLink("lost the digitizer: " + link_.Port()->OpenResult().Error().Text +
+                        "; the unit is in its boot loader: power it off and on and upload "
+                        "again");
     }
     const bool rebooted = RebootAndWait();
+    if (!rebooted && Lost()) {
+        return LostLink(cancelled ? "lost the digitizer while it rebooted; the unit is in its "
+                                    "boot loader: power it off and on and upload again"
+                                  : "lost the digitizer after every record was written, before "
+                                    "it answered the reboot: power it off and on");
+    }
     if (rebooted) {
         Show(cancelled ? CancelledText : CompletedText);
     }
@@ -254,24 +320,23 @@ bool TFirmwareUpload::RebootAndWait() {
     Show(RebootingText);
     user_.SetWaiting(true);
     PollWhile(
-        RebootPauses, [&] { return link_.BootWait(); }, false);
+        RebootPauses, [&] { return link_.BootWait() && !Lost(); }, false);
     return !link_.BootWait();
 }
 
-void TFirmwareUpload::RestartLink() {
+bool TFirmwareUpload::RestartLink() {
     link_.Stop();
     // The unit still answers what went out last (the link sends its head command once
     // more as it stops). Those bytes arrive while the port is closed and are dropped
     // when it opens again; in the new session they would come before the ready line
     // and hide it.
     wait_.Pause(PollPause, {});
-    link_.Start(port_, BootLoaderBaudRate);
+    return link_.Start(port_, BootLoaderBaudRate);
 }
 
 bool TFirmwareUpload::RebootUnit() {
     link_.SetBootWait(false);
-    RestartLink();
-    const bool rebooted = RebootAndWait();
+    const bool rebooted = RestartLink() && RebootAndWait();
     link_.Stop();
     link_.SetBootWait(false);
     user_.SetWaiting(false);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct TFirmwareImage {
 // Reads the three files whole (an empty path gives no records). Fails with the refusal: the
 // file's role and path, the line and the reason.
 TResult<TFirmwareImage> LoadFirmware(const TFirmwareFiles& files);
+
+// The message when the device goes away while records are sent: record `record` of `total`
+// was on its way.
+std::string LostWhileSendingText(int record, int total);
 
 // While sending: the share of acknowledged writes in percent (whole-number division),
 // and the file being sent — the boot file while done <= boot, the main file while
@@ -91,6 +96,8 @@ class TUploadUser {
     // Records are being sent and may be cancelled; turning it on forgets an earlier
     // request to cancel.
     virtual void SetSending(bool /*on*/) {}
+    // The device went away: the text says where the run stopped and what to do.
+    virtual void ReportLost(const std::string& /*text*/) {}
     // Handles what the user did meanwhile (called about every 100 ms while sending).
     virtual void ProcessEvents() {}
     // The user wants the run to end: while sending, and also while waiting for the boot
@@ -108,6 +115,7 @@ enum class TUploadEnd {
     Completed,           // every write acknowledged, the unit rebooted
     Cancelled,           // cancelled, the unit rebooted (or cancelled before anything was sent)
     RebootTimedOut,      // no "Ready." after the reboot command
+    LinkLost,            // the device went away (a cable pulled, an adapter unplugged)
 };
 
 // A run that did not complete: how it ended, what went wrong (the refusal, the status shown
@@ -143,15 +151,20 @@ class TFirmwareUpload {
     bool PollWhile(int pauses, const std::function<bool()>& waiting, bool cancellable);
     // A pause of a second; false when the user asked to cancel.
     bool PauseSecond();
+    // The device has gone away under the link: it hung up or refused a write.
+    bool Lost() const;
+    // Stops the link and reports the loss with `text`.
+    TUploadError LostLink(const std::string& text);
     // The run's end with the status shown last.
     TUploadError Failure(TUploadEnd end, int error = 0) const { return {{status_, error}, end}; }
     TResult<std::string, TUploadError> ReadSerialNumber();
+    // False when the user cancelled; a lost device ends the run with `lost` set.
     bool SendRecords(const TFirmwareImage& image, const TFirmwareFiles& files,
-                     const std::string& serial);
+                     const std::string& serial, std::optional<TUploadError>& lost);
     TUploadResult Finish(bool cancelled);
     // The link stopped and started again at the boot loader's rate: every queued
-    // command is dropped.
-    void RestartLink();
+    // command is dropped. False when the device did not open again.
+    bool RestartLink();
     // The reboot command and the wait for the ready line; true when it came.
     bool RebootAndWait();
 

@@ -9,19 +9,40 @@
 #include <string>
 
 #include "digitizer/digitizer.h"
+#include "digitizer/port_list.h"
 #include "uploadtool/terminal_user.h"
 
 namespace {
 
 volatile std::sig_atomic_t cancelRequested = 0;
+volatile std::sig_atomic_t interrupts = 0;
 
+void Say(const char* text) {
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
+}
+
+// The first interrupt cancels the run, which then reboots the unit; the second only says
+// so, since ending now would leave the unit in its boot loader with part of an image; the
+// third ends the program at once, saying what state the unit may be left in.
 void OnCancel(int) {
     cancelRequested = 1;
+    const std::sig_atomic_t count = interrupts + 1;
+    interrupts = count;
+    if (count == 2) {
+        Say("\ndigitizer-upload: cancelling: the unit is being rebooted so that it starts its "
+            "firmware again (up to a minute). Interrupt once more to end at once.\n");
+    } else if (count >= 3) {
+        Say("\ndigitizer-upload: ended before the unit was rebooted: it may be left in its "
+            "boot loader with part of the new firmware. Power it off and on and upload "
+            "again.\n");
+        _exit(1);
+    }
 }
 
 const char* const Usage =
     "Usage: digitizer-upload DEVICE|PORT [--boot FILE] [--main FILE] [--filter FILE]\n"
     "                        [--serial TEXT]\n"
+    "       digitizer-upload --list-ports\n"
     "\n"
     "Uploads new firmware to the digitizer on DEVICE (a path such as /dev/ttyUSB0) or\n"
     "serial port number PORT (1 is /dev/ttyS0) through its boot loader, keeping the\n"
@@ -33,9 +54,13 @@ const char* const Usage =
     "  --filter FILE   filter code, an Intel HEX file\n"
     "  --serial TEXT   the serial number to write when the unit's cannot be read\n"
     "                  (otherwise it is asked for on the terminal)\n"
+    "  --list-ports    list the serial devices present (USB adapters with their maker,\n"
+    "                  product and serial number, and their stable names) and exit\n"
     "  --help          show this text\n"
     "\n"
-    "Ctrl+C while the files are sent cancels the upload: the unit is rebooted.\n"
+    "Ctrl+C while the files are sent cancels the upload: the unit is rebooted (a second\n"
+    "Ctrl+C says so; a third ends at once, leaving the unit in its boot loader). When the\n"
+    "device goes away (the cable pulled), the upload stops and says at which record.\n"
     "Exits with 0 after \"Upload Successfully Completed\", with 1 when the upload did\n"
     "not complete, with 2 for a wrong command line.\n";
 
@@ -48,8 +73,6 @@ void CancelOn(int signal) {
     struct sigaction action {};
     action.sa_handler = OnCancel;
     sigemptyset(&action.sa_mask);
-    // A second signal ends the program at once.
-    action.sa_flags = SA_RESETHAND;
     sigaction(signal, &action, nullptr);
 }
 
@@ -70,6 +93,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return 0;
+        } else if (arg == "--list-ports") {
+            std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
+            return 0;
         } else if (file != nullptr || arg == "--serial") {
             if (i + 1 >= argc) {
                 return Fail(arg + " needs a value");
@@ -79,19 +105,12 @@ int main(int argc, char** argv) {
             } else {
                 terminal.Serial = argv[++i];
             }
-        } else if (arg.rfind("--", 0) == 0 || haveTarget || arg.empty()) {
+        } else if (arg.rfind("--", 0) == 0 || haveTarget) {
             return Fail("unexpected argument '" + arg + "'");
         } else {
             haveTarget = true;
-            if (arg[0] == '/') {
-                device = arg;
-            } else {
-                char* end = nullptr;
-                const long number = std::strtol(arg.c_str(), &end, 10);
-                if (*end != 0 || number < 1 || number > 255) {
-                    return Fail("port numbers run from 1 to 255");
-                }
-                port = static_cast<uint8_t>(number);
+            if (const std::string error = ParsePortArgument(arg, device, port); !error.empty()) {
+                return Fail(error);
             }
         }
     }
@@ -123,6 +142,7 @@ int main(int argc, char** argv) {
     if (!link.Port() || !link.Port()->IsOpen()) {
         std::fprintf(stderr, "digitizer-upload: cannot open %s\n",
                      link.Port() ? link.Port()->OpenErrorText().c_str() : "the device");
+        std::fflush(stderr);
         return 1;
     }
     link.Stop();
