@@ -25,6 +25,7 @@
 #include "main/header_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
+#include "main/spectrogram_page.h"
 #include "main/temperatures_page.h"
 #include "main/widgets.h"
 #include "settings/ini_file.h"
@@ -161,13 +162,17 @@ void TMainForm::BuildControls() {
     temperaturesPage_->setObjectName(QStringLiteral("TemperaturesSheet"));
     fftPage_ = new TFftPage(model_, graphResources_, [this] { RefreshActivePage(); });
     fftPage_->setObjectName(QStringLiteral("FFTSheet"));
-    pages_ = {channelsPage_, headerPage_, gpsPage_, controlPage_, temperaturesPage_, fftPage_};
+    spectrogramPage_ = new TSpectrogramPage(model_, [this] { RefreshActivePage(); });
+    spectrogramPage_->setObjectName(QStringLiteral("SpectrogramSheet"));
+    pages_ = {channelsPage_,     headerPage_, gpsPage_,        controlPage_,
+              temperaturesPage_, fftPage_,    spectrogramPage_};
     pageControl_->addTab(channelsPage_, tr("&Channels"));
     pageControl_->addTab(headerPage_, tr("&Header"));
     pageControl_->addTab(gpsPage_, tr("&GPS"));
     pageControl_->addTab(controlPage_, tr("C&ontrol"));
     pageControl_->addTab(temperaturesPage_, tr("&Temperatures"));
     pageControl_->addTab(fftPage_, tr("&FFT"));
+    pageControl_->addTab(spectrogramPage_, tr("S&pectrogram"));
     layout->addWidget(pageControl_, 1);
     connect(pageControl_, &QTabWidget::currentChanged, this,
             [this](int index) { PageControlChange(index); });
@@ -236,8 +241,9 @@ void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
         return;
     }
     static constexpr std::pair<int, TTab> TabKeys[] = {
-        {Qt::Key_C, ChannelsTab}, {Qt::Key_H, HeaderTab},       {Qt::Key_G, GpsTab},
-        {Qt::Key_O, ControlTab},  {Qt::Key_T, TemperaturesTab}, {Qt::Key_F, FftTab}};
+        {Qt::Key_C, ChannelsTab},   {Qt::Key_H, HeaderTab},       {Qt::Key_G, GpsTab},
+        {Qt::Key_O, ControlTab},    {Qt::Key_T, TemperaturesTab}, {Qt::Key_F, FftTab},
+        {Qt::Key_P, SpectrogramTab}};
     for (const auto& [tabKey, tab] : TabKeys) {
         if (key == tabKey) {
             if (pageControl_->currentIndex() != tab) {

@@ -30,6 +30,7 @@ class THeaderPage;
 class TLed;
 class TLinkSession;
 class TMonitorPage;
+class TSpectrogramPage;
 class TTemperaturesPage;
 class TUploadDlg;
 
@@ -76,7 +77,7 @@ class TMainForm : public QMainWindow {
     // A new tab was shown: its page becomes the one repainted.
     void PageControlChange(int index);
     // The window's preview of every key pressed in it, before the control with
-    // the focus (which still gets the key): C, H, G, O, T and F show their
+    // the focus (which still gets the key): C, H, G, O, T, F and P show their
     // tabs; U, D, X and Z zoom and change the span of the visible graph page.
     // Keys with Ctrl, Alt or Meta are left to the controls and accelerators.
     void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
@@ -101,10 +102,20 @@ class TMainForm : public QMainWindow {
     TControlPage* ControlPage() const { return controlPage_; }
     TTemperaturesPage* TemperaturesPage() const { return temperaturesPage_; }
     TFftPage* FftPage() const { return fftPage_; }
+    TSpectrogramPage* SpectrogramPage() const { return spectrogramPage_; }
     QTabWidget* PageControl() const { return pageControl_; }
 
     // The tabs, in order.
-    enum TTab { ChannelsTab, HeaderTab, GpsTab, ControlTab, TemperaturesTab, FftTab, TabCount };
+    enum TTab {
+        ChannelsTab,
+        HeaderTab,
+        GpsTab,
+        ControlTab,
+        TemperaturesTab,
+        FftTab,
+        SpectrogramTab,
+        TabCount
+    };
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -155,4 +166,5 @@ class TMainForm : public QMainWindow {
     TGpsPage* gpsPage_ = nullptr;
     TTemperaturesPage* temperaturesPage_ = nullptr;
     TFftPage* fftPage_ = nullptr;
+    TSpectrogramPage* spectrogramPage_ = nullptr;
 };

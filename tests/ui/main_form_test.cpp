@@ -43,11 +43,12 @@ TEST_F(MainFormTest, IsTheShellOfItsCaptionSizeButtonsAndPages) {
     EXPECT_EQ(form_->size(), QSize(769, 570));
     auto* pages = form_->findChild<QTabWidget*>(QStringLiteral("PageControl"));
     ASSERT_NE(pages, nullptr);
-    const char* names[] = {"ChannelsSheet", "HeaderSheet",       "GPSSheet",
-                           "ControlSheet",  "TemperaturesSheet", "FFTSheet"};
-    const char* captions[] = {"&Channels", "&Header", "&GPS", "C&ontrol", "&Temperatures", "&FFT"};
-    ASSERT_EQ(pages->count(), 6);
-    for (int i = 0; i < 6; ++i) {
+    const char* names[] = {"ChannelsSheet",     "HeaderSheet", "GPSSheet",        "ControlSheet",
+                           "TemperaturesSheet", "FFTSheet",    "SpectrogramSheet"};
+    const char* captions[] = {"&Channels",     "&Header", "&GPS",        "C&ontrol",
+                              "&Temperatures", "&FFT",    "S&pectrogram"};
+    ASSERT_EQ(pages->count(), 7);
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(pages->widget(i)->objectName().toStdString(), names[i]);
         EXPECT_EQ(pages->tabText(i).toStdString(), captions[i]);
     }

@@ -1,0 +1,590 @@
+#include "main/spectrogram_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "colours/colour_value.h"
+#include "main/display_checks.h"
+#include "main/spectrogram_legend.h"
+#include "main/spin_edit.h"
+#include "main/widgets.h"
+#include "monitor/monitor_model.h"
+
+namespace {
+
+constexpr int ToolBarHeight = 41;
+constexpr int BandGap = 3;
+constexpr int PointChoices[] = {256, 512, 1024, 2048, 4096};
+
+QLabel* MakeCaption(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    return label;
+}
+
+QSpinBox* MakeDbSpin(const QString& name, int minimum, int maximum, QWidget* parent) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(name);
+    spin->setRange(minimum, maximum);
+    spin->setToolTip(QObject::tr("dB of full scale"));
+    return spin;
+}
+
+}  // namespace
+
+// --- TSpectrogramView ---
+
+TSpectrogramView::TSpectrogramView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setMinimumSize(120, 60);
+}
+
+int TSpectrogramView::BandAt(QPoint point) const {
+    for (size_t i = 0; i < bands_.size(); ++i) {
+        if (bands_[i].Plot.contains(point)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void TSpectrogramView::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    if (frame_.size() != size()) {
+        painter.fillRect(rect(), Qt::black);
+    }
+    painter.drawImage(0, 0, frame_);
+    for (const TBand& band : bands_) {
+        painter.drawImage(band.Plot.topLeft(), images_[static_cast<size_t>(band.Channel)]);
+    }
+    painter.drawImage(timeStripOrigin_, timeStrip_);
+}
+
+void TSpectrogramView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    emit Resized();
+}
+
+void TSpectrogramView::mouseMoveEvent(QMouseEvent* event) {
+    QWidget::mouseMoveEvent(event);
+    emit MouseMoved(event->position().toPoint());
+}
+
+// --- TSpectrogramPage ---
+
+TSpectrogramPage::TSpectrogramPage(TMonitorModel& model, std::function<void()> refreshActivePage,
+                                   QWidget* parent)
+    : QWidget(parent), model_(model), refreshActivePage_(std::move(refreshActivePage)) {
+    displayed_.fill(true);
+    BuildControls();
+    ColoursChanged();
+    ShowSettings();
+}
+
+void TSpectrogramPage::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* toolBar = new QFrame(this);
+    toolBar->setFixedHeight(ToolBarHeight);
+    auto* tools = new QHBoxLayout(toolBar);
+    tools->setContentsMargins(2, 0, 2, 0);
+    tools->setSpacing(3);
+    points_ = new QComboBox(toolBar);
+    points_->setObjectName(QStringLiteral("SpectrogramPoints"));
+    points_->setToolTip(tr("FFT length (points); the transforms overlap by half"));
+    for (const int points : PointChoices) {
+        points_->addItem(QString::number(points));
+    }
+    autoRange_ = MakeCheck(QStringLiteral("SpectrogramAutoRange"), tr("Auto"), true, toolBar);
+    autoRange_->setToolTip(tr("Colour range from the noise floor to the highest level"));
+    minDb_ = MakeDbSpin(QStringLiteral("SpectrogramMinDb"), -250, 49, toolBar);
+    maxDb_ = MakeDbSpin(QStringLiteral("SpectrogramMaxDb"), -249, 50, toolBar);
+    logFrequency_ = MakeCheck(QStringLiteral("SpectrogramLog"), tr("Log f"), false, toolBar);
+    logFrequency_->setToolTip(tr("Logarithmic frequency axis"));
+    minutes_ = new TSpinEdit(toolBar);
+    minutes_->setObjectName(QStringLiteral("SpectrogramMinutes"));
+    minutes_->setRange(SpectrogramMinMinutes, SpectrogramMaxMinutes);
+    minutes_->setToolTip(tr("Minutes shown"));
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             MakeCaption(tr("FFT"), toolBar), points_, autoRange_, minDb_,
+             MakeCaption(tr("to"), toolBar), maxDb_, MakeCaption(tr("dB"), toolBar), logFrequency_,
+             MakeCaption(tr("Minutes"), toolBar), minutes_}) {
+        tools->addWidget(widget);
+    }
+    displayChecks_ = new TDisplayChecks(QStringLiteral("SDisp"), toolBar);
+    for (QCheckBox* box : displayChecks_->Boxes()) {
+        tools->addWidget(box);
+    }
+    tools->addStretch();
+    layout->addWidget(toolBar);
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    view_ = new TSpectrogramView(this);
+    view_->setObjectName(QStringLiteral("SpectrogramView"));
+    body->addWidget(view_, 1);
+    legend_ = new TSpectrogramLegend(this);
+    legend_->setObjectName(QStringLiteral("SpectrogramLegend"));
+    body->addWidget(legend_);
+    layout->addLayout(body, 1);
+    readout_ = new QLabel(this);
+    readout_->setObjectName(QStringLiteral("SpectrogramReadout"));
+    readout_->setContentsMargins(4, 2, 4, 2);
+    layout->addWidget(readout_);
+
+    connect(points_, &QComboBox::currentIndexChanged, this, [this] { PointsChange(); });
+    connect(autoRange_, &QCheckBox::toggled, this, [this] { AutoRangeClick(); });
+    connect(minDb_, &QSpinBox::valueChanged, this, [this] { MinDbChange(); });
+    connect(maxDb_, &QSpinBox::valueChanged, this, [this] { MaxDbChange(); });
+    connect(logFrequency_, &QCheckBox::toggled, this, [this] { LogFrequencyClick(); });
+    connect(minutes_, &TSpinEdit::Changed, this, [this] { MinutesChange(); });
+    connect(displayChecks_, &TDisplayChecks::Toggled, this,
+            [this](int channel, bool checked) { DispClick(channel, checked); });
+    connect(view_, &TSpectrogramView::Resized, this, [this] { SettingChanged(); });
+    connect(view_, &TSpectrogramView::MouseMoved, this,
+            [this](QPoint point) { ViewMouseMove(point); });
+}
+
+void TSpectrogramPage::ShowSettings() {
+    const TSettings& settings = model_.Settings();
+    {
+        const QSignalBlocker pointsBlocker(points_);
+        const QSignalBlocker autoBlocker(autoRange_);
+        const QSignalBlocker minBlocker(minDb_);
+        const QSignalBlocker maxBlocker(maxDb_);
+        const QSignalBlocker logBlocker(logFrequency_);
+        const QSignalBlocker minutesBlocker(minutes_);
+        const int points = points_->findText(QString::number(settings.SpectrogramPoints));
+        points_->setCurrentIndex(points >= 0 ? points : 2);
+        autoRange_->setChecked(settings.SpectrogramAutoRange != 0);
+        minDb_->setValue(settings.SpectrogramMinDb);
+        maxDb_->setValue(settings.SpectrogramMaxDb);
+        minDb_->setEnabled(settings.SpectrogramAutoRange == 0);
+        maxDb_->setEnabled(settings.SpectrogramAutoRange == 0);
+        logFrequency_->setChecked(settings.SpectrogramLogFrequency != 0);
+        minutes_->setValue(settings.SpectrogramMinutes);
+    }
+    spectrogram_.SetPoints(settings.SpectrogramPoints);
+    spectrogram_.SetSpanMinutes(settings.SpectrogramMinutes);
+    range_ = {static_cast<double>(settings.SpectrogramMinDb),
+              static_cast<double>(settings.SpectrogramMaxDb)};
+    legend_->SetRange(range_);
+}
+
+void TSpectrogramPage::ResetDisplays() {
+    readout_->clear();
+}
+
+void TSpectrogramPage::MonitoringStarted() {
+    spectrogram_.Reset();
+    stale_ = true;
+}
+
+void TSpectrogramPage::FormatChanged() {
+    spectrogram_.Reset();
+    const int count = model_.Format().ChannelCount;
+    if (count >= 1 && count <= MaxChannels) {
+        std::fill(displayed_.begin() + count, displayed_.end(), false);
+    }
+    displayChecks_->EnableDisplayChecks(count, displayed_);
+    readout_->clear();
+    stale_ = true;
+}
+
+void TSpectrogramPage::BlockArrived(bool full) {
+    spectrogram_.TakeNewSamples(model_.Channels(), model_.ChannelCount(),
+                                model_.Format().SampleRate,
+                                static_cast<double>(model_.BlockTime().Seconds));
+    if (!isVisible()) {
+        stale_ = true;  // drawn whole when shown
+        return;
+    }
+    Redraw(full);
+}
+
+void TSpectrogramPage::ColoursChanged() {
+    const TSettings& settings = model_.Settings();
+    const QColor background = ColourFromSetting(settings.FftBgdCol);
+    background_ = background.rgb();
+    textColour_ = ColourFromSetting(settings.FftFgdCol);
+    legend_->SetColours(background, textColour_);
+    layoutKey_ = TLayoutKey{};  // the frame made again
+    SettingChanged();
+}
+
+void TSpectrogramPage::RefreshPage() {
+    view_->update();
+}
+
+void TSpectrogramPage::SpanKey(bool longer) {
+    minutes_->StepSpan(longer);
+}
+
+void TSpectrogramPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_ || CurrentLayoutKey() != layoutKey_) {
+        Redraw(true);
+    }
+}
+
+QString TSpectrogramPage::Readout() const {
+    return readout_->text();
+}
+
+// --- Drawing ---
+
+TSpectrogramPage::TLayoutKey TSpectrogramPage::CurrentLayoutKey() const {
+    TLayoutKey key;
+    key.ViewSize = view_->size();
+    key.Displayed = displayed_;
+    key.ChannelCount = model_.ChannelCount();
+    key.Points = spectrogram_.Points();
+    key.Rate = spectrogram_.Rate();
+    key.Log = model_.Settings().SpectrogramLogFrequency != 0;
+    key.SpanColumns = spectrogram_.SpanColumns();
+    return key;
+}
+
+void TSpectrogramPage::LayOut() {
+    const QFontMetrics metrics(view_->font());
+    const int line = metrics.height();
+    const int left = metrics.horizontalAdvance(QStringLiteral("00.00k")) + 8;
+    const int stripHeight = line + 6;
+    const int width = view_->width();
+    const int height = view_->height();
+    const int plotWidth = std::max(width - left - 2, 1);
+
+    std::vector<TSpectrogramView::TBand> bands;
+    for (int c = 0; c < model_.ChannelCount(); ++c) {
+        if (displayed_[static_cast<size_t>(c)]) {
+            bands.push_back({c, QRect()});
+        }
+    }
+    const int count = static_cast<int>(bands.size());
+    const int bandHeight =
+        count > 0 ? std::max((height - stripHeight - BandGap * (count - 1)) / count, 1) : 1;
+    for (int i = 0; i < count; ++i) {
+        bands[static_cast<size_t>(i)].Plot =
+            QRect(left, i * (bandHeight + BandGap), plotWidth, bandHeight);
+    }
+    for (int c = 0; c < MaxChannels; ++c) {
+        const bool shown =
+            std::any_of(bands.begin(), bands.end(),
+                        [c](const TSpectrogramView::TBand& b) { return b.Channel == c; });
+        QImage image;
+        if (shown) {
+            image = QImage(plotWidth, bandHeight, QImage::Format_RGB32);
+            image.fill(background_);
+        }
+        view_->Image(c) = std::move(image);
+    }
+    view_->SetBands(std::move(bands));
+    view_->TimeStrip() = QImage(std::max(width, 1), stripHeight, QImage::Format_RGB32);
+    view_->TimeStrip().fill(background_);
+    view_->SetTimeStripOrigin(QPoint(0, height - stripHeight));
+    raster_.Layout(plotWidth, bandHeight, spectrogram_.Points(), spectrogram_.BinWidth(),
+                   model_.Settings().SpectrogramLogFrequency != 0, spectrogram_.SpanColumns());
+    rowLevels_.assign(static_cast<size_t>(bandHeight), 0);
+    layoutKey_ = CurrentLayoutKey();
+    DrawFrame();
+}
+
+void TSpectrogramPage::DrawFrame() {
+    QImage& frame = view_->Frame();
+    frame = QImage(view_->size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    frame.fill(background_);
+    QPainter painter(&frame);
+    painter.setFont(view_->font());
+    painter.setPen(textColour_);
+    const QFontMetrics metrics(view_->font());
+    const int line = metrics.height();
+    const double binWidth = spectrogram_.BinWidth();
+    const double top = binWidth * (spectrogram_.Points() / 2);
+    // The frequencies labelled, lowest first.
+    std::vector<double> ticks;
+    if (binWidth > 0 && raster_.Height() > 0) {
+        if (raster_.LogFrequency()) {
+            for (double decade = std::pow(10.0, std::floor(std::log10(binWidth))); decade <= top;
+                 decade *= 10) {
+                for (const double m : {1.0, 2.0, 5.0}) {
+                    if (m * decade >= binWidth * (1 - 1e-9) && m * decade <= top * (1 + 1e-9)) {
+                        ticks.push_back(m * decade);
+                    }
+                }
+            }
+        } else {
+            const double step = FrequencyTickStep(top / raster_.Height(), line * 3 / 2);
+            for (double f = 0; f <= top * (1 + 1e-9); f += step) {
+                ticks.push_back(f);
+            }
+        }
+    }
+    for (const TSpectrogramView::TBand& band : view_->Bands()) {
+        const QRect plot = band.Plot;
+        const QRect name(2, plot.top(), plot.left() - 4, line);
+        painter.drawText(name, Qt::AlignLeft | Qt::AlignVCenter, tr("Ch%1").arg(band.Channel + 1));
+        int lastY = plot.bottom() + line;
+        for (const double f : ticks) {
+            const std::optional<double> y = raster_.FrequencyY(f);
+            if (!y) {
+                continue;
+            }
+            const int at = plot.top() + std::min(static_cast<int>(*y), plot.height() - 1);
+            if (lastY - at < line || at - line / 2 < name.bottom()) {
+                continue;  // too close to the label below, or to the channel's name
+            }
+            painter.drawLine(plot.left() - 3, at, plot.left() - 1, at);
+            painter.drawText(QRect(0, at - line / 2, plot.left() - 5, line),
+                             Qt::AlignRight | Qt::AlignVCenter,
+                             QString::fromStdString(FrequencyTickText(f, model_.Separators())));
+            lastY = at;
+        }
+    }
+    // The axes' units below the frequency labels.
+    const QPoint strip = view_->TimeStripOrigin();
+    const int left = view_->Bands().empty() ? 0 : view_->Bands().front().Plot.left();
+    painter.drawText(QRect(0, strip.y(), std::max(left - 4, 1), line + 6),
+                     Qt::AlignRight | Qt::AlignVCenter, tr("Hz"));
+}
+
+bool TSpectrogramPage::UpdateRange() {
+    const TSettings& settings = model_.Settings();
+    TDbRange range = range_;
+    if (settings.SpectrogramAutoRange != 0) {
+        std::array<bool, MaxChannels> chosen = displayed_;
+        for (int c = model_.ChannelCount(); c < MaxChannels; ++c) {
+            chosen[static_cast<size_t>(c)] = false;
+        }
+        if (const std::optional<TDbRange> automatic = spectrogram_.AutoRange(chosen)) {
+            range = *automatic;
+            // The disabled fields show the range in force.
+            const QSignalBlocker minBlocker(minDb_);
+            const QSignalBlocker maxBlocker(maxDb_);
+            minDb_->setValue(static_cast<int>(range.Min));
+            maxDb_->setValue(static_cast<int>(range.Max));
+        }
+    } else {
+        range = {static_cast<double>(settings.SpectrogramMinDb),
+                 static_cast<double>(settings.SpectrogramMaxDb)};
+    }
+    legend_->SetRange(range);
+    const bool changed = range != range_;
+    range_ = range;
+    return changed;
+}
+
+void TSpectrogramPage::Redraw(bool whole) {
+    if (CurrentLayoutKey() != layoutKey_) {
+        LayOut();
+        whole = true;
+    }
+    whole = UpdateRange() || whole || stale_;
+    for (const TSpectrogramView::TBand& band : view_->Bands()) {
+        DrawChannel(band.Channel, whole);
+    }
+    DrawTimeStrip();
+    stale_ = false;
+}
+
+void TSpectrogramPage::DrawChannel(int channel, bool whole) {
+    QImage& image = view_->Image(channel);
+    if (image.isNull()) {
+        return;
+    }
+    const int width = image.width();
+    const int64_t right = raster_.LastPixel(spectrogram_.Columns(channel).Total());
+    int64_t& drawn = rightPixel_[static_cast<size_t>(channel)];
+    if (!whole && right == drawn) {
+        return;
+    }
+    int first = 0;
+    if (!whole && right > drawn && right - drawn < width) {
+        // Scrolled left by the new pixels, which are drawn at the right.
+        const int shift = static_cast<int>(right - drawn);
+        uchar* bits = image.bits();
+        const qsizetype stride = image.bytesPerLine();
+        for (int y = 0; y < image.height(); ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(bits + y * stride);
+            std::memmove(row, row + shift, static_cast<size_t>(width - shift) * sizeof(uint32_t));
+        }
+        first = width - shift;
+    }
+    for (int x = first; x < width; ++x) {
+        DrawPixelColumn(image, x, channel, right - (width - 1 - x));
+    }
+    drawn = right;
+}
+
+void TSpectrogramPage::DrawPixelColumn(QImage& image, int x, int channel, int64_t pixel) {
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const int height = std::min(image.height(), static_cast<int>(rowLevels_.size()));
+    if (!raster_.PixelLevels(spectrogram_.Columns(channel), pixel, rowLevels_)) {
+        for (int y = 0; y < height; ++y) {
+            reinterpret_cast<uint32_t*>(bits + y * stride)[x] = background_;
+        }
+        return;
+    }
+    const std::array<uint32_t, 256>& colours = SpectrogramColours();
+    for (int y = 0; y < height; ++y) {
+        reinterpret_cast<uint32_t*>(bits + y * stride)[x] =
+            colours[static_cast<size_t>(ColourIndex(rowLevels_[static_cast<size_t>(y)], range_))];
+    }
+}
+
+void TSpectrogramPage::DrawTimeStrip() {
+    QImage& strip = view_->TimeStrip();
+    strip.fill(background_);
+    const std::vector<TSpectrogramView::TBand>& bands = view_->Bands();
+    if (bands.empty() || raster_.Width() <= 0 || spectrogram_.ColumnSeconds() <= 0) {
+        return;
+    }
+    // The time at the right edge, from the first band with columns.
+    double newest = 0;
+    bool found = false;
+    for (const TSpectrogramView::TBand& band : bands) {
+        const TSpectrogramColumns& columns = spectrogram_.Columns(band.Channel);
+        const int64_t last =
+            std::min(raster_.PixelColumns(rightPixel_[static_cast<size_t>(band.Channel)]).Last,
+                     columns.Total() - 1);
+        if (columns.Holds(last)) {
+            newest = columns.Time(last);
+            found = true;
+            break;
+        }
+    }
+    QPainter painter(&strip);
+    painter.setFont(view_->font());
+    painter.setPen(textColour_);
+    const QFontMetrics metrics(view_->font());
+    const int left = bands.front().Plot.left();
+    painter.drawText(QRect(0, 0, std::max(left - 4, 1), strip.height()),
+                     Qt::AlignRight | Qt::AlignVCenter, tr("UTC"));
+    if (!found) {
+        return;
+    }
+    const double secondsPerPixel =
+        spectrogram_.ColumnSeconds() * spectrogram_.SpanColumns() / raster_.Width();
+    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("00:00:00"));
+    const double step = TimeTickStep(secondsPerPixel, labelWidth + 16);
+    const int right = left + raster_.Width() - 1;
+    for (double t = std::floor(newest / step) * step;; t -= step) {
+        const int x = right - static_cast<int>(std::lround((newest - t) / secondsPerPixel));
+        if (x < left) {
+            break;
+        }
+        painter.drawLine(x, 0, x, 2);
+        const int labelLeft = std::clamp(x - labelWidth / 2, left, strip.width() - labelWidth);
+        painter.drawText(QRect(labelLeft, 2, labelWidth, strip.height() - 2), Qt::AlignCenter,
+                         QString::fromStdString(TimeTickText(t, step)));
+    }
+}
+
+void TSpectrogramPage::SettingChanged() {
+    if (isVisible()) {
+        Redraw(true);
+        view_->update();
+    } else {
+        stale_ = true;
+    }
+}
+
+// --- Event handlers ---
+
+void TSpectrogramPage::PointsChange() {
+    const int points = points_->currentText().toInt();
+    model_.Settings().SpectrogramPoints = points;
+    spectrogram_.SetPoints(points);
+    SettingChanged();
+}
+
+void TSpectrogramPage::AutoRangeClick() {
+    TSettings& settings = model_.Settings();
+    const bool on = autoRange_->isChecked();
+    settings.SpectrogramAutoRange = on ? 1 : 0;
+    if (!on) {
+        // A fixed range starts from the one in force.
+        settings.SpectrogramMinDb = minDb_->value();
+        settings.SpectrogramMaxDb = maxDb_->value();
+    }
+    minDb_->setEnabled(!on);
+    maxDb_->setEnabled(!on);
+    SettingChanged();
+}
+
+void TSpectrogramPage::MinDbChange() {
+    if (minDb_->value() >= maxDb_->value()) {
+        const QSignalBlocker blocker(maxDb_);
+        maxDb_->setValue(minDb_->value() + 1);
+    }
+    model_.Settings().SpectrogramMinDb = minDb_->value();
+    model_.Settings().SpectrogramMaxDb = maxDb_->value();
+    SettingChanged();
+}
+
+void TSpectrogramPage::MaxDbChange() {
+    if (maxDb_->value() <= minDb_->value()) {
+        const QSignalBlocker blocker(minDb_);
+        minDb_->setValue(maxDb_->value() - 1);
+    }
+    model_.Settings().SpectrogramMinDb = minDb_->value();
+    model_.Settings().SpectrogramMaxDb = maxDb_->value();
+    SettingChanged();
+}
+
+void TSpectrogramPage::LogFrequencyClick() {
+    model_.Settings().SpectrogramLogFrequency = logFrequency_->isChecked() ? 1 : 0;
+    SettingChanged();
+}
+
+void TSpectrogramPage::MinutesChange() {
+    const int minutes = std::clamp(minutes_->value(), SpectrogramMinMinutes, SpectrogramMaxMinutes);
+    model_.Settings().SpectrogramMinutes = minutes;
+    spectrogram_.SetSpanMinutes(minutes);
+    SettingChanged();
+}
+
+void TSpectrogramPage::DispClick(int channel, bool checked) {
+    if (channel >= 0 && channel < MaxChannels) {
+        displayed_[static_cast<size_t>(channel)] = checked;
+        SettingChanged();
+    }
+}
+
+void TSpectrogramPage::ViewMouseMove(QPoint point) {
+    const int index = view_->BandAt(point);
+    if (index < 0) {
+        return;
+    }
+    const TSpectrogramView::TBand& band = view_->Bands()[static_cast<size_t>(index)];
+    const int channel = band.Channel;
+    const TSpectrogramColumns& columns = spectrogram_.Columns(channel);
+    const int x = point.x() - band.Plot.left();
+    const int y = point.y() - band.Plot.top();
+    const int64_t pixel = rightPixel_[static_cast<size_t>(channel)] - (band.Plot.width() - 1 - x);
+    const std::optional<int16_t> level = raster_.PixelLevel(columns, pixel, y);
+    if (!level) {
+        readout_->setText(tr("Channel %1").arg(channel + 1));
+        return;
+    }
+    const int64_t last =
+        std::clamp(raster_.PixelColumns(pixel).Last, columns.Oldest(), columns.Total() - 1);
+    readout_->setText(QString::fromStdString(
+        SpectrogramReadout(channel, columns.Time(last), raster_.RowFrequency(y),
+                           DbFromLevel(*level), model_.Separators())));
+}

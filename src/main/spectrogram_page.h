@@ -1,0 +1,172 @@
+// The Spectrogram page: per displayed channel a band with the scrolling time-frequency
+// picture of its newest minutes (time left to right, the newest at the right edge; frequency
+// bottom to top, linear or logarithmic), the level of each pixel through the colour scale
+// beside them, UTC times below, and the time, frequency and level under the mouse. Its tool
+// bar holds the FFT length, the automatic or fixed colour range, the frequency axis, the span
+// in minutes and the channel choice.
+//
+// The columns are made after every block, whether the page is shown or not (the core's
+// TSpectrogram); the picture is drawn only while the page is visible: after a block the bands
+// scroll by the pixels the new columns fill and only those are drawn; everything is drawn
+// again when the page is shown, resized, or its range, axis, span or channels change.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "digitizer/data_block.h"
+#include "main/monitor_page.h"
+#include "monitor/spectrogram.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class TDisplayChecks;
+class TMonitorModel;
+class TSpectrogramLegend;
+class TSpinEdit;
+
+// The bands of the page: a frame (background, frequency labels, channel names), one image
+// per displayed channel in its plot rectangle, and the strip of time labels below. Painting
+// copies them; the page draws into them.
+class TSpectrogramView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TSpectrogramView(QWidget* parent = nullptr);
+
+    struct TBand {
+        int Channel = 0;
+        QRect Plot;
+    };
+    const std::vector<TBand>& Bands() const { return bands_; }
+    void SetBands(std::vector<TBand> bands) { bands_ = std::move(bands); }
+    // The index of the band whose plot holds `point`, -1 where there is none.
+    int BandAt(QPoint point) const;
+
+    QImage& Frame() { return frame_; }
+    QImage& Image(int channel) { return images_.at(static_cast<size_t>(channel)); }
+    const QImage& Image(int channel) const { return images_.at(static_cast<size_t>(channel)); }
+    QImage& TimeStrip() { return timeStrip_; }
+    QPoint TimeStripOrigin() const { return timeStripOrigin_; }
+    void SetTimeStripOrigin(QPoint origin) { timeStripOrigin_ = origin; }
+
+  signals:
+    void Resized();
+    // The mouse moved over the view (tracked also without a button held).
+    void MouseMoved(QPoint point);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+  private:
+    std::vector<TBand> bands_;
+    QImage frame_;
+    std::array<QImage, MaxChannels> images_;
+    QImage timeStrip_;
+    QPoint timeStripOrigin_;
+};
+
+class TSpectrogramPage : public QWidget, public TMonitorPage {
+    Q_OBJECT
+  public:
+    // refreshActivePage repaints whichever page is visible (the window's).
+    TSpectrogramPage(TMonitorModel& model, std::function<void()> refreshActivePage,
+                     QWidget* parent = nullptr);
+
+    // TMonitorPage.
+    void ResetDisplays() override;
+    void MonitoringStarted() override;
+    void FormatChanged() override;
+    void BlockArrived(bool full) override;
+    void ColoursChanged() override;
+    void RefreshPage() override;
+    // X and Z: the span in minutes doubled or halved.
+    void SpanKey(bool longer) override;
+
+    // The settings into the controls, and in force.
+    void ShowSettings();
+
+    // Event handlers.
+    void PointsChange();
+    void AutoRangeClick();
+    void MinDbChange();
+    void MaxDbChange();
+    void LogFrequencyClick();
+    void MinutesChange();
+    // SDisp1Click ... SDisp6Click: channel 0 ... 5.
+    void DispClick(int channel, bool checked);
+    void ViewMouseMove(QPoint point);
+
+    const TSpectrogram& Spectrogram() const { return spectrogram_; }
+    const TSpectrogramRaster& Raster() const { return raster_; }
+    TSpectrogramView* View() const { return view_; }
+    // The colour range in force (automatic or fixed).
+    const TDbRange& Range() const { return range_; }
+    // The pixel (counted as TSpectrogramRaster counts them) at the right edge of a channel's
+    // band as last drawn.
+    int64_t RightPixel(int channel) const { return rightPixel_.at(static_cast<size_t>(channel)); }
+    QString Readout() const;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    // What the bands' geometry and axes depend on.
+    struct TLayoutKey {
+        QSize ViewSize;
+        std::array<bool, MaxChannels> Displayed{};
+        int ChannelCount = 0;
+        int Points = 0;
+        double Rate = 0;
+        bool Log = false;
+        int SpanColumns = 0;
+        bool operator==(const TLayoutKey&) const = default;
+    };
+
+    void BuildControls();
+    TLayoutKey CurrentLayoutKey() const;
+    // The bands placed, their images made, the raster and the frame made again.
+    void LayOut();
+    void DrawFrame();
+    // whole: every band drawn again; otherwise scrolled by the new columns.
+    void Redraw(bool whole);
+    void DrawChannel(int channel, bool whole);
+    void DrawPixelColumn(QImage& image, int x, int channel, int64_t pixel);
+    void DrawTimeStrip();
+    // The range in force from the settings or the columns; true when it changed.
+    bool UpdateRange();
+    // After a change of a setting: everything drawn again (now if visible, else when shown).
+    void SettingChanged();
+
+    TMonitorModel& model_;
+    std::function<void()> refreshActivePage_;
+    TSpectrogram spectrogram_;
+    TSpectrogramRaster raster_;
+    std::array<bool, MaxChannels> displayed_{};
+    std::array<int64_t, MaxChannels> rightPixel_{};
+    TDbRange range_;
+    TLayoutKey layoutKey_;
+    bool stale_ = true;
+    std::vector<int16_t> rowLevels_;
+    uint32_t background_ = 0xff000000u;
+    QColor textColour_;
+
+    QComboBox* points_ = nullptr;
+    QCheckBox* autoRange_ = nullptr;
+    QSpinBox* minDb_ = nullptr;
+    QSpinBox* maxDb_ = nullptr;
+    QCheckBox* logFrequency_ = nullptr;
+    TSpinEdit* minutes_ = nullptr;
+    TDisplayChecks* displayChecks_ = nullptr;
+    TSpectrogramView* view_ = nullptr;
+    TSpectrogramLegend* legend_ = nullptr;
+    QLabel* readout_ = nullptr;
+};
