@@ -1,16 +1,22 @@
 // digitizer-upload against digitizer-sim, each its own process: the simulator's memory
-// file shows what the upload wrote. A whole run, a refused file, Ctrl+C while sending,
-// and the serial number given on the command line; the terminal's progress bar.
+// file and journal show what the upload wrote and sent. A whole run, a refused file,
+// Ctrl+C while sending (twice: the reboot still happens; three times: the program ends at
+// once and says so), the cable pulled while sending, the serial number given on the
+// command line, the device argument and the ports listed; the terminal's progress bar.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <filesystem>
+#include <thread>
+
+#include "digitizer/port_list.h"
 
 #include "sim/boot_loader.h"
 #include "support/child_process.h"
 #include "support/hex_files.h"
 #include "support/pty_pair.h"
+#include "support/sim_journal.h"
 #include "uploadtool/terminal_user.h"
 
 using namespace std::chrono_literals;
@@ -36,9 +42,11 @@ class TUploadToolTest : public ::testing::Test {
 
     // The simulator with its memory in memory_; returns its device. Its line runs at
     // `speed` times 19200 bit/s, which bounds how fast writes are acknowledged.
-    std::string StartSim(const char* speed = "20") {
-        sim_ = std::make_unique<TChild>(
-            std::vector<std::string>{DIGITIZER_SIM, "--speed", speed, "--memory", memory_});
+    std::string StartSim(const char* speed = "20", std::vector<std::string> more = {}) {
+        std::vector<std::string> args{DIGITIZER_SIM, "--speed",   speed,    "--memory",
+                                      memory_,       "--journal", Journal()};
+        args.insert(args.end(), more.begin(), more.end());
+        sim_ = std::make_unique<TChild>(args);
         const auto lines = sim_->ReadLines(1, 5s);
         EXPECT_EQ(lines.size(), 1u) << sim_->Errors();
         return lines.empty() ? std::string() : lines[0];
@@ -73,6 +81,22 @@ class TUploadToolTest : public ::testing::Test {
         })) << tool.Errors();
         sim_->Signal(SIGUSR1);
         return tool.Wait(60s);
+    }
+
+    std::string Journal() const { return (dir_ / "journal.txt").string(); }
+
+    // Runs the tool on the simulator until its progress shows that records are going out.
+    std::unique_ptr<TChild> UploadUntilSending(const std::string& device, const std::string& main) {
+        auto tool = std::make_unique<TChild>(
+            std::vector<std::string>{DIGITIZER_UPLOAD, device, "--main", main});
+        EXPECT_TRUE(WaitForLine(*tool, [](const std::string& line) {
+            return line == "Power digitizer off and back on";
+        }));
+        sim_->Signal(SIGUSR1);
+        EXPECT_TRUE(WaitForLine(*tool, [](const std::string& line) {
+            return line.size() > 1 && line.back() == '%' && line != "0%";
+        })) << tool->Errors();
+        return tool;
     }
 
     std::vector<uint8_t> Memory() const {
@@ -150,6 +174,35 @@ TEST_F(TUploadToolTest, RefusesADamagedFileBeforeOpeningTheDevice) {
     TChild usage({DIGITIZER_UPLOAD, peer.SlavePath(), "--boot"});
     EXPECT_EQ(usage.Wait(), 2);
     EXPECT_NE(usage.Errors().find("--boot needs a value"), std::string::npos);
+
+    // A relative path is no port number.
+    TChild relative({DIGITIZER_UPLOAD, "dev.link"});
+    EXPECT_EQ(relative.Wait(), 2);
+    EXPECT_EQ(relative.Errors().rfind("digitizer-upload: 'dev.link' is not a device: give a device "
+                                      "as a path beginning with / (such as /dev/ttyUSB0) or as a "
+                                      "port number from 1 to 255\n",
+                                      0),
+              0u)
+        << relative.Errors();
+}
+
+TEST_F(TUploadToolTest, ADeviceThatDoesNotOpenIsNamedWithThePortsPresent) {
+    const std::string missing = (dir_ / "no-such-device").string();
+    TChild tool({DIGITIZER_UPLOAD, missing});
+    EXPECT_EQ(tool.Wait(), 1);
+    const std::vector<TSerialPortInfo> ports = ListSerialPorts();
+    EXPECT_EQ(tool.Errors(),
+              "digitizer-upload: no file given: only the serial number is written "
+              "back\ndigitizer-upload: cannot open " +
+                  missing + ": No such file or directory\n" + SerialPortsHint(ports) + "\n");
+
+    TChild list({DIGITIZER_UPLOAD, "--list-ports"});
+    EXPECT_EQ(list.Wait(), 0);
+    std::string listed;
+    for (const std::string& line : list.ReadLines(100, 1s)) {
+        listed += line + "\n";
+    }
+    EXPECT_EQ(listed, SerialPortListText(ports));
 }
 
 TEST_F(TUploadToolTest, InterruptWhileSendingCancelsAndRebootsTheUnit) {
@@ -157,23 +210,72 @@ TEST_F(TUploadToolTest, InterruptWhileSendingCancelsAndRebootsTheUnit) {
     const std::string device = StartSim("1");
     TMemoryImage image;
     const std::string main = File("main.hex", MakeHexText(0x4000, 1000, 16, 5, image));
-    TChild tool({DIGITIZER_UPLOAD, device, "--main", main});
-    ASSERT_TRUE(WaitForLine(
-        tool, [](const std::string& line) { return line == "Power digitizer off and back on"; }));
-    sim_->Signal(SIGUSR1);
-    ASSERT_TRUE(WaitForLine(tool, [](const std::string& line) {
-        return line.size() > 1 && line.back() == '%' && line != "0%";
-    })) << tool.Errors();
-    tool.Signal(SIGINT);
-    EXPECT_EQ(tool.Wait(60s), 1);
-    EXPECT_EQ(tool.Errors(), "digitizer-upload: Upload Cancelled\n");
-    EXPECT_EQ(tool.ReadLines(1000, 1s).back(), "Upload Cancelled");
+    const auto tool = UploadUntilSending(device, main);
+    // The second interrupt comes while the link restarts for the reboot: it only says so.
+    tool->Signal(SIGINT);
+    std::this_thread::sleep_for(200ms);
+    tool->Signal(SIGINT);
+    EXPECT_EQ(tool->Wait(60s), 1);
+    EXPECT_EQ(tool->Errors(),
+              "\ndigitizer-upload: cancelling: the unit is being rebooted so that it starts its "
+              "firmware again (up to a minute). Interrupt once more to end at once.\n"
+              "digitizer-upload: Upload Cancelled\n");
+    EXPECT_EQ(tool->ReadLines(1000, 1s).back(), "Upload Cancelled");
+    EXPECT_EQ(TSimJournalRead::Load(Journal()).CommandCount("BR"), 1);
 
     const auto memory = Memory();
     ASSERT_EQ(memory.size(), MemorySize);
     EXPECT_EQ(memory[0x4000], image[0x4000]);
     EXPECT_EQ(memory[0x4000 + 999 * 16], 0xFF) << "the rest was never written";
     EXPECT_EQ(Field(memory, 0x1FF0), "00012345");
+}
+
+TEST_F(TUploadToolTest, AThirdInterruptEndsAtOnceAndSaysWhereTheUnitIsLeft) {
+    const std::string device = StartSim("1");
+    TMemoryImage image;
+    const std::string main = File("main.hex", MakeHexText(0x4000, 1000, 16, 5, image));
+    const auto tool = UploadUntilSending(device, main);
+    for (int i = 0; i < 3; ++i) {
+        tool->Signal(SIGINT);
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(tool->Wait(5s), 1);
+    const std::string errors = tool->Errors();
+    EXPECT_NE(errors.find("digitizer-upload: ended before the unit was rebooted: it may be left "
+                          "in its boot loader with part of the new firmware. Power it off and on "
+                          "and upload again.\n"),
+              std::string::npos)
+        << errors;
+    // The link restarts for a second before the reboot command: none was sent.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(TSimJournalRead::Load(Journal()).CommandCount("BR"), 0);
+}
+
+TEST_F(TUploadToolTest, TheCablePulledWhileSendingStopsTheUploadAndSaysWhere) {
+    // 6000 records at about 380 a second: the device goes (and comes back under another
+    // path) at the unit's tenth second, while they are going out.
+    const std::string device = StartSim("1", {"--at", "10:reopen"});
+    TMemoryImage image;
+    const std::string main = File("main.hex", MakeHexText(0x4000, 6000, 16, 6, image));
+    const auto tool = UploadUntilSending(device, main);
+    EXPECT_EQ(tool->Wait(30s), 1) << "a dead device is not written to for ever";
+    const std::string errors = tool->Errors();
+    const std::string start = "digitizer-upload: lost the digitizer at record ";
+    const std::string end =
+        " of 6002; the unit is in its boot loader: power it off and on and upload again\n";
+    ASSERT_EQ(errors.rfind(start, 0), 0u) << errors;
+    ASSERT_GT(errors.size(), start.size() + end.size());
+    ASSERT_EQ(errors.substr(errors.size() - end.size()), end) << errors;
+    const int record =
+        std::stoi(errors.substr(start.size(), errors.size() - start.size() - end.size()));
+    EXPECT_GT(record, 1);
+    EXPECT_LT(record, 6002);
+
+    const TSimJournalRead journal = TSimJournalRead::Load(Journal());
+    EXPECT_EQ(journal.CommandCount("BR"), 0) << "nothing after the loss";
+    EXPECT_EQ(journal.CommandCount("PC"), 1) << "the final command was not sent";
+    EXPECT_GE(journal.CommandCount("DR"), record - 1);
+    EXPECT_LT(journal.CommandCount("DR"), 6002);
 }
 
 TEST_F(TUploadToolTest, AnErasedSerialNumberIsTakenFromTheCommandLine) {
