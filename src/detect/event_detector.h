@@ -11,7 +11,6 @@
 // An event running at that moment ends there, marked Cut.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -86,7 +85,7 @@ struct TDetectorNews {
     std::vector<TEventNews> Events;     // in the order they happened
     std::vector<TChannelRatio> Ratios;  // every chosen channel the block carries
     // Why the channels started afresh at this block ("the sample rate changed from 100 to
-    // 50 samples per second", "a gap of 12 s before ..."); empty when they did not.
+    // 50 samples per second", "a gap of 12 s in the blocks' times"); empty when they did not.
     std::string Restart;
 };
 
@@ -118,7 +117,6 @@ class TEventDetector {
         bool On = false;
         double MicrovoltsPerCount = 1;
         double BlockPeak = 0;
-        TEventChannel Event;
         std::vector<double> Filtered;  // the block's band-passed samples
         std::vector<double> Ratios;    // and its ratios
         std::vector<uint8_t> OnAt;     // and whether it was triggered at each sample
@@ -130,7 +128,7 @@ class TEventDetector {
 
     TDetectorSettings settings_;
     std::vector<TChannel> channels_;  // the chosen channels the blocks carry
-    bool active_ = false;             // a format is known and events can be detected
+    bool active_ = false;             // a format is known and the band-pass fits its rate
     std::string idle_;
     bool haveFormat_ = false;
     double rate_ = 0;
