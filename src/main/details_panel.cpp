@@ -92,6 +92,17 @@ QLabel* TDetailsPanel::Label(int channel, int line) const {
     return labels_.at(static_cast<size_t>(channel)).at(static_cast<size_t>(line));
 }
 
+QSize TDetailsPanel::minimumSizeHint() const {
+    // The first of six slots placed at the top of a panel of no height: its last label's
+    // bottom is the height one slot needs.
+    std::array<bool, MaxChannels> all{};
+    all.fill(true);
+    const TDetailsPlacement first = LayOutDetailsSlots(0, all, MaxChannels)[0];
+    const size_t lines = std::min(labels_[0].size(), first.LabelTops.size());
+    const int slot = lines == 0 ? 0 : first.LabelTops[lines - 1] + DetailsLabelStep;
+    return {minimumWidth(), MaxChannels * slot};
+}
+
 void TDetailsPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     emit Resized();

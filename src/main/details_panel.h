@@ -41,6 +41,10 @@ class TDetailsPanel : public QWidget {
     void SetTexts(int channel, const std::vector<std::string>& texts);
     QLabel* Label(int channel, int line) const;
 
+    // Its width, and the height at which six channels' slots each hold their separator and
+    // labels without running into the next.
+    QSize minimumSizeHint() const override;
+
   signals:
     void Resized();
 

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -439,6 +440,29 @@ void TMainForm::SaveSettingsFile() {
     SaveSettings(model_.Settings(), ini, SettingsContext());
     CreateParentDirectories(path);
     ini.Save(path);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    QTimer::singleShot(0, this, [this] { FitMinimumSize(); });
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        QTimer::singleShot(0, this, [this] { FitMinimumSize(); });
+    }
+}
+
+void TMainForm::FitMinimumSize() {
+    // Asked of every page: Qt sizes the tabs by what it has laid out, and a page not shown yet
+    // may not have told it.
+    QSize page(0, 0);
+    for (int i = 0; i < pageControl_->count(); ++i) {
+        page = page.expandedTo(pageControl_->widget(i)->minimumSizeHint());
+    }
+    const QSize around = size() - pageControl_->currentWidget()->size();
+    setMinimumSize((page + around).expandedTo(minimumSizeHint()));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -120,9 +120,15 @@ class TMainForm : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void BuildControls();
+    // The smallest window at which every page shows its controls and six channels of figures
+    // at the current font: the largest of the pages' minimum sizes, with what surrounds a
+    // page (the tab bar, the buttons, the margins). Run once the pages' controls are shown.
+    void FitMinimumSize();
     void ReportOpenFailure();
     std::string DevicePath() const;
     TMonitorPage* PageOfTab(int index) const;
