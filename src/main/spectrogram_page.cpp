@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -60,16 +61,22 @@ int TSpectrogramView::BandAt(QPoint point) const {
     return -1;
 }
 
-void TSpectrogramView::paintEvent(QPaintEvent* /*event*/) {
+void TSpectrogramView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (frame_.size() != size()) {
         painter.fillRect(rect(), Qt::black);
     }
-    painter.drawImage(0, 0, frame_);
+    // The frame only where no band image and no time label covers it.
+    QRegion rest = event->region();
     for (const TBand& band : bands_) {
         painter.drawImage(band.Plot.topLeft(), images_[static_cast<size_t>(band.Channel)]);
+        rest -= band.Plot;
     }
     painter.drawImage(timeStripOrigin_, timeStrip_);
+    rest -= QRect(timeStripOrigin_, timeStrip_.size());
+    for (const QRect& part : rest) {
+        painter.drawImage(part.topLeft(), frame_, part);
+    }
 }
 
 void TSpectrogramView::resizeEvent(QResizeEvent* event) {
