@@ -22,7 +22,9 @@ TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, T
       clock_(std::move(clock)),
       blockTime_(clock_()),
       recorder_(RecorderSettingsOf(settings_)),
-      fftWindow_(FftWindowFromName(settings_.Window)) {
+      fftWindow_(FftWindowFromName(settings_.Window)),
+      events_(DetectorSettingsOf(settings_)),
+      helicorder_(DetectorSettingsOf(settings_).Band) {
     channels_.SetStoredSeconds(settings_.StoredSeconds);
     channels_.SetDcTimeConst(settings_.DCTimeConst);
     for (auto& flags : displayed_) {
@@ -56,13 +58,17 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
                                  header.LastValidGpsBlock, outcome.FormatChanged, clock_());
     systemTimeText_ = FormatBlockTime(blockTime_);
 
-    // Recording runs only while enabled; the recorder takes each block whole, on its own
-    // thread (a block without samples only tells it that the data runs on).
+    // The event detection and the helicorder take each block whole; recording runs only
+    // while enabled, the recorder taking the block on its own thread (a block without samples
+    // only tells it that the data runs on).
+    TRecordBlock record = MakeRecordBlock(
+        block, blockTime_.Seconds, GpsTimeOf(*block.Gps).has_value(), ChannelCount(),
+        format_.SampleRate, format_.BytesPerSample, samplesPerBlock_);
+    outcome.EventNews = events_.Take(record, format_.GainBits);
+    helicorder_.Take(record);
     if (settings_.Enable != 0) {
         recorder_.Configure(RecorderSettingsOf(settings_));
-        recorder_.Take(MakeRecordBlock(block, blockTime_.Seconds, GpsTimeOf(*block.Gps).has_value(),
-                                       ChannelCount(), format_.SampleRate, format_.BytesPerSample,
-                                       samplesPerBlock_));
+        recorder_.Take(std::move(record));
     }
     channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
                                       format_.SampleRate, gainFactor_);
@@ -164,6 +170,7 @@ TRecordingNews TMonitorModel::TakeRecordingNews() {
 void TMonitorModel::ReleaseHistories() {
     ::ClearTemperatureHistories(temperatures_);
     channels_.ClearChannelHistories();
+    helicorder_.Clear();
 }
 
 std::span<const bool, MaxChannels> TMonitorModel::Displayed(TGraph graph) const {
@@ -222,4 +229,14 @@ void TMonitorModel::StartTemperatureLog(const std::string& path) {
     } else {
         temperatureLog_.Start(path);
     }
+}
+
+TStatus TMonitorModel::SetEventSettings(const TEventSettings& settings) {
+    const TDetectorSettings detector = DetectorSettingsOf(settings);
+    if (TStatus set = events_.SetSettings(detector); !set) {
+        return set;
+    }
+    helicorder_.SetBand(detector.Band);
+    static_cast<TEventSettings&>(settings_) = settings;
+    return {};
 }

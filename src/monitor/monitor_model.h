@@ -19,9 +19,11 @@
 #include "fft/fft_windows.h"
 #include "monitor/block_time.h"
 #include "monitor/channel_stats.h"
+#include "monitor/event_log.h"
 #include "monitor/fft_channels.h"
 #include "monitor/gps_texts.h"
 #include "monitor/header_texts.h"
+#include "monitor/helicorder.h"
 #include "monitor/number_format.h"
 #include "monitor/settings.h"
 #include "monitor/temperature_history.h"
@@ -42,6 +44,8 @@ struct TBlockOutcome {
     bool ConfirmBaud = false;
     // The pages draw everything again rather than the newest block only.
     bool FullRedraw = false;
+    // An event started or ended within the block.
+    bool EventNews = false;
     // Failures of the work the block caused that the user must hear of (a
     // file that could not be written), each naming the path and the reason;
     // said once per failure streak, while the work goes on.
@@ -118,6 +122,10 @@ class TMonitorModel {
     const THeaderTexts& HeaderTexts() const { return headerTexts_; }
     const TGpsPageUpdate& GpsUpdate() const { return gpsUpdate_; }
     const std::string& SystemTimeText() const { return systemTimeText_; }
+    // The events found in the blocks and the live trigger ratios, with the [Events] settings.
+    const TEventLog& Events() const { return events_; }
+    // The min/max envelope of every channel over the newest 24 hours.
+    const THelicorder& Helicorder() const { return helicorder_; }
 
     // Which channels a graph page shows; all at start. On a format change the
     // channels beyond the new channel count are taken off every page, and a
@@ -146,6 +154,9 @@ class TMonitorModel {
     // Logging to `path` from the next block on, into an emptied file; an
     // empty path stops it.
     void StartTemperatureLog(const std::string& path);
+    // New trigger settings, in force from the next block (the Helicorder's band-pass too) and
+    // kept for the settings file; refused, nothing changed, when the detector refuses them.
+    TStatus SetEventSettings(const TEventSettings& settings);
 
   private:
     void TakeFormat(const TBlockHeader& header, int32_t datLength, std::optional<int32_t> baudRate);
@@ -173,4 +184,6 @@ class TMonitorModel {
     TGpsPageUpdate gpsUpdate_;
     std::string systemTimeText_;
     std::array<std::array<bool, MaxChannels>, GraphCount> displayed_;
+    TEventLog events_;
+    THelicorder helicorder_;
 };

@@ -60,6 +60,75 @@ void SaveFileSettings(const TSettings& s, TIniFile& ini) {
     WriteSettingsInteger(ini, "Files", "DurationMinutes", s.DurationMinutes);
 }
 
+// The [Events] keys: taken as a whole, when the detector accepts them together.
+void LoadEventSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& context) {
+    TEventSettings e = s;
+    const auto number = [&](const char* key, double& value) {
+        if (const std::optional<std::string> text = ini.Get("Events", key)) {
+            if (const std::optional<double> read =
+                    ParseSettingsDouble(*text, context.DecimalSeparator)) {
+                value = *read;
+            }
+        }
+    };
+    e.EventBandpass = ReadSettingsInteger(ini, "Events", "Bandpass", e.EventBandpass);
+    number("LowHz", e.EventLowHz);
+    number("HighHz", e.EventHighHz);
+    e.EventPoles = ReadSettingsInteger(ini, "Events", "Poles", e.EventPoles);
+    number("StaSeconds", e.EventStaSeconds);
+    number("LtaSeconds", e.EventLtaSeconds);
+    number("TriggerOn", e.EventTriggerOn);
+    number("TriggerOff", e.EventTriggerOff);
+    e.EventChannels = ReadSettingsInteger(ini, "Events", "Channels", e.EventChannels);
+    e.EventCoincidence = ReadSettingsInteger(ini, "Events", "Coincidence", e.EventCoincidence);
+    // The corners are checked even with the band-pass off, for when it is switched on.
+    TDetectorSettings withBand = DetectorSettingsOf(e);
+    withBand.BandpassOn = true;
+    if ((e.EventBandpass == 0 || e.EventBandpass == 1) && e.EventChannels >= 1 &&
+        e.EventChannels <= 0x3F && ValidateDetectorSettings(withBand).Ok()) {
+        static_cast<TEventSettings&>(s) = e;
+    }
+}
+
+void SaveEventSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& context) {
+    const auto number = [&](const char* key, double value) {
+        ini.Set("Events", key, FormatSettingsDouble(value, context.DecimalSeparator));
+    };
+    WriteSettingsInteger(ini, "Events", "Bandpass", s.EventBandpass);
+    number("LowHz", s.EventLowHz);
+    number("HighHz", s.EventHighHz);
+    WriteSettingsInteger(ini, "Events", "Poles", s.EventPoles);
+    number("StaSeconds", s.EventStaSeconds);
+    number("LtaSeconds", s.EventLtaSeconds);
+    number("TriggerOn", s.EventTriggerOn);
+    number("TriggerOff", s.EventTriggerOff);
+    WriteSettingsInteger(ini, "Events", "Channels", s.EventChannels);
+    WriteSettingsInteger(ini, "Events", "Coincidence", s.EventCoincidence);
+}
+
+void LoadHelicorderSettings(TSettings& s, const TIniFile& ini) {
+    const int32_t channel = ReadSettingsInteger(ini, "Helicorder", "Channel", s.HelicorderChannel);
+    TakeIfAccepted(s.HelicorderChannel, channel, channel >= 1 && channel <= 6);
+    const int32_t hours = ReadSettingsInteger(ini, "Helicorder", "Hours", s.HelicorderHours);
+    TakeIfAccepted(s.HelicorderHours, hours, OneOf(hours, {1, 6, 12, 24}));
+    const int32_t minutes =
+        ReadSettingsInteger(ini, "Helicorder", "RowMinutes", s.HelicorderRowMinutes);
+    TakeIfAccepted(s.HelicorderRowMinutes, minutes, OneOf(minutes, {15, 30, 60}));
+    const int32_t gain = ReadSettingsInteger(ini, "Helicorder", "Gain", s.HelicorderGain);
+    TakeIfAccepted(s.HelicorderGain, gain, gain >= -8 && gain <= 24);
+    const int32_t bandpass =
+        ReadSettingsInteger(ini, "Helicorder", "Bandpass", s.HelicorderBandpass);
+    TakeIfAccepted(s.HelicorderBandpass, bandpass, bandpass == 0 || bandpass == 1);
+}
+
+void SaveHelicorderSettings(const TSettings& s, TIniFile& ini) {
+    WriteSettingsInteger(ini, "Helicorder", "Channel", s.HelicorderChannel);
+    WriteSettingsInteger(ini, "Helicorder", "Hours", s.HelicorderHours);
+    WriteSettingsInteger(ini, "Helicorder", "RowMinutes", s.HelicorderRowMinutes);
+    WriteSettingsInteger(ini, "Helicorder", "Gain", s.HelicorderGain);
+    WriteSettingsInteger(ini, "Helicorder", "Bandpass", s.HelicorderBandpass);
+}
+
 }  // namespace
 
 TSettings DefaultSettings(const std::string& homeDir) {
@@ -126,6 +195,9 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     const int32_t spanMinutes =
         ReadSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
     TakeIfAccepted(s.SpectrogramMinutes, spanMinutes, spanMinutes >= 1 && spanMinutes <= 60);
+
+    LoadEventSettings(s, ini, context);
+    LoadHelicorderSettings(s, ini);
 }
 
 void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& context) {
@@ -154,6 +226,8 @@ void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& con
     WriteSettingsInteger(ini, "Spectrogram", "MaxDb", s.SpectrogramMaxDb);
     WriteSettingsInteger(ini, "Spectrogram", "LogFrequency", s.SpectrogramLogFrequency);
     WriteSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
+    SaveEventSettings(s, ini, context);
+    SaveHelicorderSettings(s, ini);
 }
 
 std::string SettingsFilePath(const TSettingsPathFacts& facts) {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "colours/colour_settings.h"
+#include "monitor/event_settings.h"
 #include "monitor/spectrogram_settings.h"
 #include "recording/file_settings.h"
 #include "settings/ini_file.h"
@@ -49,14 +50,17 @@ struct TFftSettings {
 
 // Every section, each struct owned by the feature that uses it: [Comms], [Data],
 // [Temperatures] and [FFT] by the window, their colours by the colour dialog, [Files] by
-// recording, [Spectrogram] by the Spectrogram page. A dialog takes only the struct it edits.
+// recording, [Spectrogram] by the Spectrogram page, [Events] by the event detection and
+// [Helicorder] by the Helicorder page. A dialog takes only the struct it edits.
 struct TSettings : TCommsSettings,
                    TDataSettings,
                    TTemperatureSettings,
                    TFftSettings,
                    TColourSettings,
                    TFileSettings,
-                   TSpectrogramSettings {
+                   TSpectrogramSettings,
+                   TEventSettings,
+                   THelicorderSettings {
     bool operator==(const TSettings&) const = default;
 };
 
@@ -81,6 +85,12 @@ TSettings DefaultSettings(const std::string& homeDir);
 // - [Spectrogram]: Points a power of two from 256 to 4096; MinDb and MaxDb in -250..50 and
 //   taken only as a pair with MinDb below MaxDb; AutoRange and LogFrequency 0 or 1; Minutes
 //   1..60.
+// - [Events] (after [Spectrogram]): Bandpass 0 or 1, LowHz, HighHz, StaSeconds, LtaSeconds,
+//   TriggerOn and TriggerOff numbers with the context's decimal separator, Poles, Channels
+//   (1..63, bit n channel n + 1) and Coincidence; the section is taken only as a whole, when
+//   the detector accepts it (ValidateDetectorSettings), else it stays as it was.
+// - [Helicorder] (last): Channel 1..6, Hours 1, 6, 12 or 24, RowMinutes 15, 30 or 60, Gain
+//   -8..24, Bandpass 0 or 1.
 // Integers are decimal with an optional sign, blanks around allowed, within 32 bits.
 // DCTimeConst uses the context's decimal separator (an exponent is accepted).
 void LoadSettings(TSettings& settings, const TIniFile& ini, const TSettingsContext& context);
@@ -88,7 +98,7 @@ void LoadSettings(TSettings& settings, const TIniFile& ini, const TSettingsConte
 // Sets every key in `ini` in table order (new keys and sections are appended in that order):
 // integers in decimal, DCTimeConst as the shortest decimal text that reads back as the same
 // number, with the context's decimal separator; [Files] only with the files feature;
-// [Spectrogram] last. A BaseDir
+// [Spectrogram], [Events] and [Helicorder] last. A BaseDir
 // that ends in "/" is written with one more "/" so that LoadSettings gives it back unchanged.
 void SaveSettings(const TSettings& settings, TIniFile& ini, const TSettingsContext& context);
 

@@ -39,7 +39,10 @@ TEST(Settings, MissingFileGivesTheDefaultsWrittenInTableOrder) {
               "[Files]\nEnable=0\nLocation=LO\nNetwork=NK\nUseSerialNumber=0\nStation=STATN\n"
               "BaseDir=/home/u/recorderfiles\nDurationMinutes=5\n"
               "[Spectrogram]\nPoints=1024\nAutoRange=1\nMinDb=-160\nMaxDb=-40\n"
-              "LogFrequency=0\nMinutes=10\n");
+              "LogFrequency=0\nMinutes=10\n"
+              "[Events]\nBandpass=1\nLowHz=1\nHighHz=10\nPoles=2\nStaSeconds=1\nLtaSeconds=30\n"
+              "TriggerOn=4\nTriggerOff=1.5\nChannels=63\nCoincidence=2\n"
+              "[Helicorder]\nChannel=1\nHours=24\nRowMinutes=30\nGain=0\nBandpass=0\n");
 }
 
 TEST(Settings, RejectedValuesKeepThePreviousValue) {
@@ -171,10 +174,79 @@ TEST(Settings, SpectrogramSectionKeepsThePreviousValueForRejectedKeys) {
     }
     TIniFile ini;
     SaveSettings(previous, ini, FilesOff);
-    EXPECT_EQ(ini.Text().substr(ini.Text().find("[FFT]")),
+    const size_t fft = ini.Text().find("[FFT]");
+    EXPECT_EQ(ini.Text().substr(fft, ini.Text().find("[Events]") - fft),
               "[FFT]\nAutoCalc=1\nPoints=1024\nWindow=Blackman Harris\nFgdCol=16776960\n"
               "BgdCol=0\n[Spectrogram]\nPoints=2048\nAutoRange=1\nMinDb=-150\nMaxDb=-30\n"
               "LogFrequency=0\nMinutes=20\n");
+}
+
+// [Events] is taken whole when the detector accepts it, else kept whole; [Helicorder] key by
+// key.
+TEST(Settings, EventsAndHelicorderSections) {
+    TSettings previous = DefaultSettings("/home/u");
+    previous.EventStaSeconds = 2;
+    previous.EventChannels = 0x7;
+    previous.HelicorderHours = 12;
+    const TEventSettings kept = previous;
+    struct TCase {
+        const char* Text;
+        bool Taken;
+    };
+    const TCase cases[] = {
+        {"Bandpass=0\nLowHz=0.5\nHighHz=20\nPoles=4\nStaSeconds=0.5\nLtaSeconds=60\n"
+         "TriggerOn=3.5\nTriggerOff=1.2\nChannels=5\nCoincidence=1\n",
+         true},
+        {"LtaSeconds=3600\nChannels=1\nCoincidence=1\n", true},
+        {"StaSeconds=40\n", false},                // STA longer than the LTA
+        {"LtaSeconds=3601\n", false},              // LTA beyond an hour
+        {"TriggerOn=1\nTriggerOff=1.5\n", false},  // on below off
+        {"Channels=64\n", false},                  // a seventh channel
+        {"Channels=0\n", false},
+        {"Channels=1\n", false},  // 3 of 1 channel cannot coincide
+        {"Coincidence=0\n", false},
+        {"Poles=5\n", false},
+        {"LowHz=12\n", false},              // corners out of order
+        {"Bandpass=0\nLowHz=12\n", false},  // checked with the band-pass off too
+        {"Bandpass=2\n", false},
+        {"LowHz=nan\n", false},
+    };
+    for (const TCase& c : cases) {
+        previous.EventCoincidence = 3;
+        const TSettings s = Loaded(std::string("[Events]\n") + c.Text, FilesOff, previous);
+        if (c.Taken) {
+            EXPECT_NE(static_cast<const TEventSettings&>(s), kept) << c.Text;
+            EXPECT_TRUE(ValidateDetectorSettings(DetectorSettingsOf(s)).Ok()) << c.Text;
+        } else {
+            TEventSettings expected = kept;
+            expected.EventCoincidence = 3;
+            EXPECT_EQ(static_cast<const TEventSettings&>(s), expected) << c.Text;
+        }
+    }
+    const TSettings first = Loaded(std::string("[Events]\n") + cases[0].Text, FilesOff);
+    EXPECT_EQ(DetectorSettingsOf(first).Band.LowHz, 0.5);
+    EXPECT_EQ(DetectorSettingsOf(first).Channels, 5u);
+    EXPECT_FALSE(DetectorSettingsOf(first).BandpassOn);
+
+    // The numbers in the user's decimal separator.
+    const TSettingsContext comma{false, ","};
+    EXPECT_EQ(Loaded("[Events]\nTriggerOff=1,25\n", comma).EventTriggerOff, 1.25);
+    EXPECT_EQ(Loaded("[Events]\nTriggerOff=1.25\n", comma).EventTriggerOff, 1.5);
+
+    struct THeliCase {
+        const char* Text;
+        THelicorderSettings Expected;
+    };
+    const THeliCase heli[] = {
+        {"Channel=6\nHours=1\nRowMinutes=15\nGain=-8\nBandpass=1\n", {6, 1, 15, -8, 1}},
+        {"Channel=1\nHours=6\nRowMinutes=60\nGain=24\n", {1, 6, 60, 24, 0}},
+        {"Channel=7\nHours=2\nRowMinutes=20\nGain=25\nBandpass=2\n", {1, 12, 30, 0, 0}},
+        {"Channel=0\nHours=x\nRowMinutes=0\nGain=-9\nBandpass=-1\n", {1, 12, 30, 0, 0}},
+    };
+    for (const THeliCase& c : heli) {
+        const TSettings s = Loaded(std::string("[Helicorder]\n") + c.Text, FilesOff, previous);
+        EXPECT_EQ(static_cast<const THelicorderSettings&>(s), c.Expected) << c.Text;
+    }
 }
 
 TEST(Settings, SavingKeepsUnknownKeysAndTheFilesSpelling) {
@@ -215,6 +287,14 @@ TEST(Settings, SaveThenLoadGivesTheSameSettings) {
     s.BaseDir = "/data//";  // ends in "/" after reading "/data///"
     s.DCTimeConst = 0.1;
     s.Enable = -5;
+    s.EventBandpass = 0;
+    s.EventLowHz = 0.1 + 0.2;
+    s.EventHighHz = 24.75;
+    s.EventTriggerOn = 6.125;
+    s.EventChannels = 0x21;
+    s.EventCoincidence = 2;
+    s.HelicorderChannel = 4;
+    s.HelicorderGain = -3;
     TIniFile ini;
     SaveSettings(s, ini, FilesOn);
     EXPECT_EQ(Loaded(ini.Text(), FilesOn), s) << ini.Text();
@@ -315,7 +395,10 @@ TEST(Settings, AFullFileReadAndWrittenAgainIsTheSameByteForByte) {
         "Station=\" AB \"\r\nBaseDir=/data/rec\r\nDurationMinutes=15\r\n"
         "[Elsewhere]\r\n# note\r\nx=1\r\n"
         "[Spectrogram]\r\nPoints=4096\r\nAutoRange=0\r\nMinDb=-180\r\nMaxDb=-60\r\n"
-        "LogFrequency=1\r\nMinutes=60\r\n";
+        "LogFrequency=1\r\nMinutes=60\r\n"
+        "[Events]\r\nBandpass=0\r\nLowHz=0.5\r\nHighHz=8\r\nPoles=3\r\nStaSeconds=0.75\r\n"
+        "LtaSeconds=45\r\nTriggerOn=3.5\r\nTriggerOff=1.25\r\nChannels=7\r\nCoincidence=3\r\n"
+        "[Helicorder]\r\nChannel=2\r\nHours=6\r\nRowMinutes=15\r\nGain=5\r\nBandpass=1\r\n";
     TIniFile ini;
     ini.Parse(text);
     TSettings s = DefaultSettings("/home/u");

@@ -1,0 +1,58 @@
+#include "monitor/event_log.h"
+
+#include "digitizer/stream_format.h"
+
+TEventLog::TEventLog(const TDetectorSettings& settings) {
+    TResult<TEventDetector> made = TEventDetector::Make(settings);
+    // Settings that the detector refuses (a file edited by hand beyond what the reading
+    // checks) give way to the defaults.
+    detector_.emplace(made ? std::move(*made) : *TEventDetector::Make(TDetectorSettings{}));
+}
+
+TStatus TEventLog::SetSettings(const TDetectorSettings& settings) {
+    TResult<TEventDetector> made = TEventDetector::Make(settings);
+    if (!made) {
+        return made.Error();
+    }
+    detector_.emplace(std::move(*made));
+    // The running event has no end now: it ends where the detection stopped.
+    running_ = false;
+    ratios_ = {};
+    return {};
+}
+
+bool TEventLog::Take(const TRecordBlock& block, int32_t gainBits) {
+    TDetectorNews news = detector_->Take(block, gainBits);
+    if (!news.Restart.empty()) {
+        lastRestart_ = news.Restart;
+    }
+    for (const TEventNews& item : news.Events) {
+        if (item.Kind == TEventNews::TKind::Started) {
+            events_.push_back(item.Event);
+            running_ = true;
+            ++count_;
+            if (events_.size() > MaxEvents) {
+                events_.pop_front();
+            }
+        } else if (!events_.empty() && events_.back().Id == item.Event.Id) {
+            events_.back() = item.Event;
+            running_ = false;
+        }
+    }
+    if (running_ && block.HasSamples() && block.SampleRate > 0) {
+        // The running event reaches the block's last sample for now.
+        events_.back().End = SampleTimeOf(block.Time, block.SamplesPerBlock, block.SampleRate);
+    }
+    ratios_ = {};
+    for (const TChannelRatio& ratio : news.Ratios) {
+        if (ratio.Channel >= 0 && ratio.Channel < MaxChannels) {
+            ratios_[static_cast<size_t>(ratio.Channel)] = ratio;
+        }
+    }
+    return !news.Events.empty();
+}
+
+void TEventLog::Clear() {
+    events_.clear();
+    running_ = false;
+}
