@@ -364,9 +364,17 @@ void TSeedLinkServer::Run() {
         clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                       [](const std::unique_ptr<TClient>& c) { return c->Dead; }),
                        clients_.end());
-        if (now >= nextStatus_ || clients_.size() != before) {
+        // The status follows every change of the clients at once, their figures at least
+        // every 100 ms while anything happens and every second otherwise.
+        const bool changed = clients_.size() != before || accepted_ != publishedAccepted_ ||
+                             refused_ != publishedRefused_ || ring_.Next() != publishedNext_;
+        if (changed || now >= nextStatus_ || (ready > 0 && now >= nextBusyStatus_)) {
             PublishStatus();
-            nextStatus_ = now + std::chrono::milliseconds(500);
+            publishedAccepted_ = accepted_;
+            publishedRefused_ = refused_;
+            publishedNext_ = ring_.Next();
+            nextStatus_ = now + std::chrono::seconds(1);
+            nextBusyStatus_ = now + std::chrono::milliseconds(100);
         }
     }
 }

@@ -155,6 +155,9 @@ class TSeedLinkServer {
     mutable std::mutex statusMutex_;
     TSeedLinkStatus status_;
     std::chrono::steady_clock::time_point nextStatus_{};
+    std::chrono::steady_clock::time_point nextBusyStatus_{};
+    int64_t publishedAccepted_ = 0, publishedRefused_ = 0;
+    uint64_t publishedNext_ = 0;
 
     std::mutex logMutex_;
     std::vector<std::string> log_;

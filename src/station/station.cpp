@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,6 +63,36 @@ std::string DefaultStatusFile(const TStationConfig& config) {
     return dir + "/" + (device.empty() ? std::string("station") : device) + ".json";
 }
 
+TLiveSettings LiveSettingsOf(const TStationConfig& config) {
+    const TSdsSettings sds = RecorderSettingsOf(config).Sds;
+    TLiveSettings live;
+    live.Network = sds.Network;
+    live.Station = sds.Station;
+    live.Location = sds.Location;
+    live.ChannelCodes = sds.ChannelCodes;
+    live.Soh = sds.Soh;
+    live.FlushSeconds = config.SeedLinkFlush;
+    return live;
+}
+
+TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
+    TSeedLinkConfig server;
+    std::string error;
+    server.Listen = ParseListenAddress(config.SeedLink, error).value_or(TListenAddress{});
+    server.RingBytes = static_cast<size_t>(config.SeedLinkRingMegabytes) << 20;
+    server.RingFile = SeedLinkRingPath(config);
+    server.Allow =
+        ParseAddressRanges(config.SeedLinkAllow, error).value_or(std::vector<TAddressRange>{});
+    server.MaxClients = config.SeedLinkMaxClients;
+    server.Timeout = std::chrono::seconds(config.SeedLinkTimeout);
+    server.Software = std::string("digitizer-station ") + ProgramVersion;
+    server.Description = "digitizer-station on " + StationDevicePath(config);
+    if (!config.Station.empty()) {
+        server.Stations.push_back({config.Network, config.Station});
+    }
+    return server;
+}
+
 TStation::TStation(TStationConfig config, TLog log, TBlockClock::TNow now)
     : config_(std::move(config)),
       log_(std::move(log)),
@@ -77,7 +108,85 @@ TStation::~TStation() {
 
 void TStation::Start() {
     OpenLink();
+    StartNetwork();
     nextStatus_ = TClock::now();
+}
+
+void TStation::StartNetwork() {
+    if (!config_.SeedLink.empty()) {
+        seedlink_ = std::make_unique<TSeedLinkServer>(SeedLinkConfigOf(config_));
+        const TResult<void> started = seedlink_->Start();
+        LogNetwork();
+        if (!started) {
+            log_(started.Error().Text + "; recording goes on without it");
+            lastError_ = started.Error().Text;
+            lastErrorTime_ = NowMicroseconds();
+            seedlink_.reset();
+        }
+    }
+    if (!config_.DataLink.empty()) {
+        const TResult<TDataLinkAddress> address = ParseDataLinkAddress(config_.DataLink);
+        if (address) {
+            TDataLinkConfig dl;
+            dl.Host = address->Host;
+            dl.Port = address->Port;
+            const auto mutex = datalinkLogMutex_;
+            const auto lines = datalinkLog_;
+            datalink_ =
+                std::make_unique<TDataLinkClient>(dl, [mutex, lines](const std::string& line) {
+                    std::lock_guard lock(*mutex);
+                    if (lines->size() < 1000) {
+                        lines->push_back("DataLink: " + line);
+                    }
+                });
+            log_("DataLink: pushing records to " + config_.DataLink);
+        }
+    }
+    if (seedlink_ || datalink_) {
+        live_ = std::make_unique<TLiveRecords>(
+            LiveSettingsOf(config_), [this](TLiveRecord record) { HandLive(std::move(record)); });
+    }
+}
+
+void TStation::HandLive(TLiveRecord record) {
+    if (datalink_) {
+        datalink_->Push(record);
+    }
+    if (seedlink_) {
+        seedlink_->Push(record);
+    }
+}
+
+void TStation::StopNetwork() {
+    if (live_) {
+        live_->EndAll();
+        live_.reset();
+    }
+    if (seedlink_) {
+        seedlink_->Stop();
+    }
+    if (datalink_) {
+        datalink_->Stop(std::chrono::seconds(2));
+    }
+    LogNetwork();
+    seedlink_.reset();
+    datalink_.reset();
+}
+
+void TStation::LogNetwork() {
+    if (seedlink_) {
+        for (const std::string& line : seedlink_->TakeLog()) {
+            log_(line);
+        }
+    }
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(*datalinkLogMutex_);
+        lines.swap(*datalinkLog_);
+    }
+    for (const std::string& line : lines) {
+        log_(line);
+    }
 }
 
 void TStation::OpenLink() {
@@ -130,6 +239,7 @@ void TStation::Turn(std::chrono::milliseconds wait) {
         }
     }
     LogNews();
+    LogNetwork();
     if (now >= nextStatus_) {
         WriteStatus();
         nextStatus_ = now + StatusInterval;
@@ -172,8 +282,13 @@ void TStation::TakeBlock(const TDataBlock& block) {
         serialNumber_ = serial;
         recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
     }
-    recorder_->Take(MakeRecordBlock(block, timing.Time, timing.Locked, format.ChannelCount,
-                                    format.SampleRate, format.BytesPerSample, samplesPerBlock));
+    TRecordBlock record =
+        MakeRecordBlock(block, timing.Time, timing.Locked, format.ChannelCount, format.SampleRate,
+                        format.BytesPerSample, samplesPerBlock);
+    if (live_) {
+        live_->Take(record);
+    }
+    recorder_->Take(std::move(record));
 }
 
 void TStation::LogNews() {
@@ -225,7 +340,54 @@ TStationStatus TStation::Status() const {
         status.LastError = lastError_;
         status.LastErrorMicroseconds = lastErrorTime_;
     }
+    if (seedlink_) {
+        status.Extra.push_back({"seedlink", SeedLinkJson()});
+    }
+    if (datalink_) {
+        status.Extra.push_back({"datalink", DataLinkJson()});
+    }
     return status;
+}
+
+std::string TStation::SeedLinkJson() const {
+    const TSeedLinkStatus s = seedlink_->Status();
+    const auto sequence = [](const std::optional<uint32_t>& value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "\"%06X\"", value.value_or(0));
+        return value ? std::string(text) : std::string("null");
+    };
+    std::string json =
+        "{\"listening\":" + std::string(s.Listening ? "true" : "false") +
+        ",\"listen\":" + JsonString(s.Listen) +
+        ",\"ring_packets\":" + std::to_string(s.RingPackets) +
+        ",\"ring_capacity\":" + std::to_string(s.RingCapacity) +
+        ",\"first_sequence\":" + sequence(s.FirstSequence) +
+        ",\"last_sequence\":" + sequence(s.LastSequence) +
+        ",\"accepted\":" + std::to_string(s.Accepted) +
+        ",\"refused\":" + std::to_string(s.Refused) + ",\"dropped\":" + std::to_string(s.Dropped) +
+        ",\"handoff_dropped\":" + std::to_string(s.HandOffDropped) + ",\"clients\":[";
+    for (size_t k = 0; k < s.Clients.size(); ++k) {
+        const TSeedLinkClientStatus& c = s.Clients[k];
+        json += std::string(k == 0 ? "" : ",") + "{\"address\":" + JsonString(c.Address) +
+                ",\"selection\":" + JsonString(c.Selection) +
+                ",\"streaming\":" + (c.Streaming ? "true" : "false") +
+                ",\"last_sequence\":" + sequence(c.LastSequence) +
+                ",\"packets_sent\":" + std::to_string(c.PacketsSent) +
+                ",\"queued_bytes\":" + std::to_string(c.QueuedBytes) +
+                ",\"queue_capacity\":" + std::to_string(c.QueueCapacity) +
+                ",\"connected_us\":" + std::to_string(c.ConnectedMicroseconds) + "}";
+    }
+    return json + "]}";
+}
+
+std::string TStation::DataLinkJson() const {
+    const TDataLinkStatus s = datalink_->Status();
+    return "{\"server\":" + JsonString(config_.DataLink) +
+           ",\"connected\":" + (s.Connected ? "true" : "false") +
+           ",\"sent\":" + std::to_string(s.Sent) +
+           ",\"acknowledged\":" + std::to_string(s.Acknowledged) +
+           ",\"queued\":" + std::to_string(s.Queued) + ",\"dropped\":" + std::to_string(s.Dropped) +
+           ",\"last_error\":" + JsonString(s.LastError) + "}";
 }
 
 void TStation::WriteStatus(bool stopping) {
@@ -248,7 +410,26 @@ void TStation::WriteStatus(bool stopping) {
 void TStation::Reconfigure(const TStationConfig& config) {
     const bool linkChanged = config.Device != config_.Device || config.Port != config_.Port ||
                              config.Baud != config_.Baud;
+    const bool networkChanged = config.SeedLink != config_.SeedLink ||
+                                config.SeedLinkRingMegabytes != config_.SeedLinkRingMegabytes ||
+                                config.SeedLinkRingFile != config_.SeedLinkRingFile ||
+                                config.SeedLinkAllow != config_.SeedLinkAllow ||
+                                config.SeedLinkMaxClients != config_.SeedLinkMaxClients ||
+                                config.SeedLinkTimeout != config_.SeedLinkTimeout ||
+                                config.DataLink != config_.DataLink ||
+                                (config.SeedLink.empty() && config.DataLink.empty()
+                                     ? false
+                                     : SeedLinkRingPath(config) != SeedLinkRingPath(config_));
+    if (networkChanged) {
+        // The server saves its ring and starts again under the new settings.
+        StopNetwork();
+    }
     config_ = config;
+    if (networkChanged) {
+        StartNetwork();
+    } else if (live_) {
+        live_->Configure(LiveSettingsOf(config_));
+    }
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
     recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
     // The files are closed so that the next records open them afresh (rotated or moved ones
@@ -275,6 +456,7 @@ void TStation::Stop() {
         }
         FreeBlock(block);
     }
+    StopNetwork();
     recorder_->Finish();
     recorder_->Drain();
     LogNews();

@@ -7,11 +7,16 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "datalink/datalink_client.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
+#include "recording/live_records.h"
 #include "recording/recorder.h"
+#include "seedlink/seedlink_server.h"
 #include "station/block_clock.h"
 #include "station/station_config.h"
 #include "station/status_file.h"
@@ -25,6 +30,11 @@ TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
 // manager's) or /run/kestrel32, and the device's name.
 std::string DefaultStatusFile(const TStationConfig& config);
 
+// The live records' settings for a configuration: the archive's codes, SeedLinkFlush.
+TLiveSettings LiveSettingsOf(const TStationConfig& config);
+// The SeedLink server's settings for a configuration (which must name a SeedLink address).
+TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config);
+
 class TStation {
   public:
     using TLog = std::function<void(const std::string&)>;
@@ -37,7 +47,9 @@ class TStation {
     TStation(const TStation&) = delete;
     TStation& operator=(const TStation&) = delete;
 
-    // Opens the link; a device that is not there yet is waited for.
+    // Opens the link (a device that is not there yet is waited for), and starts the SeedLink
+    // server and the DataLink push when configured (a server that cannot listen is logged and
+    // the station records without it).
     void Start();
     // One turn of the loop: the blocks that have come (waiting up to `wait` for the first),
     // the link's tick when due, the recorder's news, the status file when due.
@@ -45,7 +57,9 @@ class TStation {
     // A new configuration (SIGHUP): the files are closed and opened again under it, the link
     // reopened when its device or rate changed.
     void Reconfigure(const TStationConfig& config);
-    // The link stopped, everything pending written, and the status written a last time.
+    // The link stopped, everything pending written (the last partial records handed to the
+    // SeedLink ring, which is saved, and to the DataLink push, given a moment to send them),
+    // and the status written a last time.
     void Stop();
 
     TStationStatus Status() const;
@@ -56,6 +70,12 @@ class TStation {
     void LogNews();
     void WriteStatus(bool stopping = false);
     void OpenLink();
+    void StartNetwork();
+    void StopNetwork();
+    void HandLive(TLiveRecord record);
+    void LogNetwork();
+    std::string SeedLinkJson() const;
+    std::string DataLinkJson() const;
 
     TStationConfig config_;
     TLog log_;
@@ -66,6 +86,15 @@ class TStation {
     std::string statusPath_;
 
     TBlockQueue queue_;
+
+    // Live delivery: records made per stream, for the SeedLink server and the DataLink push.
+    std::unique_ptr<TLiveRecords> live_;
+    std::unique_ptr<TSeedLinkServer> seedlink_;
+    std::unique_ptr<TDataLinkClient> datalink_;
+    // The DataLink client logs from its own thread; the lines are logged from the loop.
+    std::shared_ptr<std::mutex> datalinkLogMutex_ = std::make_shared<std::mutex>();
+    std::shared_ptr<std::vector<std::string>> datalinkLog_ =
+        std::make_shared<std::vector<std::string>>();
 
     // The figures of the status file.
     int64_t started_ = 0;  // microseconds

@@ -11,7 +11,9 @@
 #include <functional>
 #include <set>
 
+#include "datalink/datalink_client.h"
 #include "digitizer/protocol.h"
+#include "seedlink/address.h"
 #include "settings/ini_file.h"
 
 namespace {
@@ -210,6 +212,35 @@ std::string SetSoh(TStationConfig& config, const std::string& value) {
     return "";
 }
 
+std::string SetSeedLink(TStationConfig& config, const std::string& value) {
+    std::string error;
+    if (!value.empty() && !ParseListenAddress(value, error)) {
+        return error + " ([ADDR:]PORT, or empty for none)";
+    }
+    config.SeedLink = value;
+    return "";
+}
+
+std::string SetSeedLinkAllow(TStationConfig& config, const std::string& value) {
+    std::string error;
+    if (!ParseAddressRanges(value, error)) {
+        return error;
+    }
+    config.SeedLinkAllow = value;
+    return "";
+}
+
+std::string SetDataLink(TStationConfig& config, const std::string& value) {
+    if (!value.empty()) {
+        const TResult<TDataLinkAddress> address = ParseDataLinkAddress(value);
+        if (!address) {
+            return address.Error().Text + " (HOST[:PORT], or empty for none)";
+        }
+    }
+    config.DataLink = value;
+    return "";
+}
+
 const std::vector<TKey>& Keys() {
     static const std::vector<TKey> keys = {
         {"Device", "--device", SetDevice},
@@ -240,6 +271,20 @@ const std::vector<TKey>& Keys() {
          WholeSetter(&TStationConfig::DurationMinutes, 1, 60)},
         {"QueueMegabytes", "--queue-megabytes",
          WholeSetter(&TStationConfig::QueueMegabytes, 1, 4096)},
+        {"SeedLink", "--seedlink", SetSeedLink},
+        {"SeedLinkRingMB", "--seedlink-ring-mb",
+         WholeSetter(&TStationConfig::SeedLinkRingMegabytes, 1, 65536)},
+        {"SeedLinkRingFile", "--seedlink-ring-file",
+         [](TStationConfig& c, const std::string& v) {
+             return SetPath(c.SeedLinkRingFile, v, true);
+         }},
+        {"SeedLinkAllow", "--seedlink-allow", SetSeedLinkAllow},
+        {"SeedLinkFlush", "--seedlink-flush", WholeSetter(&TStationConfig::SeedLinkFlush, 0, 3600)},
+        {"SeedLinkMaxClients", "--seedlink-max-clients",
+         WholeSetter(&TStationConfig::SeedLinkMaxClients, 1, 10000)},
+        {"SeedLinkTimeout", "--seedlink-timeout",
+         WholeSetter(&TStationConfig::SeedLinkTimeout, 1, 3600)},
+        {"DataLink", "--datalink", SetDataLink},
     };
     return keys;
 }
@@ -582,6 +627,14 @@ std::string FormatStationConfig(const TStationConfig& config) {
         {"Soh", config.Soh ? "yes" : "no"},
         {"DurationMinutes", std::to_string(config.DurationMinutes)},
         {"QueueMegabytes", std::to_string(config.QueueMegabytes)},
+        {"SeedLink", config.SeedLink},
+        {"SeedLinkRingMB", std::to_string(config.SeedLinkRingMegabytes)},
+        {"SeedLinkRingFile", config.SeedLinkRingFile},
+        {"SeedLinkAllow", config.SeedLinkAllow},
+        {"SeedLinkFlush", std::to_string(config.SeedLinkFlush)},
+        {"SeedLinkMaxClients", std::to_string(config.SeedLinkMaxClients)},
+        {"SeedLinkTimeout", std::to_string(config.SeedLinkTimeout)},
+        {"DataLink", config.DataLink},
     };
     TIniFile ini;
     ini.Parse(
@@ -594,6 +647,19 @@ std::string FormatStationConfig(const TStationConfig& config) {
         ini.Set(SectionName, key, value);
     }
     return ini.Text();
+}
+
+std::string SeedLinkRingPath(const TStationConfig& config) {
+    if (!config.SeedLinkRingFile.empty()) {
+        return config.SeedLinkRingFile;
+    }
+    std::string device = StationDevicePath(config);
+    const size_t slash = device.rfind('/');
+    if (slash != std::string::npos) {
+        device.erase(0, slash + 1);
+    }
+    return config.Archive + "/seedlink-" + (device.empty() ? std::string("station") : device) +
+           ".ring";
 }
 
 const char* StationUsage() {
@@ -636,6 +702,22 @@ const char* StationUsage() {
            "                          (default 5)\n"
            "  --queue-megabytes M     memory for data not yet written, 1 to 4096\n"
            "                          (default 64)\n"
+           "  --seedlink [ADDR:]PORT  serve the data live over SeedLink on PORT (18000 is\n"
+           "                          usual), on every address or on ADDR (default: none)\n"
+           "  --seedlink-ring-mb M    memory for the packets kept for clients to resume\n"
+           "                          from, 1 to 65536 (default 300: a day of 6 x 100 sps)\n"
+           "  --seedlink-ring-file F  where the packets are kept over a restart (default\n"
+           "                          ARCHIVE/seedlink-<device name>.ring)\n"
+           "  --seedlink-allow CIDR,...  clients accepted, IPv4 or IPv6 address ranges\n"
+           "                          (default: every address)\n"
+           "  --seedlink-flush S      send partial records after S seconds of data, 0 to\n"
+           "                          3600 (default 0: only full records)\n"
+           "  --seedlink-max-clients N  SeedLink connections at a time, 1 to 10000\n"
+           "                          (default 200)\n"
+           "  --seedlink-timeout S    close a client silent in the handshake, or taking no\n"
+           "                          data, for S seconds, 1 to 3600 (default 60)\n"
+           "  --datalink HOST[:PORT]  push every record to a DataLink server (port 16000\n"
+           "                          unless given; default: none)\n"
            "  --print-config          print the configuration in force as INI text for\n"
            "                          the file, and exit\n"
            "  --status [FILE]         show the status file (FILE, else the device's) for\n"

@@ -42,6 +42,19 @@ struct TStationConfig {
     int DurationMinutes = 5;  // file period of the `periods` layout, 1..60
     int QueueMegabytes = 64;  // memory the recorder may hold for data not yet written, 1..4096
 
+    // The SeedLink server: "[ADDR:]PORT", empty = none.
+    std::string SeedLink;
+    int SeedLinkRingMegabytes = 300;  // the packet ring, 1..65536
+    // The ring's file; empty: seedlink-<device basename>.ring in the archive's directory
+    // (SeedLinkRingPath).
+    std::string SeedLinkRingFile;
+    std::string SeedLinkAllow;     // "CIDR[,CIDR...]" of clients accepted; empty = all
+    int SeedLinkFlush = 0;         // partial records sent after so many seconds of data; 0 = none
+    int SeedLinkMaxClients = 200;  // 1..10000
+    int SeedLinkTimeout = 60;      // seconds a client may stay silent or take nothing, 1..3600
+    // The DataLink server records are pushed to: "HOST[:PORT]", empty = none.
+    std::string DataLink;
+
     bool operator==(const TStationConfig&) const = default;
 };
 
@@ -74,6 +87,10 @@ std::string FormatStationConfig(const TStationConfig& config);
 
 // The device the configuration names: Device, or /dev/ttyS<Port-1>; empty when neither.
 std::string StationDevicePath(const TStationConfig& config);
+
+// The packet ring file of the SeedLink server: SeedLinkRingFile, or seedlink-<device
+// basename>.ring in the archive's directory.
+std::string SeedLinkRingPath(const TStationConfig& config);
 
 // The text of --help.
 const char* StationUsage();

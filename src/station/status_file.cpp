@@ -957,6 +957,93 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
     return status;
 }
 
+std::string JsonString(const std::string& text) {
+    std::string out;
+    AppendJsonString(out, text);
+    return out;
+}
+
+namespace {
+
+const TJsonValue* Member(const TJsonValue& object, const char* name) {
+    for (const TJsonMember& member : object.Members) {
+        if (member.Name == name) {
+            return &member.Value;
+        }
+    }
+    return nullptr;
+}
+
+// A member as text for a person: a string's value, a number's or a literal's text, "?" when
+// it is missing or a list or object.
+std::string MemberText(const TJsonValue& object, const char* name) {
+    const TJsonValue* value = Member(object, name);
+    if (value == nullptr) {
+        return "?";
+    }
+    switch (value->Kind) {
+        case TJsonValue::TKind::String:
+        case TJsonValue::TKind::Number:
+            return Printable(value->Text);
+        case TJsonValue::TKind::Bool:
+            return value->Bool ? "yes" : "no";
+        case TJsonValue::TKind::Null:
+            return "none";
+        default:
+            return "?";
+    }
+}
+
+// The "seedlink" and "datalink" sections of the status, when present and readable.
+std::string NetworkText(const TStationStatus& status) {
+    std::string out;
+    for (const auto& [name, raw] : status.Extra) {
+        TJsonValue value;
+        std::string error;
+        if ((name != "seedlink" && name != "datalink") || !TJsonReader(raw).Read(value, 1, error) ||
+            value.Kind != TJsonValue::TKind::Object) {
+            continue;
+        }
+        if (name == "seedlink") {
+            const TJsonValue* clients = Member(value, "clients");
+            const size_t count = clients != nullptr ? clients->Items.size() : 0;
+            out += "SeedLink:   " +
+                   (MemberText(value, "listening") == "yes"
+                        ? "listening on " + MemberText(value, "listen")
+                        : std::string("not listening")) +
+                   ", " + Count(int64_t(count), "client", "clients") + ", ring " +
+                   MemberText(value, "ring_packets") + " of " + MemberText(value, "ring_capacity") +
+                   " packets (sequence " + MemberText(value, "first_sequence") + " to " +
+                   MemberText(value, "last_sequence") + "), " + MemberText(value, "refused") +
+                   " refused, " + MemberText(value, "dropped") + " dropped\n";
+            for (size_t k = 0; clients != nullptr && k < clients->Items.size(); ++k) {
+                const TJsonValue& c = clients->Items[k];
+                if (c.Kind != TJsonValue::TKind::Object) {
+                    continue;
+                }
+                out += "  " + MemberText(c, "address") + "  " +
+                       (MemberText(c, "streaming") == "yes" ? "streaming " : "in handshake, ") +
+                       MemberText(c, "selection") + ", sent up to " +
+                       MemberText(c, "last_sequence") + " (" + MemberText(c, "packets_sent") +
+                       " packets), queue " + MemberText(c, "queued_bytes") + " of " +
+                       MemberText(c, "queue_capacity") + " bytes\n";
+            }
+        } else {
+            out += "DataLink:   " + MemberText(value, "server") + ", " +
+                   (MemberText(value, "connected") == "yes" ? "connected" : "not connected") +
+                   ", " + MemberText(value, "sent") + " sent, " +
+                   MemberText(value, "acknowledged") + " acknowledged, " +
+                   MemberText(value, "queued") + " queued, " + MemberText(value, "dropped") +
+                   " dropped";
+            const std::string error = MemberText(value, "last_error");
+            out += error.empty() || error == "?" ? "\n" : "; last error: " + error + "\n";
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds) {
     const int64_t now = nowMicroseconds;
     const bool stale = Difference(now, status.UpdatedMicroseconds) > StaleAfter;
@@ -1010,5 +1097,6 @@ std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicro
         }
         out += "\n";
     }
+    out += NetworkText(status);
     return out;
 }

@@ -77,9 +77,14 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
 // The status as a block of text for a person, as of `nowMicroseconds`: how long the service
 // has been running, device and link, blocks and damaged frames, each channel's samples and
 // the age of its last sample, the archive's free space, the queue, and the last error and
-// when it happened. It starts with a warning when the status was written more than 30 s
+// when it happened, and the network sections when there are: "seedlink" (the SeedLink server
+// and each client connected: address, streams, sequence sent, queue fill) and "datalink" (the
+// DataLink push). It starts with a warning when the status was written more than 30 s
 // before `nowMicroseconds` (the service may have stopped).
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds);
+
+// A text as a JSON string: quoted, escaped, made valid UTF-8 (for the Extra sections).
+std::string JsonString(const std::string& text);
 
 // A time as ISO 8601 UTC text with microseconds: "2024-03-01T12:00:00.000000Z".
 std::string IsoUtcText(int64_t microseconds);
