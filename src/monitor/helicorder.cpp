@@ -181,8 +181,8 @@ size_t THelicorder::Bytes() const {
 
 void THelicorder::Clear() {
     for (TChannel& channel : channels_) {
-        channel.Raw = {};
-        channel.Filtered = {};
+        std::vector<TRange>().swap(channel.Raw);  // the memory goes, not only the values
+        std::vector<TRange>().swap(channel.Filtered);
         channel.Fresh = true;
     }
     newest_ = -1;
