@@ -126,7 +126,8 @@ const TStatus& TCommPort::Open() {
     locked_ = true;
     exclusiveSet_ = ioctl(handle_, TIOCEXCL) == 0;
     // The settings found are put back at close: a terminal is not left raw.
-    savedLineValid_ = tcgetattr(handle_, &savedLine_) == 0;
+    savedLine_ = std::make_unique<termios>();
+    savedLineValid_ = tcgetattr(handle_, savedLine_.get()) == 0;
     wakeHandle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeHandle_ < 0) {
         return fail(errno);
@@ -358,7 +359,7 @@ bool TCommPort::Close() {
 
 void TCommPort::RestoreLine(int when) {
     if (locked_ && savedLineValid_) {
-        tcsetattr(handle_, when, &savedLine_);
+        tcsetattr(handle_, when, savedLine_.get());
         savedLineValid_ = false;
     }
 }

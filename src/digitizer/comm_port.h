@@ -2,15 +2,16 @@
 // close), with a reader thread that Close wakes and joins.
 #pragma once
 
-#include <termios.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "base/result.h"
+
+struct termios;
 
 // Device of port number N: /dev/ttyS<N-1>.
 std::string DevicePathForPort(uint8_t portNumber);
@@ -89,7 +90,9 @@ class TCommPort {
     TStatus openResult_;
     bool locked_ = false;        // this object holds the device's lock
     bool exclusiveSet_ = false;  // and set its exclusive flag
-    termios savedLine_{};        // line settings found at open
+    // Line settings found at open. Held apart, so that this header does not bring the
+    // system's terminal macros (B0, B50, ...) to every file that uses the link.
+    std::unique_ptr<termios> savedLine_;
     bool savedLineValid_ = false;
     std::thread reader_;
 };
