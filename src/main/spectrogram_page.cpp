@@ -152,6 +152,8 @@ void TSpectrogramPage::BuildControls() {
     readout_ = new QLabel(this);
     readout_->setObjectName(QStringLiteral("SpectrogramReadout"));
     readout_->setContentsMargins(4, 2, 4, 2);
+    // A long reading never widens the page (and so the window).
+    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(readout_);
 
     connect(points_, &QComboBox::currentIndexChanged, this, [this] { PointsChange(); });
