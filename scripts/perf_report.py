@@ -28,13 +28,15 @@ LINE_BYTES_PER_SECOND = 11520  # 115200 bit/s, 10 bits per byte
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 TABS = {"Channels": 0, "Temperatures": 4, "FFT": 5}
 HIGHEST = " (the highest aggregate rate)"
+LOWER = "lower"
+HIGHER = "higher"
 
 
 class Report:
     """The figures and the commands that gave them, in order."""
 
     def __init__(self):
-        self.rows = []  # (figure, measured, reference, ratio, command number)
+        self.rows = []  # (figure, measured, reference, ratio, better, command number)
         self.commands = []  # (text, note)
         self.sections = []  # (title, markdown)
 
@@ -42,8 +44,11 @@ class Report:
         self.commands.append((text, note))
         return len(self.commands)
 
-    def row(self, figure, measured, reference, ratio, command):
-        self.rows.append((figure, measured, reference, ratio, command))
+    def row(self, figure, measured, reference, ratio, command, better=LOWER):
+        """`better` says which way the ratio is better: LOWER (a time or a memory against what
+        it must fit in or beat) or HIGHER (a throughput, or how many times faster the program's
+        way is than the one it is compared with)."""
+        self.rows.append((figure, measured, reference, ratio, better, command))
 
 
 def shown(argv):
@@ -280,6 +285,34 @@ class Live:
 
 # --- The report ---------------------------------------------------------------------------
 
+RATIOS = (
+    "The ratio is the measured figure over the reference; the Better column says which way is "
+    "better. Lower is better for a time against the block period (below 1 it fits in the second "
+    "before the next block comes; 0.01 leaves 99% of the second free), for a CPU load against one "
+    "core (1 would be a whole core busy), for memory against the bare samples or a bare Qt window "
+    "(1 would be nothing beyond them), for start-up against a bare Qt window, and for the FFT "
+    "against FFTW (1 would be as fast as FFTW). Higher is better for a throughput against the "
+    "line rate (how many times faster than the fastest line delivers; above 1 decoding keeps up), "
+    "for Steim-1 against libmseed (how many times faster than libmseed the program encodes), and "
+    "for the rows that draw every segment or every dot: those are what the program avoids, and "
+    "the ratio is how many times faster its own redraw is.")
+
+TERMS = """- **Block**: what the digitizer sends once a second, one frame with a header and up to six channels' samples; the **block period** is that second, the time each block's work must fit in.
+- **Aggregate rate**: the sample rate summed over the channels of a frame; at most 3000 samples per second (6 x 500).
+- **Main-thread time**: the CPU time of the window's main thread, which decodes nothing (the reader thread does) but updates the model and draws the pages; **every page active** means every page's drawing runs, whichever tab is visible; the **visible tab** is the one repainted.
+- **History**: the samples kept per channel for the Channels page (up to 86,400 s), with **min/max summaries** per pixel column, from which a redraw **by columns** draws one vertical line per column instead of every segment; the Temperatures page likewise draws each place in its band once (**by places**) instead of every reading.
+- **FFT**, **8192-point spectrum**: the amplitude spectrum of a channel's newest 8192 samples (window, transform, conversion to dB); **FFTW** is a widely used FFT library, the yardstick for the program's own transform.
+- **Steim-1**: the compression of miniSEED data records (differences packed into 8, 16 or 32 bits); **libmseed** is the reference miniSEED library, **msr_pack** its record packer, its **bare frame encoder** the Steim-1 step alone.
+- **File period**: in the recording build (`-DFILES_FEATURE=ON`) the window writes one SEED file per channel and period (1 to 60 minutes), whole, when the period ends; it is written on the recorder's worker thread, so the window does not wait for it.
+- **Resident memory** (RSS, `VmRSS` of /proc/PID/status, `statm`): the memory of the process held in RAM. **MB** is 10^6 bytes, **MiB** 2^20 bytes.
+- **Bare Qt window**: `bench/bare_window`, an empty Qt window, the least any Qt program costs in start-up time and memory.
+- **First paint**: the moment the window is first drawn, which `KESTREL32_RUN_REPORT=1` makes the program report; **offscreen** is Qt's platform without a display, used for every measured run.
+- **CPU s/s**: CPU seconds used per second of wall time (0.01 is 1% of one core); taken from `/proc/PID/task/*/schedstat` (nanoseconds per thread) and, to the **clock tick** (1/100 s), from **utime + stime** of /proc/PID/stat.
+- **Median of three runs**: each benchmark is repeated three times and the middle value kept; **RelWithDebInfo** is CMake's optimised build with debug information (-O2 -g).
+- **Soak**: hours of the simulator's time through the window at high speed (`scripts/soak`) under **AddressSanitizer**, which checks every memory access; its **shadow memory** and **quarantine** (freed blocks held back to catch late uses) count in the resident memory. The **planted tag**: the soak's line faults plant the frame tag "MOD" into samples, which then read back as that tag; they are counted, not taken for lost samples.
+- **FFT rings**: the newest samples of each channel kept for its spectrum (up to 8192).
+- In the commands, **DEV** is the simulator's device (the link it makes), **K.ini** the settings file written for the run, **NEW.ini** and **DIR/EMPTY.ini** new empty settings files, **DIR** the run's temporary directory."""
+
 
 def machine_facts():
     model = "unknown processor"
@@ -381,7 +414,7 @@ def main():
         report.row("Full redraw of the longest channel histories (6 x 86,400 s at 500 samples/s)",
                    fmt_time(redraw), "block period 1 s", fmt_ratio(redraw / BLOCK_PERIOD), n)
         report.row("... the same redraw drawing every segment", fmt_time(every), "the redraw by columns",
-                   fmt_ratio(every / redraw), n)
+                   fmt_ratio(every / redraw), n, HIGHER)
         report.row("A zoom click on the Channels page with those histories (layout, texts, six bands "
                    "redrawn)", fmt_time(zoom), "block period 1 s", fmt_ratio(zoom / BLOCK_PERIOD), n)
 
@@ -393,7 +426,7 @@ def main():
             report.row(f"Full redraw of the longest temperature histories (100 h, {label})", fmt_time(t),
                        "block period 1 s", fmt_ratio(t / BLOCK_PERIOD), n)
             report.row(f"... the same redraw dot by dot ({label})", fmt_time(t_every),
-                       "the redraw by places", fmt_ratio(t_every / t), n)
+                       "the redraw by places", fmt_ratio(t_every / t), n, HIGHER)
 
         # 3. Decoding.
         r, cmd = bench.run("decode_bench", "BM_Receive/6/500/")
@@ -403,7 +436,7 @@ def main():
                            ("6/500/1/3", "the same with a command awaiting its echo")):
             rate = r[f"BM_Receive/{key}"]["bytes_per_second"]  # per CPU second
             report.row(f"Decoding throughput, {label}", f"{rate / 1e6:.1f} MB/s",
-                       "line rate 11,520 B/s", fmt_ratio(rate / LINE_BYTES_PER_SECOND), n)
+                       "line rate 11,520 B/s", fmt_ratio(rate / LINE_BYTES_PER_SECOND), n, HIGHER)
 
         # 4. Steim-1 against libmseed.
         r, cmd = bench.run("seedfile_bench", "BM_Steim1(Ours/[01]/4|Libmseed/[01]|LibmseedFramesOnly/[01])$")
@@ -418,9 +451,22 @@ def main():
             records.append(f"{label}: {r[f'BM_Steim1Ours/{signal_arg}/4']['samples_per_record']:.1f} samples "
                            f"per record, libmseed {r[f'BM_Steim1Libmseed/{signal_arg}']['samples_per_record']:.1f}")
             report.row(f"Steim-1 encoding, {label}", f"{count / ours / 1e6:.1f} M samples/s",
-                       f"libmseed msr_pack {count / pack / 1e6:.1f} M samples/s", fmt_ratio(pack / ours), n)
+                       f"libmseed msr_pack {count / pack / 1e6:.1f} M samples/s", fmt_ratio(pack / ours), n,
+                       HIGHER)
             report.row(f"... against libmseed's bare frame encoder, {label}", f"{count / ours / 1e6:.1f} M samples/s",
-                       f"{count / frames / 1e6:.1f} M samples/s", fmt_ratio(frames / ours), n)
+                       f"{count / frames / 1e6:.1f} M samples/s", fmt_ratio(frames / ours), n, HIGHER)
+
+        # 4b. The recording build's heaviest write: the largest file period, written whole.
+        r, cmd = bench.run("seedfile_bench", "BM_WriteLargestFilePeriod")
+        n = report.command(cmd, "a file period of 60 minutes at 3000 samples per second (10.8 million "
+                           "samples) from its recording list into one file of 4096-byte Steim-1 "
+                           "records on the temporary directory; wall time, the write included")
+        for signal_arg, label in (("0", "sine with noise"), ("1", "full-scale noise")):
+            entry = r[f"BM_WriteLargestFilePeriod/{signal_arg}/real_time"]
+            t = seconds_of(entry, "real_time")
+            report.row(f"The recording build's heaviest write: a whole file period, 60 minutes at "
+                       f"3000 samples/s, the highest aggregate rate ({label}, {entry['MB']:.1f} MB of "
+                       f"records), wall time", fmt_time(t), "block period 1 s", fmt_ratio(t / BLOCK_PERIOD), n)
 
         # 5. The FFT against FFTW.
         r, cmd = bench.run("fft_bench", "BM_(Fft|Fftw|RecomputeSixSpectra)$")
@@ -534,21 +580,19 @@ def main():
                "channels is at most 3000 (a frame with more fails to decode), so six channels reach "
                "6 x 500 samples per second, a 9,000-byte payload of 24-bit samples each second, which "
                "the fastest line (115200 bit/s, 11,520 bytes a second) carries.\n")
-    out.append("| Figure | Measured | Reference | Ratio | Command |")
-    out.append("|---|---:|---|---:|:-:|")
-    for figure, measured, reference, ratio, command in report.rows:
-        out.append(f"| {figure} | {measured} | {reference} | {ratio} | [{command}](#c{command}) |")
+    out.append("| Figure | Measured | Reference | Ratio | Better | Command |")
+    out.append("|---|---:|---|---:|:-:|:-:|")
+    for figure, measured, reference, ratio, better, command in report.rows:
+        out.append(f"| {figure} | {measured} | {reference} | {ratio} | {better} | [{command}](#c{command}) |")
     out.append("")
-    out.append("Ratios are the measured figure over the reference: below 1 for a time that fits in its "
-               "reference, above 1 for a throughput that exceeds it (decoding, Steim-1: how many times "
-               "faster than the reference) or a time that exceeds it (the FFT: how many times slower "
-               "than FFTW; the redraws drawing every segment or dot: how many times slower than the "
-               "redraw the program does).\n")
+    out.append(RATIOS + "\n")
     out.append(f"Per visible tab at 6 x 500: {per_tab}. Steim-1 records filled alike: "
                f"{'; '.join(records)}. {fft_detail} {memory_detail} The simulator's own CPU while "
                f"sending (not part of the figures): {sim_cpu} CPU s/s.\n")
     for note in notes:
         out.append(note + "\n")
+    out.append("## Terms\n")
+    out.append(TERMS + "\n")
     out.append("## Commands\n")
     for i, (text, note) in enumerate(report.commands, 1):
         out.append(f'<a id="c{i}"></a>{i}. {note}\n')
