@@ -318,9 +318,9 @@ struct TDataLinkClient::TState {
         Counters.LastError = text;
     }
 
-    // Waits on `fd` for `events` (and on the wake-up) until `until`; the events seen, 0 when
-    // the time is over or the client is to end.
-    short WaitFor(int fd, short events, TClock::time_point until) {
+    // Waits on `fd` for `events` until `until`; the events seen, 0 when the time is over, the
+    // client is to end, or (with `wakeEnds`) Push or Stop has woken the thread.
+    short WaitFor(int fd, short events, TClock::time_point until, bool wakeEnds = false) {
         while (!ShouldEnd()) {
             const auto now = TClock::now();
             if (now >= until) {
@@ -335,6 +335,9 @@ struct TDataLinkClient::TState {
             }
             if (fds[0].revents & POLLIN) {
                 ClearWake();
+                if (wakeEnds) {
+                    return fd >= 0 ? fds[1].revents : 0;
+                }
             }
             if (fd >= 0 && (fds[1].revents & (events | POLLHUP | POLLERR | POLLNVAL)) != 0) {
                 return fds[1].revents;
@@ -502,6 +505,26 @@ struct TDataLinkClient::TState {
             reason = why;
             return TEnd::Lost;
         };
+        // Sends what the socket takes now; false (with the reason) when the connection failed.
+        auto sendSome = [&] {
+            if (outSent == out.size()) {
+                return true;
+            }
+            const ssize_t n =
+                ::send(fd, out.data() + outSent, out.size() - outSent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                reason = SystemError("send", errno).Text;
+                return false;
+            }
+            if (n > 0) {
+                outSent += size_t(n);
+                if (outSent == out.size()) {
+                    out.clear();
+                    outSent = 0;
+                }
+            }
+            return true;
+        };
 
         for (;;) {
             if (ShouldEnd()) {
@@ -536,29 +559,20 @@ struct TDataLinkClient::TState {
                     InFlight.push_back(std::move(entry));
                 }
             }
-            const bool awaiting = !identified || !InFlight.empty();
-            TClock::time_point until = TClock::now() + milliseconds(1000);
-            if (awaiting) {
-                until = awaitingSince + Config.AnswerTimeout;
+            if (!sendSome()) {
+                return TEnd::Lost;
             }
-            const short events = WaitFor(fd, short(POLLIN | (outSent < out.size() ? POLLOUT : 0)),
-                                         std::min(until, TClock::now() + milliseconds(1000)));
+            TClock::time_point until = TClock::now() + milliseconds(1000);
+            if (!identified || !InFlight.empty()) {
+                until = std::min(until, awaitingSince + Config.AnswerTimeout);
+            }
+            const short events =
+                WaitFor(fd, short(POLLIN | (outSent < out.size() ? POLLOUT : 0)), until, true);
             if (ShouldEnd()) {
                 return TEnd::Stopped;
             }
-            if (events & POLLOUT) {
-                const ssize_t n = ::send(fd, out.data() + outSent, out.size() - outSent,
-                                         MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                    return lost(SystemError("send", errno).Text);
-                }
-                if (n > 0) {
-                    outSent += size_t(n);
-                    if (outSent == out.size()) {
-                        out.clear();
-                        outSent = 0;
-                    }
-                }
+            if ((events & POLLOUT) && !sendSome()) {
+                return TEnd::Lost;
             }
             if (events & (POLLIN | POLLHUP | POLLERR)) {
                 const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);

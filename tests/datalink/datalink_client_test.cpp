@@ -16,6 +16,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -277,6 +278,8 @@ TEST(DataLinkClient, AServerThatGoesAwayAndComesBackGetsEveryRecordOnceAndInOrde
     EXPECT_GE(status.Resent, int64_t(delivery.Duplicates));
     EXPECT_LE(status.Resent, int64_t(config.Window));
     EXPECT_NE(status.LastError, "");
+    std::cout << "records " << n << ", sent again after the cut " << status.Resent
+              << ", stored twice " << delivery.Duplicates << "\n";
 
     // The client said who it is each time.
     const std::vector<std::string> ids = server.Ids();
@@ -435,6 +438,8 @@ TEST(DataLinkClient, RefusalsAndNonsenseAnswersLeaveTheClientUpCountingAndReconn
     // A server that does not take data: said once, however often the client tries again.
     const size_t ids = server.Ids().size();
     server.SetAnswer(TDataLinkTestServer::TAnswer::NoWrite);
+    server.Stop();  // the client's next connection is the first without WRITE
+    ASSERT_TRUE(server.Start());
     ASSERT_TRUE(WaitUntil([&] { return server.Ids().size() >= ids + 4; })) << log.All();
     EXPECT_EQ(log.Count("does not accept data"), 1) << log.All();
     EXPECT_FALSE(client.Status().Connected);

@@ -236,6 +236,7 @@ bool TDataLinkTestServer::Handle(TConnection& c) {
                 std::lock_guard lock(mutex_);
                 ids_.push_back(header);
             }
+            c.Writable = mode != TAnswer::NoWrite;
             const std::string capabilities = mode == TAnswer::NoWrite
                                                  ? "DLPROTO:1.0 PACKETSIZE:512"
                                                  : "DLPROTO:1.0 PACKETSIZE:512 WRITE";
@@ -271,15 +272,15 @@ bool TDataLinkTestServer::Handle(TConnection& c) {
         {
             std::lock_guard lock(mutex_);
             ++writes_;
-            refuse = refusedStreams_.count(write.StreamId) > 0 || mode == TAnswer::NoWrite;
-            if (mode == TAnswer::NoWrite) {
-                faults_.push_back("WRITE to a server without WRITE");
+            refuse = refusedStreams_.count(write.StreamId) > 0 || !c.Writable;
+            if (!c.Writable) {
+                faults_.push_back("WRITE on a connection without WRITE");
             }
         }
         if (write.Flags != "A" && write.Flags != "N") {
             Fault("bad WRITE flags: " + header);
         }
-        switch (mode) {
+        switch (c.Writable ? mode : TAnswer::Ok) {
             case TAnswer::Garbage:
                 SendAll(c.Fd, "HTTP/1.0 400 Bad Request\r\n\r\n");
                 continue;

@@ -16,7 +16,7 @@ class TDataLinkTestServer {
   public:
     enum class TAnswer {
         Ok,            // OK with a packet ID, the record stored
-        NoWrite,       // capabilities without WRITE (and ERROR to any WRITE)
+        NoWrite,       // capabilities without WRITE (and ERROR to a WRITE on such a connection)
         Garbage,       // bytes that are no DataLink packet in answer to a WRITE
         BadHeader,     // a packet whose 255-byte header is neither OK nor ERROR
         HugeSize,      // OK announcing a message of a terabyte
@@ -66,6 +66,7 @@ class TDataLinkTestServer {
         int Fd = -1;
         int Number = 0;
         std::vector<uint8_t> Input;
+        bool Writable = false;  // WRITE was among the capabilities it was told
     };
 
     void Run();
