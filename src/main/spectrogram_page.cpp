@@ -201,11 +201,13 @@ void TSpectrogramPage::ResetDisplays() {
 
 void TSpectrogramPage::MonitoringStarted() {
     spectrogram_.Reset();
+    automaticShown_ = false;
     stale_ = true;
 }
 
 void TSpectrogramPage::FormatChanged() {
     spectrogram_.Reset();
+    automaticShown_ = false;
     const int count = model_.Format().ChannelCount;
     if (count >= 1 && count <= MaxChannels) {
         std::fill(displayed_.begin() + count, displayed_.end(), false);
@@ -380,7 +382,8 @@ bool TSpectrogramPage::UpdateRange() {
             chosen[static_cast<size_t>(c)] = false;
         }
         if (const std::optional<TDbRange> automatic = spectrogram_.AutoRange(chosen)) {
-            range = *automatic;
+            range = automaticShown_ ? TSpectrogram::SteadyRange(range_, *automatic) : *automatic;
+            automaticShown_ = true;
             // The disabled fields show the range in force.
             const QSignalBlocker minBlocker(minDb_);
             const QSignalBlocker maxBlocker(maxDb_);
@@ -390,6 +393,7 @@ bool TSpectrogramPage::UpdateRange() {
     } else {
         range = {static_cast<double>(settings.SpectrogramMinDb),
                  static_cast<double>(settings.SpectrogramMaxDb)};
+        automaticShown_ = false;
     }
     legend_->SetRange(range);
     const bool changed = range != range_;

@@ -153,6 +153,7 @@ class TSpectrogramPage : public QWidget, public TMonitorPage {
     std::array<bool, MaxChannels> displayed_{};
     std::array<int64_t, MaxChannels> rightPixel_{};
     TDbRange range_;
+    bool automaticShown_ = false;  // range_ is an automatic range, kept steady
     TLayoutKey layoutKey_;
     bool stale_ = true;
     std::vector<int16_t> rowLevels_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <new>
 
 #include "calendar/calendar.h"
 #include "fft/fft_channel.h"
@@ -161,7 +162,8 @@ int TSpectrogram::SpanColumns() const {
 }
 
 int TSpectrogram::Capacity() const {
-    return SpanColumns() + SpareColumns;
+    const auto most = static_cast<int>(MaxLevelBytes / (sizeof(int16_t) * Bins()));
+    return std::min(SpanColumns() + SpareColumns, most);
 }
 
 int TSpectrogram::Take(int channel, std::span<const int32_t> samples, double start, double rate) {
@@ -174,8 +176,13 @@ int TSpectrogram::Take(int channel, std::span<const int32_t> samples, double sta
     }
     TChannel& c = channels_[static_cast<size_t>(channel)];
     if (c.Columns.Capacity() == 0) {
-        c.Columns.Reset(Capacity(), Bins());
-        c.Pending.reserve(static_cast<size_t>(points_) + MaxSamplesPerChannel);
+        try {
+            c.Columns.Reset(Capacity(), Bins());
+            c.Pending.reserve(static_cast<size_t>(points_) + MaxSamplesPerChannel);
+        } catch (const std::bad_alloc&) {
+            c.Columns = TSpectrogramColumns();  // no memory: this channel makes no columns
+            return 0;
+        }
     }
     const int64_t first = c.Samples;
     for (const int32_t word : samples) {
@@ -278,6 +285,20 @@ std::optional<TDbRange> TSpectrogram::AutoRange(std::span<const bool, MaxChannel
     range.Min = std::floor(DbFromLevel(*middle) / 10) * 10;
     range.Max = std::ceil(DbFromLevel(peak) / 10) * 10;
     range.Max = std::max(range.Max, range.Min + 20);
+    return range;
+}
+
+TDbRange TSpectrogram::SteadyRange(const TDbRange& shown, const TDbRange& fresh) {
+    TDbRange range = shown;
+    if (fresh.Max > shown.Max || fresh.Max < shown.Max - 10) {
+        range.Max = fresh.Max;
+    }
+    if (std::abs(fresh.Min - shown.Min) > 10) {
+        range.Min = fresh.Min;
+    }
+    if (!(range.Max - range.Min >= 20)) {
+        range = fresh;
+    }
     return range;
 }
 

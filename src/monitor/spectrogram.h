@@ -11,8 +11,10 @@
 //
 // Memory: per channel Capacity() x (Points / 2 + 1) x 2 bytes of levels plus 12 bytes per
 // column (its time, lowest tenth and peak); the capacity is the span's columns at the rate
-// plus SpareColumns. At the defaults (1024 points, 10 minutes) and 500 samples per second:
-// 650 x 513 x 2 + 650 x 12 bytes = 0.67 MB per channel, 4.0 MB for six channels.
+// plus SpareColumns, the levels limited to MaxLevelBytes per channel (a span beyond that at an
+// extreme rate shows only its newest part). At the defaults (1024 points, 10 minutes) and 500
+// samples per second: 650 x 513 x 2 + 650 x 12 bytes = 0.67 MB per channel, 4.0 MB for six
+// channels.
 #pragma once
 
 #include <array>
@@ -100,6 +102,7 @@ class TSpectrogram {
   public:
     // Columns beyond the span's, so that the leftmost pixel of a band still finds its columns.
     static constexpr int SpareColumns = 64;
+    static constexpr size_t MaxLevelBytes = size_t{32} << 20;
 
     explicit TSpectrogram(int points = 1024, int spanMinutes = 10);
 
@@ -142,6 +145,10 @@ class TSpectrogram {
     // their columns' lowest tenths (the noise floor) rounded down to 10 dB, to their highest
     // level rounded up to 10 dB, at least 20 dB wide. Nothing while they hold no column.
     std::optional<TDbRange> AutoRange(std::span<const bool, MaxChannels> channels) const;
+    // The range shown next when `fresh` is the automatic range and `shown` the one shown: the
+    // top rises at once and falls only by more than 10 dB, the bottom moves only by more than
+    // 10 dB, so that a level wavering about a step does not make the picture flicker.
+    static TDbRange SteadyRange(const TDbRange& shown, const TDbRange& fresh);
 
   private:
     struct TChannel {

@@ -217,6 +217,32 @@ TEST(Spectrogram, AutoRangeFromTheNoiseFloorToTheHighestLevel) {
     EXPECT_LE(range->Min, -130);
     EXPECT_GE(range->Min, -150);
     EXPECT_EQ(std::fmod(range->Min, 10), 0);
+
+    // What is shown next: no change for a wavering of up to 10 dB, a higher top at once.
+    const TDbRange shown{-140, -30};
+    const std::pair<TDbRange, TDbRange> steps[] = {
+        {{-140, -30}, {-140, -30}},   {{-130, -40}, {-140, -30}}, {{-150, -20}, {-140, -20}},
+        {{-160, -50}, {-160, -50}},   {{-120, -30}, {-120, -30}}, {{-40, -20}, {-40, -20}},
+        {{-150, -130}, {-150, -130}},  // the top falls, the bottom stays: too narrow, so fresh
+    };
+    for (const auto& [fresh, next] : steps) {
+        EXPECT_EQ(TSpectrogram::SteadyRange(shown, fresh), next) << fresh.Min << " " << fresh.Max;
+    }
+}
+
+// A rate far beyond the digitizer's (a damaged header) gets no more than MaxLevelBytes of
+// levels per channel; the band then shows only the newest part of the span.
+TEST(Spectrogram, AnExtremeRateStaysWithinTheMemoryLimit) {
+    TSpectrogram spectrogram(256, 60);
+    EXPECT_EQ(spectrogram.Take(0, Sine(3000, 1000, 32000, 0.5), 0, 32000), 22);
+    EXPECT_EQ(spectrogram.SpanColumns(), 900000);
+    EXPECT_EQ(spectrogram.Columns(0).Capacity(),
+              static_cast<int>(TSpectrogram::MaxLevelBytes / (2 * 129)));
+    EXPECT_LT(spectrogram.MemoryBytes(), TSpectrogram::MaxLevelBytes * 5 / 4);
+    EXPECT_EQ(spectrogram.Take(1, Sine(300, 1, 32000, 0.5), 0, std::nan("")), 0);
+    EXPECT_EQ(spectrogram.Take(1, Sine(300, 1, 32000, 0.5), 0, -1), 0);
+    EXPECT_EQ(spectrogram.Take(6, Sine(300, 1, 32000, 0.5), 0, 32000), 0);
+    EXPECT_EQ(spectrogram.Columns(0).Total(), 22) << "bad calls change nothing";
 }
 
 // Every column is shown by exactly one pixel when there are more columns than pixels, every
