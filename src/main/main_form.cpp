@@ -21,9 +21,11 @@
 #include "main/block_event.h"
 #include "main/channels_page.h"
 #include "main/control_page.h"
+#include "main/events_page.h"
 #include "main/fft_page.h"
 #include "main/gps_page.h"
 #include "main/header_page.h"
+#include "main/helicorder_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
 #include "main/spectrogram_page.h"
@@ -165,8 +167,16 @@ void TMainForm::BuildControls() {
     fftPage_->setObjectName(QStringLiteral("FFTSheet"));
     spectrogramPage_ = new TSpectrogramPage(model_, [this] { RefreshActivePage(); });
     spectrogramPage_->setObjectName(QStringLiteral("SpectrogramSheet"));
-    pages_ = {channelsPage_,     headerPage_, gpsPage_,        controlPage_,
-              temperaturesPage_, fftPage_,    spectrogramPage_};
+    eventsPage_ = new TEventsPage(model_, [this](const TEvent& event) {
+        pageControl_->setCurrentIndex(HelicorderTab);
+        activePage_ = pages_[HelicorderTab];
+        helicorderPage_->ShowEvent(event);
+    });
+    eventsPage_->setObjectName(QStringLiteral("EventsSheet"));
+    helicorderPage_ = new THelicorderPage(model_, graphResources_, prompts_);
+    helicorderPage_->setObjectName(QStringLiteral("HelicorderSheet"));
+    pages_ = {channelsPage_, headerPage_,      gpsPage_,    controlPage_,   temperaturesPage_,
+              fftPage_,      spectrogramPage_, eventsPage_, helicorderPage_};
     pageControl_->addTab(channelsPage_, tr("&Channels"));
     pageControl_->addTab(headerPage_, tr("&Header"));
     pageControl_->addTab(gpsPage_, tr("&GPS"));
@@ -174,6 +184,8 @@ void TMainForm::BuildControls() {
     pageControl_->addTab(temperaturesPage_, tr("&Temperatures"));
     pageControl_->addTab(fftPage_, tr("&FFT"));
     pageControl_->addTab(spectrogramPage_, tr("S&pectrogram"));
+    pageControl_->addTab(eventsPage_, tr("E&vents"));
+    pageControl_->addTab(helicorderPage_, tr("He&licorder"));
     layout->addWidget(pageControl_, 1);
     connect(pageControl_, &QTabWidget::currentChanged, this,
             [this](int index) { PageControlChange(index); });
@@ -242,9 +254,9 @@ void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
         return;
     }
     static constexpr std::pair<int, TTab> TabKeys[] = {
-        {Qt::Key_C, ChannelsTab},   {Qt::Key_H, HeaderTab},       {Qt::Key_G, GpsTab},
-        {Qt::Key_O, ControlTab},    {Qt::Key_T, TemperaturesTab}, {Qt::Key_F, FftTab},
-        {Qt::Key_P, SpectrogramTab}};
+        {Qt::Key_C, ChannelsTab},    {Qt::Key_H, HeaderTab},       {Qt::Key_G, GpsTab},
+        {Qt::Key_O, ControlTab},     {Qt::Key_T, TemperaturesTab}, {Qt::Key_F, FftTab},
+        {Qt::Key_P, SpectrogramTab}, {Qt::Key_E, EventsTab},       {Qt::Key_L, HelicorderTab}};
     for (const auto& [tabKey, tab] : TabKeys) {
         if (key == tabKey) {
             if (pageControl_->currentIndex() != tab) {

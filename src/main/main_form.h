@@ -24,9 +24,11 @@ class QTimer;
 class TBlockHook;
 class TChannelsPage;
 class TControlPage;
+class TEventsPage;
 class TFftPage;
 class TGpsPage;
 class THeaderPage;
+class THelicorderPage;
 class TLed;
 class TLinkSession;
 class TMonitorPage;
@@ -78,8 +80,8 @@ class TMainForm : public QMainWindow {
     void PageControlChange(int index);
     // The window's preview of every key pressed in it, before the control with
     // the focus (which still gets the key): C, H, G, O, T, F and P show their
-    // tabs; U, D, X and Z zoom and change the span of the visible graph page.
-    // Keys with Ctrl, Alt or Meta are left to the controls and accelerators.
+    // tabs, E the Events and L the Helicorder; U, D, X and Z zoom and change the span of the
+    // visible graph page. Keys with Ctrl, Alt or Meta are left to the controls and accelerators.
     void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // The colour settings changed: pens, brushes and list colours made again,
     // the pages redrawn.
@@ -103,6 +105,8 @@ class TMainForm : public QMainWindow {
     TTemperaturesPage* TemperaturesPage() const { return temperaturesPage_; }
     TFftPage* FftPage() const { return fftPage_; }
     TSpectrogramPage* SpectrogramPage() const { return spectrogramPage_; }
+    TEventsPage* EventsPage() const { return eventsPage_; }
+    THelicorderPage* HelicorderPage() const { return helicorderPage_; }
     QTabWidget* PageControl() const { return pageControl_; }
 
     // The tabs, in order.
@@ -114,6 +118,8 @@ class TMainForm : public QMainWindow {
         TemperaturesTab,
         FftTab,
         SpectrogramTab,
+        EventsTab,
+        HelicorderTab,
         TabCount
     };
 
@@ -173,4 +179,6 @@ class TMainForm : public QMainWindow {
     TTemperaturesPage* temperaturesPage_ = nullptr;
     TFftPage* fftPage_ = nullptr;
     TSpectrogramPage* spectrogramPage_ = nullptr;
+    TEventsPage* eventsPage_ = nullptr;
+    THelicorderPage* helicorderPage_ = nullptr;
 };

@@ -27,15 +27,19 @@ bool TEventLog::Take(const TRecordBlock& block, int32_t gainBits) {
         lastRestart_ = news.Restart;
     }
     for (const TEventNews& item : news.Events) {
+        // The log numbers the events itself: a detector made for new settings counts from 1.
         if (item.Kind == TEventNews::TKind::Started) {
             events_.push_back(item.Event);
+            events_.back().Id = ++count_;
+            runningId_ = item.Event.Id;
             running_ = true;
-            ++count_;
             if (events_.size() > MaxEvents) {
                 events_.pop_front();
             }
-        } else if (!events_.empty() && events_.back().Id == item.Event.Id) {
+        } else if (running_ && item.Event.Id == runningId_) {
+            const uint64_t id = events_.back().Id;
             events_.back() = item.Event;
+            events_.back().Id = id;
             running_ = false;
         }
     }

@@ -29,7 +29,8 @@ class TEventLog {
     // One whole block with the stream format's gain bits. True when an event started or ended.
     bool Take(const TRecordBlock& block, int32_t gainBits);
 
-    // Oldest first; an event still running is the last, with its End at the newest sample
+    // Oldest first, numbered 1, 2, ... since the program began (new settings do not number
+    // them again); an event still running is the last, with its End at the newest sample
     // seen and Running() true.
     const std::deque<TEvent>& Events() const { return events_; }
     bool Running() const { return running_; }
@@ -51,6 +52,7 @@ class TEventLog {
     std::optional<TEventDetector> detector_;
     std::deque<TEvent> events_;
     bool running_ = false;
+    uint64_t runningId_ = 0;  // the detector's number of the running event
     uint64_t count_ = 0;
     std::array<std::optional<TChannelRatio>, MaxChannels> ratios_{};
     std::string lastRestart_;

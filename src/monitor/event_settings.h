@@ -27,7 +27,7 @@ struct THelicorderSettings {
     int32_t HelicorderChannel = 1;      // 1 to 6
     int32_t HelicorderHours = 24;       // 1, 6, 12 or 24
     int32_t HelicorderRowMinutes = 30;  // 15, 30 or 60
-    int32_t HelicorderGain = 0;         // the trace's gain: 2^Gain, -8 to 24
+    int32_t HelicorderGain = 0;         // the trace's zoom: 2^Gain, 0 to 23
     int32_t HelicorderBandpass = 0;     // 0 or 1: the trace through the trigger's band-pass
 
     bool operator==(const THelicorderSettings&) const = default;

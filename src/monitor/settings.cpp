@@ -115,7 +115,7 @@ void LoadHelicorderSettings(TSettings& s, const TIniFile& ini) {
         ReadSettingsInteger(ini, "Helicorder", "RowMinutes", s.HelicorderRowMinutes);
     TakeIfAccepted(s.HelicorderRowMinutes, minutes, OneOf(minutes, {15, 30, 60}));
     const int32_t gain = ReadSettingsInteger(ini, "Helicorder", "Gain", s.HelicorderGain);
-    TakeIfAccepted(s.HelicorderGain, gain, gain >= -8 && gain <= 24);
+    TakeIfAccepted(s.HelicorderGain, gain, gain >= 0 && gain <= 23);
     const int32_t bandpass =
         ReadSettingsInteger(ini, "Helicorder", "Bandpass", s.HelicorderBandpass);
     TakeIfAccepted(s.HelicorderBandpass, bandpass, bandpass == 0 || bandpass == 1);

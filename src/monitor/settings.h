@@ -90,7 +90,7 @@ TSettings DefaultSettings(const std::string& homeDir);
 //   (1..63, bit n channel n + 1) and Coincidence; the section is taken only as a whole, when
 //   the detector accepts it (ValidateDetectorSettings), else it stays as it was.
 // - [Helicorder] (last): Channel 1..6, Hours 1, 6, 12 or 24, RowMinutes 15, 30 or 60, Gain
-//   -8..24, Bandpass 0 or 1.
+//   0..23, Bandpass 0 or 1.
 // Integers are decimal with an optional sign, blanks around allowed, within 32 bits.
 // DCTimeConst uses the context's decimal separator (an exponent is accepted).
 void LoadSettings(TSettings& settings, const TIniFile& ini, const TSettingsContext& context);

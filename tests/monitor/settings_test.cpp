@@ -238,10 +238,10 @@ TEST(Settings, EventsAndHelicorderSections) {
         THelicorderSettings Expected;
     };
     const THeliCase heli[] = {
-        {"Channel=6\nHours=1\nRowMinutes=15\nGain=-8\nBandpass=1\n", {6, 1, 15, -8, 1}},
-        {"Channel=1\nHours=6\nRowMinutes=60\nGain=24\n", {1, 6, 60, 24, 0}},
-        {"Channel=7\nHours=2\nRowMinutes=20\nGain=25\nBandpass=2\n", {1, 12, 30, 0, 0}},
-        {"Channel=0\nHours=x\nRowMinutes=0\nGain=-9\nBandpass=-1\n", {1, 12, 30, 0, 0}},
+        {"Channel=6\nHours=1\nRowMinutes=15\nGain=0\nBandpass=1\n", {6, 1, 15, 0, 1}},
+        {"Channel=1\nHours=6\nRowMinutes=60\nGain=23\n", {1, 6, 60, 23, 0}},
+        {"Channel=7\nHours=2\nRowMinutes=20\nGain=24\nBandpass=2\n", {1, 12, 30, 0, 0}},
+        {"Channel=0\nHours=x\nRowMinutes=0\nGain=-1\nBandpass=-1\n", {1, 12, 30, 0, 0}},
     };
     for (const THeliCase& c : heli) {
         const TSettings s = Loaded(std::string("[Helicorder]\n") + c.Text, FilesOff, previous);
@@ -294,7 +294,7 @@ TEST(Settings, SaveThenLoadGivesTheSameSettings) {
     s.EventChannels = 0x21;
     s.EventCoincidence = 2;
     s.HelicorderChannel = 4;
-    s.HelicorderGain = -3;
+    s.HelicorderGain = 3;
     TIniFile ini;
     SaveSettings(s, ini, FilesOn);
     EXPECT_EQ(Loaded(ini.Text(), FilesOn), s) << ini.Text();

@@ -43,12 +43,13 @@ TEST_F(MainFormTest, IsTheShellOfItsCaptionSizeButtonsAndPages) {
     EXPECT_EQ(form_->size(), QSize(769, 570));
     auto* pages = form_->findChild<QTabWidget*>(QStringLiteral("PageControl"));
     ASSERT_NE(pages, nullptr);
-    const char* names[] = {"ChannelsSheet",     "HeaderSheet", "GPSSheet",        "ControlSheet",
-                           "TemperaturesSheet", "FFTSheet",    "SpectrogramSheet"};
-    const char* captions[] = {"&Channels",     "&Header", "&GPS",        "C&ontrol",
-                              "&Temperatures", "&FFT",    "S&pectrogram"};
-    ASSERT_EQ(pages->count(), 7);
-    for (int i = 0; i < 7; ++i) {
+    const char* names[] = {"ChannelsSheet",    "HeaderSheet",       "GPSSheet",
+                           "ControlSheet",     "TemperaturesSheet", "FFTSheet",
+                           "SpectrogramSheet", "EventsSheet",       "HelicorderSheet"};
+    const char* captions[] = {"&Channels", "&Header",      "&GPS",    "C&ontrol",   "&Temperatures",
+                              "&FFT",      "S&pectrogram", "E&vents", "He&licorder"};
+    ASSERT_EQ(pages->count(), 9);
+    for (int i = 0; i < 9; ++i) {
         EXPECT_EQ(pages->widget(i)->objectName().toStdString(), names[i]);
         EXPECT_EQ(pages->tabText(i).toStdString(), captions[i]);
     }

@@ -1,0 +1,342 @@
+#include "main/helicorder_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "main/graph_resources.h"
+#include "main/prompts.h"
+#include "main/widgets.h"
+#include "main/zoom_buttons.h"
+#include "monitor/monitor_model.h"
+#include "monitor/zoom_steps.h"
+
+namespace {
+
+constexpr int ToolBarHeight = 41;
+constexpr int HourChoices[] = {24, 12, 6, 1};
+constexpr int RowChoices[] = {15, 30, 60};
+
+QComboBox* MakeDropDown(const QString& name, const QStringList& items, QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(false);
+    combo->addItems(items);
+    return combo;
+}
+
+template <size_t N>
+int IndexOf(const int (&choices)[N], int value) {
+    const auto* found = std::find(std::begin(choices), std::end(choices), value);
+    return found == std::end(choices) ? 0 : static_cast<int>(found - std::begin(choices));
+}
+
+// The save dialog of the picture: PNG files; a file in a folder that does not exist is refused
+// with a message and the dialog stays open when it is Qt's own.
+class TPictureSaveDialog : public QFileDialog {
+  public:
+    TPictureSaveDialog(QWidget* parent, TPrompts& prompts)
+        : QFileDialog(parent, THelicorderPage::tr("Save the helicorder picture")),
+          prompts_(prompts) {
+        setAcceptMode(QFileDialog::AcceptSave);
+        setFileMode(QFileDialog::AnyFile);
+        setNameFilters({QStringLiteral("PNG Images (*.png)"), QStringLiteral("All Files (*)")});
+        setDefaultSuffix(QStringLiteral("png"));
+    }
+    bool Refused() const { return refused_; }
+    void accept() override {
+        const QStringList files = selectedFiles();
+        const QString refusal =
+            files.isEmpty() ? QString() : TTextFileSaveDialog::FolderRefusal(files.constFirst());
+        refused_ = !refusal.isEmpty();
+        if (refused_) {
+            prompts_.Error(this, refusal);
+            if (findChild<QWidget*>(QStringLiteral("fileNameEdit")) != nullptr) {
+                return;  // Qt's own dialog stays open for another choice
+            }
+        }
+        QFileDialog::accept();
+    }
+
+  private:
+    TPrompts& prompts_;
+    bool refused_ = false;
+};
+
+}  // namespace
+
+THelicorderView::THelicorderView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(200, 120);
+}
+
+void THelicorderView::paintEvent(QPaintEvent* event) {
+    (void)event;
+    QPainter painter(this);
+    painter.drawImage(0, 0, image_);
+}
+
+void THelicorderView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    image_ = QImage(event->size(), QImage::Format_RGB32);
+    image_.fill(Qt::black);
+    emit Resized();
+}
+
+THelicorderPage::THelicorderPage(TMonitorModel& model, const TGraphResources& resources,
+                                 TPrompts& prompts, QWidget* parent)
+    : QWidget(parent), model_(model), resources_(resources), prompts_(prompts) {
+    BuildControls();
+    ShowSettings();
+}
+
+void THelicorderPage::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* toolBar = new QFrame(this);
+    toolBar->setFixedHeight(ToolBarHeight);
+    auto* tools = new QHBoxLayout(toolBar);
+    tools->setContentsMargins(2, 0, 2, 0);
+    tools->setSpacing(4);
+    auto* channelCaption = new QLabel(tr("Channel"), toolBar);
+    channel_ = MakeDropDown(QStringLiteral("HeliChannel"),
+                            {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                             QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6")},
+                            toolBar);
+    QStringList hours;
+    for (const int h : HourChoices) {
+        hours << tr("%n hour(s)", nullptr, h);
+    }
+    hours_ = MakeDropDown(QStringLiteral("HeliHours"), hours, toolBar);
+    auto* rowCaption = new QLabel(tr("Rows of"), toolBar);
+    QStringList rows;
+    for (const int m : RowChoices) {
+        rows << tr("%1 min").arg(m);
+    }
+    rowMinutes_ = MakeDropDown(QStringLiteral("HeliRowMinutes"), rows, toolBar);
+    bandpass_ = MakeCheck(QStringLiteral("HeliBandpass"), tr("Band-pass"), false, toolBar);
+    bandpass_->setToolTip(tr("The trace through the trigger's band-pass (Events page)"));
+    for (QWidget* widget : std::initializer_list<QWidget*>{channelCaption, channel_, hours_,
+                                                           rowCaption, rowMinutes_, bandpass_}) {
+        tools->addWidget(widget);
+    }
+    zoom_ = new TZoomButtons(QStringLiteral("Heli"), toolBar);
+    for (QToolButton* button : zoom_->Buttons()) {
+        tools->addWidget(button);
+    }
+    gainLabel_ = new QLabel(toolBar);
+    gainLabel_->setObjectName(QStringLiteral("HeliGain"));
+    tools->addWidget(gainLabel_);
+    tools->addStretch();
+    saveButton_ = MakeButton(QStringLiteral("HeliSaveButton"), tr("Save Picture..."), toolBar);
+    tools->addWidget(saveButton_);
+    layout->addWidget(toolBar);
+
+    view_ = new THelicorderView(this);
+    view_->setObjectName(QStringLiteral("HeliView"));
+    layout->addWidget(view_, 1);
+
+    for (QComboBox* combo : {channel_, hours_, rowMinutes_}) {
+        connect(combo, &QComboBox::currentIndexChanged, this, [this] { TakeControls(); });
+    }
+    connect(bandpass_, &QCheckBox::toggled, this, [this] { TakeControls(); });
+    connect(zoom_, &TZoomButtons::Zoomed, this, [this] {
+        model_.Settings().HelicorderGain =
+            static_cast<int32_t>(std::lround(std::log2(zoom_->Zoom())));
+        ShowSettings();
+        Redraw(true);
+    });
+    connect(saveButton_, &QPushButton::clicked, this, [this] { SavePicture(); });
+    connect(view_, &THelicorderView::Resized, this, [this] {
+        drawn_ = false;
+        if (isVisible()) {
+            Redraw(true);
+        }
+    });
+}
+
+// The settings into the controls, without their handlers.
+void THelicorderPage::ShowSettings() {
+    const TSettings& s = model_.Settings();
+    const QSignalBlocker b1(channel_), b2(hours_), b3(rowMinutes_), b4(bandpass_), b5(zoom_);
+    channel_->setCurrentIndex(std::clamp(s.HelicorderChannel, 1, 6) - 1);
+    hours_->setCurrentIndex(IndexOf(HourChoices, s.HelicorderHours));
+    rowMinutes_->setCurrentIndex(IndexOf(RowChoices, s.HelicorderRowMinutes));
+    bandpass_->setChecked(s.HelicorderBandpass != 0);
+    while (std::lround(std::log2(zoom_->Zoom())) < s.HelicorderGain && zoom_->Zoom() < MaxZoom) {
+        zoom_->ZoomInClick();
+    }
+    zoom_->Update(true);
+    gainLabel_->setText(tr("x%1").arg(zoom_->Zoom(), 0, 'f', 0));
+}
+
+void THelicorderPage::TakeControls() {
+    TSettings& s = model_.Settings();
+    s.HelicorderChannel = channel_->currentIndex() + 1;
+    s.HelicorderHours = HourChoices[std::clamp(hours_->currentIndex(), 0, 3)];
+    s.HelicorderRowMinutes = RowChoices[std::clamp(rowMinutes_->currentIndex(), 0, 2)];
+    s.HelicorderBandpass = bandpass_->isChecked() ? 1 : 0;
+    Redraw(true);
+}
+
+THelicorderDraw THelicorderPage::MakeDraw(int hours) const {
+    const TSettings& s = model_.Settings();
+    const THelicorder& source = model_.Helicorder();
+    THelicorderDraw draw;
+    draw.Source = &source;
+    draw.Events = &model_.Events().Events();
+    draw.Channel = std::clamp(s.HelicorderChannel, 1, 6) - 1;
+    draw.Series =
+        s.HelicorderBandpass != 0 ? THelicorder::TSeries::Filtered : THelicorder::TSeries::Raw;
+    const int64_t newest = source.NewestSlot() >= 0
+                               ? source.NewestSlot() / THelicorder::SlotsPerSecond
+                               : model_.BlockTime().Seconds;
+    draw.Rows = HelicorderRows(newest, hours, s.HelicorderRowMinutes);
+    draw.Zoom = zoom_->Zoom();
+    draw.Background = resources_.WaveBackgroundBrush().color();
+    draw.Trace = resources_.WavePen().color();
+    draw.Mark = resources_.FirstSamplePen().color();
+    draw.Font = font();
+    return draw;
+}
+
+void THelicorderPage::Redraw(bool whole) {
+    const THelicorderDraw draw = MakeDraw(model_.Settings().HelicorderHours);
+    QImage& image = view_->Image();
+    if (image.isNull()) {
+        return;
+    }
+    const bool sameRows = drawn_ && draw.Rows.FirstStart == draw_.Rows.FirstStart &&
+                          draw.Rows.Count == draw_.Rows.Count &&
+                          draw.Rows.RowSeconds == draw_.Rows.RowSeconds;
+    const int64_t newest = model_.Helicorder().NewestSlot();
+    if (whole || !sameRows || drawnSlot_ < 0 || newest < drawnSlot_) {
+        picture_.Draw(image, draw);
+    } else {
+        picture_.DrawRowsFrom(image, draw,
+                              draw.Rows.RowOf(drawnSlot_ / THelicorder::SlotsPerSecond));
+    }
+    draw_ = draw;
+    drawn_ = true;
+    drawnSlot_ = newest;
+    pending_ = false;
+    view_->update();
+}
+
+void THelicorderPage::FormatChanged() {
+    // A channel the blocks no longer carry gives way to the first.
+    const int count = model_.ChannelCount();
+    if (count > 0 && model_.Settings().HelicorderChannel > count) {
+        model_.Settings().HelicorderChannel = 1;
+        ShowSettings();
+    }
+    drawn_ = false;
+}
+
+void THelicorderPage::BlockArrived(bool full) {
+    pending_ = true;
+    if (full) {
+        drawn_ = false;
+    }
+}
+
+void THelicorderPage::ColoursChanged() {
+    drawn_ = false;
+}
+
+void THelicorderPage::RefreshPage() {
+    if (isVisible() && (pending_ || !drawn_)) {
+        Redraw(!drawn_);
+    }
+}
+
+void THelicorderPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Redraw(true);
+}
+
+void THelicorderPage::ZoomKey(bool in, bool extreme) {
+    zoom_->Key(in, extreme);
+}
+
+void THelicorderPage::SpanKey(bool longer) {
+    // The choices run from the longest: X goes up the list, Z down.
+    const int index = hours_->currentIndex() + (longer ? -1 : 1);
+    if (index >= 0 && index < hours_->count()) {
+        hours_->setCurrentIndex(index);
+    }
+}
+
+void THelicorderPage::ShowEvent(const TEvent& event) {
+    TSettings& s = model_.Settings();
+    const std::vector<int> triggered = event.TriggeredChannels();
+    if (!triggered.empty() &&
+        std::find(triggered.begin(), triggered.end(), s.HelicorderChannel - 1) == triggered.end()) {
+        s.HelicorderChannel = triggered.front() + 1;
+    }
+    const THelicorderDraw draw = MakeDraw(s.HelicorderHours);
+    if (event.Start.Seconds < draw.Rows.FirstStart) {
+        s.HelicorderHours = 24;
+    }
+    ShowSettings();
+    Redraw(true);
+}
+
+QImage THelicorderPage::DayPicture() const {
+    THelicorderDraw draw = MakeDraw(24);
+    QImage image(PictureWidth, draw.Rows.Count * PictureRowHeight, QImage::Format_RGB32);
+    THelicorderPicture picture;
+    picture.Draw(image, draw);
+    return image;
+}
+
+bool THelicorderPage::SavePicture() {
+    TPictureSaveDialog dialog(this, prompts_);
+    const THelicorderDraw draw = MakeDraw(24);
+    const int64_t end = draw.Rows.Start(draw.Rows.Count);
+    const auto civil = TBlockTime{end - 1}.Civil();
+    const QString name = QStringLiteral("helicorder-ch%1-%2%3%4.png")
+                             .arg(draw.Channel + 1)
+                             .arg(static_cast<long long>(civil.Year), 4, 10, QLatin1Char('0'))
+                             .arg(civil.Month, 2, 10, QLatin1Char('0'))
+                             .arg(civil.Day, 2, 10, QLatin1Char('0'));
+    dialog.setDirectory(QDir::homePath());
+    dialog.selectFile(name);
+    QString path;
+    while (prompts_.Exec(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QString refusal = TTextFileSaveDialog::FolderRefusal(chosen);
+        if (refusal.isEmpty()) {
+            path = chosen;
+            break;
+        }
+        // Said in the dialog's accept when it ran there; asked again either way.
+        if (!dialog.Refused()) {
+            prompts_.Error(this, refusal);
+        }
+    }
+    if (path.isEmpty()) {
+        return false;
+    }
+    if (!DayPicture().save(path, "PNG")) {
+        prompts_.Error(
+            this,
+            tr("The picture could not be written to %1.").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    return true;
+}

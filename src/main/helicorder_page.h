@@ -1,0 +1,106 @@
+// The Helicorder page: one channel over the newest 24, 12, 6 or 1 hours as rows of 15, 30 or
+// 60 minutes (THelicorderPicture), raw or through the trigger's band-pass, scaled by a zoom
+// (the buttons, and U and D as on the other graph pages; X and Z lengthen and shorten the
+// hours shown), the events found shaded on their rows, and Save Picture: the whole day as a
+// PNG. The picture is drawn whole when its layout changes and only its newest rows after a
+// block; only while the page is visible.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+#include "main/helicorder_picture.h"
+#include "main/monitor_page.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class TGraphResources;
+class TMonitorModel;
+class TPrompts;
+class TZoomButtons;
+
+// The widget the picture is shown in.
+class THelicorderView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit THelicorderView(QWidget* parent = nullptr);
+    const QImage& Image() const { return image_; }
+    QImage& Image() { return image_; }
+
+  signals:
+    void Resized();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    QImage image_;
+};
+
+class THelicorderPage : public QWidget, public TMonitorPage {
+    Q_OBJECT
+  public:
+    // The picture that Save Picture writes: the whole day, PictureWidth wide and
+    // PictureRowHeight for each row.
+    static constexpr int PictureWidth = 1600;
+    static constexpr int PictureRowHeight = 16;
+
+    THelicorderPage(TMonitorModel& model, const TGraphResources& resources, TPrompts& prompts,
+                    QWidget* parent = nullptr);
+
+    // TMonitorPage.
+    void FormatChanged() override;
+    void BlockArrived(bool full) override;
+    void ColoursChanged() override;
+    void RefreshPage() override;
+    void ZoomKey(bool in, bool extreme) override;
+    void SpanKey(bool longer) override;
+
+    // An event of the list shown: its channel chosen when the one shown did not trigger, its
+    // rows shown (24 hours when it is older than the hours shown).
+    void ShowEvent(const TEvent& event);
+    // The whole day drawn as Save Picture writes it.
+    QImage DayPicture() const;
+    // Save Picture: a PNG of the whole day where the user chooses; false when none was
+    // written (Cancel, a folder that does not exist, a failed write, said to the user).
+    bool SavePicture();
+
+    THelicorderView* View() const { return view_; }
+    // The picture's layout as last drawn.
+    const THelicorderDraw& LastDraw() const { return draw_; }
+    int PlotLeft() const { return picture_.PlotLeft(); }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void BuildControls();
+    THelicorderDraw MakeDraw(int hours) const;
+    void TakeControls();
+    void ShowSettings();
+    void Redraw(bool whole);
+    void FillChannels();
+
+    TMonitorModel& model_;
+    const TGraphResources& resources_;
+    TPrompts& prompts_;
+    THelicorderPicture picture_;
+    THelicorderDraw draw_;
+    bool drawn_ = false;      // the picture shows draw_'s layout
+    int64_t drawnSlot_ = -1;  // the newest slot when last drawn
+    bool pending_ = false;    // blocks arrived since
+
+    QComboBox* channel_ = nullptr;
+    QComboBox* hours_ = nullptr;
+    QComboBox* rowMinutes_ = nullptr;
+    QCheckBox* bandpass_ = nullptr;
+    TZoomButtons* zoom_ = nullptr;
+    QLabel* gainLabel_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
+    THelicorderView* view_ = nullptr;
+};
