@@ -586,6 +586,10 @@ struct TDataLinkClient::TState {
                 }
                 if (n > 0) {
                     reader.Feed(buffer, size_t(n));
+                    // Acknowledge at once: a server that holds back small answers until the
+                    // last is acknowledged (Nagle) would otherwise wait for the delayed ACK.
+                    const int one = 1;
+                    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
                 }
             }
             // The answers that have come.

@@ -8,8 +8,9 @@
 //  - Up to `Window` records are on the way unanswered at a time (pipelined); the server answers
 //    in order, so the answers are matched to the records first in, first out.
 //  - `OK` acknowledges the record: it leaves the queue.
-//  - `ERROR` refuses it: the server will refuse the same bytes again, so the record is dropped,
-//    not resent (counted as Refused and said once per streak of refusals).
+//  - `ERROR` refuses it: the server would refuse the same bytes again, so the record is dropped,
+//    not resent (counted as Refused). A server refuses by stream, so the first refusal of a
+//    stream is said, then its refusals are only counted until one of its records is taken.
 //  - Anything else (garbage, a size beyond reason, a connection closed in the middle of an
 //    answer, no answer within AnswerTimeout) ends the connection.
 // When a connection ends, the records sent and not yet answered go back to the head of the
@@ -20,8 +21,9 @@
 // that connection.
 //
 // Push never waits: when the queue holds QueueRecords records (sent and unanswered ones
-// included), the oldest waiting one is dropped, counted, and said once per streak with the
-// streak's count. The archive on disk has every record; the push only feeds the live ring.
+// included), the oldest waiting one is dropped and counted; the streak is said once, with its
+// count, when a record finds room again (or at Stop). The archive on disk has every record; the
+// push only feeds the live ring. Failures to connect are said once until a connection is made.
 #pragma once
 
 #include <chrono>

@@ -171,7 +171,8 @@ void TDataLinkTestServer::Run() {
                 connections.push_back(TConnection{fd, ++connections_, {}});
             }
         }
-        for (size_t i = 0; i < connections.size(); ++i) {
+        // The connection just accepted, if any, is looked at in the next round.
+        for (size_t i = 0; i + 2 < fds.size(); ++i) {
             if (fds[2 + i].revents == 0) {
                 continue;
             }
