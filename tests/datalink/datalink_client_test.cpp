@@ -359,12 +359,14 @@ TEST(DataLinkClient, AFullQueueWithNoServerDropsTheOldestAndDeliversTheNewestLat
     TDataLinkTestServer server(port);
     ASSERT_EQ(server.Port(), port);
     ASSERT_TRUE(WaitUntil([&] { return client.Status().Acknowledged == 100; })) << log.All();
-    // The first record that finds room ends the streak, which is said with its count.
+    // The first record that finds room ends the streak, which is said with its count; Stop
+    // with time to drain sends it before the client ends.
     client.Push(made.Records[250]);
-    ASSERT_TRUE(WaitUntil([&] { return client.Status().Acknowledged == 101; })) << log.All();
-    ASSERT_TRUE(WaitUntil([&] { return log.Count("queue full") == 1; })) << log.All();
+    client.Stop(30s);
+    EXPECT_EQ(client.Status().Acknowledged, 101);
+    EXPECT_EQ(log.Count("queue full"), 1) << log.All();
     EXPECT_EQ(log.Count("queue full: 150 records not sent (the archive has them)"), 1) << log.All();
-    client.Stop(1s);
+    EXPECT_EQ(log.Count("stopped with"), 0) << log.All();
 
     const std::vector<TLiveRecord> newest(made.Records.begin() + 150, made.Records.begin() + 251);
     const std::vector<TDataLinkTestServer::TWrite> stored = server.Stored();
@@ -375,6 +377,22 @@ TEST(DataLinkClient, AFullQueueWithNoServerDropsTheOldestAndDeliversTheNewestLat
     EXPECT_EQ(status.Pushed, status.Acknowledged + status.Dropped + status.Queued);
     EXPECT_EQ(status.Queued, 0);
     EXPECT_EQ(status.Dropped, 150);
+
+    // Stopped at once with records waiting: they are said, and what comes later is dropped.
+    server.Stop();
+    TLogLines log2;
+    TDataLinkClient client2(config, log2.Sink());
+    for (size_t i = 0; i < 5; ++i) {
+        client2.Push(made.Records[i]);
+    }
+    client2.Stop(0ms);
+    client2.Push(made.Records[5]);
+    status = client2.Status();
+    EXPECT_EQ(status.Queued, 5);
+    EXPECT_EQ(status.Dropped, 1);
+    EXPECT_EQ(status.Pushed, 6);
+    EXPECT_EQ(log2.Count("stopped with 5 records not sent (the archive has them)"), 1)
+        << log2.All();
 }
 
 TEST(DataLinkClient, RefusalsAndNonsenseAnswersLeaveTheClientUpCountingAndReconnecting) {
