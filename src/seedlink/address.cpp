@@ -44,9 +44,10 @@ bool IsMapped(const std::array<uint8_t, 16>& bytes) {
     return bytes[10] == 0xFF && bytes[11] == 0xFF;
 }
 
-std::string BytesText(const std::array<uint8_t, 16>& bytes) {
+// IPv4 text for an IPv4-mapped address unless `asIpv6`.
+std::string BytesText(const std::array<uint8_t, 16>& bytes, bool asIpv6 = false) {
     char text[INET6_ADDRSTRLEN] = {};
-    if (IsMapped(bytes)) {
+    if (IsMapped(bytes) && !asIpv6) {
         inet_ntop(AF_INET, bytes.data() + 12, text, sizeof text);
     } else {
         inet_ntop(AF_INET6, bytes.data(), text, sizeof text);
@@ -150,7 +151,7 @@ std::string AddressRangesText(const std::vector<TAddressRange>& ranges) {
     std::string text;
     for (const TAddressRange& range : ranges) {
         const bool v4 = IsMapped(range.Bytes) && range.PrefixBits >= 96;
-        text += (text.empty() ? "" : ",") + BytesText(range.Bytes) + "/" +
+        text += (text.empty() ? "" : ",") + BytesText(range.Bytes, !v4) + "/" +
                 std::to_string(v4 ? range.PrefixBits - 96 : range.PrefixBits);
     }
     return text;

@@ -1,0 +1,176 @@
+// Live delivery's costs. BM_LiveRecordsBlock: one block of six channels at 500 samples per
+// second (noise, the hardest for Steim-1) with its state of health made into 512-byte records;
+// "records_per_block" is how many it gives on average. BM_SeedLinkFanOut: the server's thread
+// fanning each pushed packet out to N clients over loopback, each reading every packet on a
+// reader thread of the benchmark; the time is wall time per packet from Push until every
+// client holds it (client reading included, on the same machine).
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "recording/live_records.h"
+#include "seedfile/seed_record.h"
+#include "seedlink/seedlink_server.h"
+#include "sim/signals.h"
+
+namespace {
+
+constexpr int Channels = 6;
+constexpr int Rate = 500;
+
+std::vector<TRecordBlock> MakeBlocks(int count) {
+    TSignalGenerator signals(TSignalKind::Noise, 1);
+    TSignalParams params;
+    params.Rate = Rate;
+    params.BytesPerSample = 3;
+    std::vector<TRecordBlock> blocks(static_cast<size_t>(count));
+    for (int b = 0; b < count; ++b) {
+        TRecordBlock& block = blocks[size_t(b)];
+        block.Time = 1735689600 + b;
+        block.ClockLocked = true;
+        block.ChannelCount = Channels;
+        block.SampleRate = Rate;
+        block.BytesPerSample = 3;
+        block.SamplesPerBlock = Rate;
+        block.SerialNumber = "00012345";
+        block.Soh.HasModuleTemperatures = true;
+        for (int c = 0; c < Channels; ++c) {
+            std::vector<int32_t>& out = block.Samples[size_t(c)];
+            signals.Generate(c, Rate, params, out);
+            for (int32_t& x : out) {
+                x *= 256;
+            }
+        }
+    }
+    return blocks;
+}
+
+void BM_LiveRecordsBlock(benchmark::State& state) {
+    const std::vector<TRecordBlock> blocks = MakeBlocks(300);
+    int64_t records = 0;
+    int64_t taken = 0;
+    TLiveRecords live(TLiveSettings{}, [&](TLiveRecord record) {
+        ++records;
+        benchmark::DoNotOptimize(record.Bytes.data());
+    });
+    size_t k = 0;
+    int64_t time = blocks.front().Time;
+    for (auto _ : state) {
+        TRecordBlock block = blocks[k];
+        block.Time = time++;
+        live.Take(block);
+        k = (k + 1) % blocks.size();
+        ++taken;
+    }
+    state.counters["records_per_block"] = double(records) / double(taken);
+    state.SetItemsProcessed(taken * Channels * Rate);
+}
+BENCHMARK(BM_LiveRecordsBlock)->Unit(benchmark::kMicrosecond);
+
+TLiveRecord Record(int n) {
+    TLiveRecord record;
+    record.Network = "XX";
+    record.Station = "STA";
+    record.Channel = "HHZ";
+    record.Start = TSeedTime{1735689600 + n, 0};
+    record.End = record.Start;
+    const auto header = MakeFixedHeader(n % 999999 + 1, TSeedCodes{"STA", "", "XX", "HHZ"}, 500.0,
+                                        0, record.Start, TByteOrder::Big);
+    record.Bytes.assign(512, 0);
+    std::copy(header.begin(), header.end(), record.Bytes.begin());
+    return record;
+}
+
+void BM_SeedLinkFanOut(benchmark::State& state) {
+    const int clients = int(state.range(0));
+    TSeedLinkConfig config;
+    config.Listen = TListenAddress{"127.0.0.1", 0};
+    config.RingBytes = size_t{64} << 20;
+    config.MaxClients = clients + 10;
+    TSeedLinkServer server(config);
+    if (!server.Start()) {
+        state.SkipWithError("cannot listen");
+        return;
+    }
+    std::vector<int> fds;
+    for (int k = 0; k < clients; ++k) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(server.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            send(fd, "DATA\r\n", 6, MSG_NOSIGNAL) != 6) {
+            state.SkipWithError("cannot connect");
+            return;
+        }
+        fds.push_back(fd);
+    }
+    const auto allStreaming = [&] {
+        const TSeedLinkStatus status = server.Status();
+        return status.Clients.size() == size_t(clients) &&
+               std::all_of(status.Clients.begin(), status.Clients.end(),
+                           [](const TSeedLinkClientStatus& c) { return c.Streaming; });
+    };
+    while (!allStreaming()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::atomic<int64_t> received{0};
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        std::vector<pollfd> polls;
+        for (const int fd : fds) {
+            polls.push_back({fd, POLLIN, 0});
+        }
+        char buffer[65536];
+        while (!done) {
+            if (poll(polls.data(), polls.size(), 50) <= 0) {
+                continue;
+            }
+            for (const pollfd& p : polls) {
+                if ((p.revents & POLLIN) != 0) {
+                    const ssize_t n = recv(p.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                    if (n > 0) {
+                        received += n;
+                    }
+                }
+            }
+        }
+    });
+    constexpr int Batch = 20;
+    int n = 0;
+    int64_t expected = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < Batch; ++k) {
+            server.Push(Record(n++));
+        }
+        expected += int64_t(Batch) * clients * 520;
+        while (received < expected) {
+            std::this_thread::yield();
+        }
+    }
+    done = true;
+    reader.join();
+    for (const int fd : fds) {
+        close(fd);
+    }
+    server.Stop();
+    state.SetItemsProcessed(int64_t(state.iterations()) * Batch);
+    state.counters["packets_per_batch"] = Batch;
+}
+BENCHMARK(BM_SeedLinkFanOut)
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
