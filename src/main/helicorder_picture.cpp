@@ -9,6 +9,7 @@ namespace {
 
 constexpr double FullScale = 8388608;  // 2^23 counts
 constexpr double ClipRows = 1.5;       // the trace reaches at most this many rows either side
+constexpr int MarkBar = 3;             // pixels of an event's bar at the top of its rows
 
 int64_t FloorDiv(int64_t a, int64_t b) {
     const int64_t q = a / b;
@@ -57,7 +58,9 @@ void THelicorderPicture::Draw(QImage& image, const THelicorderDraw& draw) {
 
 void THelicorderPicture::DrawRowsFrom(QImage& image, const THelicorderDraw& draw, int first) {
     labelWidth_ = LabelWidth(draw.Font);
-    DrawBand(image, draw, std::clamp(first, 0, draw.Rows.Count - 1), draw.Rows.Count - 1);
+    // The rows above too, as far as the new rows' traces reach up into them.
+    const int reach = static_cast<int>(std::ceil(ClipRows));
+    DrawBand(image, draw, std::clamp(first - reach, 0, draw.Rows.Count - 1), draw.Rows.Count - 1);
 }
 
 void THelicorderPicture::DrawBand(QImage& image, const THelicorderDraw& draw, int first, int last) {
@@ -70,7 +73,27 @@ void THelicorderPicture::DrawBand(QImage& image, const THelicorderDraw& draw, in
     const int bandTop = RowTop(first, rows.Count, height);
     const int bandBottom = RowTop(last + 1, rows.Count, height);  // exclusive
     const int plotWidth = width - labelWidth_;
-    const QColor mark = MarkShade(draw.Background, draw.Mark);
+    const QColor shade = MarkShade(draw.Background, draw.Mark);
+    // The columns each event covers in row r.
+    const auto forEventSpans = [&](int r, const auto& use) {
+        if (draw.Events == nullptr) {
+            return;
+        }
+        const double rowStart = static_cast<double>(rows.Start(r));
+        for (const TEvent& event : *draw.Events) {
+            const double from =
+                static_cast<double>(event.Start.Seconds) + event.Start.Nanoseconds * 1e-9;
+            const double to = static_cast<double>(event.End.Seconds) + event.End.Nanoseconds * 1e-9;
+            if (to < rowStart || from >= rowStart + rows.RowSeconds) {
+                continue;
+            }
+            const double x0 = (from - rowStart) / rows.RowSeconds * plotWidth;
+            const double x1 = (to - rowStart) / rows.RowSeconds * plotWidth;
+            const int left = std::clamp(static_cast<int>(std::floor(x0)), 0, plotWidth - 1);
+            const int right = std::clamp(static_cast<int>(std::ceil(x1)), left + 1, plotWidth);
+            use(labelWidth_ + left, right - left);
+        }
+    };
     {
         QPainter painter(&image);
         painter.setClipRect(0, bandTop, width, bandBottom - bandTop);
@@ -80,24 +103,8 @@ void THelicorderPicture::DrawBand(QImage& image, const THelicorderDraw& draw, in
             // The shade follows the row's time, so that it stays with the row as rows move up.
             const bool odd = FloorDiv(rows.Start(r), rows.RowSeconds) % 2 != 0;
             painter.fillRect(0, top, width, bottom - top, RowShade(draw.Background, odd));
-            if (draw.Events == nullptr) {
-                continue;
-            }
-            const double rowStart = static_cast<double>(rows.Start(r));
-            for (const TEvent& event : *draw.Events) {
-                const double from =
-                    static_cast<double>(event.Start.Seconds) + event.Start.Nanoseconds * 1e-9;
-                const double to =
-                    static_cast<double>(event.End.Seconds) + event.End.Nanoseconds * 1e-9;
-                if (to < rowStart || from >= rowStart + rows.RowSeconds) {
-                    continue;
-                }
-                const double x0 = (from - rowStart) / rows.RowSeconds * plotWidth;
-                const double x1 = (to - rowStart) / rows.RowSeconds * plotWidth;
-                const int left = std::clamp(static_cast<int>(std::floor(x0)), 0, plotWidth - 1);
-                const int right = std::clamp(static_cast<int>(std::ceil(x1)), left + 1, plotWidth);
-                painter.fillRect(labelWidth_ + left, top, right - left, bottom - top, mark);
-            }
+            forEventSpans(r,
+                          [&](int x, int w) { painter.fillRect(x, top, w, bottom - top, shade); });
         }
         // The start of a row at its left, as often as the labels' height allows.
         painter.setFont(draw.Font);
@@ -115,13 +122,21 @@ void THelicorderPicture::DrawBand(QImage& image, const THelicorderDraw& draw, in
                 Qt::AlignRight | Qt::AlignVCenter, RowLabel(rows.Start(r)));
         }
     }
-    if (draw.Source == nullptr) {
-        return;
+    if (draw.Source != nullptr) {
+        // The traces of the rows above whose clipped excursion reaches into the band, too.
+        const int reach = static_cast<int>(std::ceil(ClipRows));
+        for (int r = std::max(0, first - reach); r <= last; ++r) {
+            DrawTrace(image, draw, r, bandTop, bandBottom);
+        }
     }
-    // The traces of the rows above whose clipped excursion reaches into the band, too.
-    const int reach = static_cast<int>(std::ceil(ClipRows));
-    for (int r = std::max(0, first - reach); r <= last; ++r) {
-        DrawTrace(image, draw, r, bandTop, bandBottom);
+    // Over the traces, a bar at the top of each row under an event.
+    QPainter painter(&image);
+    painter.setClipRect(0, bandTop, width, bandBottom - bandTop);
+    for (int r = first; r <= last; ++r) {
+        const int top = RowTop(r, rows.Count, height);
+        const int bar =
+            std::max(1, std::min(MarkBar, (RowTop(r + 1, rows.Count, height) - top) / 4));
+        forEventSpans(r, [&](int x, int w) { painter.fillRect(x, top, w, bar, draw.Mark); });
     }
 }
 

@@ -1,9 +1,10 @@
 // The Helicorder's picture: one channel's min/max slots (THelicorder) as rows of equal length
 // under each other, the oldest at the top, each row's start in UTC at its left, the rows in
 // alternating shades of the background, the events found shaded over the part of each row
-// they cover, and the trace about each row's centre line at a zoom, clipped at a row and a
-// half either side of it. A pixel column shows the lowest and highest value of the slots it
-// covers, joined to its neighbour, written straight into the image.
+// they cover with a bar of the mark colour at the row's top over the trace, and the trace about
+// each row's centre line at a zoom, clipped at a row and a half either side of it. A pixel column
+// shows the lowest and highest value of the slots it covers, joined to its neighbour, written
+// straight into the image.
 #pragma once
 
 #include <QColor>
@@ -43,8 +44,9 @@ class THelicorderPicture {
 
     // The whole picture drawn again into `image` (its size is kept; RGB32).
     void Draw(QImage& image, const THelicorderDraw& draw);
-    // Rows `first` to the last drawn again, the neighbours' traces reaching into them
-    // included: the newest samples added to a picture drawn with the same rows.
+    // Rows `first` to the last drawn again, with the rows above that their traces reach into
+    // and the neighbours' traces reaching into them: the newest samples added to a picture
+    // drawn with the same rows.
     void DrawRowsFrom(QImage& image, const THelicorderDraw& draw, int first);
 
   private:
