@@ -109,6 +109,7 @@ TStation::~TStation() {
 void TStation::Start() {
     OpenLink();
     StartNetwork();
+    StartEvents(0);
     nextStatus_ = TClock::now();
 }
 
@@ -146,6 +147,21 @@ void TStation::StartNetwork() {
         live_ = std::make_unique<TLiveRecords>(
             LiveSettingsOf(config_), [this](TLiveRecord record) { HandLive(std::move(record)); });
     }
+}
+
+void TStation::StartEvents(uint64_t lastId) {
+    events_.reset();
+    if (!config_.Events.Enabled) {
+        return;
+    }
+    auto events = TStationEvents::Make(config_, log_, lastId);
+    if (!events) {
+        log_("no event detection: " + events.Error().Text);
+        return;
+    }
+    events_ = std::move(*events);
+    log_("detecting events on channels " + ChannelListText(config_.Events.Detector.Channels) +
+         " into " + EventsFilePath(config_.Events, config_.Archive));
 }
 
 void TStation::HandLive(TLiveRecord record) {
@@ -240,6 +256,9 @@ void TStation::Turn(std::chrono::milliseconds wait) {
     }
     LogNews();
     LogNetwork();
+    if (events_) {
+        events_->Service();
+    }
     if (now >= nextStatus_) {
         WriteStatus();
         nextStatus_ = now + StatusInterval;
@@ -287,6 +306,9 @@ void TStation::TakeBlock(const TDataBlock& block) {
                         format.BytesPerSample, samplesPerBlock);
     if (live_) {
         live_->Take(record);
+    }
+    if (events_ && events_->Take(record, format.GainBits)) {
+        nextStatus_ = TClock::now();  // the status shows an event as it starts and ends
     }
     recorder_->Take(std::move(record));
 }
@@ -345,6 +367,9 @@ TStationStatus TStation::Status() const {
     }
     if (datalink_) {
         status.Extra.push_back({"datalink", DataLinkJson()});
+    }
+    if (events_) {
+        status.Extra.push_back({"events", events_->StatusJson()});
     }
     return status;
 }
@@ -424,11 +449,24 @@ void TStation::Reconfigure(const TStationConfig& config) {
         // The server saves its ring and starts again under the new settings.
         StopNetwork();
     }
+    // The detector starts afresh only when its settings or the names it writes change.
+    const bool eventsChanged =
+        !(config.Events == config_.Events) || config.Network != config_.Network ||
+        config.Station != config_.Station || config.Archive != config_.Archive ||
+        StationDevicePath(config) != StationDevicePath(config_);
+    if (eventsChanged && events_) {
+        events_->Stop();
+    }
     config_ = config;
     if (networkChanged) {
         StartNetwork();
     } else if (live_) {
         live_->Configure(LiveSettingsOf(config_));
+    }
+    if (eventsChanged) {
+        StartEvents(events_ ? events_->LastId() : 0);
+    } else if (events_) {
+        events_->Reopen();
     }
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
     recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
@@ -457,6 +495,9 @@ void TStation::Stop() {
         FreeBlock(block);
     }
     StopNetwork();
+    if (events_) {
+        events_->Stop();
+    }
     recorder_->Finish();
     recorder_->Drain();
     LogNews();

@@ -19,6 +19,7 @@
 #include "seedlink/seedlink_server.h"
 #include "station/block_clock.h"
 #include "station/station_config.h"
+#include "station/station_events.h"
 #include "station/status_file.h"
 
 // The recorder's settings for a configuration; `serialNumber` gives the station code of the
@@ -74,6 +75,7 @@ class TStation {
     void StopNetwork();
     void HandLive(TLiveRecord record);
     void LogNetwork();
+    void StartEvents(uint64_t lastId);
     std::string SeedLinkJson() const;
     std::string DataLinkJson() const;
 
@@ -91,6 +93,8 @@ class TStation {
     std::unique_ptr<TLiveRecords> live_;
     std::unique_ptr<TSeedLinkServer> seedlink_;
     std::unique_ptr<TDataLinkClient> datalink_;
+    // Event detection, when configured (--trigger).
+    std::unique_ptr<TStationEvents> events_;
     // The DataLink client logs from its own thread; the lines are logged from the loop.
     std::shared_ptr<std::mutex> datalinkLogMutex_ = std::make_shared<std::mutex>();
     std::shared_ptr<std::vector<std::string>> datalinkLog_ =

@@ -77,7 +77,19 @@ struct TKey {
     const char* IniName;
     const char* Option;
     TSetter Set;
+    const char* Section = SectionName;
 };
+
+// The [Events] keys (station/event_config.h) after the [Station] ones.
+std::vector<TKey> WithEventKeys(std::vector<TKey> keys) {
+    for (const TEventKey& key : EventKeys()) {
+        const auto set = key.Set;
+        keys.push_back({key.IniName, key.Option,
+                        [set](TStationConfig& c, const std::string& v) { return set(c.Events, v); },
+                        EventSectionName});
+    }
+    return keys;
+}
 
 TSetter WholeSetter(int TStationConfig::*field, long min, long max) {
     return [=](TStationConfig& config, const std::string& value) -> std::string {
@@ -242,7 +254,7 @@ std::string SetDataLink(TStationConfig& config, const std::string& value) {
 }
 
 const std::vector<TKey>& Keys() {
-    static const std::vector<TKey> keys = {
+    static const std::vector<TKey> keys = WithEventKeys({
         {"Device", "--device", SetDevice},
         {"Archive", "--archive",
          [](TStationConfig& c, const std::string& v) { return SetPath(c.Archive, v, false); }},
@@ -285,13 +297,13 @@ const std::vector<TKey>& Keys() {
         {"SeedLinkTimeout", "--seedlink-timeout",
          WholeSetter(&TStationConfig::SeedLinkTimeout, 1, 3600)},
         {"DataLink", "--datalink", SetDataLink},
-    };
+    });
     return keys;
 }
 
-const TKey* FindKey(const std::string& iniName) {
+const TKey* FindKey(const std::string& iniName, const char* section = SectionName) {
     for (const TKey& key : Keys()) {
-        if (Lower(key.IniName) == Lower(iniName)) {
+        if (Lower(key.IniName) == Lower(iniName) && Lower(key.Section) == Lower(section)) {
             return &key;
         }
     }
@@ -307,8 +319,8 @@ const TKey* FindKey(const std::string& iniName) {
 std::string ApplyIni(TStationConfig& config, const std::string& text, const std::string& name) {
     TIniFile ini;
     ini.Parse(text);
-    int sections = 0;
-    bool inStation = false;
+    int sections[2] = {0, 0};  // [Station], [Events]
+    const char* inSection = nullptr;
     std::vector<std::string> spelled(Keys().size());
     size_t start = 0;
     for (int lineNumber = 1; start < text.size(); ++lineNumber) {
@@ -320,13 +332,17 @@ std::string ApplyIni(TStationConfig& config, const std::string& text, const std:
         const std::string where = name + ": line " + std::to_string(lineNumber) + ": ";
         if (!trimmed.empty() && trimmed.front() == '[' && trimmed.find(']') != std::string::npos) {
             const std::string section = TrimBlanks(trimmed.substr(1, trimmed.find(']') - 1));
-            inStation = Lower(section) == Lower(SectionName);
-            if (inStation && ++sections > 1) {
-                return where + "a second [Station] section; keep all its keys in one";
+            const bool events = Lower(section) == Lower(EventSectionName);
+            inSection = Lower(section) == Lower(SectionName) ? SectionName
+                        : events                             ? EventSectionName
+                                                             : nullptr;
+            if (inSection != nullptr && ++sections[events ? 1 : 0] > 1) {
+                return where + "a second [" + inSection + "] section; keep all its keys in one";
             }
             continue;
         }
-        if (!inStation || trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') {
+        if (inSection == nullptr || trimmed.empty() || trimmed.front() == ';' ||
+            trimmed.front() == '#') {
             continue;
         }
         const size_t equals = raw.find('=');
@@ -335,10 +351,10 @@ std::string ApplyIni(TStationConfig& config, const std::string& text, const std:
         if (keyName.empty()) {
             return where + "'" + Shown(trimmed) + "' is not a Key=Value line";
         }
-        const TKey* key = FindKey(keyName);
+        const TKey* key = FindKey(keyName, inSection);
         const std::string shown = name + ": " + Shown(trimmed) + ": ";
         if (key == nullptr) {
-            return shown + "unknown key in [Station]";
+            return shown + "unknown key in [" + inSection + "]";
         }
         std::string& first = spelled[size_t(key - Keys().data())];
         if (!first.empty()) {
@@ -348,13 +364,15 @@ std::string ApplyIni(TStationConfig& config, const std::string& text, const std:
     }
     for (size_t i = 0; i < Keys().size(); ++i) {
         const TKey& key = Keys()[i];
-        const std::optional<std::string> value = ini.Get(SectionName, key.IniName);
+        const std::optional<std::string> value = ini.Get(key.Section, key.IniName);
         if (!value) {
             continue;
         }
         const std::string reason = key.Set(config, *value);
         if (!reason.empty()) {
-            return name + ": " + spelled[i] + "=" + Shown(*value) + ": " + reason;
+            const std::string section =
+                key.Section == SectionName ? "" : std::string("[") + key.Section + "] ";
+            return name + ": " + section + spelled[i] + "=" + Shown(*value) + ": " + reason;
         }
     }
     return "";
@@ -463,6 +481,11 @@ TArgScan ScanArgs(const std::vector<std::string>& args) {
             bool unused = false;
             noValue(unused);
             scan.Options.push_back({FindKey("Soh"), option == "--soh" ? "yes" : "no", option});
+        } else if (option == "--trigger" || option == "--no-trigger") {
+            bool unused = false;
+            noValue(unused);
+            scan.Options.push_back({FindKey("Enable", EventSectionName),
+                                    option == "--trigger" ? "yes" : "no", option});
         } else if (option == "--status") {
             scan.Status = true;
             if (hasValue) {
@@ -547,6 +570,9 @@ TStationCommand Finish(const TArgScan& scan, const std::optional<std::string>& i
         if (!reason.empty()) {
             command.Error = "'" + Shown(*scan.Target) + "': " + reason;
         }
+    }
+    if (command.Error.empty()) {
+        command.Error = CheckEventConfig(config.Events);
     }
     if (command.Error.empty() && scan.StatusFile) {
         const std::string reason = SetPath(config.StatusFile, *scan.StatusFile, false);
@@ -642,9 +668,14 @@ std::string FormatStationConfig(const TStationConfig& config) {
         "; Device: a path beginning with / or a port number (1 is /dev/ttyS0).\n"
         "; Empty values: Station from the unit's serial number, Location none,\n"
         "; ChannelCodes chosen from the sample rate, StatusFile the service's default.\n"
+        "; [Events]: Enable=yes detects events; File empty is events.jsonl in the archive,\n"
+        "; CsvFile and OnEvent empty are none.\n"
         "[Station]\n");
     for (const auto& [key, value] : values) {
         ini.Set(SectionName, key, value);
+    }
+    for (const TEventKey& key : EventKeys()) {
+        ini.Set(EventSectionName, key.IniName, key.Get(config.Events));
     }
     return ini.Text();
 }
@@ -718,6 +749,29 @@ const char* StationUsage() {
            "                          data, for S seconds, 1 to 3600 (default 60)\n"
            "  --datalink HOST[:PORT]  push every record to a DataLink server (port 16000\n"
            "                          unless given; default: none)\n"
+           "\n"
+           "Event detection (keys of the [Events] section; off unless asked for):\n"
+           "  --trigger, --no-trigger detect events or not (Enable=yes/no; default no)\n"
+           "  --trigger-bandpass yes|no  band-pass the samples before the triggers\n"
+           "                          (default yes)\n"
+           "  --trigger-low HZ        the band's lower corner (default 1)\n"
+           "  --trigger-high HZ       the band's upper corner, brought below 0.45 x the\n"
+           "                          sample rate (default 10)\n"
+           "  --trigger-poles N       poles on each side of the band, 1 to 4 (default 2)\n"
+           "  --trigger-sta S         short-term average, seconds (default 1)\n"
+           "  --trigger-lta S         long-term average, seconds, up to 3600 (default 30)\n"
+           "  --trigger-on R          a channel triggers at STA/LTA R (default 4)\n"
+           "  --trigger-off R         and stops below R (default 1.5)\n"
+           "  --trigger-channels C    channels taking part: 1-6, 1,2,3, 1+3 (default 1-6)\n"
+           "  --trigger-coincidence K channels that must trigger together (default 2)\n"
+           "  --events-file FILE      one JSON line at each event's start and end\n"
+           "                          (default ARCHIVE/events.jsonl)\n"
+           "  --events-csv FILE       also one CSV row per event (default: none)\n"
+           "  --on-event COMMAND      run COMMAND at each event's start, the event in its\n"
+           "                          environment (EVENT_ID, EVENT_START, ...); split into\n"
+           "                          words with ' \" \\ quoting, never through a shell\n"
+           "  --on-event-seconds S    the command's time limit, 1 to 3600 (default 60)\n"
+           "\n"
            "  --print-config          print the configuration in force as INI text for\n"
            "                          the file, and exit\n"
            "  --status [FILE]         show the status file (FILE, else the device's) for\n"

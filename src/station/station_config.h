@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "recording/recorder_settings.h"
+#include "station/event_config.h"
 
 struct TStationConfig {
     // The digitizer: a device path (begins with '/') or a port number 1..255 (port N is
@@ -54,6 +55,9 @@ struct TStationConfig {
     int SeedLinkTimeout = 60;      // seconds a client may stay silent or take nothing, 1..3600
     // The DataLink server records are pushed to: "HOST[:PORT]", empty = none.
     std::string DataLink;
+
+    // The [Events] section: event detection, off by default (station/event_config.h).
+    TEventConfig Events;
 
     bool operator==(const TStationConfig&) const = default;
 };

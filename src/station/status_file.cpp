@@ -1042,6 +1042,44 @@ std::string NetworkText(const TStationStatus& status) {
     return out;
 }
 
+// The "events" section: the detector's state and counts, then the recent events, oldest first.
+std::string EventsText(const TStationStatus& status) {
+    std::string out;
+    for (const auto& [name, raw] : status.Extra) {
+        TJsonValue value;
+        std::string error;
+        if (name != "events" || !TJsonReader(raw).Read(value, 1, error) ||
+            value.Kind != TJsonValue::TKind::Object) {
+            continue;
+        }
+        const std::string state = MemberText(value, "state");
+        out += "Events:     " + MemberText(value, "detected") + " detected, " +
+               (state == "idle" ? "idle: " + MemberText(value, "idle_reason") : state) + "; file " +
+               MemberText(value, "file") + "\n";
+        if (Member(value, "commands_started") != nullptr) {
+            out += "On event:   " + MemberText(value, "command") + ": " +
+                   MemberText(value, "commands_started") + " started, " +
+                   MemberText(value, "commands_skipped") + " skipped, " +
+                   MemberText(value, "commands_failed") + " failed\n";
+        }
+        const TJsonValue* recent = Member(value, "recent");
+        for (size_t k = 0; recent != nullptr && k < recent->Items.size(); ++k) {
+            const TJsonValue& e = recent->Items[k];
+            if (e.Kind != TJsonValue::TKind::Object) {
+                continue;
+            }
+            const std::string end = MemberText(e, "end");
+            out += "  #" + MemberText(e, "id") + "  " + MemberText(e, "start") + "  " +
+                   (end == "none" ? std::string("running")
+                                  : MemberText(e, "duration") + " s" +
+                                        (MemberText(e, "cut") == "yes" ? " (cut)" : "")) +
+                   "  channels " + MemberText(e, "channels") + "  peak STA/LTA " +
+                   MemberText(e, "peak_ratio") + "\n";
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds) {
@@ -1098,5 +1136,6 @@ std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicro
         out += "\n";
     }
     out += NetworkText(status);
+    out += EventsText(status);
     return out;
 }

@@ -79,8 +79,9 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
 // the age of its last sample, the archive's free space, the queue, and the last error and
 // when it happened, and the network sections when there are: "seedlink" (the SeedLink server
 // and each client connected: address, streams, sequence sent, queue fill) and "datalink" (the
-// DataLink push). It starts with a warning when the status was written more than 30 s
-// before `nowMicroseconds` (the service may have stopped).
+// DataLink push), and the "events" section when there is (the detector's state, the on-event
+// command's counts and the recent events). It starts with a warning when the status was
+// written more than 30 s before `nowMicroseconds` (the service may have stopped).
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds);
 
 // A text as a JSON string: quoted, escaped, made valid UTF-8 (for the Extra sections).

@@ -1,0 +1,208 @@
+#include "station/station_events.h"
+
+#include <cstdio>
+
+#include "seedfile/seed_file.h"
+
+namespace {
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string EpochText(const TSampleTime& time) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%lld.%06d", static_cast<long long>(time.Seconds),
+                  time.Nanoseconds / 1000);
+    return text;
+}
+
+}  // namespace
+
+TResult<std::unique_ptr<TStationEvents>> TStationEvents::Make(const TStationConfig& config,
+                                                              TLog log, uint64_t lastId) {
+    if (const std::string problem = CheckEventConfig(config.Events); !problem.empty()) {
+        return TError{problem};
+    }
+    TResult<TEventDetector> detector = TEventDetector::Make(config.Events.Detector);
+    if (!detector) {
+        return detector.Error();
+    }
+    if (!config.Events.Command.empty()) {
+        if (const auto words = SplitCommand(config.Events.Command); !words) {
+            return TError{"--on-event: " + words.Error().Text};
+        }
+    }
+    return std::unique_ptr<TStationEvents>(
+        new TStationEvents(config, std::move(log), std::move(*detector), lastId));
+}
+
+TStationEvents::TStationEvents(const TStationConfig& config, TLog log, TEventDetector detector,
+                               uint64_t lastId)
+    : config_(config.Events),
+      log_(std::move(log)),
+      detector_(std::move(detector)),
+      network_(config.Network),
+      station_(config.Station),
+      device_(StationDevicePath(config)),
+      firstId_(lastId),
+      lastId_(lastId),
+      file_(EventsFilePath(config.Events, config.Archive)) {
+    if (!config_.CsvFile.empty()) {
+        csv_ = std::make_unique<TAppendFile>(config_.CsvFile, EventCsvHeader());
+    }
+    if (!config_.Command.empty()) {
+        if (auto words = SplitCommand(config_.Command)) {
+            command_ = std::make_unique<TEventCommand>(
+                std::move(*words), std::chrono::seconds(config_.CommandSeconds));
+        }
+    }
+}
+
+bool TStationEvents::Take(const TRecordBlock& block, int32_t gainBits) {
+    const TDetectorNews news = detector_.Take(block, gainBits);
+    if (!news.Restart.empty()) {
+        log_("event detection starts afresh: " + news.Restart);
+    }
+    if (detector_.Idle() != idle_) {
+        idle_ = detector_.Idle();
+        log_(idle_.empty() ? std::string("event detection runs again")
+                           : "no event can be detected: " + idle_);
+    }
+    if (news.Events.empty()) {
+        return false;
+    }
+    const TEventPlace place{network_,
+                            station_.empty() ? SafeStationCode(block.SerialNumber) : station_};
+    for (const TEventNews& n : news.Events) {
+        const uint64_t id = firstId_ + n.Event.Id;
+        if (n.Kind == TEventNews::TKind::Started) {
+            Started(n.Event, id, place);
+        } else {
+            Ended(n.Event, id, place);
+        }
+    }
+    return true;
+}
+
+void TStationEvents::Started(const TEvent& event, uint64_t id, const TEventPlace& place) {
+    lastId_ = id;
+    ++detected_;
+    TRecentEvent recent;
+    recent.Id = id;
+    recent.Start = event.Start;
+    recent.Channels = TriggeredChannelText(event);
+    recent.PeakRatio = TriggeredPeakRatio(event);
+    recent_.push_back(recent);
+    while (recent_.size() > RecentCount) {
+        recent_.pop_front();
+    }
+    log_("event " + std::to_string(id) + " started at " + FormatSampleTime(event.Start) +
+         " on channels " + recent.Channels + " (STA/LTA " + Fixed(recent.PeakRatio, 2) + ")");
+    Write(file_, fileFailing_, EventStartJson(event, id, place));
+    if (command_) {
+        const TEventCommand::TValues values = {
+            {"EVENT_ID", std::to_string(id)},
+            {"EVENT_START", FormatSampleTime(event.Start)},
+            {"EVENT_START_EPOCH", EpochText(event.Start)},
+            {"EVENT_CHANNELS", recent.Channels},
+            {"EVENT_PEAK_RATIO", Fixed(recent.PeakRatio, 3)},
+            {"EVENT_SAMPLE_RATE", Fixed(event.SampleRate, 6)},
+            {"EVENT_NETWORK", place.Network},
+            {"EVENT_STATION", place.Station},
+            {"EVENT_DEVICE", device_},
+            {"EVENT_FILE", file_.Path()},
+        };
+        log_(command_->Start("event " + std::to_string(id), values, TEventCommand::TClock::now()));
+    }
+}
+
+void TStationEvents::Ended(const TEvent& event, uint64_t id, const TEventPlace& place) {
+    for (TRecentEvent& recent : recent_) {
+        if (recent.Id == id) {
+            recent.End = event.End;
+            recent.Cut = event.Cut;
+            recent.Channels = TriggeredChannelText(event);
+            recent.PeakRatio = event.PeakRatio;
+        }
+    }
+    log_("event " + std::to_string(id) + " ended at " + FormatSampleTime(event.End) + " after " +
+         Fixed(event.Seconds(), 2) + " s" +
+         (event.Cut ? " (cut short by a change of stream)" : "") + ": channels " +
+         TriggeredChannelText(event) + " triggered, peak STA/LTA " + Fixed(event.PeakRatio, 2));
+    Write(file_, fileFailing_, EventEndJson(event, id, place));
+    if (csv_) {
+        Write(*csv_, csvFailing_, EventCsvRow(event, id));
+    }
+}
+
+void TStationEvents::Write(TAppendFile& file, bool& failing, const std::string& line) {
+    const TStatus written = file.Append(line);
+    if (written && failing) {
+        log_("the events are written again to " + file.Path());
+    } else if (!written && !failing) {
+        log_("cannot write the events: " + written.Error().Text +
+             "; recording goes on (said once until it works again)");
+    }
+    failing = !written;
+}
+
+void TStationEvents::Service() {
+    if (command_) {
+        for (const std::string& line : command_->Service(TEventCommand::TClock::now())) {
+            log_(line);
+        }
+    }
+}
+
+void TStationEvents::Reopen() {
+    file_.Close();
+    if (csv_) {
+        csv_->Close();
+    }
+}
+
+void TStationEvents::Stop() {
+    if (detector_.InEvent()) {
+        log_("event " + std::to_string(lastId_) +
+             " was still running: its end is not in the events file");
+    }
+    if (command_) {
+        for (const std::string& line : command_->Stop()) {
+            log_(line);
+        }
+    }
+    Reopen();
+}
+
+std::string TStationEvents::StatusJson() const {
+    const std::string state = !idle_.empty()        ? "idle"
+                              : detector_.InEvent() ? "in event"
+                                                    : "detecting";
+    std::string json = "{\"state\":\"" + state + "\",\"idle_reason\":" + EventJsonString(idle_) +
+                       ",\"detected\":" + std::to_string(detected_) +
+                       ",\"file\":" + EventJsonString(file_.Path()) +
+                       ",\"csv_file\":" + EventJsonString(config_.CsvFile) +
+                       ",\"command\":" + EventJsonString(config_.Command);
+    if (command_) {
+        json += ",\"commands_started\":" + std::to_string(command_->Started()) +
+                ",\"commands_skipped\":" + std::to_string(command_->Skipped()) +
+                ",\"commands_failed\":" + std::to_string(command_->Failed()) +
+                ",\"command_running\":" + (command_->Running() ? "true" : "false");
+    }
+    json += ",\"recent\":[";
+    for (size_t i = 0; i < recent_.size(); ++i) {
+        const TRecentEvent& e = recent_[i];
+        json += std::string(i == 0 ? "" : ",") + "{\"id\":" + std::to_string(e.Id) +
+                ",\"start\":\"" + FormatSampleTime(e.Start) + "\",\"end\":" +
+                (e.End ? "\"" + FormatSampleTime(*e.End) + "\"" : std::string("null")) +
+                ",\"duration\":" +
+                (e.End ? Fixed(SecondsBetween(e.Start, *e.End), 3) : std::string("null")) +
+                ",\"cut\":" + (e.Cut ? "true" : "false") +
+                ",\"channels\":" + EventJsonString(e.Channels) +
+                ",\"peak_ratio\":" + Fixed(e.PeakRatio, 3) + "}";
+    }
+    return json + "]}";
+}

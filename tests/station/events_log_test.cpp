@@ -1,0 +1,140 @@
+// The events file's lines and the CSV rows of an event, read back as JSON and as columns, and
+// the appending: whole lines, the header once, files that cannot be written and come back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "station/event_log.h"
+#include "support/json.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+// An event of channels 1, 2 and 4 taking part, 1 and 4 triggered.
+TEvent SampleEvent() {
+    TEvent e;
+    e.Id = 2;
+    e.Start = {1735689670, 120000000};
+    e.End = {1735689682, 450000000};
+    e.SampleRate = 100;
+    e.PeakRatio = 31.25;
+    TEventChannel c1{0, true, {1735689670, 120000000}, 31.25, 812345.5, 0.0812345};
+    TEventChannel c2{1, false, {}, 2.5, 1200, 0.00012};
+    TEventChannel c4{3, true, {1735689671, 0}, 9.5, 40000, 0.004};
+    e.Channels = {c1, c2, c4};
+    return e;
+}
+
+}  // namespace
+
+TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
+    const TEvent e = SampleEvent();
+    const TEventPlace place{"XX", "ST\"1"};  // a quote in a name stays inside its string
+
+    const std::string start = EventStartJson(e, 12, place);
+    EXPECT_EQ(start.find('\n'), std::string::npos);
+    const std::optional<TJson> s = ParseJson(start);
+    ASSERT_TRUE(s) << start;
+    EXPECT_EQ(s->Object.size(), 8u) << start;
+    EXPECT_EQ((*s)["kind"].String, "start");
+    EXPECT_EQ((*s)["id"].Number, 12);
+    EXPECT_EQ((*s)["station"].String, "ST\"1");
+    EXPECT_EQ((*s)["start"].String, "2025-01-01T00:01:10.120000Z");
+    EXPECT_EQ((*s)["channels"].Array.size(), 2u);
+    EXPECT_EQ((*s)["channels"][1].Number, 4);
+    EXPECT_EQ((*s)["peak_ratio"].Number, 31.25);
+
+    const std::string end = EventEndJson(e, 12, place);
+    const std::optional<TJson> j = ParseJson(end);
+    ASSERT_TRUE(j) << end;
+    EXPECT_EQ((*j)["kind"].String, "end");
+    EXPECT_EQ((*j)["end"].String, "2025-01-01T00:01:22.450000Z");
+    EXPECT_DOUBLE_EQ((*j)["duration"].Number, 12.33);
+    EXPECT_FALSE((*j)["cut"].Bool);
+    EXPECT_EQ((*j)["sample_rate"].Number, 100);
+    const TJson& per = (*j)["per_channel"];
+    ASSERT_EQ(per.Array.size(), 3u);
+    EXPECT_EQ(per[0]["channel"].Number, 1);
+    EXPECT_EQ(per[0]["first_trigger"].String, "2025-01-01T00:01:10.120000Z");
+    EXPECT_EQ(per[0]["peak_counts"].Number, 812345.5);
+    EXPECT_DOUBLE_EQ(per[0]["peak_volts"].Number, 0.0812345);
+    EXPECT_FALSE(per[1]["triggered"].Bool);
+    EXPECT_EQ(per[1]["first_trigger"].Kind, TJson::TKind::Null);
+    EXPECT_EQ(per[2]["channel"].Number, 4);
+    EXPECT_EQ(per[2]["first_trigger"].String, "2025-01-01T00:01:11.000000Z");
+
+    const std::vector<std::string> header = Split(EventCsvHeader(), ',');
+    const std::vector<std::string> row = Split(EventCsvRow(e, 12), ',');
+    ASSERT_EQ(row.size(), header.size());
+    ASSERT_EQ(header.size(), 7u + 12u);
+    const std::vector<std::string> front(row.begin(), row.begin() + 7);
+    EXPECT_EQ(front, (std::vector<std::string>{"12", "2025-01-01T00:01:10.120000Z",
+                                               "2025-01-01T00:01:22.450000Z", "12.330000", "no",
+                                               "1 4", "31.250"}));
+    EXPECT_EQ(header[7], "ch1_peak_counts");
+    EXPECT_EQ(row[7], "812345.5");
+    EXPECT_EQ(row[9], "1200.0");
+    EXPECT_EQ(row[11], "");  // channel 3 does not take part
+    EXPECT_EQ(row[13], "40000.0");
+    EXPECT_EQ(row[18], "");
+}
+
+TEST(EventsLog, LinesAreAppendedWholeTheHeaderOnceAndAFailureIsNotFinal) {
+    const fs::path dir = fs::temp_directory_path() / ("events_log_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    const fs::path path = dir / "sub" / "events.csv";
+    {
+        TAppendFile file(path.string(), "a,b");
+        ASSERT_TRUE(file.Append("1,2"));  // the directory made
+        ASSERT_TRUE(file.Append("3,4"));
+        file.Close();
+        ASSERT_TRUE(file.Append("5,6"));  // opened again, appended, no second header
+    }
+    {
+        TAppendFile again(path.string(), "a,b");
+        ASSERT_TRUE(again.Append("7,8"));
+    }
+    EXPECT_EQ(Read(path), "a,b\n1,2\n3,4\n5,6\n7,8\n");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+
+    // A directory where the file should be, then a pipe nobody reads: refused at once, named.
+    const fs::path blocked = dir / "blocked";
+    fs::create_directories(blocked);
+    TAppendFile file(blocked.string());
+    const TStatus refused = file.Append("x");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.Error().Text.rfind(blocked.string() + ": ", 0), 0u) << refused.Error().Text;
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    TAppendFile pipe(fifo.string());
+    EXPECT_FALSE(pipe.Append("x"));
+    // Once the way is clear the same file writes.
+    fs::remove(blocked);
+    ASSERT_TRUE(file.Append("y"));
+    EXPECT_EQ(Read(blocked), "y\n");
+    fs::remove_all(dir);
+}
