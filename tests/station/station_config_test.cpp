@@ -46,6 +46,31 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
          "station.ini: Baud=: must be auto or one of 1200 2400 4800 "
          "9600 19200 38400 57600 115200"},
         {{"1", "--layout", "days"}, "", "--layout days: must be sds or periods"},
+        {{"1", "--seedlink", "0"},
+         "",
+         "--seedlink 0: the port must be 1 to 65535 ([ADDR:]PORT, or empty for none)"},
+        {{"1", "--seedlink=host.example:18000"},
+         "",
+         "--seedlink=host.example:18000: 'host.example' is not a numeric IPv4 or IPv6 address "
+         "([ADDR:]PORT, or empty for none)"},
+        {{"1"},
+         section + "SeedLink=::1:18000",
+         "station.ini: SeedLink=::1:18000: an IPv6 address is written [ADDR]:PORT ([ADDR:]PORT, "
+         "or empty for none)"},
+        {{"1", "--seedlink-allow", "10.0.0.0/33"},
+         "",
+         "--seedlink-allow 10.0.0.0/33: '10.0.0.0/33': the prefix length must be 0 to 32"},
+        {{"1", "--seedlink-allow", "10.0.0.0/8,,::1"},
+         "",
+         "--seedlink-allow 10.0.0.0/8,,::1: an empty address range"},
+        {{"1", "--seedlink-ring-mb", "0"}, "", "--seedlink-ring-mb 0: must be 1 to 65536"},
+        {{"1", "--seedlink-flush", "3601"}, "", "--seedlink-flush 3601: must be 0 to 3600"},
+        {{"1", "--seedlink-max-clients", "0"}, "", "--seedlink-max-clients 0: must be 1 to 10000"},
+        {{"1", "--seedlink-timeout", "0"}, "", "--seedlink-timeout 0: must be 1 to 3600"},
+        {{"1", "--datalink", "host:99999"},
+         "",
+         "--datalink host:99999: the port 99999 in \"host:99999\" is not from 1 to 65535 "
+         "(HOST[:PORT], or empty for none)"},
         {{"1", "--network", "ABC"}, "", "--network ABC: must be 1 or 2 letters or digits"},
         {{"1", "--network="}, "", "--network=: must be 1 or 2 letters or digits"},
         {{"1", "--station", "TOOLONG"},
@@ -185,6 +210,14 @@ TEST(StationConfig, PrintedConfigurationReadsBackTheSame) {
     config.Soh = false;
     config.DurationMinutes = 60;
     config.QueueMegabytes = 4096;
+    config.SeedLink = "[::1]:18000";
+    config.SeedLinkRingMegabytes = 65536;
+    config.SeedLinkRingFile = "/var/lib/kestrel32/ring";
+    config.SeedLinkAllow = "192.0.2.0/24,2001:db8::/32";
+    config.SeedLinkFlush = 3600;
+    config.SeedLinkMaxClients = 10000;
+    config.SeedLinkTimeout = 1;
+    config.DataLink = "ring.example.org:16001";
     TStationConfig defaults;
     defaults.Port = 7;
     for (const TStationConfig& original : {config, defaults}) {

@@ -274,3 +274,37 @@ TEST(StatusFile, PersonSeesAgesFreeSpaceAndAWarningWhenTheFileIsOld) {
     EXPECT_NE(FormatStatusForPerson(odd, Noon).find("Device:     ?]0;owned??2J,"),
               std::string::npos);
 }
+
+TEST(StatusFile, PersonSeesTheSeedLinkClientsAndTheDataLinkPush) {
+    TStationStatus status = FullStatus();
+    status.Extra = {
+        {"seedlink",
+         R"({"listening":true,"listen":"18000","ring_packets":1200,"ring_capacity":595000,)"
+         R"("first_sequence":"000000","last_sequence":"0004AF","accepted":3,"refused":1,)"
+         R"("dropped":0,"handoff_dropped":0,"clients":[{"address":"192.0.2.7:51000",)"
+         R"("selection":"HH?.D","streaming":true,"last_sequence":"0004AE","packets_sent":600,)"
+         R"("queued_bytes":1040,"queue_capacity":262144,"connected_us":1709294400000000}]})"},
+        {"datalink", R"({"server":"ring.example.org","connected":false,"sent":10,"acknowledged":9,)"
+                     R"("queued":4,"dropped":0,"last_error":"connection refused"})"},
+    };
+    // Through the file's text, as --status reads it.
+    std::string error;
+    const std::optional<TStationStatus> read = ParseStatusJson(StatusJson(status), error);
+    ASSERT_TRUE(read) << error;
+    const std::string text = FormatStatusForPerson(*read, Noon + 2 * Second);
+    for (const char* expected : {
+             "SeedLink:   listening on 18000, 1 client, ring 1200 of 595000 packets (sequence "
+             "000000 to 0004AF), 1 refused, 0 dropped\n",
+             "  192.0.2.7:51000  streaming HH?.D, sent up to 0004AE (600 packets), queue 1040 of "
+             "262144 bytes\n",
+             "DataLink:   ring.example.org, not connected, 10 sent, 9 acknowledged, 4 queued, 0 "
+             "dropped; last error: connection refused\n",
+         }) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\nin\n" << text;
+    }
+    // A section that is not an object shows nothing and breaks nothing.
+    status.Extra = {{"seedlink", "[1,2]"}, {"datalink", "\"text\""}};
+    const std::string odd = FormatStatusForPerson(status, Noon);
+    EXPECT_EQ(odd.find("SeedLink:"), std::string::npos) << odd;
+    EXPECT_EQ(odd.find("DataLink:"), std::string::npos) << odd;
+}
