@@ -99,9 +99,11 @@ class StationEvents : public ::testing::Test {
 }  // namespace
 
 TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
-    const std::vector<TPlanted> planted = {{45, 10, 2e6, "1+2", {1, 2}},
-                                           {110, 15, 4e6, "1-3", {1, 2, 3}},
-                                           {200, 20, 6e6, "1-3", {1, 2, 3}}};
+    // The first well after the station has started and its LTA (30 s) has filled; each after
+    // the LTA has settled from the one before.
+    const std::vector<TPlanted> planted = {{90, 10, 2e6, "1+2", {1, 2}},
+                                           {160, 15, 4e6, "1-3", {1, 2, 3}},
+                                           {250, 20, 6e6, "1-3", {1, 2, 3}}};
     std::vector<std::string> simArgs = {DIGITIZER_SIM,
                                         "--signal",
                                         "noise",
@@ -157,7 +159,7 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
                     Path("csv-is-a-directory"),
                     "--on-event",
                     "'" + script + "' \"first arg\""});
-    ASSERT_TRUE(WaitForUnitTime(T0 + 240, 60s)) << station.Errors();
+    ASSERT_TRUE(WaitForUnitTime(T0 + 290, 60s)) << station.Errors();
     station.Signal(SIGTERM);
     ASSERT_EQ(station.Wait(20s), 0) << station.Errors();
     sim.Signal(SIGTERM);
