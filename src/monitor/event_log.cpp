@@ -15,7 +15,10 @@ TStatus TEventLog::SetSettings(const TDetectorSettings& settings) {
         return made.Error();
     }
     detector_.emplace(std::move(*made));
-    // The running event has no end now: it ends where the detection stopped.
+    // A running event ends where the detection stopped, cut.
+    if (running_) {
+        events_.back().Cut = true;
+    }
     running_ = false;
     ratios_ = {};
     return {};

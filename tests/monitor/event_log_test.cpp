@@ -87,6 +87,12 @@ TEST(EventLog, NumbersKeepsTheRunningEventAndRefusesBadSettings) {
     ASSERT_EQ(log.Events().size(), 2u);
     EXPECT_EQ(log.Events().back().Id, 2u);
     EXPECT_EQ(log.Count(), 2u);
+    // New settings while an event runs end it there, cut.
+    ASSERT_TRUE(log.Running());
+    ASSERT_TRUE(log.SetSettings(Quick()).Ok());
+    EXPECT_FALSE(log.Running());
+    EXPECT_TRUE(log.Events().back().Cut);
+    EXPECT_EQ(log.Events().back().End, (TSampleTime{T0 + s, 0}));
     log.Clear();
     EXPECT_TRUE(log.Events().empty());
     EXPECT_EQ(log.Count(), 2u);
