@@ -294,7 +294,8 @@ void TEventsPage::ShowRatios() {
     }
     QString state = QString::fromStdString(log.Idle());
     if (state.isEmpty()) {
-        state = tr("%n event(s) found", nullptr, static_cast<int>(log.Count()));
+        state = log.Count() == 1 ? tr("1 event found")
+                                 : tr("%1 events found").arg(static_cast<qulonglong>(log.Count()));
         if (!log.LastRestart().empty()) {
             state += tr("; the channels started afresh when %1")
                          .arg(QString::fromStdString(log.LastRestart()));

@@ -119,7 +119,7 @@ void THelicorderPage::BuildControls() {
                             toolBar);
     QStringList hours;
     for (const int h : HourChoices) {
-        hours << tr("%n hour(s)", nullptr, h);
+        hours << (h == 1 ? tr("1 hour") : tr("%1 hours").arg(h));
     }
     hours_ = MakeDropDown(QStringLiteral("HeliHours"), hours, toolBar);
     auto* rowCaption = new QLabel(tr("Rows of"), toolBar);
@@ -128,6 +128,7 @@ void THelicorderPage::BuildControls() {
         rows << tr("%1 min").arg(m);
     }
     rowMinutes_ = MakeDropDown(QStringLiteral("HeliRowMinutes"), rows, toolBar);
+    rowMinutes_->setToolTip(tr("Each row starts at a whole multiple of its length, in UTC"));
     bandpass_ = MakeCheck(QStringLiteral("HeliBandpass"), tr("Band-pass"), false, toolBar);
     bandpass_->setToolTip(tr("The trace through the trigger's band-pass (Events page)"));
     for (QWidget* widget : std::initializer_list<QWidget*>{channelCaption, channel_, hours_,

@@ -44,7 +44,7 @@ QColor THelicorderPicture::MarkShade(const QColor& background, const QColor& mar
 }
 
 int THelicorderPicture::LabelWidth(const QFont& font) {
-    return QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00")) + 8;
+    return QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00 UTC")) + 8;
 }
 
 int THelicorderPicture::RowTop(int row, int rows, int height) {
@@ -119,7 +119,8 @@ void THelicorderPicture::DrawBand(QImage& image, const THelicorderDraw& draw, in
             const int centre = static_cast<int>((r + 0.5) * rowHeight);
             painter.drawText(
                 QRect(0, centre - metrics.height() / 2, labelWidth_ - 4, metrics.height()),
-                Qt::AlignRight | Qt::AlignVCenter, RowLabel(rows.Start(r)));
+                Qt::AlignRight | Qt::AlignVCenter,
+                RowLabel(rows.Start(r)) + QStringLiteral(" UTC"));
         }
     }
     if (draw.Source != nullptr) {
