@@ -171,13 +171,21 @@ void TUploadDlg::UploadButtonClick() {
     // finds the run over when the click returns.
     QEventLoop loop;
     std::optional<TUploadResult> result;
-    std::thread run([this, &files, &result, &loop] {
+    std::atomic<bool> finished{false};
+    std::thread run([this, &files, &result, &loop, &finished] {
         TSleepWait wait(timeScale_);
         TFirmwareUpload upload(link_, port_, *this, wait);
         result = upload.Run(files);
+        finished = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
+    // The application's exit ends every event loop and keeps new ones from starting; the
+    // rest of the run is waited out here, still answering it, since it may be waiting for
+    // this thread. Its last call wakes the wait.
+    while (!finished) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
     run.join();
     lastResult_ = std::move(result);
     files_->setEnabled(true);
