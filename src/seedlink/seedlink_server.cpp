@@ -539,6 +539,9 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
         // During the transfer only INFO (a keepalive) and BYE count.
         if (parse.Command && parse.Command->Verb == TSeedLinkVerb::Info) {
             Queue(client, InfoPackets(InfoXml(parse.Command->Level), NowMicroseconds()));
+            if (client.Queued() > config_.ClientQueueBytes + PacketSize) {
+                Close(client, "asks for INFO faster than it reads the answers", true);
+            }
         } else if (parse.Command && parse.Command->Verb == TSeedLinkVerb::Bye) {
             Close(client, "said BYE");
         }

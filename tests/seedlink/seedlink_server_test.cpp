@@ -298,6 +298,29 @@ TEST_F(SeedLinkServer, AClientThatReadsNothingIsDroppedTheOthersGoOn) {
     EXPECT_LE(status.Clients[0].QueuedBytes, config.ClientQueueBytes);
 }
 
+TEST_F(SeedLinkServer, AClientAskingForInfoWithoutReadingIsDropped) {
+    TSeedLinkConfig config;
+    config.ClientQueueBytes = 16 << 10;
+    Start(config);
+    Push(0, 10);
+    TSeedLinkTestClient client;
+    ASSERT_TRUE(client.Connect(server_->Port(), 5s, 4096));
+    ASSERT_TRUE(client.Send("DATA"));
+    std::string requests;
+    for (int k = 0; k < 200; ++k) {
+        requests += "INFO STREAMS\r\n";
+    }
+    // Its answers pile up in its queue (and the socket's buffers) up to the limit, no further.
+    for (int k = 0; k < 200 && server_->Status().Dropped == 0; ++k) {
+        if (!client.SendRaw(requests)) {
+            break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(WaitFor([&] { return server_->Status().Dropped == 1; })) << Log();
+    EXPECT_NE(Log().find("asks for INFO faster than it reads"), std::string::npos) << Log();
+}
+
 TEST_F(SeedLinkServer, SilentClientsAreClosedAfterTheTimeout) {
     TSeedLinkConfig config;
     config.Timeout = 300ms;
