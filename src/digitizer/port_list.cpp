@@ -286,7 +286,7 @@ std::string SerialPortsHint(const std::vector<TSerialPortInfo>& ports, size_t ma
 
 std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port) {
     if (text.empty()) {
-        return "no device given: give a path beginning with / or a port number from 1 to 255";
+        return "no device given: give a path such as /dev/ttyUSB0 or a port number from 1 to 255";
     }
     if (text[0] == '/') {
         device = text;
@@ -299,14 +299,15 @@ std::string ParsePortArgument(const std::string& text, std::string& device, uint
         const size_t start = text.find_first_not_of('0');
         const std::string significant = start == std::string::npos ? "" : text.substr(start);
         if (significant.empty() || significant.size() > 3 || std::stoi(significant) > 255) {
-            return "port numbers run from 1 to 255 (port 1 is /dev/ttyS0), not " + text;
+            return "'" + text + "' is not a port number from 1 to 255 (port 1 is /dev/ttyS0)";
         }
         port = static_cast<uint8_t>(std::stoi(significant));
         return {};
     }
     std::string message = "'" + text +
-                          "' is not a device: give a device as a path beginning with / (such as "
-                          "/dev/ttyUSB0) or as a port number from 1 to 255";
+                          "' is neither a device path nor a port number: give a device as a path "
+                          "beginning with / (such as /dev/ttyUSB0) or as a port number from 1 to "
+                          "255";
     std::error_code error;
     const fs::path absolute = fs::absolute(text, error);
     if (!error && fs::exists(absolute, error)) {

@@ -171,11 +171,13 @@ TEST_F(PortListTest, ADeviceIsAnAbsolutePathOrAPortNumber) {
         {"1", "", 1, ""},
         {"255", "", 255, ""},
         {"007", "", 7, ""},
-        {"0", "", 0, "port numbers run from 1 to 255"},
-        {"256", "", 0, "port numbers run from 1 to 255"},
-        {"99999999999999999999", "", 0, "port numbers run from 1 to 255"},
+        {"0", "", 0, "'0' is not a port number from 1 to 255"},
+        {"256", "", 0, "'256' is not a port number from 1 to 255"},
+        {"99999999999999999999", "", 0, "is not a port number from 1 to 255"},
         {"", "", 0, "no device given"},
-        {"ttyUSB0", "", 0, "give a device as a path beginning with / (such as /dev/ttyUSB0)"},
+        {"ttyUSB0", "", 0,
+         "'ttyUSB0' is neither a device path nor a port number: give a device as a path "
+         "beginning with / (such as /dev/ttyUSB0)"},
         {relative, "", 0, "; for this file give " + (root_ / "dev.link").string()},
     };
     for (const TRow& row : rows) {
@@ -189,9 +191,10 @@ TEST_F(PortListTest, ADeviceIsAnAbsolutePathOrAPortNumber) {
             EXPECT_EQ(port, row.Port);
         } else {
             EXPECT_NE(error.find(row.Error), std::string::npos) << error;
-            EXPECT_EQ(error.find("run from 1 to 255") == std::string::npos,
-                      row.Error.find("run from") == std::string::npos)
-                << "a path is not called a port number: " << error;
+            // A name that is no number is told how to give a path; a number is not.
+            EXPECT_EQ(error.find("beginning with /") != std::string::npos,
+                      row.Text.find_first_not_of("0123456789") != std::string::npos)
+                << error;
             EXPECT_TRUE(device.empty());
         }
     }

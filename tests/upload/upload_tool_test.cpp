@@ -178,9 +178,9 @@ TEST_F(TUploadToolTest, RefusesADamagedFileBeforeOpeningTheDevice) {
     // A relative path is no port number.
     TChild relative({DIGITIZER_UPLOAD, "dev.link"});
     EXPECT_EQ(relative.Wait(), 2);
-    EXPECT_EQ(relative.Errors().rfind("digitizer-upload: 'dev.link' is not a device: give a device "
-                                      "as a path beginning with / (such as /dev/ttyUSB0) or as a "
-                                      "port number from 1 to 255\n",
+    EXPECT_EQ(relative.Errors().rfind("digitizer-upload: 'dev.link' is neither a device path nor "
+                                      "a port number: give a device as a path beginning with / "
+                                      "(such as /dev/ttyUSB0) or as a port number from 1 to 255\n",
                                       0),
               0u)
         << relative.Errors();
