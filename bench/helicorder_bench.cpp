@@ -1,7 +1,8 @@
 // The Helicorder: its slots' memory and per-block cost at 6 x 500 samples per second, the whole
 // picture of 24 hours drawn again (the page's view, and Save Picture's day), and one block in
 // the main window while the Helicorder page is visible (the model, every page, the newest rows
-// drawn and the repaint) against the same block with the Header page visible.
+// drawn and the repaint) against the same block with the Header page visible, and the model's
+// share of it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include "main/helicorder_picture.h"
 #include "main/main_form.h"
 #include "monitor/helicorder.h"
+#include "monitor/monitor_model.h"
 #include "support/blocks.h"
 
 namespace {
@@ -112,6 +114,24 @@ BENCHMARK(BM_HelicorderFullRedraw)
     ->Args({1600, 48 * 16, 30})
     ->Args({1600, 96 * 16, 15})
     ->Unit(benchmark::kMillisecond);
+
+// One block through the window's model alone (histories, statistics, event detection, the
+// helicorder's slots), no page.
+void BM_ModelBlock(benchmark::State& state) {
+    TMonitorModel model(DefaultSettings(""), {}, [] { return TBlockTime{T0}; });
+    std::mt19937 random(5);
+    uint32_t count = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        TBlockPtr block = MakeOwnedBlock(
+            {.Channels = 6, .Rate = Rate, .BlockCount = ++count, .Counts = [&random](int c, int) {
+                 return static_cast<int32_t>(random() % 200001) - 100000 + 1000 * c;
+             }});
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(model.ProcessBlock(*block, std::nullopt));
+    }
+}
+BENCHMARK(BM_ModelBlock)->Unit(benchmark::kMicrosecond);
 
 class TBenchWindow {
   public:
