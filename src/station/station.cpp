@@ -185,8 +185,6 @@ void TStation::StopNetwork() {
         datalink_->Stop(std::chrono::seconds(2));
     }
     LogNetwork();
-    seedlink_.reset();
-    datalink_.reset();
 }
 
 void TStation::LogNetwork() {
@@ -448,6 +446,8 @@ void TStation::Reconfigure(const TStationConfig& config) {
     if (networkChanged) {
         // The server saves its ring and starts again under the new settings.
         StopNetwork();
+        seedlink_.reset();
+        datalink_.reset();
     }
     // The detector starts afresh only when its settings or the names it writes change.
     const bool eventsChanged =

@@ -72,6 +72,8 @@ class TStation {
     void WriteStatus(bool stopping = false);
     void OpenLink();
     void StartNetwork();
+    // The live delivery stopped: the last partial records handed on, the ring saved, the push
+    // given its time to drain. The server and the client stay for the last status.
     void StopNetwork();
     void HandLive(TLiveRecord record);
     void LogNetwork();

@@ -11,8 +11,10 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
+#include "datalink/datalink_test_server.h"
 #include "seedfile/seed_time.h"
 #include "seedlink/seedlink_client.h"
 #include "sim/signals.h"
@@ -268,6 +270,9 @@ void ReadFor(TSeedLinkTestClient& client, TReceived& received, std::chrono::mill
 TEST_F(StationRun, SeedLinkClientsGetEverySampleOnceAcrossReconnectsAndARestart) {
     const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
     const int port = FreeLoopbackPort();
+    // The same records pushed over DataLink meanwhile.
+    TDataLinkTestServer ring;
+    ASSERT_TRUE(ring.Start());
     const std::vector<std::string> options = {"--baud",
                                               "19200",
                                               "--flush-seconds",
@@ -277,7 +282,9 @@ TEST_F(StationRun, SeedLinkClientsGetEverySampleOnceAcrossReconnectsAndARestart)
                                               "--seedlink-ring-file",
                                               Path("seedlink.ring"),
                                               "--seedlink-flush",
-                                              "3"};
+                                              "3",
+                                              "--datalink",
+                                              "127.0.0.1:" + std::to_string(ring.Port())};
     auto sim = StartSim({"--speed", "10"});
     auto station = StartStation(options);
     ASSERT_TRUE(WaitForUnitTime(start + 20, 30s)) << station->Errors();
@@ -356,6 +363,23 @@ TEST_F(StationRun, SeedLinkClientsGetEverySampleOnceAcrossReconnectsAndARestart)
     ASSERT_EQ(station->Wait(20s), 0) << station->Errors();
     sim->Signal(SIGTERM);
     sim->Wait();
+
+    // The last status has both: the ring's packets, the records the DataLink server took.
+    std::ifstream statusFile(Path("status.json"));
+    const std::string status((std::istreambuf_iterator<char>(statusFile)), {});
+    EXPECT_NE(status.find("\"seedlink\": {\"listening\":false"), std::string::npos) << status;
+    EXPECT_NE(status.find("\"datalink\": {\"server\":\"127.0.0.1:"), std::string::npos) << status;
+    EXPECT_EQ(status.find("\"acknowledged\":0,"), std::string::npos) << status;
+    // Every record a SeedLink client got was pushed over DataLink too, under its stream ID.
+    std::set<std::string> pushed;
+    for (const TDataLinkTestServer::TWrite& write : ring.Stored()) {
+        pushed.insert(std::string(write.Bytes.begin(), write.Bytes.end()));
+        EXPECT_EQ(write.StreamId.substr(0, 3), "XX_") << write.StreamId;
+    }
+    for (size_t k = 0; k < received.Sequences.size(); ++k) {
+        EXPECT_TRUE(pushed.count(received.Records.substr(k * 512, 512)))
+            << "packet " << received.Sequences[k] << " was not pushed";
+    }
 
     // Sequence numbers only increase, across both reconnects and the restart.
     for (size_t k = 1; k < received.Sequences.size(); ++k) {
