@@ -79,15 +79,45 @@ TEST(PacketRing, SequenceNumbersAndWhereAClientStarts) {
     }
 }
 
-TEST(PacketRing, SequenceNumbersWrapAfterFFFFFF) {
+TEST_F(PacketRingFile, SequenceNumbersWrapAfterFFFFFF) {
+    // A ring file whose numbering stands just before the wrap: its next index set to 2^24 + 2
+    // and its checksum made again.
     TPacketRing ring(Bytes(8));
-    // Numbered from just before the wrap: loaded from a file whose next index is there.
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < 6; ++n) {
         ring.Add(Packet(n));
     }
-    EXPECT_EQ(TPacketRing::SequenceOf(0xFFFFFF), 0xFFFFFFu);
-    EXPECT_EQ(TPacketRing::SequenceOf(0x1000000), 0u);
-    EXPECT_EQ(TPacketRing::SequenceOf(0x1000005), 5u);
+    ASSERT_TRUE(ring.Save(Path("ring")));
+    std::ifstream in(Path("ring"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const uint64_t next = (uint64_t{1} << 24) + 2;
+    for (int i = 0; i < 8; ++i) {
+        bytes[size_t(12 + i)] = char(next >> (8 * i));
+    }
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i + 4 < bytes.size(); ++i) {
+        crc ^= uint8_t(bytes[i]);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc & 1) != 0 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+    }
+    crc = ~crc;
+    for (int i = 0; i < 4; ++i) {
+        bytes[bytes.size() - 4 + size_t(i)] = char(crc >> (8 * i));
+    }
+    std::ofstream(Path("ring"), std::ios::binary | std::ios::trunc) << bytes;
+
+    TPacketRing wrapped(Bytes(8));
+    const TResult<void> loaded = wrapped.Load(Path("ring"));
+    ASSERT_TRUE(loaded) << loaded.Error().Text;
+    // Held: FFFFFC, FFFFFD, FFFFFE, FFFFFF, 000000, 000001; next 000002.
+    EXPECT_EQ(TPacketRing::SequenceOf(wrapped.First()), 0xFFFFFCu);
+    EXPECT_EQ(TPacketRing::SequenceOf(wrapped.Next() - 1), 0x000001u);
+    EXPECT_EQ(wrapped.IndexOfSequence(0xFFFFFE), next - 4);
+    EXPECT_EQ(wrapped.IndexOfSequence(0x000000), next - 2);
+    EXPECT_EQ(wrapped.IndexOfSequence(0x000002), next) << "the next to come";
+    EXPECT_EQ(wrapped.IndexOfSequence(0xFFFFFB), wrapped.First()) << "gone: the oldest";
+    EXPECT_EQ(wrapped.IndexOfSequence(0x000003), wrapped.First()) << "not given yet: the oldest";
+    EXPECT_EQ(TPacketRing::SequenceOf(wrapped.Add(Packet(6))), 0x000002u);
 }
 
 TEST_F(PacketRingFile, SavedAndLoadedTheNumbersRunOn) {
