@@ -1,12 +1,12 @@
-// digitizer-station's configuration: the [Station] section of its INI file, with every key
-// also a command-line option that wins over the file.
+// digitizer-station's configuration: the [Station] and [Events] sections of its INI file,
+// with (almost) every key also a command-line option that wins over the file.
 //
 //   digitizer-station DEVICE|PORT [--config FILE] [options]
 //
 // Values are checked here, once: a value that is refused names the key (the INI key as
 // spelled in the file, or the option as typed), the value and the reason, and the caller
-// prints it and exits with 2. Unknown keys in [Station] are refused so that a typo is never
-// silently ignored; other sections are left to the parts of the service that own them.
+// prints it and exits with 2. Unknown keys in [Station] and [Events] are refused so that a
+// typo is never silently ignored; other sections are left alone.
 #pragma once
 
 #include <cstdint>
