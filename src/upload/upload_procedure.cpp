@@ -262,7 +262,6 @@ bool TFirmwareUpload::SendRecords(const TFirmwareImage& image, const TFirmwareFi
 
     user_.SetSending(true);
     while (link_.PendingWrites() != 0) {
-        user_.ProcessEvents();
         if (user_.CancelRequested()) {
             return false;
         }

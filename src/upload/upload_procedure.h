@@ -79,7 +79,8 @@ class TSleepWait : public TUploadWait {
     double scale_;
 };
 
-// What a run asks of, and tells, its user.
+// What a run asks of, and tells, its user; called on the thread that runs the upload,
+// which may be another than the user's (the dialog runs it on a thread of its own).
 class TUploadUser {
   public:
     virtual ~TUploadUser() = default;
@@ -98,8 +99,6 @@ class TUploadUser {
     virtual void SetSending(bool /*on*/) {}
     // The device went away: the text says where the run stopped and what to do.
     virtual void ReportLost(const std::string& /*text*/) {}
-    // Handles what the user did meanwhile (called about every 100 ms while sending).
-    virtual void ProcessEvents() {}
     // The user wants the run to end: while sending, and also while waiting for the boot
     // loader or the serial number.
     virtual bool CancelRequested() = 0;
