@@ -19,6 +19,50 @@ int ChannelCountOf(uint32_t channels) {
     return std::popcount(channels & 0x3Fu);
 }
 
+namespace {
+
+// A channel number 1 to 6 that is the whole of `text`.
+std::optional<int> ChannelNumber(std::string_view text) {
+    if (text.size() != 1 || text[0] < '1' || text[0] > '6') {
+        return std::nullopt;
+    }
+    return text[0] - '0';
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseChannelList(std::string_view text) {
+    uint32_t channels = 0;
+    while (true) {
+        const size_t stop = text.find_first_of(",+");
+        const std::string_view part = text.substr(0, stop);
+        const size_t dash = part.find('-');
+        const std::optional<int> first = ChannelNumber(part.substr(0, dash));
+        const std::optional<int> last =
+            dash == std::string_view::npos ? first : ChannelNumber(part.substr(dash + 1));
+        if (!first || !last || *last < *first) {
+            return std::nullopt;
+        }
+        for (int c = *first; c <= *last; ++c) {
+            channels |= 1u << (c - 1);
+        }
+        if (stop == std::string_view::npos) {
+            return channels;
+        }
+        text.remove_prefix(stop + 1);
+    }
+}
+
+std::string ChannelListText(uint32_t channels) {
+    std::string text;
+    for (int c = 0; c < 6; ++c) {
+        if ((channels >> c & 1u) != 0) {
+            text += (text.empty() ? "" : ",") + std::to_string(c + 1);
+        }
+    }
+    return text;
+}
+
 TStatus ValidateDetectorSettings(const TDetectorSettings& s) {
     if (s.BandpassOn) {
         // The design at a rate high enough for any band checks the poles and the corners.

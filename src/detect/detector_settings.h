@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "base/result.h"
 #include "detect/bandpass.h"
@@ -24,6 +27,12 @@ struct TDetectorSettings {
 
 // The channels taking part, a bit per channel (at most six).
 int ChannelCountOf(uint32_t channels);
+
+// Channels as a configuration writes them: numbers 1 to 6 and ranges, joined by ',' or '+'
+// ("1-3", "1,2,5", "2-4+6"), as a bit per channel; nothing for any other text.
+std::optional<uint32_t> ParseChannelList(std::string_view text);
+// The channels of `channels` as "1,2,4".
+std::string ChannelListText(uint32_t channels);
 
 // Ok, or what is wrong: poles 1 to 4, corners 0 < low < high (the upper corner is brought
 // below the Nyquist frequency at each rate, see HighestCorner), 0 < STA < LTA <= 3600 s,

@@ -6,7 +6,6 @@
 
 #include "calendar/calendar.h"
 #include "digitizer/stream_format.h"
-#include "monitor/voltage_format.h"
 
 namespace {
 

@@ -284,6 +284,17 @@ std::string SerialPortsHint(const std::vector<TSerialPortInfo>& ports, size_t ma
     return text;
 }
 
+std::string SerialPortsInLine(const std::vector<TSerialPortInfo>& ports, size_t maxPorts) {
+    if (ports.empty()) {
+        return "no serial port was found";
+    }
+    std::string text = "ports present:";
+    for (size_t i = 0; i < ports.size() && i < maxPorts; ++i) {
+        text += (i == 0 ? " " : ", ") + ports[i].Device;
+    }
+    return ports.size() > maxPorts ? text + ", ..." : text;
+}
+
 std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port) {
     if (text.empty()) {
         return "no device given: give a path such as /dev/ttyUSB0 or a port number from 1 to 255";

@@ -36,6 +36,9 @@ std::string SerialPortListText(const std::vector<TSerialPortInfo>& ports);
 // For a message about a port that did not open: "Serial ports present:" and at most
 // `maxPorts` ports, one line each with a count of the rest; or "No serial port was found."
 std::string SerialPortsHint(const std::vector<TSerialPortInfo>& ports, size_t maxPorts = 4);
+// The same in one line, for a status line or a log: "ports present: /dev/ttyUSB0,
+// /dev/ttyS0" (the names of the first few), or "no serial port was found".
+std::string SerialPortsInLine(const std::vector<TSerialPortInfo>& ports, size_t maxPorts = 4);
 
 // The device argument of a command-line tool: a path beginning with '/', or a port number
 // from 1 to 255 (port N is /dev/ttyS<N-1>). Returns an error text, empty on success; a

@@ -40,6 +40,12 @@ int32_t GainBitsFromCode(const char* gainCode, int channelCount);
 // 10 when the channel (0-based) runs at high gain in `gainBits`, else 1.
 int32_t GainFactorOf(int32_t gainBits, int channelIndex);
 
+// One converter count is one microvolt at gain factor 1; a raw word holds the
+// count shifted left by 8 bits: raw x 0.00390625 / gainFactor, in double.
+inline double SampleToMicrovolts(int32_t raw, int gainFactor) {
+    return raw * 0.00390625 / gainFactor;
+}
+
 // 0 minimal phase, 1 linear phase, -1 unknown, from the header's FilterType and DeviceId
 // (NUL-terminated). Devices whose identifier sorts above "QF 5150-310" (first 11 bytes,
 // unsigned) call minimal phase "MP" and linear phase "LP"; the others the other way round.

@@ -38,7 +38,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 const char* CommandLineUsage() {
-    return "Usage: kestrel32 [PORT|DEVICE] [--settings FILE] [--simulate] [--help] [--version]\n"
+    return "Usage: kestrel32 [PORT|DEVICE] [--settings FILE] [--simulate] [--list-ports] [--help]\n"
+           "                [--version]\n"
            "\n"
            "Monitors and controls a six-channel 24-bit digitizer on a serial port.\n"
            "\n"
@@ -46,6 +47,7 @@ const char* CommandLineUsage() {
            "  DEVICE           a device path such as /dev/ttyUSB0; remembered in the settings\n"
            "  --settings FILE  the settings file to read and write\n"
            "  --simulate       run against the built-in digitizer simulator\n"
+           "  --list-ports     list the serial ports present, and exit\n"
            "  --help           show this text\n"
            "  --version        show the program's version\n";
 }

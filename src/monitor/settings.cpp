@@ -79,7 +79,10 @@ void LoadEventSettings(TSettings& s, const TIniFile& ini, const TSettingsContext
     number("LtaSeconds", e.EventLtaSeconds);
     number("TriggerOn", e.EventTriggerOn);
     number("TriggerOff", e.EventTriggerOff);
-    e.EventChannels = ReadSettingsInteger(ini, "Events", "Channels", e.EventChannels);
+    // Channels as the station's configuration writes them: "1-3", "1,2,5".
+    if (const std::optional<std::string> text = ini.Get("Events", "Channels")) {
+        e.EventChannels = static_cast<int32_t>(ParseChannelList(*text).value_or(0));
+    }
     e.EventCoincidence = ReadSettingsInteger(ini, "Events", "Coincidence", e.EventCoincidence);
     // The corners are checked even with the band-pass off, for when it is switched on.
     TDetectorSettings withBand = DetectorSettingsOf(e);
@@ -102,7 +105,7 @@ void SaveEventSettings(const TSettings& s, TIniFile& ini, const TSettingsContext
     number("LtaSeconds", s.EventLtaSeconds);
     number("TriggerOn", s.EventTriggerOn);
     number("TriggerOff", s.EventTriggerOff);
-    WriteSettingsInteger(ini, "Events", "Channels", s.EventChannels);
+    ini.Set("Events", "Channels", ChannelListText(static_cast<uint32_t>(s.EventChannels)));
     WriteSettingsInteger(ini, "Events", "Coincidence", s.EventCoincidence);
 }
 

@@ -5,13 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "digitizer/stream_format.h"
 #include "monitor/number_format.h"
-
-// One converter count is one microvolt at gain factor 1; a raw word holds the
-// count shifted left by 8 bits: raw x 0.00390625 / gainFactor, in double.
-inline double SampleToMicrovolts(int32_t raw, int gainFactor) {
-    return raw * 0.00390625 / gainFactor;
-}
 
 // prefix followed by the value with three decimals in V, mV, µV or nV. The
 // unit is chosen from the unrounded value (inclusive limits of 1000000, 1000

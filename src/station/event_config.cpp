@@ -131,37 +131,12 @@ TEventKey PathKey(const char* ini, const char* option, std::string TEventConfig:
                      [=](const TEventConfig& c) { return c.*field; }};
 }
 
-// "1-3", "1,2,5", "1+3", "2-4+6": channel numbers 1 to 6 and ranges, joined by ',' or '+'.
 std::string SetChannels(TEventConfig& config, const std::string& value) {
-    const char* reason =
-        "must be channel numbers 1 to 6 or ranges such as 1-3, joined by , or + (1-6: all)";
-    uint32_t channels = 0;
-    size_t start = 0;
-    while (true) {
-        size_t stop = value.find_first_of(",+", start);
-        const std::string part =
-            value.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
-        const size_t dash = part.find('-');
-        long first = 0;
-        long last = 0;
-        if (dash == std::string::npos) {
-            if (!ParseWhole(part, 1, 6, first)) {
-                return reason;
-            }
-            last = first;
-        } else if (!ParseWhole(part.substr(0, dash), 1, 6, first) ||
-                   !ParseWhole(part.substr(dash + 1), 1, 6, last) || last < first) {
-            return reason;
-        }
-        for (long c = first; c <= last; ++c) {
-            channels |= 1u << (c - 1);
-        }
-        if (stop == std::string::npos) {
-            break;
-        }
-        start = stop + 1;
+    const std::optional<uint32_t> channels = ParseChannelList(value);
+    if (!channels) {
+        return "must be channel numbers 1 to 6 or ranges such as 1-3, joined by , or + (1-6: all)";
     }
-    config.Detector.Channels = channels;
+    config.Detector.Channels = *channels;
     return "";
 }
 
@@ -187,16 +162,6 @@ bool TEventConfig::operator==(const TEventConfig& o) const {
            a.TriggerOn == b.TriggerOn && a.TriggerOff == b.TriggerOff && a.Channels == b.Channels &&
            a.Coincidence == b.Coincidence && File == o.File && CsvFile == o.CsvFile &&
            Command == o.Command && CommandSeconds == o.CommandSeconds;
-}
-
-std::string ChannelListText(uint32_t channels) {
-    std::string text;
-    for (int c = 0; c < 6; ++c) {
-        if ((channels >> c & 1u) != 0) {
-            text += (text.empty() ? "" : ",") + std::to_string(c + 1);
-        }
-    }
-    return text;
 }
 
 const std::vector<TEventKey>& EventKeys() {

@@ -48,6 +48,3 @@ std::string CheckEventConfig(const TEventConfig& config);
 
 // The events file: File, or events.jsonl in `archive`.
 std::string EventsFilePath(const TEventConfig& config, const std::string& archive);
-
-// Channels as a list for people and files: "1,2,3" (bit n: channel n + 1).
-std::string ChannelListText(uint32_t channels);

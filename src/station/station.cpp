@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "about/version.h"
+#include "digitizer/port_list.h"
 #include "digitizer/stream_format.h"
 #include "seedfile/seed_file.h"
 
@@ -217,7 +218,8 @@ void TStation::OpenLink() {
         linkState_ = "device gone";
         lastError_ = keeper_->LastOpenError();
         lastErrorTime_ = NowMicroseconds();
-        log_("cannot open " + keeper_->LastOpenError() + "; waiting for it");
+        log_("cannot open " + keeper_->LastOpenError() + "; waiting for it (" +
+             SerialPortsInLine(ListSerialPorts()) + ")");
     }
 }
 

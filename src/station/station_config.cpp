@@ -777,6 +777,7 @@ const char* StationUsage() {
            "  --status [FILE]         show the status file (FILE, else the device's) for\n"
            "                          a person, and exit; a FILE under /dev/ or a number\n"
            "                          is taken for the device, --status=FILE is not\n"
+           "  --list-ports            list the serial ports present, and exit\n"
            "  --help                  show this text\n"
            "  --version               show the program's version\n"
            "\n"

@@ -25,20 +25,6 @@ constexpr auto PollPause = 1000ms;
 constexpr auto SendingPause = 100ms;
 constexpr int BootHandshakes = 5;
 
-// "; ports present: /dev/ttyUSB0, /dev/ttyS0", for a status line about a port that did not
-// open; the names of the first few.
-std::string PresentPorts() {
-    const std::vector<TSerialPortInfo> ports = ListSerialPorts();
-    if (ports.empty()) {
-        return "; no serial port was found";
-    }
-    std::string text = "; ports present:";
-    for (size_t i = 0; i < ports.size() && i < 4; ++i) {
-        text += (i == 0 ? " " : ", ") + ports[i].Device;
-    }
-    return ports.size() > 4 ? text + ", ..." : text;
-}
-
 }  // namespace
 
 const char* FirmwareFileRole(TFirmwareFile file) {
@@ -157,7 +143,9 @@ TUploadResult TFirmwareUpload::Run(const TFirmwareFiles& files) {
     if (!link_.Start(port_, BootLoaderBaudRate)) {
         const TCommPort* port = link_.Port();
         Show("Failed to open comm " + std::to_string(port_) +
-             (port ? ": " + port->OpenResult().Error().Text + PresentPorts() : std::string()));
+             (port ? ": " + port->OpenResult().Error().Text + "; " +
+                         SerialPortsInLine(ListSerialPorts())
+                   : std::string()));
         link_.Stop();
         link_.SetBootWait(false);
         return Failure(TUploadEnd::PortFailed, port ? port->OpenResult().Error().Errno : 0);

@@ -41,7 +41,7 @@ TEST(Settings, MissingFileGivesTheDefaultsWrittenInTableOrder) {
               "[Spectrogram]\nPoints=1024\nAutoRange=1\nMinDb=-160\nMaxDb=-40\n"
               "LogFrequency=0\nMinutes=10\n"
               "[Events]\nBandpass=1\nLowHz=1\nHighHz=10\nPoles=2\nStaSeconds=1\nLtaSeconds=30\n"
-              "TriggerOn=4\nTriggerOff=1.5\nChannels=63\nCoincidence=2\n"
+              "TriggerOn=4\nTriggerOff=1.5\nChannels=1,2,3,4,5,6\nCoincidence=2\n"
               "[Helicorder]\nChannel=1\nHours=24\nRowMinutes=30\nGain=0\nBandpass=0\n");
 }
 
@@ -195,15 +195,16 @@ TEST(Settings, EventsAndHelicorderSections) {
     };
     const TCase cases[] = {
         {"Bandpass=0\nLowHz=0.5\nHighHz=20\nPoles=4\nStaSeconds=0.5\nLtaSeconds=60\n"
-         "TriggerOn=3.5\nTriggerOff=1.2\nChannels=5\nCoincidence=1\n",
+         "TriggerOn=3.5\nTriggerOff=1.2\nChannels=1+3\nCoincidence=1\n",
          true},
         {"LtaSeconds=3600\nChannels=1\nCoincidence=1\n", true},
         {"StaSeconds=40\n", false},                // STA longer than the LTA
         {"LtaSeconds=3601\n", false},              // LTA beyond an hour
         {"TriggerOn=1\nTriggerOff=1.5\n", false},  // on below off
-        {"Channels=64\n", false},                  // a seventh channel
+        {"Channels=7\n", false},                   // a seventh channel
         {"Channels=0\n", false},
-        {"Channels=1\n", false},  // 3 of 1 channel cannot coincide
+        {"Channels=63\n", false},  // a number, not a list
+        {"Channels=1\n", false},   // 3 of 1 channel cannot coincide
         {"Coincidence=0\n", false},
         {"Poles=5\n", false},
         {"LowHz=12\n", false},              // corners out of order
@@ -397,7 +398,7 @@ TEST(Settings, AFullFileReadAndWrittenAgainIsTheSameByteForByte) {
         "[Spectrogram]\r\nPoints=4096\r\nAutoRange=0\r\nMinDb=-180\r\nMaxDb=-60\r\n"
         "LogFrequency=1\r\nMinutes=60\r\n"
         "[Events]\r\nBandpass=0\r\nLowHz=0.5\r\nHighHz=8\r\nPoles=3\r\nStaSeconds=0.75\r\n"
-        "LtaSeconds=45\r\nTriggerOn=3.5\r\nTriggerOff=1.25\r\nChannels=7\r\nCoincidence=3\r\n"
+        "LtaSeconds=45\r\nTriggerOn=3.5\r\nTriggerOff=1.25\r\nChannels=1,2,3\r\nCoincidence=3\r\n"
         "[Helicorder]\r\nChannel=2\r\nHours=6\r\nRowMinutes=15\r\nGain=5\r\nBandpass=1\r\n";
     TIniFile ini;
     ini.Parse(text);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "digitizer/port_list.h"
 #include "main/application.h"
 #include "main/gps_page.h"
 #include "main/led.h"
@@ -215,8 +216,10 @@ TEST_F(MainFormTest, APortThatDoesNotOpenIsReportedWithItsReason) {
     Open("/dev/kestrel-no-such-device");
     ASSERT_TRUE(QtWaitFor([&] { return !messages_.empty(); }, 2s));
     EXPECT_EQ(messages_.size(), 1u);
+    // The reason, then the ports this machine has, so that the user sees the right name.
     EXPECT_EQ(messages_[0].toStdString(),
-              "Failed to open comm 1\n/dev/kestrel-no-such-device: No such file or directory");
+              "Failed to open comm 1\n/dev/kestrel-no-such-device: No such file or directory\n" +
+                  SerialPortsHint(ListSerialPorts()));
     EXPECT_TRUE(form_->isVisible()) << "the window opens in any case";
 }
 
