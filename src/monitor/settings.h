@@ -17,7 +17,7 @@
 
 #include "colours/colour_settings.h"
 #include "monitor/event_settings.h"
-#include "monitor/spectrogram_settings.h"
+#include "monitor/time_frequency_settings.h"
 #include "recording/file_settings.h"
 #include "settings/ini_file.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/spectrogram.h"
+#include "monitor/time_frequency.h"
 
 #include <algorithm>
 #include <cmath>

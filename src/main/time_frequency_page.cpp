@@ -1,4 +1,4 @@
-#include "main/spectrogram_page.h"
+#include "main/time_frequency_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,8 +18,8 @@
 
 #include "colours/colour_value.h"
 #include "main/display_checks.h"
-#include "main/spectrogram_legend.h"
 #include "main/spin_edit.h"
+#include "main/time_frequency_legend.h"
 #include "main/widgets.h"
 #include "monitor/monitor_model.h"
 

@@ -1,7 +1,7 @@
 // The Spectrogram page's columns without a window: a sine in its bin at its level, columns
 // every half transform whatever the blocks' lengths, the rings read after each block, the span
 // and the rate, the auto range, and how pixels show columns and bins.
-#include "monitor/spectrogram.h"
+#include "monitor/time_frequency.h"
 
 #include <gtest/gtest.h>
 

@@ -21,7 +21,7 @@
 
 #include "digitizer/data_block.h"
 #include "main/monitor_page.h"
-#include "monitor/spectrogram.h"
+#include "monitor/time_frequency.h"
 
 class QCheckBox;
 class QComboBox;

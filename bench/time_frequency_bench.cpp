@@ -22,10 +22,10 @@
 #include <random>
 
 #include "main/main_form.h"
-#include "main/spectrogram_page.h"
+#include "main/time_frequency_page.h"
 #include "monitor/channel_stats.h"
 #include "monitor/monitor_model.h"
-#include "monitor/spectrogram.h"
+#include "monitor/time_frequency.h"
 #include "support/blocks.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QColor>
 #include <QWidget>
 
-#include "monitor/spectrogram.h"
+#include "monitor/time_frequency.h"
 
 class TSpectrogramLegend : public QWidget {
     Q_OBJECT
