@@ -125,11 +125,9 @@ double SMinusP(const TSimEvent& event) {
 
 std::string ParseSimEvent(std::string_view text, TSimEvent& event) {
     const std::string usage =
-        "--event needs AT,DURATION,AMPLITUDE[,CHANNELS]: AT a second of the unit's clock (0 or "
-        "more) or a UTC time such as 2024-12-31T23:59:30Z, DURATION seconds above 0 up to 3600, "
-        "AMPLITUDE counts above 0, CHANNELS channels 1 to 6 joined by + (ranges such as 1-3 "
-        "allowed); not '" +
-        std::string(text) + "'";
+        "needs AT,DURATION,AMPLITUDE[,CHANNELS]: AT a second of the unit's clock (0 or more) or a "
+        "UTC time such as 2024-12-31T23:59:30Z, DURATION seconds above 0 up to 3600, AMPLITUDE "
+        "counts above 0, CHANNELS channels 1 to 6 joined by + (ranges such as 1-3 allowed)";
     std::string_view fields[4];
     size_t count = 0;
     for (std::string_view rest = text;; ++count) {
@@ -159,16 +157,16 @@ std::string ParseSimEvent(std::string_view text, TSimEvent& event) {
     }
     if (!ParseNumber(fields[1], e.Duration) ||
         !(e.Duration > 0 && e.Duration <= MaxEventDuration)) {
-        return "--event DURATION must be seconds above 0, at most 3600, not '" +
-               std::string(fields[1]) + "'";
+        return "DURATION must be seconds above 0, at most 3600, not '" + std::string(fields[1]) +
+               "'";
     }
     if (!ParseNumber(fields[2], e.Amplitude) ||
         !(e.Amplitude > 0 && e.Amplitude <= MaxEventAmplitude)) {
-        return "--event AMPLITUDE must be counts above 0, at most 2147483647, not '" +
+        return "AMPLITUDE must be counts above 0, at most 2147483647, not '" +
                std::string(fields[2]) + "'";
     }
     if (count == 4 && !ParseChannels(fields[3], e.Channels)) {
-        return "--event CHANNELS must be channels 1 to 6 joined by +, each one channel or a "
+        return "CHANNELS must be channels 1 to 6 joined by +, each one channel or a "
                "range such as 1-3, not '" +
                std::string(fields[3]) + "'";
     }

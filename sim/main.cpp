@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "about/version.h"
+#include "settings/command_line.h"
 #include "sim/sim_options.h"
 #include "sim/simulator.h"
 
@@ -33,16 +35,16 @@ void Handle(int signal, void (*handler)(int)) {
 
 int main(int argc, char** argv) {
     // The bare name, as the other programs print theirs, whatever path started it.
-    const std::string program = "digitizer-sim";
+    const char* const program = "digitizer-sim";
     const TSimOptions options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!options.Error.empty()) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program.c_str(), options.Error.c_str(),
-                     program.c_str());
-        return 2;
-    }
-    if (options.Help) {
-        std::fputs(SimUsage(program).c_str(), stdout);
-        return 0;
+    TCommandScan scan;
+    scan.Action = options.Help      ? TCommandAction::Help
+                  : options.Version ? TCommandAction::Version
+                                    : TCommandAction::Run;
+    scan.Error = options.Error;
+    if (const std::optional<int> answer =
+            CommandLineAnswer(scan, program, SimUsage(program).c_str(), ProgramVersion)) {
+        return *answer;
     }
 
     Handle(SIGINT, OnStop);
@@ -51,7 +53,7 @@ int main(int argc, char** argv) {
 
     TDigitizerSim sim(options.Config);
     if (!sim.Start()) {
-        std::fprintf(stderr, "%s: cannot create the device: %s\n", program.c_str(),
+        std::fprintf(stderr, "%s: cannot create the device: %s\n", program,
                      sim.LastError().c_str());
         return 1;
     }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "settings/command_line.h"
+
 namespace {
 
 struct TFaultName {
@@ -18,19 +20,6 @@ constexpr TFaultName FaultNames[] = {
     {"split-echo", TFaultKind::SplitEcho, 1.0}, {"mod-in-samples", TFaultKind::ModInSamples, 0.1},
     {"silence", TFaultKind::Silence, 0.1},      {"reopen", TFaultKind::Reopen, 0.1},
 };
-
-constexpr std::string_view ValueOptions[] = {
-    "--channels", "--rate",  "--bytes", "--gps",    "--signal",  "--baud",  "--speed", "--seconds",
-    "--link",     "--fault", "--seed",  "--memory", "--journal", "--start", "--at",    "--event"};
-
-bool TakesValue(std::string_view name) {
-    for (std::string_view option : ValueOptions) {
-        if (option == name) {
-            return true;
-        }
-    }
-    return false;
-}
 
 template <typename T>
 bool ParseNumber(std::string_view text, T& value) {
@@ -61,16 +50,16 @@ bool IsBaudRate(int baud) {
 std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view value) {
     if (name == "--channels") {
         if (!ParseNumber(value, c.Channels) || c.Channels < 1 || c.Channels > 6) {
-            return "--channels must be 1 to 6";
+            return "must be 1 to 6";
         }
     } else if (name == "--rate") {
         if (!ParseNumber(value, c.Rate) || !IsSettableRate(c.Rate)) {
-            return "--rate must be one of 0.1 0.2 0.5 1 2 4 5 10 20 25 40 50 75 100 120 125 150 "
+            return "must be one of 0.1 0.2 0.5 1 2 4 5 10 20 25 40 50 75 100 120 125 150 "
                    "200 250 300 375 500 600 750 1000 3000";
         }
     } else if (name == "--bytes") {
         if (!ParseNumber(value, c.BytesPerSample) || c.BytesPerSample < 1 || c.BytesPerSample > 4) {
-            return "--bytes must be 1 to 4";
+            return "must be 1 to 4";
         }
     } else if (name == "--gps") {
         if (value == "rmc") {
@@ -81,7 +70,7 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
         } else if (value == "none") {
             c.Gps = TGpsForm::None;
         } else {
-            return "--gps must be rmc, reports or none";
+            return "must be rmc, reports or none";
         }
     } else if (name == "--signal") {
         if (value == "sine") {
@@ -91,41 +80,40 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
         } else if (value == "noise") {
             c.Signal = TSignalKind::Noise;
         } else {
-            return "--signal must be sine, counter or noise";
+            return "must be sine, counter or noise";
         }
     } else if (name == "--baud") {
         if (!ParseNumber(value, c.Baud) || !IsBaudRate(c.Baud)) {
-            return "--baud must be one of 1200 2400 4800 9600 19200 38400 57600 115200";
+            return "must be one of 1200 2400 4800 9600 19200 38400 57600 115200";
         }
     } else if (name == "--speed") {
         if (!ParseNumber(value, c.Speed) || !(c.Speed > 0 && c.Speed <= 1000)) {
-            return "--speed must be a number of frames per second above 0, at most 1000";
+            return "must be a number of frames per second above 0, at most 1000";
         }
     } else if (name == "--seconds") {
         if (!ParseNumber(value, c.Seconds) || !(c.Seconds >= 0 && c.Seconds < 1e9)) {
-            return "--seconds must be 0 or more";
+            return "must be 0 or more";
         }
     } else if (name == "--link") {
         if (value.empty()) {
-            return "--link needs a path";
+            return "needs a path";
         }
         c.LinkPath = value;
     } else if (name == "--memory") {
         if (value.empty()) {
-            return "--memory needs a path";
+            return "needs a path";
         }
         c.MemoryPath = value;
     } else if (name == "--journal") {
         if (value.empty()) {
-            return "--journal needs a path";
+            return "needs a path";
         }
         c.JournalPath = value;
     } else if (name == "--start") {
         int64_t seconds = 0;
         if (!ParseUtcTime(value, seconds)) {
-            return "--start must be a UTC time from 2000 to 2099 such as 2024-12-31T23:59:30Z "
-                   "(the Z may be left out, the T may be a space), not '" +
-                   std::string(value) + "'";
+            return "must be a UTC time from 2000 to 2099 such as 2024-12-31T23:59:30Z "
+                   "(the Z may be left out, the T may be a space)";
         }
         c.StartTime = seconds;
     } else if (name == "--at") {
@@ -142,13 +130,13 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
         c.Events.push_back(event);
     } else if (name == "--seed") {
         if (!ParseNumber(value, c.Seed)) {
-            return "--seed must be a whole number of 0 or more";
+            return "must be a whole number of 0 or more";
         }
     } else if (name == "--fault") {
         const size_t eq = value.find('=');
         TFaultRate fault;
         if (!ParseFaultKind(value.substr(0, eq), fault.Kind)) {
-            return "--fault must be corrupt, drop, split-echo, mod-in-samples, silence or reopen, "
+            return "must be corrupt, drop, split-echo, mod-in-samples, silence or reopen, "
                    "optionally followed by =RATE";
         }
         for (const TFaultName& known : FaultNames) {
@@ -158,7 +146,7 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
         }
         if (eq != std::string_view::npos && (!ParseNumber(value.substr(eq + 1), fault.Rate) ||
                                              !(fault.Rate >= 0 && fault.Rate <= 1))) {
-            return "--fault RATE must be a probability from 0 to 1";
+            return "RATE must be a probability from 0 to 1";
         }
         c.Faults.push_back(fault);
     }
@@ -210,10 +198,8 @@ bool ParseUtcTime(std::string_view text, int64_t& seconds) {
 
 std::string ParseScheduledAction(std::string_view text, TScheduledAction& action) {
     const std::string usage =
-        "--at needs T:ACTION, T a second of the unit's clock (0 or more) "
-        "and ACTION one of rate=R, channels=N, reopen, silence=N, "
-        "power-cycle; not '" +
-        std::string(text) + "'";
+        "needs T:ACTION, T a second of the unit's clock (0 or more) and ACTION one of rate=R, "
+        "channels=N, reopen, silence=N, power-cycle";
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), action.At) ||
         action.At > 1'000'000'000'000) {
@@ -231,23 +217,20 @@ std::string ParseScheduledAction(std::string_view text, TScheduledAction& action
     } else if (name == "rate" && hasValue) {
         action.Kind = TActionKind::Rate;
         if (!ParseNumber(value, action.Value) || !IsSettableRate(action.Value)) {
-            return "--at rate=R: R must be one of the rates --rate takes, not '" +
-                   std::string(value) + "'";
+            return "R of rate=R must be one of the rates --rate takes";
         }
     } else if (name == "channels" && hasValue) {
         action.Kind = TActionKind::Channels;
         int channels = 0;
         if (!ParseNumber(value, channels) || channels < 1 || channels > 6) {
-            return "--at channels=N: N must be 1 to 6, not '" + std::string(value) + "'";
+            return "N of channels=N must be 1 to 6";
         }
         action.Value = channels;
     } else if (name == "silence" && hasValue) {
         action.Kind = TActionKind::Silence;
         int periods = 0;
         if (!ParseNumber(value, periods) || periods < 1 || periods > 1'000'000) {
-            return "--at silence=N: N must be a whole number of frame periods from 1 to "
-                   "1000000, not '" +
-                   std::string(value) + "'";
+            return "N of silence=N must be a whole number of frame periods from 1 to 1000000";
         }
         action.Value = periods;
     } else {
@@ -268,33 +251,23 @@ bool ParseFaultKind(std::string_view name, TFaultKind& kind) {
 
 TSimOptions ParseSimOptions(const std::vector<std::string>& args) {
     TSimOptions options;
-    for (size_t i = 0; i < args.size() && options.Error.empty(); ++i) {
-        std::string_view arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.Help = true;
-        } else if (arg == "--mde") {
-            options.Config.Mde = true;
-        } else if (arg == "--boot") {
-            options.Config.Boot = true;
-        } else if (arg.starts_with("--")) {
-            const size_t eq = arg.find('=');
-            const std::string_view name = arg.substr(0, eq);
-            if (!TakesValue(name)) {
-                options.Error = "unknown option " + std::string(arg);
-            } else if (eq != std::string_view::npos) {
-                options.Error = TakeValue(options.Config, name, arg.substr(eq + 1));
-            } else if (i + 1 < args.size()) {
-                options.Error = TakeValue(options.Config, name, args[++i]);
-            } else {
-                options.Error = std::string(name) + " needs a value";
-            }
-        } else {
-            options.Error = "unexpected argument " + std::string(arg);
-        }
+    TSimConfig& config = options.Config;
+    TOptionTable table;
+    table.Flag("--mde", [&] { config.Mde = true; }).Flag("--boot", [&] { config.Boot = true; });
+    for (const char* name :
+         {"--channels", "--rate", "--bytes", "--gps", "--signal", "--baud", "--speed", "--seconds",
+          "--link", "--fault", "--seed", "--memory", "--journal", "--start", "--at", "--event"}) {
+        table.Value(name, [&config, name](const std::string& value) {
+            return TakeValue(config, name, value);
+        });
     }
+    const TCommandScan scan = table.Scan(args);
+    options.Help = scan.Action == TCommandAction::Help;
+    options.Version = scan.Action == TCommandAction::Version;
+    options.Error = scan.Error;
     // Receiver reports travel in the enhanced header.
-    if (options.Config.Gps == TGpsForm::Reports) {
-        options.Config.Mde = true;
+    if (config.Gps == TGpsForm::Reports) {
+        config.Mde = true;
     }
     return options;
 }
@@ -347,5 +320,6 @@ std::string SimUsage(std::string_view program) {
            "                     a coda that dies away by DURATION seconds; AMPLITUDE counts\n"
            "                     at the S peak; CHANNELS joined by + such as 1+3 or 2-4+6 (all);\n"
            "                     the waveform follows from --seed; may be repeated\n"
-           "  --help             show this text\n";
+           "  --help             show this text\n"
+           "  --version          show the program's version\n";
 }

@@ -11,10 +11,12 @@
 struct TSimOptions {
     TSimConfig Config;
     bool Help = false;
+    bool Version = false;
     std::string Error;  // empty when the command line was understood
 };
 
-// Parses the arguments after the program name. Both "--rate 100" and "--rate=100" are taken.
+// Parses the arguments after the program name (settings/command_line.h: "--rate 100" and
+// "--rate=100" alike, the faults named).
 TSimOptions ParseSimOptions(const std::vector<std::string>& args);
 
 // The usage text printed by --help.
@@ -29,5 +31,5 @@ bool ParseFaultKind(std::string_view name, TFaultKind& kind);
 bool ParseUtcTime(std::string_view text, int64_t& seconds);
 
 // One --at value, "T:ACTION": T the unit's second, ACTION rate=R, channels=N, reopen,
-// silence=N or power-cycle. An error text, empty on success.
+// silence=N or power-cycle. The reason it is refused, empty on success.
 std::string ParseScheduledAction(std::string_view text, TScheduledAction& action);

@@ -295,7 +295,8 @@ std::string SerialPortsInLine(const std::vector<TSerialPortInfo>& ports, size_t 
     return ports.size() > maxPorts ? text + ", ..." : text;
 }
 
-std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port) {
+std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port,
+                              const std::string& root) {
     if (text.empty()) {
         return "no device given: give a path such as /dev/ttyUSB0 or a port number from 1 to 255";
     }
@@ -315,14 +316,20 @@ std::string ParsePortArgument(const std::string& text, std::string& device, uint
         port = static_cast<uint8_t>(std::stoi(significant));
         return {};
     }
+    // A device's own name: ttyUSB0 is /dev/ttyUSB0 when that is there.
+    std::error_code error;
+    if (text.find('/') == std::string::npos && text[0] != '.' &&
+        fs::exists(fs::path(root) / "dev" / text, error)) {
+        device = "/dev/" + text;
+        return {};
+    }
     std::string message = "'" + text +
                           "' is neither a device path nor a port number: give a device as a path "
                           "beginning with / (such as /dev/ttyUSB0) or as a port number from 1 to "
                           "255";
-    std::error_code error;
     const fs::path absolute = fs::absolute(text, error);
     if (!error && fs::exists(absolute, error)) {
         message += "; for this file give " + absolute.lexically_normal().string();
     }
-    return message;
+    return message + "; " + SerialPortsInLine(ListSerialPorts(root)) + " (--list-ports)";
 }

@@ -40,7 +40,9 @@ std::string SerialPortsHint(const std::vector<TSerialPortInfo>& ports, size_t ma
 // /dev/ttyS0" (the names of the first few), or "no serial port was found".
 std::string SerialPortsInLine(const std::vector<TSerialPortInfo>& ports, size_t maxPorts = 4);
 
-// The device argument of a command-line tool: a path beginning with '/', or a port number
-// from 1 to 255 (port N is /dev/ttyS<N-1>). Returns an error text, empty on success; a
+// The device argument of a program: a path beginning with '/', a port number from 1 to 255
+// (port N is /dev/ttyS<N-1>), or a device's name under /dev (ttyUSB0) when that is there.
+// Returns an error text, empty on success, that names the ports present below `root`; a
 // relative path is refused with the absolute path it would name.
-std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port);
+std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port,
+                              const std::string& root = "/");

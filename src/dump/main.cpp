@@ -1,5 +1,6 @@
 // digitizer-dump: prints the blocks a digitizer sends, for checking a unit
 // without the window and for other programs to read.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -10,11 +11,13 @@
 #include <limits>
 #include <string>
 
+#include "about/version.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
 #include "digitizer/port_list.h"
 #include "digitizer/protocol.h"
 #include "dump/block_json.h"
+#include "settings/command_line.h"
 
 namespace {
 
@@ -43,7 +46,8 @@ const char* const Usage =
     "  --json        one JSON object per block with every field and sample\n"
     "  --list-ports  list the serial devices present (USB adapters with their maker,\n"
     "                product and serial number, and their stable names) and exit\n"
-    "  --help        show this text\n";
+    "  --help        show this text\n"
+    "  --version     show the program's version\n";
 
 constexpr double DefaultTimeout = 5;
 // Two ticks of the watchdog at each of the eight rates, and a margin.
@@ -84,67 +88,66 @@ std::string SecondsText(double seconds) {
     return text;
 }
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "digitizer-dump: %s\n%s", message.c_str(), Usage);
-    return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     TOptions options;
     bool haveTarget = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        // The value after an option, or an empty text when there is none.
-        auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        long number = 0;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        } else if (arg == "--list-ports") {
-            std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
-            return 0;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--baud") {
-            const std::string rate = value();
-            if (rate == "auto") {
-                options.baud = TLinkKeeper::AutoBaud;
-            } else if (!ParseWhole(rate, 1, 115200, number) ||
-                       !IsSupportedBaudRate(static_cast<uint32_t>(number))) {
-                return Fail(
-                    "--baud needs auto or one of 1200 2400 4800 9600 19200 38400 57600 115200");
-            } else {
-                options.baud = static_cast<uint32_t>(number);
-            }
-        } else if (arg == "--blocks") {
-            if (!ParseWhole(value(), 1, std::numeric_limits<long>::max(), number)) {
-                return Fail("--blocks needs a whole number of blocks, 1 or more");
-            }
-            options.blocks = number;
-        } else if (arg == "--seconds") {
-            if (!ParseSeconds(value(), options.seconds)) {
-                return Fail("--seconds needs a number of seconds above 0 and up to 100000000");
-            }
-        } else if (arg == "--timeout") {
-            const std::string text = value();
-            if (text != "0" && !ParseSeconds(text, options.timeout)) {
-                return Fail("--timeout needs a number of seconds, 0 (no limit) up to 100000000");
-            }
-            options.timeout = text == "0" ? 0 : options.timeout;
-        } else if (arg.rfind("--", 0) == 0 || haveTarget) {
-            return Fail("unexpected argument '" + arg + "'");
-        } else {
+    bool listPorts = false;
+    TOptionTable table;
+    table.Flag("--json", [&] { options.json = true; })
+        .Flag("--list-ports", [&] { listPorts = true; })
+        .Value("--baud",
+               [&](const std::string& rate) -> std::string {
+                   long number = 0;
+                   if (rate == "auto") {
+                       options.baud = TLinkKeeper::AutoBaud;
+                   } else if (!ParseWhole(rate, 1, 115200, number) ||
+                              !IsSupportedBaudRate(static_cast<uint32_t>(number))) {
+                       return "needs auto or one of 1200 2400 4800 9600 19200 38400 57600 115200";
+                   } else {
+                       options.baud = static_cast<uint32_t>(number);
+                   }
+                   return "";
+               })
+        .Value("--blocks",
+               [&](const std::string& text) -> std::string {
+                   if (!ParseWhole(text, 1, std::numeric_limits<long>::max(), options.blocks)) {
+                       return "needs a whole number of blocks, 1 or more";
+                   }
+                   return "";
+               })
+        .Value("--seconds",
+               [&](const std::string& text) -> std::string {
+                   if (!ParseSeconds(text, options.seconds)) {
+                       return "needs a number of seconds above 0 and up to 100000000";
+                   }
+                   return "";
+               })
+        .Value("--timeout",
+               [&](const std::string& text) -> std::string {
+                   if (text == "0") {
+                       options.timeout = 0;
+                   } else if (!ParseSeconds(text, options.timeout)) {
+                       return "needs a number of seconds, 0 (no limit) up to 100000000";
+                   }
+                   return "";
+               })
+        .Operands(1, [&](const std::string& arg) {
             haveTarget = true;
-            if (const std::string error = ParsePortArgument(arg, options.device, options.port);
-                !error.empty()) {
-                return Fail(error);
-            }
-        }
+            return ParsePortArgument(arg, options.device, options.port);
+        });
+    const TCommandScan scan = table.Scan(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> answer =
+            CommandLineAnswer(scan, "digitizer-dump", Usage, ProgramVersion)) {
+        return *answer;
+    }
+    if (listPorts) {
+        std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
+        return 0;
     }
     if (!haveTarget) {
-        return Fail("which device?");
+        return CommandLineFault("digitizer-dump", "which device? Give DEVICE or PORT");
     }
 
     std::signal(SIGINT, OnSignal);
@@ -179,6 +182,28 @@ int main(int argc, char** argv) {
     // The rates tried, for the message when no block comes.
     std::string tried = std::to_string(keeper.BaudRate().value_or(TLinkKeeper::SearchStartBaud));
     size_t ratesTried = 1;
+    // A run that received no block failed, however it ended.
+    const auto noBlock = [&](double seconds) {
+        std::fprintf(stderr, "digitizer-dump: no block in %s s at %s baud\n",
+                     SecondsText(seconds).c_str(), tried.c_str());
+        if (!search) {
+            std::fputs(
+                "digitizer-dump: the digitizer may send at another rate: try --baud "
+                "auto; or check the device, its cable and the digitizer's power\n",
+                stderr);
+        } else if (ratesTried < BaudRates.size()) {
+            std::fputs(
+                "digitizer-dump: give the search more time with --timeout, or check "
+                "the device, its cable and the digitizer's power\n",
+                stderr);
+        } else {
+            std::fputs(
+                "digitizer-dump: no rate gave a block: check the device, its cable "
+                "and the digitizer's power\n",
+                stderr);
+        }
+        status = 1;
+    };
     while (!interrupted && Clock::now() < deadline &&
            (options.blocks == 0 || printed < options.blocks)) {
         for (const TLinkKeeper::TEvent& event : keeper.Service(Clock::now())) {
@@ -189,25 +214,7 @@ int main(int argc, char** argv) {
             }
         }
         if (!received && Clock::now() >= firstBlockDeadline) {
-            std::fprintf(stderr, "digitizer-dump: no block in %s s at %s baud\n",
-                         SecondsText(options.timeout).c_str(), tried.c_str());
-            if (!search) {
-                std::fputs(
-                    "digitizer-dump: the digitizer may send at another rate: try --baud "
-                    "auto; or check the device, its cable and the digitizer's power\n",
-                    stderr);
-            } else if (ratesTried < BaudRates.size()) {
-                std::fputs(
-                    "digitizer-dump: give the search more time with --timeout, or check "
-                    "the device, its cable and the digitizer's power\n",
-                    stderr);
-            } else {
-                std::fputs(
-                    "digitizer-dump: no rate gave a block: check the device, its cable "
-                    "and the digitizer's power\n",
-                    stderr);
-            }
-            status = 1;
+            noBlock(options.timeout);
             break;
         }
         if (pending.empty()) {
@@ -230,6 +237,10 @@ int main(int argc, char** argv) {
             break;  // the reader of our output has gone
         }
         ++printed;
+    }
+    if (!received && status == 0) {
+        const double ran = std::chrono::duration<double>(Clock::now() - start).count();
+        noBlock(std::round(std::min(ran, options.seconds > 0 ? options.seconds : ran) * 10) / 10);
     }
     keeper.Close();
     for (TDataBlock* block : pending) {

@@ -327,14 +327,6 @@ bool CreateParentDirectories(const std::string& filePath) {
     return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-uint8_t PortFromArgument(const std::string& argument) {
-    return uint8_t(ParseSettingsInteger(argument).value_or(1) & 0xFF);
-}
-
-bool IsDeviceArgument(const std::string& argument) {
-    return !argument.empty() && argument.front() == '/';
-}
-
 void ApplyCommandLine(TSettings& settings, std::optional<uint8_t> port, const std::string& device) {
     if (port) {
         settings.Port = *port;

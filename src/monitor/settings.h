@@ -141,13 +141,6 @@ bool CreateParentDirectories(const std::string& filePath);
 
 // --- Command line ---
 
-// The port number of a command-line argument: a decimal number (else 1), low 8 bits, with no
-// further check ("3" gives 3, "COM3" 1, "258" 2).
-uint8_t PortFromArgument(const std::string& argument);
-
-// True when the argument names a serial device by its path (it begins with "/").
-bool IsDeviceArgument(const std::string& argument);
-
 // What the command line says over the settings file: a port number means that
 // port, so a saved device path is forgotten; a device path is used (and so
 // saved at exit).

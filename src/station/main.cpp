@@ -1,6 +1,5 @@
 // digitizer-station: records a digitizer's samples unattended into a miniSEED archive, until
 // SIGTERM or SIGINT; SIGHUP reads the configuration again and reopens the files.
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
+#include "settings/command_line.h"
 #include "station/station.h"
 #include "station/station_config.h"
 #include "station/status_file.h"
@@ -70,17 +70,9 @@ int ShowStatus(const TStationConfig& config) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // Which device is the digitizer on: answered before any configuration is read.
-    if (std::find(args.begin(), args.end(), "--list-ports") != args.end()) {
-        std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
-        return 0;
-    }
     const TStationCommand command = ParseStationCommand(args);
     if (!command.Error.empty()) {
-        std::fprintf(stderr,
-                     "digitizer-station: %s\n(digitizer-station --help shows the options)\n",
-                     command.Error.c_str());
-        return 2;
+        return CommandLineFault("digitizer-station", command.Error);
     }
     switch (command.Action) {
         case TStationAction::Help:
@@ -88,6 +80,10 @@ int main(int argc, char** argv) {
             return 0;
         case TStationAction::Version:
             std::printf("digitizer-station %s\n", ProgramVersion);
+            return 0;
+        // Which device is the digitizer on: answered before any configuration is read.
+        case TStationAction::ListPorts:
+            std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
             return 0;
         case TStationAction::PrintConfig:
             std::fputs(FormatStationConfig(command.Config).c_str(), stdout);

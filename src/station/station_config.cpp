@@ -14,6 +14,7 @@
 #include "datalink/datalink_client.h"
 #include "digitizer/protocol.h"
 #include "seedlink/address.h"
+#include "settings/command_line.h"
 #include "settings/ini_file.h"
 
 namespace {
@@ -417,8 +418,8 @@ struct TOptionValue {
 };
 
 struct TArgScan {
-    bool Help = false;
-    bool Version = false;
+    TCommandAction Action = TCommandAction::Run;
+    bool ListPorts = false;
     bool PrintConfig = false;
     bool Status = false;
     std::optional<std::string> StatusFile;  // the FILE of --status
@@ -435,101 +436,74 @@ bool IsPortNumber(const std::string& text) {
 
 TArgScan ScanArgs(const std::vector<std::string>& args) {
     TArgScan scan;
-    auto fail = [&](const std::string& message) {
-        if (scan.Error.empty()) {
-            scan.Error = message;
-        }
+    TOptionTable table;
+    // A key's value is checked as it is read (so that the fault names the option as typed)
+    // and set after the file's.
+    const auto keyOption = [&](const TKey* key, const std::string& option) {
+        return [&scan, key, option](const std::string& value) {
+            TStationConfig checked;
+            const std::string reason = key->Set(checked, value);
+            if (reason.empty()) {
+                scan.Options.push_back({key, value, option + " " + value});
+            }
+            return reason;
+        };
     };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const size_t equals = arg.find('=');
-        const std::string option = arg.substr(0, equals);
-        const bool hasValue = arg.rfind("--", 0) == 0 && equals != std::string::npos;
-        // The option's value, after "=" or as the next argument.
-        auto value = [&](std::string& typed) -> std::optional<std::string> {
-            if (hasValue) {
-                typed = arg;
-                return arg.substr(equals + 1);
-            }
-            if (i + 1 >= args.size()) {
-                fail(arg + " needs a value");
-                return std::nullopt;
-            }
-            typed = arg + " " + args[++i];
-            return args[i];
-        };
-        auto noValue = [&](bool& flag) {
-            if (hasValue) {
-                fail(option + " takes no value");
-            }
-            flag = true;
-        };
-        std::string typed;
-        const TKey* key = nullptr;
-        for (const TKey& candidate : Keys()) {
-            if (candidate.Option != nullptr && option == candidate.Option) {
-                key = &candidate;
-            }
-        }
-        if (arg == "--help" || arg == "-h") {
-            scan.Help = true;
-        } else if (option == "--version") {
-            noValue(scan.Version);
-        } else if (option == "--print-config") {
-            noValue(scan.PrintConfig);
-        } else if (option == "--soh" || option == "--no-soh") {
-            bool unused = false;
-            noValue(unused);
-            scan.Options.push_back({FindKey("Soh"), option == "--soh" ? "yes" : "no", option});
-        } else if (option == "--trigger" || option == "--no-trigger") {
-            bool unused = false;
-            noValue(unused);
-            scan.Options.push_back({FindKey("Enable", EventSectionName),
-                                    option == "--trigger" ? "yes" : "no", option});
-        } else if (option == "--status") {
-            scan.Status = true;
-            if (hasValue) {
-                scan.StatusFile = arg.substr(equals + 1);
-            } else if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0 &&
-                       args[i + 1].rfind("/dev/", 0) != 0 && !IsPortNumber(args[i + 1])) {
-                // The next argument is the file unless it names a device.
-                scan.StatusFile = args[++i];
-            }
-            if (scan.StatusFile && scan.StatusFile->empty()) {
-                fail("--status needs a file name after =");
-            }
-        } else if (option == "--config") {
-            scan.ConfigPath = value(typed);
-            if (scan.ConfigPath && scan.ConfigPath->empty()) {
-                fail("--config needs a file name");
-            }
-        } else if (key != nullptr) {
-            if (std::optional<std::string> text = value(typed)) {
-                scan.Options.push_back({key, *text, typed});
-            }
-        } else if (arg.rfind("-", 0) == 0 && arg != "-") {
-            fail("unknown option '" + Shown(arg) + "'");
-        } else if (scan.Target) {
-            fail("unexpected argument '" + Shown(arg) + "': the device is given once");
-        } else {
-            scan.Target = arg;
+    const auto fixedOption = [&](const TKey* key, const char* value) {
+        return [&scan, key, value] { scan.Options.push_back({key, value, ""}); };
+    };
+    for (const TKey& key : Keys()) {
+        if (key.Option != nullptr) {
+            table.Value(key.Option, keyOption(&key, key.Option));
         }
     }
-    if (scan.Status && scan.PrintConfig) {
-        fail("--status and --print-config cannot be used together");
+    table.Flag("--soh", fixedOption(FindKey("Soh"), "yes"))
+        .Flag("--no-soh", fixedOption(FindKey("Soh"), "no"))
+        .Flag("--trigger", fixedOption(FindKey("Enable", EventSectionName), "yes"))
+        .Flag("--no-trigger", fixedOption(FindKey("Enable", EventSectionName), "no"))
+        .Flag("--print-config", [&] { scan.PrintConfig = true; })
+        .Flag("--list-ports", [&] { scan.ListPorts = true; })
+        .Value("--config",
+               [&](const std::string& path) {
+                   scan.ConfigPath = path;
+                   return path.empty() ? "needs a file name" : "";
+               })
+        // The next argument is the status file unless it names a device.
+        .OptionalValue(
+            "--status",
+            [](const std::string& next) {
+                return next.rfind("-", 0) != 0 && next.rfind("/dev/", 0) != 0 &&
+                       !IsPortNumber(next);
+            },
+            [&](const std::optional<std::string>& file) {
+                scan.Status = true;
+                scan.StatusFile = file;
+                return file && file->empty() ? "needs a file name after =" : "";
+            })
+        .Operands(1, [&](const std::string& target) {
+            scan.Target = target;
+            return "";
+        });
+    const TCommandScan common = table.Scan(args);
+    scan.Action = common.Action;
+    scan.Error = common.Error;
+    if (scan.Error.empty() && scan.Status && scan.PrintConfig) {
+        scan.Error = "--status and --print-config cannot be used together";
     }
     return scan;
 }
 
-// The early answer of a command line that reads no file: help, version or an error.
+// The early answer of a command line that reads no file: help, version, the ports or a fault.
 std::optional<TStationCommand> EarlyAnswer(const TArgScan& scan) {
     TStationCommand command;
-    if (scan.Help) {
+    if (scan.Action == TCommandAction::Help) {
         command.Action = TStationAction::Help;
-    } else if (scan.Version) {
+    } else if (scan.Action == TCommandAction::Version) {
         command.Action = TStationAction::Version;
     } else if (!scan.Error.empty()) {
         command.Error = scan.Error;
+    } else if (scan.ListPorts) {
+        command.Action = TStationAction::ListPorts;
     } else {
         return std::nullopt;
     }

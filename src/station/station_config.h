@@ -62,7 +62,7 @@ struct TStationConfig {
     bool operator==(const TStationConfig&) const = default;
 };
 
-enum class TStationAction { Run, PrintConfig, Status, Help, Version };
+enum class TStationAction { Run, PrintConfig, Status, ListPorts, Help, Version };
 
 // What the command line asks for. With Status, Config.StatusFile is the file to show (the
 // FILE of --status, else the configured one); when it is empty the service's default for

@@ -7,9 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "about/version.h"
 #include "digitizer/digitizer.h"
 #include "digitizer/port_list.h"
+#include "settings/command_line.h"
 #include "uploadtool/terminal_user.h"
 
 namespace {
@@ -57,17 +60,13 @@ const char* const Usage =
     "  --list-ports    list the serial devices present (USB adapters with their maker,\n"
     "                  product and serial number, and their stable names) and exit\n"
     "  --help          show this text\n"
+    "  --version       show the program's version\n"
     "\n"
     "Ctrl+C while the files are sent cancels the upload: the unit is rebooted (a second\n"
     "Ctrl+C says so; a third ends at once, leaving the unit in its boot loader). When the\n"
     "device goes away (the cable pulled), the upload stops and says at which record.\n"
     "Exits with 0 after \"Upload Successfully Completed\", with 1 when the upload did\n"
     "not complete, with 2 for a wrong command line.\n";
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "digitizer-upload: %s\n%s", message.c_str(), Usage);
-    return 2;
-}
 
 void CancelOn(int signal) {
     struct sigaction action {};
@@ -82,40 +81,40 @@ int main(int argc, char** argv) {
     std::string device;
     uint8_t port = 1;
     bool haveTarget = false;
+    bool listPorts = false;
     TFirmwareFiles files;
     TTerminalUser::TOptions terminal;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string* file = arg == "--boot"     ? &files.Boot
-                            : arg == "--main"   ? &files.Main
-                            : arg == "--filter" ? &files.Filter
-                                                : nullptr;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        } else if (arg == "--list-ports") {
-            std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
-            return 0;
-        } else if (file != nullptr || arg == "--serial") {
-            if (i + 1 >= argc) {
-                return Fail(arg + " needs a value");
-            }
-            if (file != nullptr) {
-                *file = argv[++i];
-            } else {
-                terminal.Serial = argv[++i];
-            }
-        } else if (arg.rfind("--", 0) == 0 || haveTarget) {
-            return Fail("unexpected argument '" + arg + "'");
-        } else {
+    const auto into = [](std::string& field) {
+        return [&field](const std::string& value) {
+            field = value;
+            return std::string();
+        };
+    };
+    TOptionTable table;
+    table.Flag("--list-ports", [&] { listPorts = true; })
+        .Value("--boot", into(files.Boot))
+        .Value("--main", into(files.Main))
+        .Value("--filter", into(files.Filter))
+        .Value("--serial",
+               [&](const std::string& value) {
+                   terminal.Serial = value;
+                   return std::string();
+               })
+        .Operands(1, [&](const std::string& arg) {
             haveTarget = true;
-            if (const std::string error = ParsePortArgument(arg, device, port); !error.empty()) {
-                return Fail(error);
-            }
-        }
+            return ParsePortArgument(arg, device, port);
+        });
+    const TCommandScan scan = table.Scan(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> answer =
+            CommandLineAnswer(scan, "digitizer-upload", Usage, ProgramVersion)) {
+        return *answer;
+    }
+    if (listPorts) {
+        std::fputs(SerialPortListText(ListSerialPorts()).c_str(), stdout);
+        return 0;
     }
     if (!haveTarget) {
-        return Fail("which device?");
+        return CommandLineFault("digitizer-upload", "which device? Give DEVICE or PORT");
     }
     if (files.Boot.empty() && files.Main.empty() && files.Filter.empty()) {
         std::fprintf(stderr,

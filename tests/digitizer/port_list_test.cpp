@@ -154,10 +154,11 @@ TEST_F(PortListTest, ListsTheHardwareWithStableNamesAndUsbStrings) {
     EXPECT_TRUE(ListSerialPorts((root_ / "missing").string()).empty());
 }
 
-TEST_F(PortListTest, ADeviceIsAnAbsolutePathOrAPortNumber) {
+TEST_F(PortListTest, ADeviceIsAnAbsolutePathAPortNumberOrANameUnderDev) {
     // A relative link to a real pseudo-terminal, as a simulator's --link makes one.
     TPtyPeer peer;
     Link("dev.link", peer.SlavePath());
+    File("dev/ttyUSB0");
     const std::string relative = (root_ / "dev.link").lexically_relative(fs::current_path());
     struct TRow {
         std::string Text;
@@ -175,16 +176,19 @@ TEST_F(PortListTest, ADeviceIsAnAbsolutePathOrAPortNumber) {
         {"256", "", 0, "'256' is not a port number from 1 to 255"},
         {"99999999999999999999", "", 0, "is not a port number from 1 to 255"},
         {"", "", 0, "no device given"},
-        {"ttyUSB0", "", 0,
-         "'ttyUSB0' is neither a device path nor a port number: give a device as a path "
-         "beginning with / (such as /dev/ttyUSB0)"},
+        {"ttyUSB0", "/dev/ttyUSB0", 1, ""},
+        {"ttyACM9", "", 0,
+         "'ttyACM9' is neither a device path nor a port number: give a device as a path "
+         "beginning with / (such as /dev/ttyUSB0) or as a port number from 1 to 255; no serial "
+         "port was found (--list-ports)"},
+        {"..", "", 0, "is neither a device path nor a port number"},
         {relative, "", 0, "; for this file give " + (root_ / "dev.link").string()},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE("'" + row.Text + "'");
         std::string device;
         uint8_t port = 1;
-        const std::string error = ParsePortArgument(row.Text, device, port);
+        const std::string error = ParsePortArgument(row.Text, device, port, root_.string());
         if (row.Error.empty()) {
             EXPECT_EQ(error, "");
             EXPECT_EQ(device, row.Device);

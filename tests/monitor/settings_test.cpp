@@ -361,14 +361,6 @@ TEST(Settings, InstalledProgramDirectories) {
 }
 
 TEST(Settings, CommandLinePort) {
-    EXPECT_EQ(PortFromArgument("3"), 3);
-    EXPECT_EQ(PortFromArgument("COM3"), 1);
-    EXPECT_EQ(PortFromArgument("258"), 2);
-    EXPECT_EQ(PortFromArgument("256"), 0);  // no further check
-    EXPECT_EQ(PortFromArgument("-1"), 255);
-    EXPECT_TRUE(IsDeviceArgument("/dev/ttyUSB0"));
-    EXPECT_FALSE(IsDeviceArgument("dev/ttyUSB0"));
-
     // A port number on the command line means that port, whatever device was saved.
     TSettings settings;
     settings.Port = 2;
