@@ -316,10 +316,13 @@ std::string ParsePortArgument(const std::string& text, std::string& device, uint
         port = static_cast<uint8_t>(std::stoi(significant));
         return {};
     }
-    // A device's own name: ttyUSB0 is /dev/ttyUSB0 when that is there.
+    // A device's name under /dev: ttyUSB0 is /dev/ttyUSB0, serial/by-id/... is
+    // /dev/serial/by-id/..., when that is there.
+    const fs::path name(text);
+    const bool insideDev =
+        text[0] != '.' && std::find(name.begin(), name.end(), "..") == name.end();
     std::error_code error;
-    if (text.find('/') == std::string::npos && text[0] != '.' &&
-        fs::exists(fs::path(root) / "dev" / text, error)) {
+    if (insideDev && fs::exists(fs::path(root) / "dev" / name, error)) {
         device = "/dev/" + text;
         return {};
     }

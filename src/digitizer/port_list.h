@@ -41,7 +41,8 @@ std::string SerialPortsHint(const std::vector<TSerialPortInfo>& ports, size_t ma
 std::string SerialPortsInLine(const std::vector<TSerialPortInfo>& ports, size_t maxPorts = 4);
 
 // The device argument of a program: a path beginning with '/', a port number from 1 to 255
-// (port N is /dev/ttyS<N-1>), or a device's name under /dev (ttyUSB0) when that is there.
+// (port N is /dev/ttyS<N-1>), or a name under /dev (ttyUSB0, serial/by-id/...) when that is
+// there.
 // Returns an error text, empty on success, that names the ports present below `root`; a
 // relative path is refused with the absolute path it would name.
 std::string ParsePortArgument(const std::string& text, std::string& device, uint8_t& port,

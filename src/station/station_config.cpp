@@ -12,6 +12,7 @@
 #include <set>
 
 #include "datalink/datalink_client.h"
+#include "digitizer/port_list.h"
 #include "digitizer/protocol.h"
 #include "seedlink/address.h"
 #include "settings/command_line.h"
@@ -103,18 +104,18 @@ TSetter WholeSetter(int TStationConfig::*field, long min, long max) {
     };
 }
 
-// DEVICE|PORT: a device path or a port number; never empty.
+// DEVICE|PORT: a device path, a port number or a name under /dev; never empty.
 std::string SetTarget(TStationConfig& config, const std::string& value) {
-    long port = 0;
-    if (!value.empty() && value.front() == '/' && !HasControl(value)) {
-        config.Device = value;
-        config.Port = 0;
-    } else if (ParseWhole(value, 1, 255, port)) {
-        config.Device.clear();
-        config.Port = int(port);
-    } else {
-        return "a device is a path beginning with / or a port number from 1 to 255";
+    if (HasControl(value)) {
+        return "must not contain control characters";
     }
+    std::string device;
+    uint8_t port = 0;
+    if (std::string error = ParsePortArgument(value, device, port); !error.empty()) {
+        return error;
+    }
+    config.Device = device;
+    config.Port = device.empty() ? port : 0;
     return "";
 }
 
@@ -540,10 +541,7 @@ TStationCommand Finish(const TArgScan& scan, const std::optional<std::string>& i
         }
     }
     if (command.Error.empty() && scan.Target) {
-        const std::string reason = SetTarget(config, *scan.Target);
-        if (!reason.empty()) {
-            command.Error = "'" + Shown(*scan.Target) + "': " + reason;
-        }
+        command.Error = SetTarget(config, *scan.Target);
     }
     if (command.Error.empty()) {
         command.Error = CheckEventConfig(config.Events);

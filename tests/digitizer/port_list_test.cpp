@@ -159,6 +159,7 @@ TEST_F(PortListTest, ADeviceIsAnAbsolutePathAPortNumberOrANameUnderDev) {
     TPtyPeer peer;
     Link("dev.link", peer.SlavePath());
     File("dev/ttyUSB0");
+    File("dev/serial/by-id/usb-X-if00");
     const std::string relative = (root_ / "dev.link").lexically_relative(fs::current_path());
     struct TRow {
         std::string Text;
@@ -181,7 +182,9 @@ TEST_F(PortListTest, ADeviceIsAnAbsolutePathAPortNumberOrANameUnderDev) {
          "'ttyACM9' is neither a device path nor a port number: give a device as a path "
          "beginning with / (such as /dev/ttyUSB0) or as a port number from 1 to 255; no serial "
          "port was found (--list-ports)"},
+        {"serial/by-id/usb-X-if00", "/dev/serial/by-id/usb-X-if00", 1, ""},
         {"..", "", 0, "is neither a device path nor a port number"},
+        {"serial/../ttyUSB0", "", 0, "is neither a device path nor a port number"},
         {relative, "", 0, "; for this file give " + (root_ / "dev.link").string()},
     };
     for (const TRow& row : rows) {

@@ -1,15 +1,17 @@
-// The kestrel32 program as a process: its command line and its orderly end on
-// signals, with the settings written as closing the window writes them.
+// The kestrel32 program as a process: its command line beside the other programs', its
+// orderly end on signals, with the settings written as closing the window writes them.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <time.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
+#include "about/version.h"
 #include "settings/ini_file.h"
 #include "sim/simulator.h"
 #include "support/child_process.h"
@@ -20,18 +22,93 @@ namespace {
 const std::vector<std::string> Offscreen = {"QT_QPA_PLATFORM=offscreen"};
 }
 
-TEST(App, AnswersHelpAndVersionAndRefusesUnknownOptions) {
-    TChild version({KESTREL32, "--version"}, Offscreen);
-    EXPECT_EQ(version.Wait(), 0);
-    EXPECT_EQ(version.ReadLines(1, 1s), std::vector<std::string>{"kestrel32 1.1.4.0"});
-    TChild help({KESTREL32, "--help"}, Offscreen);
-    EXPECT_EQ(help.Wait(), 0);
-    const auto lines = help.ReadLines(1, 1s);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0].rfind("Usage: kestrel32", 0), 0u);
-    TChild bad({KESTREL32, "--bogus"}, Offscreen);
-    EXPECT_EQ(bad.Wait(), 2);
-    EXPECT_NE(bad.Errors().find("unknown option"), std::string::npos);
+// Each program answers --help and --version alike, and names a typo in one line with the
+// option it most likely meant.
+TEST(Programs, EachAnswersHelpVersionAndATypoAlike) {
+    struct TProgram {
+        const char* Path;
+        std::string Name;
+        std::string Typo;
+        std::string Meant;
+    };
+    const TProgram programs[] = {
+        {KESTREL32, "kestrel32", "--simulat", "--simulate"},
+        {DIGITIZER_DUMP, "digitizer-dump", "--blcoks", "--blocks"},
+        {DIGITIZER_UPLOAD, "digitizer-upload", "--fitler", "--filter"},
+        {DIGITIZER_SIM, "digitizer-sim", "--chanels", "--channels"},
+        {DIGITIZER_STATION, "digitizer-station", "--archiv", "--archive"},
+    };
+    for (const TProgram& program : programs) {
+        SCOPED_TRACE(program.Name);
+        TChild version({program.Path, "--version"}, Offscreen);
+        EXPECT_EQ(version.Wait(), 0);
+        EXPECT_EQ(version.ReadLines(2, 200ms),
+                  std::vector<std::string>{program.Name + " " + ProgramVersion});
+        EXPECT_EQ(version.Errors(), "");
+
+        TChild help({program.Path, "--help"}, Offscreen);
+        EXPECT_EQ(help.Wait(), 0);
+        const auto lines = help.ReadLines(1, 1s);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0].rfind("Usage: " + program.Name + " ", 0), 0u) << lines[0];
+        EXPECT_EQ(help.Errors(), "");
+
+        TChild typo({program.Path, program.Typo, "5"}, Offscreen);
+        EXPECT_EQ(typo.Wait(), 2);
+        EXPECT_EQ(typo.Errors(), program.Name + ": unknown option " + program.Typo +
+                                     " (did you mean " + program.Meant + "?); see --help\n");
+        EXPECT_TRUE(typo.ReadLines(1, 100ms).empty());
+    }
+}
+
+// Without a display the window cannot open: said in one line, with the way to run without one.
+TEST(App, SaysSoWhenThereIsNoDisplay) {
+    TChild app({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                KESTREL32, "--simulate"});
+    EXPECT_EQ(app.Wait(), 1);
+    EXPECT_EQ(app.Errors(),
+              "kestrel32: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); to run "
+              "without a window, start it with QT_QPA_PLATFORM=offscreen\n");
+}
+
+// A device given by its name under /dev is that device, remembered; a name that is no device
+// is refused, naming the ports present, and the saved device stays.
+TEST(App, ADeviceNameIsTheDeviceUnderDevOrRefused) {
+    QTemporaryDir dir;
+    const std::string settings = dir.filePath("k.ini").toStdString();
+    {
+        TIniFile ini;
+        ini.Set("Comms", "Port", "3");
+        ini.Set("Comms", "Device", "/dev/kestrel-saved");
+        ASSERT_TRUE(ini.Save(settings));
+    }
+    TChild wrong({KESTREL32, "kestrel-no-such-tty", "--settings", settings}, Offscreen);
+    EXPECT_EQ(wrong.Wait(), 2);
+    const std::string errors = wrong.Errors();
+    EXPECT_EQ(errors.rfind("kestrel32: 'kestrel-no-such-tty' is neither a device path nor a port "
+                           "number",
+                           0),
+              0u)
+        << errors;
+    EXPECT_NE(errors.find(" (--list-ports); see --help\n"), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    TIniFile after;
+    ASSERT_TRUE(after.Load(settings));
+    EXPECT_EQ(after.Get("Comms", "Device"), "/dev/kestrel-saved");
+    EXPECT_EQ(after.Get("Comms", "Port"), "3");
+
+    // The simulator's device by its name under /dev (pts/N).
+    TSimConfig config;
+    config.Speed = 5;
+    TDigitizerSim sim(config);
+    ASSERT_TRUE(sim.Start()) << sim.LastError();
+    ASSERT_EQ(sim.DevicePath().rfind("/dev/", 0), 0u);
+    TChild app({KESTREL32, sim.DevicePath().substr(5), "--settings", settings}, Offscreen);
+    std::this_thread::sleep_for(3s);
+    app.Signal(SIGTERM);
+    EXPECT_EQ(app.Wait(10s), 0) << app.Errors();
+    ASSERT_TRUE(after.Load(settings));
+    EXPECT_EQ(after.Get("Comms", "Device"), sim.DevicePath());
 }
 
 TEST(App, EachEndingSignalClosesInOrderAndWritesTheSettings) {
