@@ -111,18 +111,16 @@ int main(int argc, char** argv) {
                    return "";
                })
         .Value("--blocks",
-               [&](const std::string& text) -> std::string {
-                   if (!ParseWhole(text, 1, std::numeric_limits<long>::max(), options.blocks)) {
-                       return "needs a whole number of blocks, 1 or more";
-                   }
-                   return "";
+               [&](const std::string& text) {
+                   return ParseWhole(text, 1, std::numeric_limits<long>::max(), options.blocks)
+                              ? ""
+                              : "needs a whole number of blocks, 1 or more";
                })
         .Value("--seconds",
-               [&](const std::string& text) -> std::string {
-                   if (!ParseSeconds(text, options.seconds)) {
-                       return "needs a number of seconds above 0 and up to 100000000";
-                   }
-                   return "";
+               [&](const std::string& text) {
+                   return ParseSeconds(text, options.seconds)
+                              ? ""
+                              : "needs a number of seconds above 0 and up to 100000000";
                })
         .Value("--timeout",
                [&](const std::string& text) -> std::string {
