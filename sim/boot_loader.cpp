@@ -1,5 +1,7 @@
 #include "sim/boot_loader.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,32 +95,12 @@ bool TDeviceMemory::Load(const std::string& path, std::string& error) {
 }
 
 bool TDeviceMemory::Save(const std::string& path, std::string& error) const {
-    const std::string temporary = path + ".part";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = temporary + ": " + std::strerror(errno);
-        return false;
+    const TStatus saved = ReplaceFileDurably(
+        path, std::string_view(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()));
+    if (!saved) {
+        error = saved.Error().Text;
     }
-    size_t done = 0;
-    while (done < bytes_.size()) {
-        const ssize_t n = write(fd, bytes_.data() + done, bytes_.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = temporary + ": " + std::strerror(errno);
-            close(fd);
-            unlink(temporary.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return saved.Ok();
 }
 
 void TBootLoader::Start(TClock::time_point now, std::chrono::milliseconds delay) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/files.h"
 #include "digitizer/frame_parser.h"
 #include "sim/pty_device.h"
 
@@ -95,10 +96,10 @@ void TSerialProbe::Close() {
 bool TSerialProbe::Write(const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     for (int tries = 0; done < bytes.size() && tries < 1000; ++tries) {
-        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else {
+        size_t n = 0;
+        const TStatus written = WriteAll(fd_, bytes.data() + done, bytes.size() - done, &n);
+        done += n;
+        if (!written) {
             pollfd pfd{fd_, POLLOUT, 0};
             poll(&pfd, 1, 10);
         }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/files.h"
 #include "digitizer/port_list.h"
 
 namespace {
@@ -240,16 +241,14 @@ bool TCommPort::Write(const uint8_t* data, int count) {
     const auto closingDeadline = Clock::now() + std::chrono::milliseconds(closingLimitMs);
     int done = 0;
     while (done < count) {
-        ssize_t n = write(handle_, data + done, static_cast<size_t>(count - done));
-        if (n > 0) {
-            done += static_cast<int>(n);
-            continue;
+        size_t n = 0;
+        const TStatus written = WriteAll(handle_, data + done, size_t(count - done), &n);
+        done += static_cast<int>(n);
+        if (written) {
+            break;
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            NoteWriteLost(errno);
+        if (written.Error().Errno != EAGAIN) {
+            NoteWriteLost(written.Error().Errno);
             return done > 0;
         }
         int timeout = -1;

@@ -1,5 +1,7 @@
 #include "monitor/temperature_log.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,18 +40,8 @@ TStatus AppendToFile(const std::string& path, std::string_view text) {
     struct stat before {};
     const bool sized = ::fstat(fd, &before) == 0;
     size_t written = 0;
-    int error = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = errno;
-            break;
-        }
-        written += static_cast<size_t>(n);
-    }
+    const TStatus whole = WriteAll(fd, text, &written);
+    int error = whole ? 0 : whole.Error().Errno;
     if (error != 0 && written > 0 && sized) {
         // No half line is left behind (a disk that filled up mid-line).
         (void)::ftruncate(fd, before.st_size);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/files.h"
 #include "seedfile/seed_file.h"
 
 namespace {
@@ -154,20 +155,10 @@ TStatus TDayFile::Append(std::span<const uint8_t> record) {
     if (fd_ < 0) {
         return TError{"no file is open", 0};
     }
-    size_t done = 0;
-    while (done < record.size()) {
-        const ssize_t n = write(fd_, record.data() + done, record.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const TError error =
-                n < 0 ? SystemError(path_, errno) : TError{path_ + ": nothing written", 0};
-            // No partial record stays behind.
-            [[maybe_unused]] const int cut = ftruncate(fd_, length_);
-            return error;
-        }
-        done += static_cast<size_t>(n);
+    if (const TStatus written = WriteAll(fd_, record.data(), record.size()); !written) {
+        // No partial record stays behind.
+        [[maybe_unused]] const int cut = ftruncate(fd_, length_);
+        return SystemError(path_, written.Error().Errno);
     }
     length_ += static_cast<off_t>(record.size());
     return {};

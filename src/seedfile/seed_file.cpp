@@ -1,5 +1,7 @@
 #include "seedfile/seed_file.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,25 +49,6 @@ TStatus MakeDirectories(const std::string& dir) {
         return fail(dir, errno);
     }
     return S_ISDIR(info.st_mode) ? TStatus() : fail(dir, ENOTDIR);
-}
-
-// Writes all of `data`, going on after an interrupted or short write. 0 or the errno.
-int WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (n == 0) {
-            return EIO;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
 }
 
 }  // namespace
@@ -148,8 +131,8 @@ TSeedFileResult WriteSeedFile(const TSeedFileParams& params, const TSampleView& 
         const size_t taken =
             EncodeSeedRecord(record, static_cast<int>(records + 1), params.Codes, previousSample,
                              done, samples, params.BytesPerSample, params.SampleRate, start);
-        error = WriteAll(*file.Fd, record.data(), record.size());
-        if (error != 0) {
+        if (const TStatus written = WriteAll(*file.Fd, record.data(), record.size()); !written) {
+            error = written.Error().Errno;
             break;
         }
         ++records;

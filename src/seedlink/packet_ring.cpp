@@ -1,5 +1,7 @@
 #include "seedlink/packet_ring.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,24 +50,6 @@ uint64_t GetLe(const uint8_t* p, int bytes) {
         value = (value << 8) | p[i];
     }
     return value;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Reads exactly `size` bytes; false at the end of the file or on an error.
@@ -152,53 +136,39 @@ uint64_t TPacketRing::IndexOfSequence(uint32_t sequence) const {
 }
 
 TResult<void> TPacketRing::Save(const std::string& path) const {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string temp =
-        dir + "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return SystemError(path, errno);
-    }
-    std::vector<uint8_t> buffer;
-    buffer.reserve(size_t{1} << 20);
-    buffer.insert(buffer.end(), Magic, Magic + 8);
-    PutLe(buffer, Version, 4);
-    PutLe(buffer, Next(), 8);
-    PutLe(buffer, packets_.size(), 8);
-    uint32_t crc = 0;
-    bool ok = fchmod(fd, 0644) == 0;
-    const auto flush = [&] {
-        crc = Crc32(crc, buffer.data(), buffer.size());
-        ok = ok && WriteAll(fd, buffer.data(), buffer.size());
-        buffer.clear();
-    };
-    for (const TSeedLinkPacket& packet : packets_) {
-        PutLe(buffer, static_cast<uint64_t>(packet.StartMicroseconds), 8);
-        PutLe(buffer, static_cast<uint64_t>(packet.EndMicroseconds), 8);
-        buffer.insert(buffer.end(), packet.Record.begin(), packet.Record.end());
-        if (buffer.size() >= (size_t{1} << 20)) {
+    // Written a megabyte at a time: the ring may hold hundreds of them.
+    return ReplaceFileDurably(
+        path,
+        [this](int fd) -> TStatus {
+            std::vector<uint8_t> buffer;
+            buffer.reserve(size_t{1} << 20);
+            buffer.insert(buffer.end(), Magic, Magic + 8);
+            PutLe(buffer, Version, 4);
+            PutLe(buffer, Next(), 8);
+            PutLe(buffer, packets_.size(), 8);
+            uint32_t crc = 0;
+            TStatus written;
+            const auto flush = [&] {
+                crc = Crc32(crc, buffer.data(), buffer.size());
+                if (written) {
+                    written = WriteAll(fd, buffer.data(), buffer.size());
+                }
+                buffer.clear();
+            };
+            for (const TSeedLinkPacket& packet : packets_) {
+                PutLe(buffer, static_cast<uint64_t>(packet.StartMicroseconds), 8);
+                PutLe(buffer, static_cast<uint64_t>(packet.EndMicroseconds), 8);
+                buffer.insert(buffer.end(), packet.Record.begin(), packet.Record.end());
+                if (buffer.size() >= (size_t{1} << 20)) {
+                    flush();
+                }
+            }
             flush();
-        }
-    }
-    flush();
-    PutLe(buffer, crc, 4);
-    ok = ok && WriteAll(fd, buffer.data(), buffer.size());
-    ok = ok && fsync(fd) == 0;
-    int saved = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        unlink(temp.c_str());
-        return SystemError(path, saved);
-    }
-    return {};
+            PutLe(buffer, crc, 4);
+            flush();
+            return written;
+        },
+        0644);
 }
 
 TResult<void> TPacketRing::Load(const std::string& path) {

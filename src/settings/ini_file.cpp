@@ -1,13 +1,13 @@
 #include "settings/ini_file.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <ctime>
 
 namespace {
 
@@ -56,40 +56,6 @@ std::string EncodeValue(std::string value) {
         return '"' + value + '"';
     }
     return value;
-}
-
-// Creates a file that did not exist, named `prefix` followed by the process id, a counter
-// and the time, with the permissions every new file gets: 0666 less the umask (or what the
-// directory's default ACL says), as editors create files. The name is left in `path`.
-int CreateUnique(const std::string& prefix, std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        path = prefix + std::to_string(getpid()) + "." + std::to_string(counter++) + "." +
-               std::to_string(now.tv_nsec);
-        const int fd =
-            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -189,35 +155,8 @@ std::string TIniFile::Text() const {
 }
 
 bool TIniFile::Save(const std::string& path) const {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.empty()) {
-        return false;
-    }
-    std::string temp;
-    const int fd = CreateUnique((slash == std::string::npos ? "" : dir) + "." + base + ".", temp);
-    if (fd < 0) {
-        return false;
-    }
-    // A file that replaces another keeps its permissions; a new one has them from the umask.
-    struct stat old {};
-    bool ok = !(lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ||
-              fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, Text()) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable; a failure here no longer loses anything.
-    const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    return true;
+    // A new file gets what the umask leaves of 0666, as an editor's file does.
+    return ReplaceFileDurably(path, Text(), 0666).Ok();
 }
 
 long TIniFile::FindSection(const std::string& section) const {

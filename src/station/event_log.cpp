@@ -1,5 +1,7 @@
 #include "station/event_log.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,20 +190,12 @@ TStatus TAppendFile::WriteWhole(const std::string& text) {
     struct stat before {};
     const bool sized = fstat(fd_, &before) == 0;
     size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    if (const TStatus written = WriteAll(fd_, text, &done); !written) {
+        if (done > 0 && sized) {
+            // Half a line is worse than none: take it back.
+            [[maybe_unused]] const int ignored = ftruncate(fd_, before.st_size);
         }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            if (done > 0 && sized) {
-                // Half a line is worse than none: take it back.
-                [[maybe_unused]] const int ignored = ftruncate(fd_, before.st_size);
-            }
-            return SystemError(path_, error);
-        }
-        done += static_cast<size_t>(n);
+        return SystemError(path_, written.Error().Errno);
     }
     return {};
 }

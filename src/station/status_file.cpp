@@ -1,5 +1,7 @@
 #include "station/status_file.h"
 
+#include "base/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -785,47 +787,11 @@ std::string StatusJson(const TStationStatus& status) {
 }
 
 bool WriteStatusFile(const std::string& path, const TStationStatus& status, std::string& error) {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.empty()) {
-        error = path + ": not a file name";
-        return false;
+    const TStatus written = ReplaceFileDurably(path, StatusJson(status), 0644);
+    if (!written) {
+        error = written.Error().Text;
     }
-    std::string temp = dir + "." + base + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    const std::string text = StatusJson(status);
-    bool ok = fchmod(fd, 0644) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? size_t(n) : 0;
-        if (n == 0) {
-            errno = ENOSPC;
-        }
-    }
-    ok = ok && fsync(fd) == 0;
-    int savedErrno = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        unlink(temp.c_str());
-        error = path + ": " + std::strerror(savedErrno);
-    }
-    return ok;
+    return written.Ok();
 }
 
 std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::string& error) {

@@ -156,17 +156,6 @@ TEST(IniFile, LoadsAndSavesFiles) {
     EXPECT_EQ(reread.Text(), "");
 }
 
-TEST(IniFile, FailedSaveLeavesNothingBehind) {
-    TTempDir dir;
-    const std::string target = dir.File("kestrel32.ini");
-    ASSERT_EQ(mkdir(target.c_str(), 0700), 0);  // the rename over it fails, also for root
-    TIniFile ini;
-    ini.Set("Comms", "Port", "9");
-    EXPECT_FALSE(ini.Save(target));
-    EXPECT_EQ(dir.EntryCount(), 1u);
-    EXPECT_TRUE(std::filesystem::is_directory(target));
-}
-
 // A new file gets what the umask leaves of 0666, as an editor's file does; a rewritten file
 // keeps its own permissions whatever the umask.
 TEST(IniFile, ANewFileFollowsTheUmask) {
