@@ -30,14 +30,6 @@ TCivilTime TBlockTime::Civil() const {
     return CivilTimeOf(Seconds);
 }
 
-TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
-                           int32_t lastValidGpsBlock, bool reset, TBlockTime now) {
-    if (const std::optional<int64_t> fix = GpsTimeOf(gps)) {
-        return TBlockTime{*fix} + int32_t(blockCount - uint32_t(lastValidGpsBlock));
-    }
-    return reset ? now : current + 1;
-}
-
 std::string FormatBlockTime(TBlockTime time) {
     const TCivilTime c = time.Civil();
     char text[64];
