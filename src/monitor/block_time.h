@@ -18,7 +18,7 @@ struct TBlockTime {
     // The given date and time; nothing when IsValidDate or IsValidTime rejects them.
     static std::optional<TBlockTime> FromCivil(int year, int month, int day, int hour, int minute,
                                                int second);
-    // The computer's clock in UTC, milliseconds dropped (a leap second counts as 59).
+    // The computer's clock in UTC, milliseconds dropped (SystemUtcSeconds).
     static TBlockTime Now();
 
     TCivilTime Civil() const;
