@@ -1,7 +1,8 @@
 #include "monitor/block_time.h"
 
 #include <cstdio>
-#include <ctime>
+
+#include "recording/block_intake.h"
 
 std::optional<TBlockTime> TBlockTime::FromCivil(int year, int month, int day, int hour, int minute,
                                                 int second) {
@@ -17,25 +18,11 @@ bool IsValidDate(int year, int month, int day) {
 }
 
 TBlockTime TBlockTime::Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    const int second = utc.tm_sec > 59 ? 59 : utc.tm_sec;
-    const auto time =
-        FromCivil(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, second);
-    return time.value_or(TBlockTime{});
+    return TBlockTime{SystemUtcSeconds()};
 }
 
 TCivilTime TBlockTime::Civil() const {
     return CivilTimeOf(Seconds);
-}
-
-TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
-                           int32_t lastValidGpsBlock, bool reset, TBlockTime now) {
-    if (const std::optional<int64_t> fix = GpsTimeOf(gps)) {
-        return TBlockTime{*fix} + int32_t(blockCount - uint32_t(lastValidGpsBlock));
-    }
-    return reset ? now : current + 1;
 }
 
 std::string FormatBlockTime(TBlockTime time) {

@@ -1,7 +1,7 @@
-// The date and time of a block: UTC counted in whole seconds, so that adding one second per
-// block is exact however long the program runs. GPS times are UTC, and a block time taken from
-// the computer's clock is its UTC time too: SEED record times are UTC,
-// and a recording that gains or loses GPS must not jump by the zone offset.
+// The date and time of a block as the window shows it: UTC counted in whole seconds (the
+// intake times the blocks, recording/block_intake.h). GPS times are UTC, and a block time taken
+// from the computer's clock is its UTC time too: SEED record times are UTC, and a recording
+// that gains or loses GPS must not jump by the zone offset.
 #pragma once
 
 #include <compare>
@@ -10,7 +10,6 @@
 #include <string>
 
 #include "calendar/calendar.h"
-#include "digitizer/data_block.h"
 
 struct TBlockTime {
     // Seconds since 01/01/1970 00:00:00 UTC.
@@ -19,7 +18,7 @@ struct TBlockTime {
     // The given date and time; nothing when IsValidDate or IsValidTime rejects them.
     static std::optional<TBlockTime> FromCivil(int year, int month, int day, int hour, int minute,
                                                int second);
-    // The computer's clock in UTC, milliseconds dropped (a leap second counts as 59).
+    // The computer's clock in UTC, milliseconds dropped (SystemUtcSeconds).
     static TBlockTime Now();
 
     TCivilTime Civil() const;
@@ -29,14 +28,6 @@ struct TBlockTime {
 
 // Year 1..9999, month 1..12, day within the month (leap years of the Gregorian calendar).
 bool IsValidDate(int year, int month, int day);
-
-// The time of the block that carries `gps`, `blockCount` and `lastValidGpsBlock`:
-// - GpsTimeOf(gps) (a GPS time present with a valid date and time): that time plus
-//   (blockCount - lastValidGpsBlock) seconds, the difference taken as signed 32-bit (the GPS
-//   time is that of block lastValidGpsBlock; -1 is not treated specially);
-// - otherwise `now` when `reset` (a format change), else `current` plus one second.
-TBlockTime UpdateBlockTime(TBlockTime current, const TGpsInfo& gps, uint32_t blockCount,
-                           int32_t lastValidGpsBlock, bool reset, TBlockTime now);
 
 // "dd/mm/yyyy hh:nn:ss".
 std::string FormatBlockTime(TBlockTime time);

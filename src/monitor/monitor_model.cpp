@@ -20,6 +20,7 @@ TMonitorModel::TMonitorModel(TSettings settings, TNumberSeparators separators, T
     : settings_(std::move(settings)),
       separators_(std::move(separators)),
       clock_(std::move(clock)),
+      intake_([this] { return clock_().Seconds; }),
       blockTime_(clock_()),
       recorder_(RecorderSettingsOf(settings_)),
       fftWindow_(FftWindowFromName(settings_.Window)),
@@ -40,37 +41,32 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
                                           std::optional<int32_t> baudRate) {
     const TBlockHeader& header = *block.Header;
     TBlockOutcome outcome;
-    TakeFormat(header, block.Samples->DatLength, baudRate);
-
-    // The first block at a new line rate confirms it; the block after that
-    // already finds the new rate as the previous one.
-    outcome.ConfirmBaud =
-        previousFormat_.BaudRate != 0 && previousFormat_.BaudRate != format_.BaudRate;
+    TIntakeBlock taken = intake_.Take(block, baudRate.value_or(format_.BaudRate));
+    TakeGainFactors();
+    // The first block at a new line rate confirms it.
+    outcome.ConfirmBaud = taken.BaudChanged;
 
     headerTexts_ = ::HeaderTexts(header, format_, separators_);
 
-    outcome.FormatChanged = !(format_ == previousFormat_);
+    outcome.FormatChanged = taken.FormatChanged;
     outcome.FullRedraw = outcome.FormatChanged;
     if (outcome.FormatChanged) {
         FollowFormatChange(header);
     }
-    blockTime_ = UpdateBlockTime(blockTime_, *block.Gps, header.BlockCount,
-                                 header.LastValidGpsBlock, outcome.FormatChanged, clock_());
+    blockTime_ = TBlockTime{taken.Record.Time};
     systemTimeText_ = FormatBlockTime(blockTime_);
 
     // The event detection and the helicorder take each block whole; recording runs only
     // while enabled, the recorder taking the block on its own thread (a block without samples
     // only tells it that the data runs on).
-    TRecordBlock record = MakeRecordBlock(
-        block, blockTime_.Seconds, GpsTimeOf(*block.Gps).has_value(), ChannelCount(),
-        format_.SampleRate, format_.BytesPerSample, samplesPerBlock_);
+    TRecordBlock& record = taken.Record;
     outcome.EventNews = events_.Take(record, format_.GainBits);
     helicorder_.Take(record);
     if (settings_.Enable != 0) {
         recorder_.Configure(RecorderSettingsOf(settings_));
         recorder_.Take(std::move(record));
     }
-    channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, samplesPerBlock_,
+    channels_.UpdateChannelStatistics(*block.Samples, format_.ChannelCount, SamplesPerBlock(),
                                       format_.SampleRate, gainFactor_);
     StoreTemperatures(header);
     WriteTemperatureLog(outcome);
@@ -80,7 +76,6 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
     gpsUpdate_ =
         GpsPageUpdate(*block.Gps, header.BlockCount, header.LastValidGpsBlock, separators_);
 
-    previousFormat_ = format_;
     TRecordingNews news = recorder_.TakeNews();
     outcome.Reports.insert(outcome.Reports.end(), news.Reports.begin(), news.Reports.end());
     outcome.Notices.insert(outcome.Notices.end(), news.Notices.begin(), news.Notices.end());
@@ -89,12 +84,7 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
 
 // The gain factors of channels beyond the block's channel count keep their
 // old values.
-void TMonitorModel::TakeFormat(const TBlockHeader& header, int32_t datLength,
-                               std::optional<int32_t> baudRate) {
-    const int32_t baud = baudRate.value_or(format_.BaudRate);
-    format_ = StreamFormatOf(header, baud);
-    samplesPerBlock_ = static_cast<int>(::SamplesPerBlock(
-        datLength, header.BytesPerSample, static_cast<uint32_t>(format_.ChannelCount)));
+void TMonitorModel::TakeGainFactors() {
     for (int c = 0; c < ChannelCount(); ++c) {
         gainFactor_[static_cast<size_t>(c)] = GainFactorOf(format_.GainBits, c);
     }
@@ -142,8 +132,7 @@ void TMonitorModel::RecomputeSpectra() {
 
 void TMonitorModel::Restart() {
     ResetChannelHistories();
-    format_ = TStreamFormat{};
-    samplesPerBlock_ = 0;
+    intake_.Restart();
     blockTime_ = clock_();
 }
 

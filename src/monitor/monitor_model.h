@@ -28,6 +28,7 @@
 #include "monitor/settings.h"
 #include "monitor/temperature_history.h"
 #include "monitor/temperature_log.h"
+#include "recording/block_intake.h"
 #include "recording/recorder.h"
 
 // The three pages that draw channels in bands, each with its own choice of
@@ -60,14 +61,15 @@ class TMonitorModel {
     using TClock = std::function<TBlockTime()>;
 
     // The settings as read at start; the block time starts from `clock` (UTC),
-    // which also estimates the time of blocks without GPS.
+    // which also times blocks without GPS where the unit's count does not follow
+    // (TBlockIntake).
     explicit TMonitorModel(TSettings settings, TNumberSeparators separators = {},
                            TClock clock = TBlockTime::Now);
 
-    // One decoded block, in order: its format (with the open port's rate; none
-    // while the link is stopped keeps the rate the block came at), the Header
-    // texts, the format-change test and its reset (which writes the pending
-    // data files), the block time, the samples (into the recording lists too
+    // One decoded block, in order: the intake's format, format-change test and
+    // block time (with the open port's rate; none while the link is stopped keeps
+    // the rate the block came at), the Header texts, the reset of a format change
+    // (which writes the pending data files), the samples (into the recording lists too
     // while recording is enabled, writing the files that are due), the
     // temperatures and the log line, the spectra (with AutoCalc set) and the
     // GPS texts. The block is only read. A data file or log line that cannot
@@ -77,7 +79,8 @@ class TMonitorModel {
     // Monitoring starts again: histories emptied, the current format zeroed
     // (the previous one is kept, so the next block is a format change only if
     // the digitizer's format differs from the one seen before), the block time
-    // taken from the clock. The pending data files are written.
+    // shown taken from the clock until the next block. The pending data files are
+    // written.
     void Restart();
     // Statistics, channel and temperature histories and FFT rings back to
     // empty; the pending data files written. The spectra stay.
@@ -101,7 +104,7 @@ class TMonitorModel {
     const TStreamFormat& Format() const { return format_; }
     // ChannelCount limited to 0 ... MaxChannels.
     int ChannelCount() const;
-    int SamplesPerBlock() const { return samplesPerBlock_; }
+    int SamplesPerBlock() const { return intake_.SamplesPerBlock(); }
     // 10 for a channel at high gain, 1 at low gain.
     const std::array<int32_t, MaxChannels>& GainFactors() const { return gainFactor_; }
     TBlockTime BlockTime() const { return blockTime_; }
@@ -159,7 +162,7 @@ class TMonitorModel {
     TStatus SetEventSettings(const TEventSettings& settings);
 
   private:
-    void TakeFormat(const TBlockHeader& header, int32_t datLength, std::optional<int32_t> baudRate);
+    void TakeGainFactors();
     void FollowFormatChange(const TBlockHeader& header);
     void StoreTemperatures(const TBlockHeader& header);
     void WriteTemperatureLog(TBlockOutcome& outcome);
@@ -168,9 +171,8 @@ class TMonitorModel {
     TNumberSeparators separators_;
     TClock clock_;
 
-    TStreamFormat format_;
-    TStreamFormat previousFormat_;
-    int samplesPerBlock_ = 0;
+    TBlockIntake intake_;
+    const TStreamFormat& format_ = intake_.Format();  // of the newest block
     std::array<int32_t, MaxChannels> gainFactor_{1, 1, 1, 1, 1, 1};
     TBlockTime blockTime_;
     TChannelModel channels_;

@@ -5,11 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
-#include "digitizer/stream_format.h"
 #include "seedfile/seed_file.h"
 
 namespace {
@@ -94,11 +92,10 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
     return server;
 }
 
-TStation::TStation(TStationConfig config, TLog log, TBlockClock::TNow now)
+TStation::TStation(TStationConfig config, TLog log, TBlockIntake::TUtcClock now)
     : config_(std::move(config)),
       log_(std::move(log)),
-      clock_(now),
-      now_(now),
+      intake_(std::move(now)),
       recorder_(std::make_unique<TRecorder>(RecorderSettingsOf(config_))),
       statusPath_(config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile),
       started_(NowMicroseconds()) {}
@@ -266,7 +263,6 @@ void TStation::Turn(std::chrono::milliseconds wait) {
 }
 
 void TStation::TakeBlock(const TDataBlock& block) {
-    const TBlockHeader& header = *block.Header;
     ++blocksReceived_;
     lastBlock_ = TClock::now();
     if (keeper_) {
@@ -274,40 +270,23 @@ void TStation::TakeBlock(const TDataBlock& block) {
     }
     linkState_ = "receiving";
     const uint32_t baud = keeper_ && keeper_->BaudRate() ? *keeper_->BaudRate() : 0;
-    const TStreamFormat format = StreamFormatOf(header, static_cast<int32_t>(baud));
-    const auto samplesPerBlock = static_cast<int>(
-        ::SamplesPerBlock(block.Samples->DatLength, header.BytesPerSample,
-                          static_cast<uint32_t>(std::max(format.ChannelCount, 0))));
-    const TBlockTiming timing = clock_.Next(header, *block.Gps);
-
-    if (haveLast_ && timing.Time != lastTime_ + 1) {
-        ++gaps_;
-    }
+    TIntakeBlock taken = intake_.Take(block, static_cast<int32_t>(baud));
+    gaps_ += taken.Gap ? 1 : 0;
     // Frames that never arrived whole, counted by the unit's block numbers while it runs on.
-    const uint32_t step = header.BlockCount - lastCount_;
-    if (haveLast_ && step >= 2 && step <= 10) {
-        framesLost_ += step - 1;
-    }
-    haveLast_ = true;
-    lastTime_ = timing.Time;
-    lastCount_ = header.BlockCount;
+    framesLost_ += taken.FramesLost;
 
-    const std::string serial(header.SerialNumber,
-                             strnlen(header.SerialNumber, sizeof header.SerialNumber));
-    if (serial != serialNumber_) {
+    TRecordBlock& record = taken.Record;
+    if (record.SerialNumber != serialNumber_) {
         if (!serialNumber_.empty()) {
-            log_("the unit's serial number is now " + serial);
+            log_("the unit's serial number is now " + record.SerialNumber);
         }
-        serialNumber_ = serial;
+        serialNumber_ = record.SerialNumber;
         recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
     }
-    TRecordBlock record =
-        MakeRecordBlock(block, timing.Time, timing.Locked, format.ChannelCount, format.SampleRate,
-                        format.BytesPerSample, samplesPerBlock);
     if (live_) {
         live_->Take(record);
     }
-    if (events_ && events_->Take(record, format.GainBits)) {
+    if (events_ && events_->Take(record, taken.Format.GainBits)) {
         nextStatus_ = TClock::now();  // the status shows an event as it starts and ends
     }
     recorder_->Take(std::move(record));

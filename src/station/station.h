@@ -14,10 +14,10 @@
 #include "datalink/datalink_client.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
+#include "recording/block_intake.h"
 #include "recording/live_records.h"
 #include "recording/recorder.h"
 #include "seedlink/seedlink_server.h"
-#include "station/block_clock.h"
 #include "station/station_config.h"
 #include "station/station_events.h"
 #include "station/status_file.h"
@@ -43,7 +43,7 @@ class TStation {
 
     static constexpr std::chrono::seconds StatusInterval{10};
 
-    TStation(TStationConfig config, TLog log, TBlockClock::TNow now = SystemUtcSeconds);
+    TStation(TStationConfig config, TLog log, TBlockIntake::TUtcClock now = SystemUtcSeconds);
     ~TStation();
     TStation(const TStation&) = delete;
     TStation& operator=(const TStation&) = delete;
@@ -63,11 +63,14 @@ class TStation {
     // and the status written a last time.
     void Stop();
 
+    // One complete decoded block, as the loop takes it from the link: timed by the intake and
+    // handed to the live records, the event detection and the recorder.
+    void TakeBlock(const TDataBlock& block);
+
     TStationStatus Status() const;
     const TStationConfig& Config() const { return config_; }
 
   private:
-    void TakeBlock(const TDataBlock& block);
     void LogNews();
     void WriteStatus(bool stopping = false);
     void OpenLink();
@@ -83,8 +86,7 @@ class TStation {
 
     TStationConfig config_;
     TLog log_;
-    TBlockClock clock_;
-    TBlockClock::TNow now_;
+    TBlockIntake intake_;
     std::unique_ptr<TRecorder> recorder_;
     std::unique_ptr<TLinkKeeper> keeper_;
     std::string statusPath_;
@@ -106,9 +108,6 @@ class TStation {
     int64_t started_ = 0;  // microseconds
     int64_t blocksReceived_ = 0;
     int64_t gaps_ = 0;
-    bool haveLast_ = false;
-    int64_t lastTime_ = 0;
-    uint32_t lastCount_ = 0;
     int64_t framesLost_ = 0;
     std::string serialNumber_;
     std::string linkState_ = "opening";

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "detect/event_detector.h"
-#include "monitor/block_time.h"
-#include "recording/record_block.h"
+#include "recording/block_intake.h"
 #include "sim/event_signal.h"
 #include "sim/signals.h"
 #include "sim/sim_fixture.h"
@@ -334,25 +333,19 @@ TEST_F(TDetectorOnSim, EventsPlantedByTheOptionsAreDetected) {
     auto detector = TEventDetector::Make(TDetectorSettings{});
     ASSERT_TRUE(detector);
     std::vector<TEvent> events;
-    TBlockTime time{};
+    TBlockIntake intake(SystemUtcSeconds);
     size_t next = 0;
     bool done = false;
     Until(
         [&] {
             for (; next < probe_.Frames().size(); ++next) {
-                const TDataBlock& block = *probe_.Frames()[next];
-                const TBlockHeader& h = *block.Header;
-                time = UpdateBlockTime(time, *block.Gps, h.BlockCount, h.LastValidGpsBlock,
-                                       next == 0, TBlockTime::Now());
-                const int n = static_cast<int>(block.Samples->Channel[0].size());
-                const TRecordBlock r =
-                    MakeRecordBlock(block, time.Seconds, true, h.NumComponents, 50, 3, n);
+                const TRecordBlock r = intake.Take(*probe_.Frames()[next], 115200).Record;
                 for (const TEventNews& news : (*detector).Take(r, 0).Events) {
                     if (news.Kind == TEventNews::TKind::Ended) {
                         events.push_back(news.Event);
                     }
                 }
-                done = done || time.Seconds >= T0 + 135;
+                done = done || r.Time >= T0 + 135;
             }
             return done;
         },

@@ -275,7 +275,7 @@ TEST_F(RecordingTest, AFormatChangeWritesThePendingListsAsTheyWereRecorded) {
     // Another rate, width and serial number: the pending files keep 100 per second, 3 bytes
     // and the station they were recorded for; the new station is safe for file names.
     TBlockShape next{.Channels = 2, .Rate = 200, .BytesPerSample = 2, .SerialNumber = "../x/.."};
-    now_ = At(12, 1, 30);  // without GPS the block time starts again from the clock
+    now_ = At(12, 1, 30);  // another unit (serial number): the block time comes from the clock
     Feed(next);
     EXPECT_EQ(model_->Settings().Station, "___x___");
     auto files = Files();
@@ -305,21 +305,24 @@ TEST_F(RecordingTest, StartAndTheEndWriteWhatIsPendingAndDisabledRecordsNothing)
     settings_.DurationMinutes = 60;
     Start(At(12, 0, 0));
     FeedFor(90, {.Channels = 1, .Rate = 10});
-    // Start: the block time comes from the clock again, and the next block (of the same
-    // format) is one second later.
-    now_ = At(12, 30, 0);
+    // Start after half an hour stopped: the unit counted on meanwhile, and its count times
+    // the next block.
     model_->Restart();
     model_->WaitForRecorder();
     EXPECT_EQ(Names("P_0"), std::vector<std::string>{"060/STATN.NK.LO.2024.060.120000.P_0"});
     EXPECT_TRUE(Recorder().RecordingLists()[0].Empty());
+    blockCount_ += 30 * 60 - 89;
     FeedFor(5, {.Channels = 1, .Rate = 10});
     FlushDataFiles();
     EXPECT_EQ(Names("P_0").back(), "060/STATN.NK.LO.2024.060.123001.P_0");
     EXPECT_TRUE(News().Empty());
-    // Started again within the same second: the name is taken, the file gets ".1", and
+    // Started again with a unit that counts again from the same number (a power cycle) in the
+    // same second of the computer's clock: the name is taken, the file gets ".1", and
     // standard error hears of it.
     model_->Restart();
     model_->WaitForRecorder();
+    now_ = At(12, 30, 1);
+    blockCount_ -= 5;
     FeedFor(5, {.Channels = 1, .Rate = 10});
     FlushDataFiles();
     EXPECT_TRUE(fs::exists(base_ / "060" / "STATN.NK.LO.2024.060.123001.P_0.1"));
