@@ -154,7 +154,8 @@ TEST(Layers, EveryIncludeGoesToItsOwnLayerOrBelowWithoutALoop) {
         }
     }
     // Folders of one layer: no loop.
-    for (const auto& [start, next] : sameLayer) {
+    for (const auto& entry : sameLayer) {
+        const std::string& start = entry.first;
         std::set<std::string> seen;
         std::function<bool(const std::string&)> reaches = [&](const std::string& folder) {
             if (!seen.insert(folder).second) {
