@@ -487,7 +487,12 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
             if (now - stalledSince_ < StallLimit) {
                 return;  // the reader is behind: wait for it
             }
-            stalled_.clear();  // nobody is reading: the bytes are lost, as on a real line
+            // Nobody is reading (no program has the device open, or it stopped reading): the
+            // bytes are lost, as on a real line, and so is whatever the device does not take
+            // until it takes a whole chunk again. The line, and with it the unit's clock, runs
+            // on at its pace.
+            stalled_.clear();
+            nobodyReads_ = true;
             SettleFrames("stall");
             if (!outgoing_.empty() && outgoing_.front().Left < outgoing_.front().Size) {
                 outgoing_.front().Damage = "stall";
@@ -505,7 +510,7 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
                        : now < silentUntil_ ? "silence"
                        : !match             ? "noise"
                                             : nullptr;
-    TrackFrames(chunk.FrameBytes, loss);
+    bool dropped = false;
     if (!chunk.Bytes.empty() && now >= silentUntil_ && !unplugged_) {
         if (!match) {
             // Read at another rate the bytes turn into noise; it never holds an "M", so it
@@ -517,11 +522,16 @@ void TDigitizerSim::Transmit(TClock::time_point now, std::chrono::nanoseconds el
         }
         const ssize_t n = pty_->Write(chunk.Bytes.data(), chunk.Bytes.size());
         const size_t written = static_cast<size_t>(std::max<ssize_t>(n, 0));
-        if (written < chunk.Bytes.size()) {
+        if (written == chunk.Bytes.size()) {
+            nobodyReads_ = false;
+        } else if (nobodyReads_) {
+            dropped = true;
+        } else {
             stalled_.assign(chunk.Bytes.begin() + static_cast<long>(written), chunk.Bytes.end());
             stalledSince_ = now;
         }
     }
+    TrackFrames(chunk.FrameBytes, loss != nullptr ? loss : dropped ? "stall" : nullptr);
     if (stalled_.empty()) {
         SettleFrames(nullptr);
     }

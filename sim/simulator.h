@@ -162,6 +162,7 @@ class TDigitizerSim {
     double allowance_ = 0;          // bytes the line may carry now
     std::vector<uint8_t> stalled_;  // taken but not yet accepted by the device
     TClock::time_point stalledSince_{};
+    bool nobodyReads_ = false;  // a stall ran out: what the device does not take is lost at once
     TClock::time_point lastStep_{};
     bool lastStepMatched_ = true;  // the line's rate equalled the unit's at the last step
     TClock::time_point nextFrame_{};

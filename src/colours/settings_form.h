@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-#include "colours/colour_settings.h"
+#include "monitor/colour_settings.h"
 
 class QPushButton;
 class TSwatch;

@@ -20,7 +20,18 @@ bool TLinkSession::Open(uint8_t port, uint32_t baud, const std::string& device) 
     baud_ = baud;
     link_ = std::make_unique<TDigitizer>(port, baud, post_, device);
     timer_->start();
-    return link_->Port() != nullptr && link_->Port()->IsOpen();
+    return Opened();
+}
+
+bool TLinkSession::Opened() {
+    const TCommPort* port = link_->Port();
+    if (port != nullptr && port->IsOpen()) {
+        openFailure_.clear();
+        return true;
+    }
+    openFailure_ = port != nullptr ? port->OpenErrorText() : std::string();
+    Stop();
+    return false;
 }
 
 void TLinkSession::Close() {
@@ -41,9 +52,9 @@ bool TLinkSession::Start(uint8_t port, uint32_t baud, const std::string& device)
     port_ = port;
     baud_ = baud;
     link_->SetDevicePath(device);
-    const bool opened = link_->Start(port, baud);
+    link_->Start(port, baud);
     timer_->start();
-    return opened;
+    return Opened();
 }
 
 void TLinkSession::Stop() {

@@ -28,7 +28,8 @@ class TLinkSession : public QObject {
 
     // Creates the link on `device` (empty: the device of the port number) at
     // `baud`, which opens the port and starts reading, and starts the
-    // watchdog's timer. True when the port opened.
+    // watchdog's timer. True when the port opened; otherwise the link stays
+    // stopped (no port, the timer off) and OpenFailure says why.
     bool Open(uint8_t port, uint32_t baud, const std::string& device);
     // The link stopped and destroyed (waiting for its reader), the timer stopped.
     void Close();
@@ -44,8 +45,12 @@ class TLinkSession : public QObject {
     QTimer* Timer() const { return timer_; }
 
     // Start: the link started again on `device` at (port, baud) with the
-    // watchdog at 0 and the timer restarted. True when the port opened.
+    // watchdog at 0 and the timer restarted. True when the port opened;
+    // otherwise as Open.
     bool Start(uint8_t port, uint32_t baud, const std::string& device);
+    // Why the last Open or Start failed: the device path and the system's
+    // reason, then the serial ports present.
+    const std::string& OpenFailure() const { return openFailure_; }
     // Stop: the timer stopped, then the link (queued commands are discarded).
     void Stop();
     // The link restarted on the same port at `baud` with the watchdog at
@@ -68,7 +73,11 @@ class TLinkSession : public QObject {
     void Reconnecting(uint32_t baud);
 
   private:
+    // After an open: a port that did not open leaves the link stopped.
+    bool Opened();
+
     std::unique_ptr<TDigitizer> link_;
+    std::string openFailure_;
     TDigitizer::TPostFunction post_;
     QTimer* timer_;
     uint8_t port_ = 1;       // the port and rate of the last start, for a

@@ -111,8 +111,10 @@ TMainForm::TMainForm(const TStartOptions& options, QWidget* parent)
     // The Channels page is shown first.
     pageControl_->setCurrentIndex(ChannelsTab);
     activePage_ = pages_[ChannelsTab];
-    // A port that did not open is reported once the window is up.
+    // A port that did not open leaves the window stopped, and is reported once the window is
+    // up.
     if (!opened) {
+        ShowStopped();
         QTimer::singleShot(0, this, [this] { ReportOpenFailure(); });
     }
 }
@@ -223,11 +225,13 @@ TMonitorPage* TMainForm::PageOfTab(int index) const {
     return index >= 0 && index < TabCount ? pages_[static_cast<size_t>(index)] : nullptr;
 }
 
+// A device given by its path is named alone: its port number is one the user never gave.
 void TMainForm::ReportOpenFailure() {
-    QString text = QStringLiteral("Failed to open comm %1").arg(model_.Settings().Port);
-    if (const TCommPort* port = session_->Port()) {
-        text += QLatin1Char('\n') + QString::fromStdString(port->OpenErrorText());
-    }
+    const QString reason = QString::fromStdString(session_->OpenFailure());
+    const QString text =
+        DevicePath().empty()
+            ? QStringLiteral("Failed to open comm %1\n%2").arg(model_.Settings().Port).arg(reason)
+            : QStringLiteral("Failed to open %1").arg(reason);
     prompts_.Error(this, text);
 }
 
@@ -325,7 +329,11 @@ void TMainForm::StartButtonClick() {
     // data files still pending (blocks handled after Stop) are written.
     model_.Restart();
     const TSettings& settings = model_.Settings();
-    session_->Start(settings.Port, static_cast<uint32_t>(settings.Baud), DevicePath());
+    if (!session_->Start(settings.Port, static_cast<uint32_t>(settings.Baud), DevicePath())) {
+        // Nothing runs: Start stays the way to try again.
+        ReportOpenFailure();
+        return;
+    }
     EnableControlButtons(true);
     uploadButton_->setEnabled(false);
     startButton_->setEnabled(false);
@@ -348,6 +356,10 @@ void TMainForm::StopButtonClick() {
     // Every pending sample goes into its data file (what that has to say comes through the
     // recorder's news).
     model_.FlushDataFiles();
+    ShowStopped();
+}
+
+void TMainForm::ShowStopped() {
     EnableControlButtons(false);
     uploadButton_->setEnabled(true);
     stopButton_->setEnabled(false);

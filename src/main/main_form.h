@@ -136,6 +136,8 @@ class TMainForm : public QMainWindow {
     // page (the tab bar, the buttons, the margins). Run once the pages' controls are shown.
     void FitMinimumSize();
     void ReportOpenFailure();
+    // The buttons of a stopped link: Start and Upload on, Stop and the commands off.
+    void ShowStopped();
     std::string DevicePath() const;
     TMonitorPage* PageOfTab(int index) const;
     TSettingsContext SettingsContext() const;

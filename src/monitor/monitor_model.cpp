@@ -115,14 +115,15 @@ void TMonitorModel::StoreTemperatures(const TBlockHeader& header) {
                         channelTemperature_);
 }
 
+// The line goes to the log's writer; what the writer has said since the last block (a failure
+// names the path and the reason) comes back with this one.
 void TMonitorModel::WriteTemperatureLog(TBlockOutcome& outcome) {
-    if (!temperatureLog_.Active()) {
-        return;
+    if (temperatureLog_.Active()) {
+        temperatureLog_.Write(TemperatureLogLine(temperatures_, format_.ChannelCount, separators_));
     }
-    const std::string line = TemperatureLogLine(temperatures_, format_.ChannelCount, separators_);
-    if (const TStatus written = temperatureLog_.Write(line); !written) {
-        outcome.Reports.push_back(written.Error().Text);
-    }
+    TRecordingNews news = temperatureLog_.TakeNews();
+    outcome.Reports.insert(outcome.Reports.end(), news.Reports.begin(), news.Reports.end());
+    outcome.Notices.insert(outcome.Notices.end(), news.Notices.begin(), news.Notices.end());
 }
 
 void TMonitorModel::RecomputeSpectra() {
@@ -150,10 +151,13 @@ void TMonitorModel::FlushDataFiles() {
 
 void TMonitorModel::WaitForRecorder() const {
     recorder_.Drain();
+    temperatureLog_.Drain();
 }
 
 TRecordingNews TMonitorModel::TakeRecordingNews() {
-    return recorder_.TakeNews();
+    TRecordingNews news = recorder_.TakeNews();
+    news.Append(temperatureLog_.TakeNews());
+    return news;
 }
 
 void TMonitorModel::ReleaseHistories() {

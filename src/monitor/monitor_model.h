@@ -87,12 +87,13 @@ class TMonitorModel {
     void ResetChannelHistories();
     // Every recording list that holds samples written to its data file and all
     // emptied (the Stop button, the end of the program). The files are written on
-    // the recorder's own thread: WaitForRecorder waits until they are.
+    // the recorder's own thread: WaitForRecorder waits until they are, and until
+    // the temperature log's lines are written.
     void FlushDataFiles();
     void WaitForRecorder() const;
-    // What recording has had to say since the last call (ProcessBlock hands it
-    // over in its outcome; news that comes between blocks is announced through
-    // the recorder's news callback).
+    // What recording and the temperature log have had to say since the last call
+    // (ProcessBlock hands it over in its outcome; the recorder's news that comes
+    // between blocks is announced through its news callback).
     TRecordingNews TakeRecordingNews();
     // The histories' memory freed at shut-down.
     void ReleaseHistories();
@@ -155,7 +156,7 @@ class TMonitorModel {
     // RecomputeSpectra now, with the settings in force.
     void RecomputeSpectra();
     // Logging to `path` from the next block on, into an emptied file; an
-    // empty path stops it.
+    // empty path stops it. The lines are written on the log's own thread.
     void StartTemperatureLog(const std::string& path);
     // New trigger settings, in force from the next block (the Helicorder's band-pass too) and
     // kept for the settings file; refused, nothing changed, when the detector refuses them.

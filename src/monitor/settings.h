@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "colours/colour_settings.h"
+#include "monitor/colour_settings.h"
 #include "monitor/event_settings.h"
 #include "monitor/time_frequency_settings.h"
 #include "recording/file_settings.h"

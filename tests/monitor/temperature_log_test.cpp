@@ -1,8 +1,11 @@
-// The temperature log: its line, the append, an emptied file at the start,
-// and failures told once per streak while logging goes on.
+// The temperature log: its line, the writer's appends in order, an emptied file at the start,
+// a writer that falls behind, and failures told once per streak while logging goes on.
 #include "monitor/temperature_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,30 +79,117 @@ TEST(TemperatureLogLine, NewestReadingPerChannelWithTheUsersSeparators) {
     }
 }
 
-TEST_F(TemperatureLogTest, StartEmptiesTheFileAndEachWriteAppendsOneLine) {
+// Lines reach the file in the order they were handed over, none lost; choosing the file again
+// empties it, and after Stop nothing more is written.
+TEST_F(TemperatureLogTest, LinesArriveInOrderInAnEmptiedFile) {
     const fs::path path = dir_ / "log.txt";
     std::ofstream(path) << "an older log\r\n";
     TTemperatureLog log;
-    EXPECT_TRUE(log.Write("ignored\r\n").Ok()) << "logging off writes nothing";
-    for (const char* line : {"1.0,2.000\r\n", "3.0,4.000\r\n"}) {
+    log.Write("ignored\r\n");  // logging off writes nothing
+    log.Drain();
+    EXPECT_EQ(Read(path), "an older log\r\n");
+    for (int round = 0; round < 2; ++round) {
         log.Start(path.string());  // chosen again: emptied again
-        EXPECT_FALSE(fs::exists(path));
-        EXPECT_TRUE(log.Write(line).Ok());
-        EXPECT_TRUE(log.Write(line).Ok());
-        EXPECT_EQ(Read(path), std::string(line) + line);
+        std::string expected;
+        for (int i = 0; i < 500; ++i) {
+            const std::string line = std::to_string(round) + "," + std::to_string(i) + "\r\n";
+            log.Write(line);
+            expected += line;
+        }
+        log.Drain();
+        EXPECT_EQ(Read(path), expected) << "round " << round;
     }
     log.Stop();
     EXPECT_FALSE(log.Active());
-    EXPECT_TRUE(log.Write("5.0,6.000\r\n").Ok());
-    EXPECT_EQ(Read(path), "3.0,4.000\r\n3.0,4.000\r\n");
+    log.Write("5.0,6.000\r\n");
+    log.Drain();
+    EXPECT_EQ(Read(path).substr(0, 5), "1,0\r\n");
+    EXPECT_TRUE(log.TakeNews().Empty());
+
     const TStatus refused = AppendToFile(dir_.string(), "x");
     EXPECT_EQ(refused.Error().Text, std::string(std::strerror(EISDIR)));
     EXPECT_EQ(refused.Error().Errno, EISDIR);
 }
 
-// The model writes a line per block. With its directory gone the user hears
-// of it once, logging goes on, and resumes when the directory is back; a new
-// failure after that is told again.
+// The lines handed over before the log ends are all written when it goes (the program's exit).
+TEST_F(TemperatureLogTest, TheLinesHandedOverAreWrittenBeforeTheLogGoes) {
+    const fs::path path = dir_ / "log.txt";
+    std::string expected;
+    {
+        TTemperatureLog log;
+        log.Start(path.string());
+        for (int i = 0; i < 200; ++i) {
+            expected += std::to_string(i) + "\r\n";
+            log.Write(std::to_string(i) + "\r\n");
+        }
+    }
+    EXPECT_EQ(Read(path), expected);
+}
+
+// A disk slower than the data: with the writer held on a full pipe, the oldest waiting lines
+// are dropped to keep the newest; that is reported once and counted, and what is written
+// stays in order.
+TEST_F(TemperatureLogTest, ALogThatFallsBehindDropsItsOldestLinesAndSaysSo) {
+    const fs::path path = dir_ / "fifo";
+    TTemperatureLog log(4);
+    log.Start(path.string());
+    log.Drain();  // the start deletes what is at the path: the pipe comes after
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const int reader = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    // The pipe filled first, so the writer is held from its first line on.
+    size_t filler = 0;
+    for (const std::string block(4096, '#');;) {
+        const ssize_t n = ::write(reader, block.data(), block.size());
+        if (n <= 0) {
+            break;
+        }
+        filler += static_cast<size_t>(n);
+    }
+    constexpr int Lines = 1000;
+    for (int i = 0; i < Lines; ++i) {
+        log.Write(std::to_string(i) + "\r\n");
+    }
+    log.Write("end\r\n");
+    std::string text;
+    while (text.size() < 5 || text.compare(text.size() - 5, 5, "end\r\n") != 0) {
+        pollfd wait{reader, POLLIN, 0};
+        ASSERT_EQ(::poll(&wait, 1, 30000), 1) << "the newest line never came";
+        char chunk[4096];
+        const ssize_t n = ::read(reader, chunk, sizeof chunk);
+        ASSERT_GT(n, 0);
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(reader);
+    log.Drain();
+
+    ASSERT_GE(text.size(), filler);
+    EXPECT_EQ(text.find_first_not_of('#'), filler);
+    std::istringstream lines(text.substr(filler));
+    std::string line;
+    int previous = -1;
+    int written = 0;
+    while (std::getline(lines, line) && line != "end\r") {
+        const int number = std::stoi(line);
+        EXPECT_GT(number, previous) << "out of order";
+        previous = number;
+        ++written;
+    }
+    EXPECT_EQ(line, "end\r") << "the newest line is kept";
+    const TRecordingNews news = log.TakeNews();
+    ASSERT_EQ(news.Reports.size(), 1u) << "reported once";
+    EXPECT_NE(news.Reports[0].find(path.string()), std::string::npos) << news.Reports[0];
+    ASSERT_EQ(news.Notices.size(), 1u);
+    const int dropped = Lines - written;
+    EXPECT_GT(dropped, 0);
+    EXPECT_NE(news.Notices[0].find(" " + std::to_string(dropped) + " lines were dropped"),
+              std::string::npos)
+        << news.Notices[0];
+}
+
+// The model hands a line per block to the log. With its directory gone the user hears of it
+// once (with a later block's outcome), logging goes on, and resumes when the directory is
+// back; a new failure after that is told again.
 TEST_F(TemperatureLogTest, ALostDirectoryIsToldOncePerStreakWhileTheModelKeepsLogging) {
     TMonitorModel model(TSettings{}, TNumberSeparators{});
     const fs::path logDir = dir_ / "logs";
@@ -113,26 +203,41 @@ TEST_F(TemperatureLogTest, ALostDirectoryIsToldOncePerStreakWhileTheModelKeepsLo
             *MakeOwnedBlock({.Channels = 2, .BlockCount = ++blockCount, .SensorTemp = 21.5}),
             19200);
     };
-    EXPECT_TRUE(feed().Reports.empty());
-    EXPECT_TRUE(feed().Reports.empty());
+    // A block, then everything the log has written, and what it said meanwhile (with the
+    // block's outcome or after it, as the writer got to it).
+    auto feedAndSettle = [&] {
+        const TBlockOutcome outcome = feed();
+        model.WaitForRecorder();
+        TRecordingNews news{outcome.Reports, outcome.Notices};
+        news.Append(model.TakeRecordingNews());
+        return news;
+    };
+    EXPECT_TRUE(feedAndSettle().Empty());
+    EXPECT_TRUE(feedAndSettle().Empty());
     EXPECT_EQ(Read(path), "21.5,0.000,21.5,0.000\r\n21.5,0.000,21.5,0.000\r\n");
 
     fs::remove_all(logDir);
-    const TBlockOutcome first = feed();
-    ASSERT_EQ(first.Reports.size(), 1u);
-    EXPECT_NE(first.Reports[0].find(path.string()), std::string::npos) << first.Reports[0];
-    EXPECT_NE(first.Reports[0].find(std::strerror(ENOENT)), std::string::npos) << first.Reports[0];
-    EXPECT_TRUE(feed().Reports.empty()) << "said once per streak";
-    EXPECT_TRUE(feed().Reports.empty());
+    // Told with this block's outcome or the next one's, as the writer gets to it.
+    std::vector<std::string> reports = feed().Reports;
+    model.WaitForRecorder();
+    const std::vector<std::string> next = feed().Reports;
+    reports.insert(reports.end(), next.begin(), next.end());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(path.string()), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find(std::strerror(ENOENT)), std::string::npos) << reports[0];
+    EXPECT_TRUE(feedAndSettle().Reports.empty()) << "said once per streak";
     EXPECT_EQ(model.TemperatureLogName(), path.string()) << "logging stays on";
 
     fs::create_directory(logDir);
-    EXPECT_TRUE(feed().Reports.empty());
+    const TRecordingNews back = feedAndSettle();
+    EXPECT_TRUE(back.Reports.empty());
+    ASSERT_EQ(back.Notices.size(), 1u);
+    EXPECT_NE(back.Notices[0].find("3 lines were lost"), std::string::npos) << back.Notices[0];
     EXPECT_EQ(Read(path), "21.5,0.000,21.5,0.000\r\n") << "resumed with the next block";
     fs::remove_all(logDir);
-    EXPECT_EQ(feed().Reports.size(), 1u) << "a new streak is told again";
+    EXPECT_EQ(feedAndSettle().Reports.size(), 1u) << "a new streak is told again";
 
     model.StartTemperatureLog("");
     EXPECT_TRUE(model.TemperatureLogName().empty());
-    EXPECT_TRUE(feed().Reports.empty()) << "logging off";
+    EXPECT_TRUE(feedAndSettle().Empty()) << "logging off";
 }

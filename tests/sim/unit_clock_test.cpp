@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iterator>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "sim/signals.h"
@@ -131,3 +132,59 @@ TEST_F(TUnitClock, ScheduledActionsAndTheGpsClockAcrossTheYearsEnd) {
 }
 
 }  // namespace
+
+// A real unit's clock runs on while no program has its device open: a program that comes back
+// finds the block count and the GPS time advanced by the time it was away, the GPS time the
+// true time, however full the line's buffer got meanwhile (these frames fill it in two
+// seconds).
+TEST(TUnitClockAway, RunsOnWhileNobodyHasTheDeviceOpen) {
+    using namespace std::chrono;
+    TSimConfig config;  // one frame per second of wall time
+    config.Channels = 6;
+    config.Rate = 375;
+    config.BytesPerSample = 4;
+    config.Baud = 115200;
+    TDigitizerSim sim(config);
+    ASSERT_TRUE(sim.Start()) << sim.LastError();
+    const std::string path = sim.DevicePath();
+    TSerialProbe probe;
+    // The first block decoded after the line's backlog was thrown away.
+    const auto nextBlock = [&](uint32_t& count, int64_t& time) {
+        probe.Discard();
+        probe.Frames().clear();
+        return probe.ReadUntil(
+            [&] {
+                if (probe.TakeFrames() == 0) {
+                    return false;
+                }
+                count = probe.Frames().front()->Header->BlockCount;
+                time = BlockTime(*probe.Frames().front());
+                return true;
+            },
+            seconds(5));
+    };
+    const auto wallClock = [] {
+        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    };
+
+    ASSERT_TRUE(probe.Open(path, 115200));
+    uint32_t countBefore = 0;
+    int64_t timeBefore = 0;
+    ASSERT_TRUE(nextBlock(countBefore, timeBefore));
+    probe.Close();
+    const auto closed = steady_clock::now();
+    std::this_thread::sleep_for(seconds(8));
+    ASSERT_TRUE(probe.Open(path, 115200));
+    const double away = duration<double>(steady_clock::now() - closed).count();
+    uint32_t countAfter = 0;
+    int64_t timeAfter = 0;
+    ASSERT_TRUE(nextBlock(countAfter, timeAfter));
+    const int64_t now = wallClock();
+
+    const int64_t blocks = static_cast<int64_t>(countAfter) - countBefore;
+    EXPECT_EQ(timeAfter - timeBefore, blocks) << "a block per second of the GPS clock";
+    EXPECT_GE(static_cast<double>(blocks), away - 1) << "the clock stood while nobody listened";
+    EXPECT_LE(static_cast<double>(blocks), away + 4);
+    EXPECT_NEAR(static_cast<double>(timeAfter), static_cast<double>(now), 3)
+        << "the GPS time is the true time";
+}

@@ -214,15 +214,53 @@ TEST_F(MainFormTest, StartAfterStopMonitorsAgain) {
     EXPECT_TRUE(WaitForBlocks(2, 10s));
 }
 
-TEST_F(MainFormTest, APortThatDoesNotOpenIsReportedWithItsReason) {
-    Open("/dev/kestrel-no-such-device");
-    ASSERT_TRUE(QtWaitFor([&] { return !messages_.empty(); }, 2s));
-    EXPECT_EQ(messages_.size(), 1u);
-    // The reason, then the ports this machine has, so that the user sees the right name.
-    EXPECT_EQ(messages_[0].toStdString(),
-              "Failed to open comm 1\n/dev/kestrel-no-such-device: No such file or directory\n" +
-                  SerialPortsHint(ListSerialPorts()));
-    EXPECT_TRUE(form_->isVisible()) << "the window opens in any case";
+// A port that does not open is reported with its reason and the ports this machine has (so
+// that the user sees the right name), naming the device as the user gave it; nothing runs, so
+// Start is the way to try again, and a Start that fails too says so and leaves it that way.
+TEST_F(MainFormTest, APortThatDoesNotOpenIsReportedAndLeavesTheWindowStopped) {
+    const std::string hint = SerialPortsHint(ListSerialPorts());
+    struct TCase {
+        const char* what;
+        std::optional<uint8_t> port;
+        std::string device;
+        std::string message;
+    };
+    const TCase cases[] = {
+        {"a device path: no port number", std::nullopt, "/dev/kestrel-no-such-device",
+         "Failed to open /dev/kestrel-no-such-device: No such file or directory\n" + hint},
+        {"a port number: its comm number and device", 200, "",
+         "Failed to open comm 200\n/dev/ttyS199: No such file or directory\n" + hint},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        messages_.clear();
+        TStartOptions options;
+        options.SettingsPath = SettingsPath();
+        options.Port = c.port;
+        options.Device = c.device;
+        form_ = std::make_unique<TMainForm>(options);
+        form_->Prompts().SetMessageSink([this](const QString& text) { messages_.push_back(text); });
+        form_->show();
+        ASSERT_TRUE(QtWaitFor([&] { return !messages_.empty(); }, 2s));
+        ASSERT_EQ(messages_.size(), 1u);
+        EXPECT_EQ(messages_[0].toStdString(), c.message);
+        EXPECT_TRUE(form_->isVisible()) << "the window opens in any case";
+        auto* start = Find<QPushButton>(QStringLiteral("StartButton"));
+        auto* stop = Find<QPushButton>(QStringLiteral("StopButton"));
+        EXPECT_TRUE(start->isEnabled());
+        EXPECT_FALSE(stop->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>(QStringLiteral("UploadButton"))->isEnabled());
+        EXPECT_FALSE(form_->Timer()->isActive()) << "no watchdog for a link that does not run";
+        EXPECT_EQ(form_->Session().Port(), nullptr);
+
+        Click(QStringLiteral("StartButton"));
+        ASSERT_EQ(messages_.size(), 2u) << "a Start that fails is told too";
+        EXPECT_EQ(messages_[1].toStdString(), c.message);
+        EXPECT_TRUE(start->isEnabled());
+        EXPECT_FALSE(stop->isEnabled());
+        EXPECT_FALSE(form_->Timer()->isActive());
+        form_.reset();
+    }
 }
 
 TEST_F(MainFormTest, APortOnTheCommandLineWinsOverTheSavedDevice) {
@@ -232,8 +270,11 @@ TEST_F(MainFormTest, APortOnTheCommandLineWinsOverTheSavedDevice) {
     options.Port = 5;
     form_ = std::make_unique<TMainForm>(options);
     form_->Prompts().SetMessageSink([this](const QString& text) { messages_.push_back(text); });
-    ASSERT_NE(form_->Session().Port(), nullptr);
-    EXPECT_EQ(form_->Session().Port()->DevicePath(), "/dev/ttyS4");
+    // The port opened, or did not open and says which device it tried.
+    const TCommPort* port = form_->Session().Port();
+    const std::string& failure = form_->Session().OpenFailure();
+    EXPECT_EQ(port != nullptr ? port->DevicePath() : failure.substr(0, failure.find(':')),
+              "/dev/ttyS4");
     form_.reset();
     TIniFile ini;
     ASSERT_TRUE(ini.Load(SettingsPath()));
