@@ -9,19 +9,16 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
-#include <functional>
 
+#include "main/graph_page.h"
 #include "main/helicorder_picture.h"
-#include "main/monitor_page.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class TGraphResources;
-class TMonitorModel;
 class TPrompts;
-class TZoomButtons;
 
 // The widget the picture is shown in.
 class THelicorderView : public QWidget {
@@ -42,7 +39,7 @@ class THelicorderView : public QWidget {
     QImage image_;
 };
 
-class THelicorderPage : public QWidget, public TMonitorPage {
+class THelicorderPage : public TGraphPage {
     Q_OBJECT
   public:
     // The picture that Save Picture writes: the whole day, PictureWidth wide and
@@ -58,7 +55,7 @@ class THelicorderPage : public QWidget, public TMonitorPage {
     void BlockArrived(bool full) override;
     void ColoursChanged() override;
     void RefreshPage() override;
-    void ZoomKey(bool in, bool extreme) override;
+    // X and Z: the hours shown one choice longer or shorter.
     void SpanKey(bool longer) override;
 
     // An event of the list shown: its channel chosen when the one shown did not trigger, its
@@ -86,7 +83,6 @@ class THelicorderPage : public QWidget, public TMonitorPage {
     void Redraw(bool whole);
     void FillChannels();
 
-    TMonitorModel& model_;
     const TGraphResources& resources_;
     TPrompts& prompts_;
     THelicorderPicture picture_;
@@ -99,7 +95,6 @@ class THelicorderPage : public QWidget, public TMonitorPage {
     QComboBox* hours_ = nullptr;
     QComboBox* rowMinutes_ = nullptr;
     QCheckBox* bandpass_ = nullptr;
-    TZoomButtons* zoom_ = nullptr;
     QLabel* gainLabel_ = nullptr;
     QPushButton* saveButton_ = nullptr;
     THelicorderView* view_ = nullptr;

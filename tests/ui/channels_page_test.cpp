@@ -134,8 +134,8 @@ TEST_F(ChannelsPageTest, ControlsStartInTheirDesignStateAndNothingIsDrawnBeforeA
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
     EXPECT_EQ(page_->ChannelZoom(), 1);
     const QImage before = list_->Image(0);
-    page_->DrawChannelTraces(true);
-    page_->ShowChannelDetails(true);
+    page_->DrawTraces(true);
+    page_->ShowDetails(true);
     EXPECT_EQ(list_->Image(0), before);
     EXPECT_TRUE(Find<QLabel>(QStringLiteral("Ch1L"))->isHidden());
 }
@@ -387,7 +387,7 @@ TEST_F(ChannelsPageTest, FiguresAndFieldsFitTheirTextsAtTheirFont) {
     large.setPixelSize(18);
     panel->setFont(large);
     EXPECT_GT(panel->width(), width);
-    page_->ShowChannelDetails(true);
+    page_->ShowDetails(true);
     EXPECT_TRUE(fits(panel->Label(0, 0))) << Text("Ch1L").toStdString();
 
     // The DC field holds its value at the font it is shown in.
