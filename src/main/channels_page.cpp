@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFrame>
-#include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
 #include <optional>
@@ -25,7 +24,7 @@ TChannelsPage::TChannelsPage(TMonitorModel& model, const TGraphResources& resour
     : TBandPage(model, resources, std::move(refreshActivePage),
                 {.Graph = TGraph::Waves,
                  .Background = &TColourSettings::DataBgdCol,
-                 .DesignItemHeight = DesignItemHeight,
+                 .DesignItemHeight = 141,
                  .DetailsName = QStringLiteral("ChannelDetailsPanel"),
                  .LabelPatterns = {QStringLiteral("Ch%1L"), QStringLiteral("Ch%1Off"),
                                    QStringLiteral("Ch%1Rms"), QStringLiteral("Ch%1Db"),
@@ -52,13 +51,10 @@ void TChannelsPage::BuildControls() {
     dcTimeConstEdit_->setToolTip(tr("Offset smoothing factor per sample (0 to 1)"));
     FitEditWidth(dcTimeConstEdit_, QStringLiteral("0.00000"), 52);
     overlay_ = MakeCheck(QStringLiteral("Overlay"), tr("Overlay"), false, toolBar);
-    auto* secondsCaption = new QLabel(tr("Display Seconds"), toolBar);
-    secondsCaption->setObjectName(QStringLiteral("Label46"));
-    storedSecondsSpinEdit_ = new TSpinEdit(toolBar);
-    storedSecondsSpinEdit_->setObjectName(QStringLiteral("StoredSecondsSpinEdit"));
-    storedSecondsSpinEdit_->setRange(1, MaxStoredSeconds);
-    SetSpanField(storedSecondsSpinEdit_);
-    AddTools({removeDc_, dcTimeConstEdit_, overlay_, secondsCaption, storedSecondsSpinEdit_});
+    AddTools({removeDc_, dcTimeConstEdit_, overlay_});
+    storedSecondsSpinEdit_ =
+        AddSpanField(QStringLiteral("Label46"), tr("Display Seconds"),
+                     QStringLiteral("StoredSecondsSpinEdit"), MaxStoredSeconds);
     AddDisplayChecks(QStringLiteral("Disp"));
 
     connect(removeDc_, &QCheckBox::toggled, this, [this] { RemoveDCClick(); });
@@ -67,9 +63,6 @@ void TChannelsPage::BuildControls() {
             [this] { StoredSecondsSpinEditChange(); });
     new TNumericKeyFilter(
         dcTimeConstEdit_, [this] { return dcTimeConstEdit_->text(); }, true, model_.Separators());
-    new TNumericKeyFilter(
-        storedSecondsSpinEdit_, [this] { return storedSecondsSpinEdit_->text(); }, false,
-        model_.Separators());
 }
 
 void TChannelsPage::MonitoringStarted() {
@@ -82,26 +75,16 @@ void TChannelsPage::ShowSettings() {
         FormatSettingsDouble(model_.Settings().DCTimeConst, model_.Separators().Decimal)));
 }
 
-void TChannelsPage::ShowDetails(bool layout) {
-    const int count = model_.ChannelCount();
-    if (layout) {
-        DetailsPanel()->LayOut(model_.Displayed(TGraph::Waves), count);
-    }
-    for (int c = 0; c < count; ++c) {
-        if (!model_.Displayed(TGraph::Waves, c)) {
-            continue;
-        }
-        const TChannelDetailsTexts texts = ChannelDetailsTexts(
-            c, model_.Channels().ChannelHistory(c), model_.SamplesPerBlock(),
-            model_.Channels().ChannelStats(c), model_.GainFactors()[static_cast<size_t>(c)], Zoom(),
-            model_.Separators());
-        DetailsPanel()->SetTexts(c, {texts.Range, texts.Offset, texts.Ac, texts.Rms, texts.AvRms});
-    }
+std::vector<std::string> TChannelsPage::DetailsTexts(int channel) const {
+    const TChannelDetailsTexts texts = ChannelDetailsTexts(
+        channel, model_.Channels().ChannelHistory(channel), model_.SamplesPerBlock(),
+        model_.Channels().ChannelStats(channel), model_.GainFactors()[static_cast<size_t>(channel)],
+        Zoom(), model_.Separators());
+    return {texts.Range, texts.Offset, texts.Ac, texts.Rms, texts.AvRms};
 }
 
 void TChannelsPage::DrawTraces(bool full) {
-    const int count = model_.ChannelCount();
-    if (count == 0) {
+    if (model_.ChannelCount() == 0) {
         return;
     }
     const TChannelModel& channels = model_.Channels();
@@ -117,10 +100,7 @@ void TChannelsPage::DrawTraces(bool full) {
     draw.Overlay = overlay_->isChecked();
     draw.Span = channels.StoredSampleLimit(model_.Format().SampleRate);
     draw.Zoom = Zoom();
-    for (int c = 0; c < count; ++c) {
-        if (!model_.Displayed(TGraph::Waves, c)) {
-            continue;
-        }
+    for (const int c : DisplayedChannels()) {
         draw.SweepDcRef = removeDc_->isChecked() ? channels.ChannelStats(c).Offset : 0;
         draw.GainFactor = model_.GainFactors()[static_cast<size_t>(c)];
         DrawChannelTrace(Bands()->Image(c), resources_, channels.ChannelHistory(c), draw,

@@ -17,9 +17,6 @@ class QLineEdit;
 class TChannelsPage : public TBandPage {
     Q_OBJECT
   public:
-    static constexpr int DesignItemHeight = 141;
-
-    // refreshActivePage repaints whichever page is visible (the window's).
     TChannelsPage(TMonitorModel& model, const TGraphResources& resources,
                   std::function<void()> refreshActivePage, QWidget* parent = nullptr);
 
@@ -28,8 +25,6 @@ class TChannelsPage : public TBandPage {
 
     // StoredSeconds and DCTimeConst into their fields.
     void ShowSettings();
-    // Before the first block (ChannelCount 0) nothing.
-    void ShowDetails(bool layout) override;
     // full: every displayed channel redrawn from a new sweep; otherwise the
     // newest block is added (a new sweep when the history has just restarted).
     void DrawTraces(bool full) override;
@@ -39,11 +34,11 @@ class TChannelsPage : public TBandPage {
     void StoredSecondsSpinEditChange();
     void DCTimeConstEditChange();
 
-    double ChannelZoom() const { return Zoom(); }
     TBandList* StoredWavesList() const { return Bands(); }
 
   private:
     void BuildControls();
+    std::vector<std::string> DetailsTexts(int channel) const override;
 
     std::array<TTraceSweep, MaxChannels> sweeps_{};
 

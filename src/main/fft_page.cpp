@@ -24,7 +24,6 @@ TFftPage::TFftPage(TMonitorModel& model, const TGraphResources& resources,
     : TBandPage(model, resources, std::move(refreshActivePage),
                 {.Graph = TGraph::Fft,
                  .Background = &TColourSettings::FftBgdCol,
-                 .DesignItemHeight = DesignItemHeight,
                  .DetailsName = QStringLiteral("FFTDetailsPanel"),
                  .LabelPatterns = {QStringLiteral("FCh%1L"), QStringLiteral("FCh%1Fr"),
                                    QStringLiteral("FCh%1Db"), QStringLiteral("FCh%1xy")},
@@ -86,7 +85,6 @@ void TFftPage::ShowDetails(bool layout) {
     (void)layout;
     const int count = model_.ChannelCount();
     const auto displayed = model_.Displayed(TGraph::Fft);
-    const TSpectra& spectra = model_.Spectra();
     // The displayed channels share the height; those with a spectrum show
     // their figures, in the first slots.
     std::array<bool, MaxChannels> shown{};
@@ -94,27 +92,26 @@ void TFftPage::ShowDetails(bool layout) {
     for (int c = 0; c < MaxChannels; ++c) {
         const size_t channel = static_cast<size_t>(c);
         slotCount += displayed[channel] && c < count ? 1 : 0;
-        shown[channel] = displayed[channel] && spectra.Result(c) != nullptr;
+        shown[channel] = displayed[channel] && model_.Spectra().Result(c) != nullptr;
     }
     DetailsPanel()->LayOutSlots(shown, slotCount);
-    for (int c = 0; c < count; ++c) {
-        const TSpectrum* spectrum = spectra.Result(c);
-        if (!displayed[static_cast<size_t>(c)] || spectrum == nullptr) {
-            continue;
-        }
-        const TFftDetailsTexts texts =
-            FftDetailsTexts(c, spectrum->Points(), model_.Format().SampleRate, model_.Separators());
-        DetailsPanel()->SetTexts(
-            c, {texts.Points, texts.Frequency, texts.Level, Readout(c).toStdString()});
+    FillDetails();
+}
+
+std::vector<std::string> TFftPage::DetailsTexts(int channel) const {
+    const TSpectrum* spectrum = model_.Spectra().Result(channel);
+    if (spectrum == nullptr) {
+        return {};
     }
+    const TFftDetailsTexts texts = FftDetailsTexts(channel, spectrum->Points(),
+                                                   model_.Format().SampleRate, model_.Separators());
+    return {texts.Points, texts.Frequency, texts.Level};
 }
 
 void TFftPage::DrawTraces(bool full) {
     (void)full;
-    const int count = model_.ChannelCount();
-    for (int c = 0; c < count; ++c) {
-        const TSpectrum* spectrum = model_.Spectra().Result(c);
-        if (model_.Displayed(TGraph::Fft, c) && spectrum != nullptr) {
+    for (const int c : DisplayedChannels()) {
+        if (const TSpectrum* spectrum = model_.Spectra().Result(c)) {
             DrawFftTrace(Bands()->Image(c), resources_, *spectrum, overlay_->isChecked());
         }
     }

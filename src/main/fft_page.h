@@ -14,9 +14,6 @@ class QComboBox;
 class TFftPage : public TBandPage {
     Q_OBJECT
   public:
-    static constexpr int DesignItemHeight = 16;
-
-    // refreshActivePage repaints whichever page is visible (the window's).
     TFftPage(TMonitorModel& model, const TGraphResources& resources,
              std::function<void()> refreshActivePage, QWidget* parent = nullptr);
 
@@ -40,6 +37,7 @@ class TFftPage : public TBandPage {
 
   private:
     void BuildControls();
+    std::vector<std::string> DetailsTexts(int channel) const override;
     std::optional<std::string> ReadoutAt(int channel, int item, QPoint point) const override;
 
     QCheckBox* overlay_ = nullptr;

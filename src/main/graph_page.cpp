@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "colours/colour_value.h"
 #include "main/band_list.h"
@@ -58,6 +59,20 @@ TZoomButtons* TGraphPage::AddZoomButtons(const QString& infix) {
         tools_->addWidget(button);
     }
     return zoom_;
+}
+
+TSpinEdit* TGraphPage::AddSpanField(const QString& captionName, const QString& caption,
+                                    const QString& name, int maximum) {
+    auto* label = new QLabel(caption, toolBar_);
+    label->setObjectName(captionName);
+    auto* field = new TSpinEdit(toolBar_);
+    field->setObjectName(name);
+    field->setRange(1, maximum);
+    AddTools({label, field});
+    SetSpanField(field);
+    new TNumericKeyFilter(
+        field, [field] { return field->text(); }, false, model_.Separators());
+    return field;
 }
 
 TDisplayChecks* TGraphPage::AddDisplayChecks(const QString& prefix) {
@@ -194,12 +209,42 @@ void TBandPage::EnableDisplayChecks() {
                                          model_.Displayed(design_.Graph));
 }
 
-void TBandPage::RebuildBands() {
-    bands_->Clear();
+std::vector<int> TBandPage::DisplayedChannels() const {
+    std::vector<int> channels;
     for (int c = 0; c < model_.ChannelCount(); ++c) {
         if (model_.Displayed(design_.Graph, c)) {
-            bands_->AddItem(c);
+            channels.push_back(c);
         }
+    }
+    return channels;
+}
+
+void TBandPage::ShowDetails(bool layout) {
+    if (layout) {
+        detailsPanel_->LayOut(model_.Displayed(design_.Graph), model_.ChannelCount());
+    }
+    FillDetails();
+}
+
+void TBandPage::FillDetails() {
+    for (const int c : DisplayedChannels()) {
+        std::vector<std::string> texts = DetailsTexts(c);
+        if (texts.empty()) {
+            continue;
+        }
+        if (design_.ReadoutLine) {
+            const auto line = std::min(static_cast<size_t>(*design_.ReadoutLine), texts.size());
+            texts.insert(texts.begin() + static_cast<std::ptrdiff_t>(line),
+                         Readout(c).toStdString());
+        }
+        detailsPanel_->SetTexts(c, texts);
+    }
+}
+
+void TBandPage::RebuildBands() {
+    bands_->Clear();
+    for (const int c : DisplayedChannels()) {
+        bands_->AddItem(c);
     }
     ResizeBands();
 }

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "colours/colour_settings.h"
 #include "digitizer/data_block.h"
@@ -73,6 +74,10 @@ class TGraphPage : public QWidget, public TMonitorPage {
     TDisplayChecks* DisplayChecks() const { return displayChecks_; }
     // The field X and Z step.
     void SetSpanField(TSpinEdit* field) { spanField_ = field; }
+    // A span field named `name` that takes digits only, 1 to `maximum`, added to the tool bar
+    // after its caption (a label named `captionName`); X and Z step it.
+    TSpinEdit* AddSpanField(const QString& captionName, const QString& caption, const QString& name,
+                            int maximum);
     void RefreshActivePage() const;
 
     // The box of `channel` (0-based) was checked or unchecked.
@@ -98,7 +103,7 @@ class TGraphPage : public QWidget, public TMonitorPage {
 struct TBandPageDesign {
     TGraph Graph = TGraph::Waves;
     int32_t TColourSettings::*Background = &TColourSettings::DataBgdCol;
-    int DesignItemHeight = 16;
+    int DesignItemHeight = 16;       // the bands' height before the first resize with items
     QString DetailsName;             // the column of figures
     QStringList LabelPatterns;       // its labels per channel, from the top ("Ch%1L", ...)
     QString BevelPattern;            // the separators ("Bevel%1")
@@ -121,7 +126,7 @@ class TBandPage : public TGraphPage {
     void RefreshPage() override;
 
     // layout: the labels placed and emptied first; then the texts of every displayed channel.
-    virtual void ShowDetails(bool layout) = 0;
+    virtual void ShowDetails(bool layout);
     // full: every displayed channel drawn anew; otherwise the newest block added.
     virtual void DrawTraces(bool full) = 0;
 
@@ -133,6 +138,9 @@ class TBandPage : public TGraphPage {
     void RebuildBands();
     // Equal bands filling the list; new black images.
     void ResizeBands();
+
+    // The displayed channels of those present, in order.
+    std::vector<int> DisplayedChannels() const;
 
     TBandList* Bands() const { return bands_; }
     TDetailsPanel* DetailsPanel() const { return detailsPanel_; }
@@ -150,6 +158,11 @@ class TBandPage : public TGraphPage {
     // A speed button that empties the model's histories through `clear`, then the bands are
     // made anew and drawn.
     void AddClearButton(const QString& name, const QString& tip, std::function<void()> clear);
+    // The texts of a displayed channel's labels from the top, the reading under the mouse
+    // left out; none where the channel shows no figures.
+    virtual std::vector<std::string> DetailsTexts(int channel) const = 0;
+    // The texts of every displayed channel that has them.
+    void FillDetails();
     // The channel's reading at `point` in band `item`, none where there is nothing to read.
     virtual std::optional<std::string> ReadoutAt(int channel, int item, QPoint point) const {
         (void)channel;

@@ -66,8 +66,7 @@ class TPictureSaveDialog : public QFileDialog {
 
 }  // namespace
 
-THelicorderView::THelicorderView(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
+THelicorderView::THelicorderView(QWidget* parent) : TGraphView(parent) {
     setMinimumSize(200, 120);
 }
 
@@ -78,10 +77,9 @@ void THelicorderView::paintEvent(QPaintEvent* event) {
 }
 
 void THelicorderView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
     image_ = QImage(event->size(), QImage::Format_RGB32);
     image_.fill(Qt::black);
-    emit Resized();
+    TGraphView::resizeEvent(event);
 }
 
 THelicorderPage::THelicorderPage(TMonitorModel& model, const TGraphResources& resources,

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "main/band_list.h"
 #include "main/graph_page.h"
 #include "main/helicorder_picture.h"
 
@@ -21,18 +22,16 @@ class TGraphResources;
 class TPrompts;
 
 // The widget the picture is shown in.
-class THelicorderView : public QWidget {
+class THelicorderView : public TGraphView {
     Q_OBJECT
   public:
     explicit THelicorderView(QWidget* parent = nullptr);
     const QImage& Image() const { return image_; }
     QImage& Image() { return image_; }
 
-  signals:
-    void Resized();
-
   protected:
     void paintEvent(QPaintEvent* event) override;
+    // A new black image of the new size, then Resized.
     void resizeEvent(QResizeEvent* event) override;
 
   private:

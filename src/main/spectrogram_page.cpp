@@ -5,7 +5,6 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
@@ -40,8 +39,7 @@ QSpinBox* MakeDbSpin(const QString& name, int minimum, int maximum, QWidget* par
 
 // --- TSpectrogramView ---
 
-TSpectrogramView::TSpectrogramView(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
+TSpectrogramView::TSpectrogramView(QWidget* parent) : TGraphView(parent) {
     setMouseTracking(true);
     setMinimumSize(120, 60);
 }
@@ -71,16 +69,6 @@ void TSpectrogramView::paintEvent(QPaintEvent* event) {
     for (const QRect& part : rest) {
         painter.drawImage(part.topLeft(), frame_, part);
     }
-}
-
-void TSpectrogramView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    emit Resized();
-}
-
-void TSpectrogramView::mouseMoveEvent(QMouseEvent* event) {
-    QWidget::mouseMoveEvent(event);
-    emit MouseMoved(event->position().toPoint());
 }
 
 // --- TSpectrogramPage ---

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "digitizer/data_block.h"
+#include "main/band_list.h"
 #include "main/graph_page.h"
 #include "monitor/time_frequency.h"
 
@@ -32,7 +33,7 @@ class TSpectrogramLegend;
 // The bands of the page: a frame (background, frequency labels, channel names), one image
 // per displayed channel in its plot rectangle, and the strip of time labels below. Painting
 // copies them; the page draws into them.
-class TSpectrogramView : public QWidget {
+class TSpectrogramView : public TGraphView {
     Q_OBJECT
   public:
     explicit TSpectrogramView(QWidget* parent = nullptr);
@@ -53,15 +54,8 @@ class TSpectrogramView : public QWidget {
     QPoint TimeStripOrigin() const { return timeStripOrigin_; }
     void SetTimeStripOrigin(QPoint origin) { timeStripOrigin_ = origin; }
 
-  signals:
-    void Resized();
-    // The mouse moved over the view (tracked also without a button held).
-    void MouseMoved(QPoint point);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     std::vector<TBand> bands_;

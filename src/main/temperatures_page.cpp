@@ -2,7 +2,7 @@
 
 #include <QCheckBox>
 #include <QFile>
-#include <QLabel>
+#include <QFrame>
 #include <algorithm>
 
 #include "main/band_list.h"
@@ -19,7 +19,6 @@ TTemperaturesPage::TTemperaturesPage(TMonitorModel& model, const TGraphResources
     : TBandPage(model, resources, std::move(refreshActivePage),
                 {.Graph = TGraph::Temperatures,
                  .Background = &TColourSettings::TemperaturesBgdCol,
-                 .DesignItemHeight = DesignItemHeight,
                  .DetailsName = QStringLiteral("TemperatureDetailsPanel"),
                  .LabelPatterns = {QStringLiteral("TCh%1L"), QStringLiteral("TCh%1Off"),
                                    QStringLiteral("TCh%1Temp"), QStringLiteral("TCh%1xy")},
@@ -35,54 +34,36 @@ TTemperaturesPage::TTemperaturesPage(TMonitorModel& model, const TGraphResources
 }
 
 void TTemperaturesPage::BuildControls() {
-    QFrame* toolBar = ToolBar();
     AddBandZoomButtons(QStringLiteral("Temperature"));
     AddClearButton(QStringLiteral("ClearTemperaturesButton"), tr("Clear temperatures"),
                    [this] { model_.ClearTemperatureHistories(); });
-    logToFile_ = MakeCheck(QStringLiteral("LogToFile"), tr("Log To File"), false, toolBar);
-    auto* hoursCaption = new QLabel(tr("Stored Hours"), toolBar);
-    hoursCaption->setObjectName(QStringLiteral("Label54"));
-    storedHoursSpinEdit_ = new TSpinEdit(toolBar);
-    storedHoursSpinEdit_->setObjectName(QStringLiteral("StoredTemperatureHoursSpinEdit"));
-    storedHoursSpinEdit_->setRange(1, MaxStoredHours);
-    SetSpanField(storedHoursSpinEdit_);
-    AddTools({logToFile_, hoursCaption, storedHoursSpinEdit_});
+    logToFile_ = MakeCheck(QStringLiteral("LogToFile"), tr("Log To File"), false, ToolBar());
+    AddTools({logToFile_});
+    storedHoursSpinEdit_ =
+        AddSpanField(QStringLiteral("Label54"), tr("Stored Hours"),
+                     QStringLiteral("StoredTemperatureHoursSpinEdit"), MaxStoredHours);
     AddDisplayChecks(QStringLiteral("TDisp"));
 
     connect(logToFile_, &QCheckBox::toggled, this, [this] { LogToFileClick(); });
     connect(storedHoursSpinEdit_, &TSpinEdit::Changed, this,
             [this] { StoredTemperatureHoursSpinEditChange(); });
-    new TNumericKeyFilter(
-        storedHoursSpinEdit_, [this] { return storedHoursSpinEdit_->text(); }, false,
-        model_.Separators());
 }
 
 void TTemperaturesPage::ShowSettings() {
     storedHoursSpinEdit_->setValue(model_.Settings().StoredHours);
 }
 
-void TTemperaturesPage::ShowDetails(bool layout) {
-    const int count = model_.ChannelCount();
-    if (layout) {
-        DetailsPanel()->LayOut(model_.Displayed(TGraph::Temperatures), count);
-    }
-    for (int c = 0; c < count; ++c) {
-        if (!model_.Displayed(TGraph::Temperatures, c)) {
-            continue;
-        }
-        const size_t channel = static_cast<size_t>(c);
-        const TTemperatureDetailsTexts texts = TemperatureDetailsTexts(
-            c, model_.Channels().ChannelHistory(c), model_.SamplesPerBlock(),
-            model_.Channels().ChannelStats(c), model_.ChannelTemperatures()[channel],
-            model_.GainFactors()[channel], Zoom(), model_.Separators());
-        DetailsPanel()->SetTexts(
-            c, {texts.Range, texts.Offset, texts.Temperature, Readout(c).toStdString()});
-    }
+std::vector<std::string> TTemperaturesPage::DetailsTexts(int channel) const {
+    const size_t c = static_cast<size_t>(channel);
+    const TTemperatureDetailsTexts texts = TemperatureDetailsTexts(
+        channel, model_.Channels().ChannelHistory(channel), model_.SamplesPerBlock(),
+        model_.Channels().ChannelStats(channel), model_.ChannelTemperatures()[c],
+        model_.GainFactors()[c], Zoom(), model_.Separators());
+    return {texts.Range, texts.Offset, texts.Temperature};
 }
 
 void TTemperaturesPage::DrawTraces(bool full) {
-    const int count = model_.ChannelCount();
-    if (count == 0) {
+    if (model_.ChannelCount() == 0) {
         return;
     }
     const TTemperatureHistories& histories = model_.Temperatures();
@@ -97,10 +78,7 @@ void TTemperaturesPage::DrawTraces(bool full) {
         draw.NewBand = draw.Start == 0;
     }
     draw.Zoom = Zoom();
-    for (int c = 0; c < count; ++c) {
-        if (!model_.Displayed(TGraph::Temperatures, c)) {
-            continue;
-        }
+    for (const int c : DisplayedChannels()) {
         draw.GainFactor = model_.GainFactors()[static_cast<size_t>(c)];
         DrawTemperatureTrace(Bands()->Image(c), resources_, histories[static_cast<size_t>(c)],
                              draw);

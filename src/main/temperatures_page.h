@@ -14,19 +14,15 @@ class TPrompts;
 class TTemperaturesPage : public TBandPage {
     Q_OBJECT
   public:
-    static constexpr int DesignItemHeight = 16;
     static constexpr int MaxStoredHours = 100;
 
-    // refreshActivePage repaints whichever page is visible (the window's);
-    // the log file is chosen through `prompts`.
+    // The log file is chosen through `prompts`.
     TTemperaturesPage(TMonitorModel& model, const TGraphResources& resources,
                       const TPrompts& prompts, std::function<void()> refreshActivePage,
                       QWidget* parent = nullptr);
 
     // StoredHours into its field.
     void ShowSettings();
-    // Before the first block nothing.
-    void ShowDetails(bool layout) override;
     // full (or no readings yet): the bands drawn anew with the newest
     // StoredHours x 3600 readings; otherwise the newest reading added.
     void DrawTraces(bool full) override;
@@ -38,11 +34,11 @@ class TTemperaturesPage : public TBandPage {
     void LogToFileClick();
     void StoredTemperatureHoursSpinEditChange();
 
-    double TemperatureZoom() const { return Zoom(); }
     TBandList* StoredTemperaturesList() const { return Bands(); }
 
   private:
     void BuildControls();
+    std::vector<std::string> DetailsTexts(int channel) const override;
     // The temperature and offset under the mouse.
     std::optional<std::string> ReadoutAt(int channel, int item, QPoint point) const override;
 
