@@ -61,7 +61,7 @@ struct TPlot {
     void Update() {
         Model.ProcessBlock(*Blocks[static_cast<size_t>(Updates++) % Blocks.size()], 115200);
     }
-    // DrawChannelTraces: `start` 0 for a full redraw, else the newest block.
+    // The page's DrawTraces: `start` 0 for a full redraw, else the newest block.
     void Draw(bool full, bool everySegment = false) {
         const TChannelModel& channels = Model.Channels();
         const size_t size = channels.ChannelHistory(0).Size();
@@ -136,7 +136,7 @@ void BM_FullRedrawEverySegment(benchmark::State& state) {
     ReportPeriodFraction(state);
 }
 
-// A zoom click on the page: ShowChannelDetails (layout and texts), a full
+// A zoom click on the page: ShowDetails (layout and texts), a full
 // redraw of six channels, the repaint request and the buttons.
 void BM_ZoomClick(benchmark::State& state) {
     TPlot& plot = FilledPlot(state, false);
@@ -144,7 +144,7 @@ void BM_ZoomClick(benchmark::State& state) {
     page.resize(145 + BandWidth, 41 + 6 * BandHeight);
     page.show();
     QApplication::processEvents();
-    page.RebuildWaveList();
+    page.RebuildBands();
     page.UpdateZoomButtons(true);
     bool in = true;
     for (auto _ : state) {

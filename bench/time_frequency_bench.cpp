@@ -22,7 +22,7 @@
 #include <random>
 
 #include "main/main_form.h"
-#include "main/time_frequency_page.h"
+#include "main/spectrogram_page.h"
 #include "monitor/channel_stats.h"
 #include "monitor/monitor_model.h"
 #include "monitor/time_frequency.h"

@@ -6,10 +6,23 @@
 #include <QRegion>
 #include <algorithm>
 
-TBandList::TBandList(int designItemHeight, QWidget* parent)
-    : QWidget(parent), itemHeight_(designItemHeight) {
+TGraphView::TGraphView(QWidget* parent) : QWidget(parent) {
     // Every pixel is painted by paintEvent: no background erase before it.
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TGraphView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    emit Resized();
+}
+
+void TGraphView::mouseMoveEvent(QMouseEvent* event) {
+    QWidget::mouseMoveEvent(event);
+    emit MouseMoved(event->position().toPoint());
+}
+
+TBandList::TBandList(int designItemHeight, QWidget* parent)
+    : TGraphView(parent), itemHeight_(designItemHeight) {
     ResizeImages(MaxChannels);
 }
 
@@ -65,14 +78,4 @@ void TBandList::paintEvent(QPaintEvent* event) {
     for (const QRect& rect : rest) {
         painter.fillRect(rect, colour_);
     }
-}
-
-void TBandList::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    emit Resized();
-}
-
-void TBandList::mouseMoveEvent(QMouseEvent* event) {
-    QWidget::mouseMoveEvent(event);
-    emit MouseMoved(event->position().toPoint());
 }

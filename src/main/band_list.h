@@ -12,7 +12,26 @@
 
 #include "digitizer/data_block.h"
 
-class TBandList : public QWidget {
+// A widget a graph page draws into: painted without an erase before it (its images cover
+// it), it says when its size changed and where the mouse moved over it.
+class TGraphView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TGraphView(QWidget* parent = nullptr);
+
+  signals:
+    // The size changed: the page makes its images anew and redraws.
+    void Resized();
+    // The mouse moved over the view (with the mouse tracked, also without a button held),
+    // at `point` in view coordinates.
+    void MouseMoved(QPoint point);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+};
+
+class TBandList : public TGraphView {
     Q_OBJECT
   public:
     // Before the first resize with items the bands are `designItemHeight` high.
@@ -40,18 +59,8 @@ class TBandList : public QWidget {
     void SetColour(const QColor& colour);
     QColor Colour() const { return colour_; }
 
-  signals:
-    // The list's size changed (it fills its panel): the page resizes the
-    // images and redraws.
-    void Resized();
-    // The mouse moved over the list (with the mouse tracked, also without a
-    // button held), at `point` in list coordinates.
-    void MouseMoved(QPoint point);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     std::vector<int> items_;

@@ -16,7 +16,7 @@ struct TTraceSweep {
     double DcRef = 0;  // microvolts subtracted from the samples during this sweep
 };
 
-// One channel's part of a DrawChannelTraces pass.
+// One channel's part of a Channels page's DrawTraces pass.
 struct TTraceDraw {
     size_t Start = 0;       // the first history index drawn
     bool NewSweep = false;  // begin a sweep first (a full redraw, or Start 0)

@@ -4,81 +4,44 @@
 // automatic update, overlay and the channel choice.
 #pragma once
 
-#include <QString>
-#include <QWidget>
-#include <array>
 #include <functional>
 
-#include "digitizer/data_block.h"
-#include "main/monitor_page.h"
+#include "main/graph_page.h"
 
 class QCheckBox;
 class QComboBox;
-class TBandList;
-class TDetailsPanel;
-class TDisplayChecks;
-class TGraphResources;
-class TMonitorModel;
 
-class TFftPage : public QWidget, public TMonitorPage {
+class TFftPage : public TBandPage {
     Q_OBJECT
   public:
-    static constexpr int DesignItemHeight = 16;
-
-    // refreshActivePage repaints whichever page is visible (the window's).
     TFftPage(TMonitorModel& model, const TGraphResources& resources,
              std::function<void()> refreshActivePage, QWidget* parent = nullptr);
 
-    // TMonitorPage.
-    void ResetDisplays() override;
-    void FormatChanged() override;
+    // TMonitorPage: with AutoCalc set, the figures and spectra shown anew.
     void BlockArrived(bool full) override;
-    void ColoursChanged() override;
-    void RefreshPage() override;
 
     // Points, Window and AutoCalc into their controls.
     void ShowSettings();
-    // The list's own colour from the FFT background colour.
-    void ApplyListColour();
-    void EnableDisplayChecks();
-    // One band per displayed channel, then ResizeFftBitmaps.
-    void RebuildFftList();
-    // Equal bands filling the list; new black images.
-    void ResizeFftBitmaps();
     // The figures laid out for the displayed channels that have a spectrum,
-    // then filled.
-    void ShowFftDetails();
+    // then filled (`layout` aside: they are always laid out).
+    void ShowDetails(bool layout) override;
     // Every displayed channel's spectrum drawn whole, where it has one.
-    void DrawFftTraces();
+    void DrawTraces(bool full) override;
 
     // Event handlers.
-    void FFTListMouseMove(QPoint point);
-    void FFTDetailsPanelResize();
-    void FFTPanelResize();
     void NumPointsChange();
-    // FDisp1Click ... FDisp6Click: channel 0 ... 5.
-    void FDispClick(int channel, bool checked);
     void AutoCalcClick();
     void FFTWindowComboChange();
 
-    TBandList* FftList() const { return fftList_; }
-    TDetailsPanel* DetailsPanel() const { return detailsPanel_; }
-    const QString& Readout(int channel) const { return readouts_.at(static_cast<size_t>(channel)); }
+    TBandList* FftList() const { return Bands(); }
 
   private:
     void BuildControls();
-
-    TMonitorModel& model_;
-    const TGraphResources& resources_;
-    std::function<void()> refreshActivePage_;
-
-    std::array<QString, MaxChannels> readouts_;
+    std::vector<std::string> DetailsTexts(int channel) const override;
+    std::optional<std::string> ReadoutAt(int channel, int item, QPoint point) const override;
 
     QCheckBox* overlay_ = nullptr;
     QCheckBox* autoCalc_ = nullptr;
     QComboBox* windowCombo_ = nullptr;
     QComboBox* numPoints_ = nullptr;
-    TDisplayChecks* displayChecks_ = nullptr;
-    TDetailsPanel* detailsPanel_ = nullptr;
-    TBandList* fftList_ = nullptr;
 };

@@ -5,13 +5,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSignalBlocker>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -25,17 +23,8 @@
 
 namespace {
 
-constexpr int ToolBarHeight = 41;
 constexpr int HourChoices[] = {24, 12, 6, 1};
 constexpr int RowChoices[] = {15, 30, 60};
-
-QComboBox* MakeDropDown(const QString& name, const QStringList& items, QWidget* parent) {
-    auto* combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(false);
-    combo->addItems(items);
-    return combo;
-}
 
 template <size_t N>
 int IndexOf(const int (&choices)[N], int value) {
@@ -77,8 +66,7 @@ class TPictureSaveDialog : public QFileDialog {
 
 }  // namespace
 
-THelicorderView::THelicorderView(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
+THelicorderView::THelicorderView(QWidget* parent) : TGraphView(parent) {
     setMinimumSize(200, 120);
 }
 
@@ -89,29 +77,20 @@ void THelicorderView::paintEvent(QPaintEvent* event) {
 }
 
 void THelicorderView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
     image_ = QImage(event->size(), QImage::Format_RGB32);
     image_.fill(Qt::black);
-    emit Resized();
+    TGraphView::resizeEvent(event);
 }
 
 THelicorderPage::THelicorderPage(TMonitorModel& model, const TGraphResources& resources,
                                  TPrompts& prompts, QWidget* parent)
-    : QWidget(parent), model_(model), resources_(resources), prompts_(prompts) {
+    : TGraphPage(model, {}, 4, parent), resources_(resources), prompts_(prompts) {
     BuildControls();
     ShowSettings();
 }
 
 void THelicorderPage::BuildControls() {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    auto* toolBar = new QFrame(this);
-    toolBar->setFixedHeight(ToolBarHeight);
-    auto* tools = new QHBoxLayout(toolBar);
-    tools->setContentsMargins(2, 0, 2, 0);
-    tools->setSpacing(4);
+    QFrame* toolBar = ToolBar();
     auto* channelCaption = new QLabel(tr("Channel"), toolBar);
     channel_ = MakeDropDown(QStringLiteral("HeliChannel"),
                             {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
@@ -131,33 +110,25 @@ void THelicorderPage::BuildControls() {
     rowMinutes_->setToolTip(tr("Each row starts at a whole multiple of its length, in UTC"));
     bandpass_ = MakeCheck(QStringLiteral("HeliBandpass"), tr("Band-pass"), false, toolBar);
     bandpass_->setToolTip(tr("The trace through the trigger's band-pass (Events page)"));
-    for (QWidget* widget : std::initializer_list<QWidget*>{channelCaption, channel_, hours_,
-                                                           rowCaption, rowMinutes_, bandpass_}) {
-        tools->addWidget(widget);
-    }
-    zoom_ = new TZoomButtons(QStringLiteral("Heli"), toolBar);
-    for (QToolButton* button : zoom_->Buttons()) {
-        tools->addWidget(button);
-    }
+    AddTools({channelCaption, channel_, hours_, rowCaption, rowMinutes_, bandpass_});
+    TZoomButtons* zoom = AddZoomButtons(QStringLiteral("Heli"));
     gainLabel_ = new QLabel(toolBar);
     gainLabel_->setObjectName(QStringLiteral("HeliGain"));
-    tools->addWidget(gainLabel_);
-    tools->addStretch();
+    AddTools({gainLabel_});
+    AddToolStretch();
     saveButton_ = MakeButton(QStringLiteral("HeliSaveButton"), tr("Save Picture..."), toolBar);
-    tools->addWidget(saveButton_);
-    layout->addWidget(toolBar);
+    AddTools({saveButton_});
 
     view_ = new THelicorderView(this);
     view_->setObjectName(QStringLiteral("HeliView"));
-    layout->addWidget(view_, 1);
+    Column()->addWidget(view_, 1);
 
     for (QComboBox* combo : {channel_, hours_, rowMinutes_}) {
         connect(combo, &QComboBox::currentIndexChanged, this, [this] { TakeControls(); });
     }
     connect(bandpass_, &QCheckBox::toggled, this, [this] { TakeControls(); });
-    connect(zoom_, &TZoomButtons::Zoomed, this, [this] {
-        model_.Settings().HelicorderGain =
-            static_cast<int32_t>(std::lround(std::log2(zoom_->Zoom())));
+    connect(zoom, &TZoomButtons::Zoomed, this, [this] {
+        model_.Settings().HelicorderGain = static_cast<int32_t>(std::lround(std::log2(Zoom())));
         ShowSettings();
         Redraw(true);
     });
@@ -173,16 +144,17 @@ void THelicorderPage::BuildControls() {
 // The settings into the controls, without their handlers.
 void THelicorderPage::ShowSettings() {
     const TSettings& s = model_.Settings();
-    const QSignalBlocker b1(channel_), b2(hours_), b3(rowMinutes_), b4(bandpass_), b5(zoom_);
+    TZoomButtons* zoom = ZoomButtons();
+    const QSignalBlocker b1(channel_), b2(hours_), b3(rowMinutes_), b4(bandpass_), b5(zoom);
     channel_->setCurrentIndex(std::clamp(s.HelicorderChannel, 1, 6) - 1);
     hours_->setCurrentIndex(IndexOf(HourChoices, s.HelicorderHours));
     rowMinutes_->setCurrentIndex(IndexOf(RowChoices, s.HelicorderRowMinutes));
     bandpass_->setChecked(s.HelicorderBandpass != 0);
-    while (std::lround(std::log2(zoom_->Zoom())) < s.HelicorderGain && zoom_->Zoom() < MaxZoom) {
-        zoom_->ZoomInClick();
+    while (std::lround(std::log2(Zoom())) < s.HelicorderGain && Zoom() < MaxZoom) {
+        zoom->ZoomInClick();
     }
-    zoom_->Update(true);
-    gainLabel_->setText(tr("x%1").arg(zoom_->Zoom(), 0, 'f', 0));
+    UpdateZoomButtons(true);
+    gainLabel_->setText(tr("x%1").arg(Zoom(), 0, 'f', 0));
 }
 
 void THelicorderPage::TakeControls() {
@@ -207,7 +179,7 @@ THelicorderDraw THelicorderPage::MakeDraw(int hours) const {
                                ? source.NewestSlot() / THelicorder::SlotsPerSecond
                                : model_.BlockTime().Seconds;
     draw.Rows = HelicorderRows(newest, hours, s.HelicorderRowMinutes);
-    draw.Zoom = zoom_->Zoom();
+    draw.Zoom = Zoom();
     draw.Background = resources_.WaveBackgroundBrush().color();
     draw.Trace = resources_.WavePen().color();
     draw.Mark = resources_.FirstSamplePen().color();
@@ -268,10 +240,6 @@ void THelicorderPage::RefreshPage() {
 void THelicorderPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     Redraw(true);
-}
-
-void THelicorderPage::ZoomKey(bool in, bool extreme) {
-    zoom_->Key(in, extreme);
 }
 
 void THelicorderPage::SpanKey(bool longer) {

@@ -9,40 +9,36 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
-#include <functional>
 
+#include "main/band_list.h"
+#include "main/graph_page.h"
 #include "main/helicorder_picture.h"
-#include "main/monitor_page.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class TGraphResources;
-class TMonitorModel;
 class TPrompts;
-class TZoomButtons;
 
 // The widget the picture is shown in.
-class THelicorderView : public QWidget {
+class THelicorderView : public TGraphView {
     Q_OBJECT
   public:
     explicit THelicorderView(QWidget* parent = nullptr);
     const QImage& Image() const { return image_; }
     QImage& Image() { return image_; }
 
-  signals:
-    void Resized();
-
   protected:
     void paintEvent(QPaintEvent* event) override;
+    // A new black image of the new size, then Resized.
     void resizeEvent(QResizeEvent* event) override;
 
   private:
     QImage image_;
 };
 
-class THelicorderPage : public QWidget, public TMonitorPage {
+class THelicorderPage : public TGraphPage {
     Q_OBJECT
   public:
     // The picture that Save Picture writes: the whole day, PictureWidth wide and
@@ -58,7 +54,7 @@ class THelicorderPage : public QWidget, public TMonitorPage {
     void BlockArrived(bool full) override;
     void ColoursChanged() override;
     void RefreshPage() override;
-    void ZoomKey(bool in, bool extreme) override;
+    // X and Z: the hours shown one choice longer or shorter.
     void SpanKey(bool longer) override;
 
     // An event of the list shown: its channel chosen when the one shown did not trigger, its
@@ -86,7 +82,6 @@ class THelicorderPage : public QWidget, public TMonitorPage {
     void Redraw(bool whole);
     void FillChannels();
 
-    TMonitorModel& model_;
     const TGraphResources& resources_;
     TPrompts& prompts_;
     THelicorderPicture picture_;
@@ -99,7 +94,6 @@ class THelicorderPage : public QWidget, public TMonitorPage {
     QComboBox* hours_ = nullptr;
     QComboBox* rowMinutes_ = nullptr;
     QCheckBox* bandpass_ = nullptr;
-    TZoomButtons* zoom_ = nullptr;
     QLabel* gainLabel_ = nullptr;
     QPushButton* saveButton_ = nullptr;
     THelicorderView* view_ = nullptr;

@@ -132,10 +132,10 @@ TEST_F(ChannelsPageTest, ControlsStartInTheirDesignStateAndNothingIsDrawnBeforeA
 
     // No channels yet: the zoom keys and the drawing routines do nothing.
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 1);
+    EXPECT_EQ(page_->Zoom(), 1);
     const QImage before = list_->Image(0);
-    page_->DrawChannelTraces(true);
-    page_->ShowChannelDetails(true);
+    page_->DrawTraces(true);
+    page_->ShowDetails(true);
     EXPECT_EQ(list_->Image(0), before);
     EXPECT_TRUE(Find<QLabel>(QStringLiteral("Ch1L"))->isHidden());
 }
@@ -219,7 +219,7 @@ TEST_F(ChannelsPageTest, ZoomStepsTheRangeAndEnablesItsButtonsByTheLimits) {
     EXPECT_EQ(traceRows(), std::make_pair(0, height - 1));
 
     Button("MinZoomButton")->click();
-    EXPECT_EQ(page_->ChannelZoom(), 1);
+    EXPECT_EQ(page_->Zoom(), 1);
     EXPECT_EQ(ZoomEnabled(), (std::vector<bool>{true, true, false, false}));
     form_->StartButtonClick();
     EXPECT_EQ(ZoomEnabled(), (std::vector<bool>{false, false, false, false}));
@@ -240,18 +240,18 @@ TEST_F(ChannelsPageTest, KeysShowTabsZoomAndChangeTheSecondsShown) {
 
     SineBlocks(1, 1);
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 2);
+    EXPECT_EQ(page_->Zoom(), 2);
     form_->FormKeyDown(Qt::Key_U, Qt::ShiftModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 8388608);
+    EXPECT_EQ(page_->Zoom(), 8388608);
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 8388608) << "zoom in is disabled at the maximum";
+    EXPECT_EQ(page_->Zoom(), 8388608) << "zoom in is disabled at the maximum";
     form_->FormKeyDown(Qt::Key_D, Qt::NoModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 4194304);
+    EXPECT_EQ(page_->Zoom(), 4194304);
     form_->FormKeyDown(Qt::Key_D, Qt::ShiftModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 1);
+    EXPECT_EQ(page_->Zoom(), 1);
     form_->FormKeyDown(Qt::Key_H, Qt::NoModifier);
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
-    EXPECT_EQ(page_->ChannelZoom(), 1) << "only on the Channels tab";
+    EXPECT_EQ(page_->Zoom(), 1) << "only on the Channels tab";
     Seconds()->setValue(3);
     form_->FormKeyDown(Qt::Key_Z, Qt::NoModifier);
     EXPECT_EQ(Seconds()->value(), 3);
@@ -372,7 +372,7 @@ TEST_F(ChannelsPageTest, FiguresAndFieldsFitTheirTextsAtTheirFont) {
         return label->fontMetrics().horizontalAdvance(label->text()) <= label->width();
     };
     for (double zoom : {1.0, 32.0, 8388608.0}) {
-        while (page_->ChannelZoom() < zoom) {
+        while (page_->Zoom() < zoom) {
             Button("ZoomInButton")->click();
         }
         for (int line = 0; line < 5; ++line) {
@@ -387,7 +387,7 @@ TEST_F(ChannelsPageTest, FiguresAndFieldsFitTheirTextsAtTheirFont) {
     large.setPixelSize(18);
     panel->setFont(large);
     EXPECT_GT(panel->width(), width);
-    page_->ShowChannelDetails(true);
+    page_->ShowDetails(true);
     EXPECT_TRUE(fits(panel->Label(0, 0))) << Text("Ch1L").toStdString();
 
     // The DC field holds its value at the font it is shown in.

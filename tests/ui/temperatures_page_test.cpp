@@ -136,8 +136,8 @@ TEST_F(TemperaturesPageTest, ReadingsAreDotsWithTheirFiguresAndTheReadoutUnderTh
     // Each band has a dot where its newest reading stands.
     for (int c = 0; c < 3; ++c) {
         const TTemperatureReading& reading = form_->Model().Temperatures()[size_t(c)].back();
-        const TTemperatureScale scale = MakeTemperatureScale(
-            list_->ItemWidth(), list_->ItemHeight(), 1, page_->TemperatureZoom());
+        const TTemperatureScale scale =
+            MakeTemperatureScale(list_->ItemWidth(), list_->ItemHeight(), 1, page_->Zoom());
         EXPECT_EQ(list_->Image(c).pixelColor(scale.X(reading.Temperature), scale.Y(reading.Offset)),
                   DotColour)
             << c;
@@ -175,7 +175,7 @@ TEST_F(TemperaturesPageTest, KeysZoomAndChangeTheHoursOnThisTabOnly) {
     form_->FormKeyDown(Qt::Key_T, Qt::NoModifier);
     EXPECT_EQ(form_->PageControl()->currentWidget(), page_);
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
-    EXPECT_EQ(page_->TemperatureZoom(), 1) << "disabled before the first block";
+    EXPECT_EQ(page_->Zoom(), 1) << "disabled before the first block";
     Blocks(1, 20);
     const std::pair<int, Qt::KeyboardModifiers> zoomKeys[] = {{Qt::Key_U, Qt::NoModifier},
                                                               {Qt::Key_U, Qt::ShiftModifier},
@@ -185,7 +185,7 @@ TEST_F(TemperaturesPageTest, KeysZoomAndChangeTheHoursOnThisTabOnly) {
     const double zooms[] = {2, 8388608, 8388608, 4194304, 1};
     for (size_t i = 0; i < std::size(zooms); ++i) {
         form_->FormKeyDown(zoomKeys[i].first, zoomKeys[i].second);
-        EXPECT_EQ(page_->TemperatureZoom(), zooms[i]) << i;
+        EXPECT_EQ(page_->Zoom(), zooms[i]) << i;
     }
     EXPECT_FALSE(Button("MinZoomTemperatureButton")->isEnabled());
     for (int hours : {2, 4, 8, 16, 32, 64, 100, 100}) {
@@ -200,7 +200,7 @@ TEST_F(TemperaturesPageTest, KeysZoomAndChangeTheHoursOnThisTabOnly) {
     form_->FormKeyDown(Qt::Key_C, Qt::NoModifier);
     form_->FormKeyDown(Qt::Key_U, Qt::NoModifier);
     form_->FormKeyDown(Qt::Key_Z, Qt::NoModifier);
-    EXPECT_EQ(page_->TemperatureZoom(), 1);
+    EXPECT_EQ(page_->Zoom(), 1);
     EXPECT_EQ(Hours()->value(), 50);
 }
 

@@ -1,4 +1,4 @@
-#include "main/time_frequency_legend.h"
+#include "main/spectrogram_legend.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,11 +1,10 @@
-#include "main/time_frequency_page.h"
+#include "main/spectrogram_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
@@ -18,21 +17,15 @@
 
 #include "colours/colour_value.h"
 #include "main/display_checks.h"
+#include "main/spectrogram_legend.h"
 #include "main/spin_edit.h"
-#include "main/time_frequency_legend.h"
 #include "main/widgets.h"
 #include "monitor/monitor_model.h"
 
 namespace {
 
-constexpr int ToolBarHeight = 41;
 constexpr int BandGap = 3;
-constexpr int PointChoices[] = {256, 512, 1024, 2048, 4096};
-
-QLabel* MakeCaption(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    return label;
-}
+constexpr const char* PointChoices[] = {"256", "512", "1024", "2048", "4096"};
 
 QSpinBox* MakeDbSpin(const QString& name, int minimum, int maximum, QWidget* parent) {
     auto* spin = new QSpinBox(parent);
@@ -46,8 +39,7 @@ QSpinBox* MakeDbSpin(const QString& name, int minimum, int maximum, QWidget* par
 
 // --- TSpectrogramView ---
 
-TSpectrogramView::TSpectrogramView(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
+TSpectrogramView::TSpectrogramView(QWidget* parent) : TGraphView(parent) {
     setMouseTracking(true);
     setMinimumSize(120, 60);
 }
@@ -79,21 +71,11 @@ void TSpectrogramView::paintEvent(QPaintEvent* event) {
     }
 }
 
-void TSpectrogramView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    emit Resized();
-}
-
-void TSpectrogramView::mouseMoveEvent(QMouseEvent* event) {
-    QWidget::mouseMoveEvent(event);
-    emit MouseMoved(event->position().toPoint());
-}
-
 // --- TSpectrogramPage ---
 
 TSpectrogramPage::TSpectrogramPage(TMonitorModel& model, std::function<void()> refreshActivePage,
                                    QWidget* parent)
-    : QWidget(parent), model_(model), refreshActivePage_(std::move(refreshActivePage)) {
+    : TGraphPage(model, std::move(refreshActivePage), 3, parent) {
     displayed_.fill(true);
     BuildControls();
     ColoursChanged();
@@ -101,21 +83,13 @@ TSpectrogramPage::TSpectrogramPage(TMonitorModel& model, std::function<void()> r
 }
 
 void TSpectrogramPage::BuildControls() {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    auto* toolBar = new QFrame(this);
-    toolBar->setFixedHeight(ToolBarHeight);
-    auto* tools = new QHBoxLayout(toolBar);
-    tools->setContentsMargins(2, 0, 2, 0);
-    tools->setSpacing(3);
-    points_ = new QComboBox(toolBar);
-    points_->setObjectName(QStringLiteral("SpectrogramPoints"));
-    points_->setToolTip(tr("FFT length (points); the transforms overlap by half"));
-    for (const int points : PointChoices) {
-        points_->addItem(QString::number(points));
+    QFrame* toolBar = ToolBar();
+    QStringList points;
+    for (const char* choice : PointChoices) {
+        points << QString::fromLatin1(choice);
     }
+    points_ = MakeDropDown(QStringLiteral("SpectrogramPoints"), points, toolBar);
+    points_->setToolTip(tr("FFT length (points); the transforms overlap by half"));
     autoRange_ = MakeCheck(QStringLiteral("SpectrogramAutoRange"), tr("Auto"), true, toolBar);
     autoRange_->setToolTip(tr("Colour range from the noise floor to the highest level"));
     minDb_ = MakeDbSpin(QStringLiteral("SpectrogramMinDb"), -250, 49, toolBar);
@@ -126,18 +100,11 @@ void TSpectrogramPage::BuildControls() {
     minutes_->setObjectName(QStringLiteral("SpectrogramMinutes"));
     minutes_->setRange(SpectrogramMinMinutes, SpectrogramMaxMinutes);
     minutes_->setToolTip(tr("Minutes shown"));
-    for (QWidget* widget : std::initializer_list<QWidget*>{
-             MakeCaption(tr("FFT"), toolBar), points_, autoRange_, minDb_,
-             MakeCaption(tr("to"), toolBar), maxDb_, MakeCaption(tr("dB"), toolBar), logFrequency_,
-             MakeCaption(tr("Minutes"), toolBar), minutes_}) {
-        tools->addWidget(widget);
-    }
-    displayChecks_ = new TDisplayChecks(QStringLiteral("SDisp"), toolBar);
-    for (QCheckBox* box : displayChecks_->Boxes()) {
-        tools->addWidget(box);
-    }
-    tools->addStretch();
-    layout->addWidget(toolBar);
+    SetSpanField(minutes_);
+    AddTools({new QLabel(tr("FFT"), toolBar), points_, autoRange_, minDb_,
+              new QLabel(tr("to"), toolBar), maxDb_, new QLabel(tr("dB"), toolBar), logFrequency_,
+              new QLabel(tr("Minutes"), toolBar), minutes_});
+    AddDisplayChecks(QStringLiteral("SDisp"));
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
@@ -148,13 +115,13 @@ void TSpectrogramPage::BuildControls() {
     legend_ = new TSpectrogramLegend(this);
     legend_->setObjectName(QStringLiteral("SpectrogramLegend"));
     body->addWidget(legend_);
-    layout->addLayout(body, 1);
+    Column()->addLayout(body, 1);
     readout_ = new QLabel(this);
     readout_->setObjectName(QStringLiteral("SpectrogramReadout"));
     readout_->setContentsMargins(4, 2, 4, 2);
     // A long reading never widens the page (and so the window).
     readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    layout->addWidget(readout_);
+    Column()->addWidget(readout_);
 
     connect(points_, &QComboBox::currentIndexChanged, this, [this] { PointsChange(); });
     connect(autoRange_, &QCheckBox::toggled, this, [this] { AutoRangeClick(); });
@@ -162,8 +129,6 @@ void TSpectrogramPage::BuildControls() {
     connect(maxDb_, &QSpinBox::valueChanged, this, [this] { MaxDbChange(); });
     connect(logFrequency_, &QCheckBox::toggled, this, [this] { LogFrequencyClick(); });
     connect(minutes_, &TSpinEdit::Changed, this, [this] { MinutesChange(); });
-    connect(displayChecks_, &TDisplayChecks::Toggled, this,
-            [this](int channel, bool checked) { DispClick(channel, checked); });
     connect(view_, &TSpectrogramView::Resized, this, [this] { SettingChanged(); });
     connect(view_, &TSpectrogramView::MouseMoved, this,
             [this](QPoint point) { ViewMouseMove(point); });
@@ -212,7 +177,7 @@ void TSpectrogramPage::FormatChanged() {
     if (count >= 1 && count <= MaxChannels) {
         std::fill(displayed_.begin() + count, displayed_.end(), false);
     }
-    displayChecks_->EnableDisplayChecks(count, displayed_);
+    DisplayChecks()->EnableDisplayChecks(count, displayed_);
     readout_->clear();
     stale_ = true;
 }
@@ -240,10 +205,6 @@ void TSpectrogramPage::ColoursChanged() {
 
 void TSpectrogramPage::RefreshPage() {
     view_->update();
-}
-
-void TSpectrogramPage::SpanKey(bool longer) {
-    minutes_->StepSpan(longer);
 }
 
 void TSpectrogramPage::showEvent(QShowEvent* event) {
@@ -572,7 +533,7 @@ void TSpectrogramPage::MinutesChange() {
     SettingChanged();
 }
 
-void TSpectrogramPage::DispClick(int channel, bool checked) {
+void TSpectrogramPage::DisplayToggled(int channel, bool checked) {
     if (channel >= 0 && channel < MaxChannels) {
         displayed_[static_cast<size_t>(channel)] = checked;
         SettingChanged();

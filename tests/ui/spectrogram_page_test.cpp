@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "main/time_frequency_page.h"
+#include "main/spectrogram_page.h"
 #include "sim/signals.h"
 #include "support/blocks.h"
 #include "support/window_fixture.h"

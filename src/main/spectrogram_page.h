@@ -20,22 +20,20 @@
 #include <vector>
 
 #include "digitizer/data_block.h"
-#include "main/monitor_page.h"
+#include "main/band_list.h"
+#include "main/graph_page.h"
 #include "monitor/time_frequency.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QSpinBox;
-class TDisplayChecks;
-class TMonitorModel;
 class TSpectrogramLegend;
-class TSpinEdit;
 
 // The bands of the page: a frame (background, frequency labels, channel names), one image
 // per displayed channel in its plot rectangle, and the strip of time labels below. Painting
 // copies them; the page draws into them.
-class TSpectrogramView : public QWidget {
+class TSpectrogramView : public TGraphView {
     Q_OBJECT
   public:
     explicit TSpectrogramView(QWidget* parent = nullptr);
@@ -56,15 +54,8 @@ class TSpectrogramView : public QWidget {
     QPoint TimeStripOrigin() const { return timeStripOrigin_; }
     void SetTimeStripOrigin(QPoint origin) { timeStripOrigin_ = origin; }
 
-  signals:
-    void Resized();
-    // The mouse moved over the view (tracked also without a button held).
-    void MouseMoved(QPoint point);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     std::vector<TBand> bands_;
@@ -74,7 +65,7 @@ class TSpectrogramView : public QWidget {
     QPoint timeStripOrigin_;
 };
 
-class TSpectrogramPage : public QWidget, public TMonitorPage {
+class TSpectrogramPage : public TGraphPage {
     Q_OBJECT
   public:
     // refreshActivePage repaints whichever page is visible (the window's).
@@ -88,8 +79,6 @@ class TSpectrogramPage : public QWidget, public TMonitorPage {
     void BlockArrived(bool full) override;
     void ColoursChanged() override;
     void RefreshPage() override;
-    // X and Z: the span in minutes doubled or halved.
-    void SpanKey(bool longer) override;
 
     // The settings into the controls, and in force.
     void ShowSettings();
@@ -101,8 +90,6 @@ class TSpectrogramPage : public QWidget, public TMonitorPage {
     void MaxDbChange();
     void LogFrequencyClick();
     void MinutesChange();
-    // SDisp1Click ... SDisp6Click: channel 0 ... 5.
-    void DispClick(int channel, bool checked);
     void ViewMouseMove(QPoint point);
 
     const TSpectrogram& Spectrogram() const { return spectrogram_; }
@@ -117,6 +104,8 @@ class TSpectrogramPage : public QWidget, public TMonitorPage {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // SDisp1 ... SDisp6: the channel shown or not, on this page only.
+    void DisplayToggled(int channel, bool checked) override;
 
   private:
     // What the bands' geometry and axes depend on.
@@ -146,8 +135,6 @@ class TSpectrogramPage : public QWidget, public TMonitorPage {
     // After a change of a setting: everything drawn again (now if visible, else when shown).
     void SettingChanged();
 
-    TMonitorModel& model_;
-    std::function<void()> refreshActivePage_;
     TSpectrogram spectrogram_;
     TSpectrogramRaster raster_;
     std::array<bool, MaxChannels> displayed_{};
@@ -166,7 +153,6 @@ class TSpectrogramPage : public QWidget, public TMonitorPage {
     QSpinBox* maxDb_ = nullptr;
     QCheckBox* logFrequency_ = nullptr;
     TSpinEdit* minutes_ = nullptr;
-    TDisplayChecks* displayChecks_ = nullptr;
     TSpectrogramView* view_ = nullptr;
     TSpectrogramLegend* legend_ = nullptr;
     QLabel* readout_ = nullptr;
