@@ -56,10 +56,12 @@ std::optional<TJson> ReadJson(const std::string& text, int maxDepth, std::string
     } catch (const TRefused& refused) {
         error = refused.Reason;
     } catch (const TJson::exception& e) {
-        // "[json.exception.parse_error.101] parse error at line 1, column 2: ..."
+        // "[json.exception.parse_error.101] parse error at line 1, column 2: syntax error
+        // ...; last read: '...'": without the bytes read, which need not be printable.
         const std::string what = e.what();
-        const size_t text = what.find("] ");
-        error = text == std::string::npos ? what : what.substr(text + 2);
+        const size_t start = what.find("] ");
+        error = what.substr(start == std::string::npos ? 0 : start + 2);
+        error = error.substr(0, error.find("; last read: "));
     }
     return std::nullopt;
 }
