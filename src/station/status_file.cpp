@@ -351,7 +351,22 @@ std::string StatusJson(const TStationStatus& status) {
         std::string error;
         json[name] = ReadJson(raw, MaxDepth - 1, error).value_or(TJson());
     }
-    return JsonText(json, 2) + "\n";
+    // A member on each line and a channel on each line, for a person reading the file; every
+    // value compact.
+    std::string out = "{";
+    for (const auto& [name, value] : json.items()) {
+        out += out.size() == 1 ? "\n  " : ",\n  ";
+        out += JsonText(TJson(name)) + ": ";
+        if (name != "channels" || value.empty()) {
+            out += JsonText(value);
+            continue;
+        }
+        for (size_t k = 0; k < value.size(); ++k) {
+            out += (k == 0 ? "[\n    " : ",\n    ") + JsonText(value[k]);
+        }
+        out += "\n  ]";
+    }
+    return out + "\n}\n";
 }
 
 bool WriteStatusFile(const std::string& path, const TStationStatus& status, std::string& error) {

@@ -51,8 +51,9 @@ struct TStationStatus {
     bool operator==(const TStationStatus&) const = default;
 };
 
-// The status as one JSON object, indented by two spaces, ending with a line feed. Texts are
-// UTF-8: a byte that is not part of valid UTF-8 is the Latin-1 character of its value.
+// The status as one JSON object, a member on each line (and a channel on each line), each
+// value compact, ending with a line feed. Texts are UTF-8: a byte that is not part of valid
+// UTF-8 is the Latin-1 character of its value.
 std::string StatusJson(const TStationStatus& status);
 
 // Writes the status file atomically: a temporary file in the same directory is written,
