@@ -67,7 +67,7 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_EQ(s["id"], 12);
     EXPECT_EQ(s["station"], "ST\"1");
     EXPECT_EQ(s["start"], "2025-01-01T00:01:10.120000Z");
-    EXPECT_EQ(s["channels"], nlohmann::json({1, 4}));
+    EXPECT_EQ(s["channels"], nlohmann::ordered_json({1, 4}));
     EXPECT_EQ(s["peak_ratio"], 31.25);
 
     // Numbers as a person writes them: the sample rate whole, the rest rounded.
