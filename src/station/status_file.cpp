@@ -46,7 +46,11 @@ std::optional<TJson> ReadJson(const std::string& text, int maxDepth, std::string
         } else if (event == TEvent::key && !names.empty()) {
             const std::string& name = parsed.get_ref<const std::string&>();
             if (!names.back().insert(name).second) {
-                throw TRefused{"'" + name + "' is given twice"};
+                // The name as plain ASCII: the error may be shown on a terminal.
+                std::string shown = name;
+                std::replace_if(
+                    shown.begin(), shown.end(), [](char c) { return c < 0x20 || c >= 0x7F; }, '?');
+                throw TRefused{"'" + shown + "' is given twice"};
             }
         }
         return true;
