@@ -210,7 +210,7 @@ TEST_F(StatusDir, BadFilesGiveAnErrorNotACrash) {
         {head + R"("gaps":1,"gaps":2})", "'gaps' is given twice"},
         {head + R"("channels":[{"code":"a","code":"b"}]})", "'code' is given twice"},
         {head + R"("x":{"a":[{"b":1,"b":1}]}})", "'b' is given twice"},
-        {head + R"("\u001b[2J\u00e9":1,"\u001b[2J\u00e9":2})", "'?[2J??' is given twice"},
+        {head + R"("\u001b[2J\u00e9":1,"\u001b[2J\u00e9":2})", "'?[2J?\?' is given twice"},
         {head + R"("device":"a)" + "\n" + R"(b"})", "line 2, column "},
         {head + R"("device":"\x"})", "line 1, column "},
         {head + R"("device":"\u12G4"})", "line 1, column "},
