@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "base/json_text.h"
 
 namespace {
 
@@ -21,51 +24,47 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
-std::string General(double value) {
+std::string GeneralText(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.6g", std::isfinite(value) ? value : 0.0);
     return text;
 }
 
-std::string TimeJson(const TSampleTime& time) {
-    return "\"" + FormatSampleTime(time) + "\"";
+// `value` rounded to `decimals` places (0 when it is not finite), as a JSON number.
+double Rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::isfinite(value) ? std::round(value * scale) / scale : 0.0;
 }
 
-std::string ChannelArray(const std::vector<int>& channels) {
-    std::string text = "[";
-    for (size_t i = 0; i < channels.size(); ++i) {
-        text += (i == 0 ? "" : ",") + std::to_string(channels[i] + 1);
+// `value` to 6 significant digits, as a JSON number: whole numbers without a fraction.
+nlohmann::ordered_json General(double value) {
+    const std::string text = GeneralText(value);
+    double rounded = 0;
+    std::from_chars(text.data(), text.data() + text.size(), rounded);
+    if (std::abs(rounded) < 1e15 && rounded == std::trunc(rounded)) {
+        return static_cast<int64_t>(rounded);
     }
-    return text + "]";
+    return rounded;
 }
 
-std::string Head(const char* kind, const TEvent& event, uint64_t id, const TEventPlace& place) {
-    return std::string("{\"kind\":\"") + kind + "\",\"id\":" + std::to_string(id) +
-           ",\"network\":" + EventJsonString(place.Network) +
-           ",\"station\":" + EventJsonString(place.Station) + ",\"start\":" + TimeJson(event.Start);
+nlohmann::ordered_json ChannelArray(const std::vector<int>& channels) {
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const int c : channels) {
+        array.push_back(c + 1);
+    }
+    return array;
+}
+
+nlohmann::ordered_json Head(const char* kind, const TEvent& event, uint64_t id,
+                            const TEventPlace& place) {
+    return {{"kind", kind},
+            {"id", id},
+            {"network", place.Network},
+            {"station", place.Station},
+            {"start", FormatSampleTime(event.Start)}};
 }
 
 }  // namespace
-
-std::string EventJsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else if (byte > 0x7F) {
-            out += '?';
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string TriggeredChannelText(const TEvent& event) {
     std::string text;
@@ -86,28 +85,33 @@ double TriggeredPeakRatio(const TEvent& event) {
 }
 
 std::string EventStartJson(const TEvent& event, uint64_t id, const TEventPlace& place) {
-    return Head("start", event, id, place) + ",\"sample_rate\":" + General(event.SampleRate) +
-           ",\"channels\":" + ChannelArray(event.TriggeredChannels()) +
-           ",\"peak_ratio\":" + Fixed(TriggeredPeakRatio(event), 3) + "}";
+    nlohmann::ordered_json json = Head("start", event, id, place);
+    json["sample_rate"] = General(event.SampleRate);
+    json["channels"] = ChannelArray(event.TriggeredChannels());
+    json["peak_ratio"] = Rounded(TriggeredPeakRatio(event), 3);
+    return JsonText(json);
 }
 
 std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& place) {
-    std::string json = Head("end", event, id, place) + ",\"end\":" + TimeJson(event.End) +
-                       ",\"duration\":" + Fixed(event.Seconds(), 6) +
-                       ",\"cut\":" + (event.Cut ? "true" : "false") +
-                       ",\"sample_rate\":" + General(event.SampleRate) +
-                       ",\"channels\":" + ChannelArray(event.TriggeredChannels()) +
-                       ",\"peak_ratio\":" + Fixed(event.PeakRatio, 3) + ",\"per_channel\":[";
-    for (size_t i = 0; i < event.Channels.size(); ++i) {
-        const TEventChannel& c = event.Channels[i];
-        json += std::string(i == 0 ? "" : ",") + "{\"channel\":" + std::to_string(c.Channel + 1) +
-                ",\"triggered\":" + (c.Triggered ? "true" : "false") +
-                ",\"first_trigger\":" + (c.Triggered ? TimeJson(c.FirstTrigger) : "null") +
-                ",\"peak_ratio\":" + Fixed(c.PeakRatio, 3) +
-                ",\"peak_counts\":" + Fixed(c.PeakCounts, 1) +
-                ",\"peak_volts\":" + General(c.PeakVolts) + "}";
+    nlohmann::ordered_json json = Head("end", event, id, place);
+    json["end"] = FormatSampleTime(event.End);
+    json["duration"] = Rounded(event.Seconds(), 6);
+    json["cut"] = event.Cut;
+    json["sample_rate"] = General(event.SampleRate);
+    json["channels"] = ChannelArray(event.TriggeredChannels());
+    json["peak_ratio"] = Rounded(event.PeakRatio, 3);
+    nlohmann::ordered_json& channels = json["per_channel"] = nlohmann::ordered_json::array();
+    for (const TEventChannel& c : event.Channels) {
+        channels.push_back({{"channel", c.Channel + 1},
+                            {"triggered", c.Triggered},
+                            {"first_trigger",
+                             c.Triggered ? nlohmann::ordered_json(FormatSampleTime(c.FirstTrigger))
+                                         : nlohmann::ordered_json()},
+                            {"peak_ratio", Rounded(c.PeakRatio, 3)},
+                            {"peak_counts", Rounded(c.PeakCounts, 1)},
+                            {"peak_volts", General(c.PeakVolts)}});
     }
-    return json + "]}";
+    return JsonText(json);
 }
 
 std::string EventCsvHeader() {
@@ -132,7 +136,7 @@ std::string EventCsvRow(const TEvent& event, uint64_t id) {
         if (part == event.Channels.end()) {
             row += ",,";
         } else {
-            row += "," + Fixed(part->PeakCounts, 1) + "," + General(part->PeakVolts);
+            row += "," + Fixed(part->PeakCounts, 1) + "," + GeneralText(part->PeakVolts);
         }
     }
     return row;

@@ -43,9 +43,6 @@ std::string TriggeredChannelText(const TEvent& event);
 // The highest STA/LTA of the channels triggered.
 double TriggeredPeakRatio(const TEvent& event);
 
-// A text as a JSON string, quoted; control characters escaped, bytes above 0x7F as '?'.
-std::string EventJsonString(const std::string& text);
-
 // A file that lines are appended to. It is opened at the first line (its directory made when
 // missing), created with mode 0644, and stays open until Close; `header` is written first when
 // the file is empty. After a failure the descriptor is closed and the next line opens the file

@@ -9,6 +9,7 @@
 #include "about/version.h"
 #include "digitizer/port_list.h"
 #include "seedfile/seed_file.h"
+#include "station/status_sections.h"
 
 namespace {
 
@@ -342,56 +343,16 @@ TStationStatus TStation::Status() const {
         status.LastErrorMicroseconds = lastErrorTime_;
     }
     if (seedlink_) {
-        status.Extra.push_back({"seedlink", SeedLinkJson()});
+        status.Extra.push_back({"seedlink", SeedLinkStatusJson(seedlink_->Status())});
     }
     if (datalink_) {
-        status.Extra.push_back({"datalink", DataLinkJson()});
+        status.Extra.push_back(
+            {"datalink", DataLinkStatusJson(config_.DataLink, datalink_->Status())});
     }
     if (events_) {
         status.Extra.push_back({"events", events_->StatusJson()});
     }
     return status;
-}
-
-std::string TStation::SeedLinkJson() const {
-    const TSeedLinkStatus s = seedlink_->Status();
-    const auto sequence = [](const std::optional<uint32_t>& value) {
-        char text[16];
-        std::snprintf(text, sizeof text, "\"%06X\"", value.value_or(0));
-        return value ? std::string(text) : std::string("null");
-    };
-    std::string json =
-        "{\"listening\":" + std::string(s.Listening ? "true" : "false") +
-        ",\"listen\":" + JsonString(s.Listen) +
-        ",\"ring_packets\":" + std::to_string(s.RingPackets) +
-        ",\"ring_capacity\":" + std::to_string(s.RingCapacity) +
-        ",\"first_sequence\":" + sequence(s.FirstSequence) +
-        ",\"last_sequence\":" + sequence(s.LastSequence) +
-        ",\"accepted\":" + std::to_string(s.Accepted) +
-        ",\"refused\":" + std::to_string(s.Refused) + ",\"dropped\":" + std::to_string(s.Dropped) +
-        ",\"handoff_dropped\":" + std::to_string(s.HandOffDropped) + ",\"clients\":[";
-    for (size_t k = 0; k < s.Clients.size(); ++k) {
-        const TSeedLinkClientStatus& c = s.Clients[k];
-        json += std::string(k == 0 ? "" : ",") + "{\"address\":" + JsonString(c.Address) +
-                ",\"selection\":" + JsonString(c.Selection) +
-                ",\"streaming\":" + (c.Streaming ? "true" : "false") +
-                ",\"last_sequence\":" + sequence(c.LastSequence) +
-                ",\"packets_sent\":" + std::to_string(c.PacketsSent) +
-                ",\"queued_bytes\":" + std::to_string(c.QueuedBytes) +
-                ",\"queue_capacity\":" + std::to_string(c.QueueCapacity) +
-                ",\"connected_us\":" + std::to_string(c.ConnectedMicroseconds) + "}";
-    }
-    return json + "]}";
-}
-
-std::string TStation::DataLinkJson() const {
-    const TDataLinkStatus s = datalink_->Status();
-    return "{\"server\":" + JsonString(config_.DataLink) +
-           ",\"connected\":" + (s.Connected ? "true" : "false") +
-           ",\"sent\":" + std::to_string(s.Sent) +
-           ",\"acknowledged\":" + std::to_string(s.Acknowledged) +
-           ",\"queued\":" + std::to_string(s.Queued) + ",\"dropped\":" + std::to_string(s.Dropped) +
-           ",\"last_error\":" + JsonString(s.LastError) + "}";
 }
 
 void TStation::WriteStatus(bool stopping) {

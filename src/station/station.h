@@ -81,8 +81,6 @@ class TStation {
     void HandLive(TLiveRecord record);
     void LogNetwork();
     void StartEvents(uint64_t lastId);
-    std::string SeedLinkJson() const;
-    std::string DataLinkJson() const;
 
     TStationConfig config_;
     TLog log_;

@@ -1,6 +1,9 @@
 #include "station/station_events.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include "base/json_text.h"
 
 #include "seedfile/seed_file.h"
 
@@ -178,31 +181,28 @@ void TStationEvents::Stop() {
 }
 
 std::string TStationEvents::StatusJson() const {
-    const std::string state = !idle_.empty()        ? "idle"
-                              : detector_.InEvent() ? "in event"
-                                                    : "detecting";
-    std::string json = "{\"state\":\"" + state + "\",\"idle_reason\":" + EventJsonString(idle_) +
-                       ",\"detected\":" + std::to_string(detected_) +
-                       ",\"file\":" + EventJsonString(file_.Path()) +
-                       ",\"csv_file\":" + EventJsonString(config_.CsvFile) +
-                       ",\"command\":" + EventJsonString(config_.Command);
+    const char* state = !idle_.empty() ? "idle" : detector_.InEvent() ? "in event" : "detecting";
+    nlohmann::ordered_json json = {
+        {"state", state},       {"idle_reason", idle_},        {"detected", detected_},
+        {"file", file_.Path()}, {"csv_file", config_.CsvFile}, {"command", config_.Command}};
     if (command_) {
-        json += ",\"commands_started\":" + std::to_string(command_->Started()) +
-                ",\"commands_skipped\":" + std::to_string(command_->Skipped()) +
-                ",\"commands_failed\":" + std::to_string(command_->Failed()) +
-                ",\"command_running\":" + (command_->Running() ? "true" : "false");
+        json["commands_started"] = command_->Started();
+        json["commands_skipped"] = command_->Skipped();
+        json["commands_failed"] = command_->Failed();
+        json["command_running"] = command_->Running();
     }
-    json += ",\"recent\":[";
-    for (size_t i = 0; i < recent_.size(); ++i) {
-        const TRecentEvent& e = recent_[i];
-        json += std::string(i == 0 ? "" : ",") + "{\"id\":" + std::to_string(e.Id) +
-                ",\"start\":\"" + FormatSampleTime(e.Start) + "\",\"end\":" +
-                (e.End ? "\"" + FormatSampleTime(*e.End) + "\"" : std::string("null")) +
-                ",\"duration\":" +
-                (e.End ? Fixed(SecondsBetween(e.Start, *e.End), 3) : std::string("null")) +
-                ",\"cut\":" + (e.Cut ? "true" : "false") +
-                ",\"channels\":" + EventJsonString(e.Channels) +
-                ",\"peak_ratio\":" + Fixed(e.PeakRatio, 3) + "}";
+    nlohmann::ordered_json& recent = json["recent"] = nlohmann::ordered_json::array();
+    for (const TRecentEvent& e : recent_) {
+        const auto rounded = [](double value) { return std::round(value * 1000) / 1000; };
+        recent.push_back(
+            {{"id", e.Id},
+             {"start", FormatSampleTime(e.Start)},
+             {"end", e.End ? nlohmann::ordered_json(FormatSampleTime(*e.End)) : nullptr},
+             {"duration",
+              e.End ? nlohmann::ordered_json(rounded(SecondsBetween(e.Start, *e.End))) : nullptr},
+             {"cut", e.Cut},
+             {"channels", e.Channels},
+             {"peak_ratio", rounded(e.PeakRatio)}});
     }
-    return json + "]}";
+    return JsonText(json);
 }

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -16,418 +15,61 @@
 #include <map>
 #include <set>
 
+#include "base/json_text.h"
+
 namespace {
 
 constexpr int MaxDepth = 64;
 constexpr int64_t Second = 1000000;
 constexpr int64_t StaleAfter = 30 * Second;
 
-// --- UTF-8 and JSON strings ---
+// --- Reading JSON ---
 
-// The length of the valid UTF-8 sequence at `i`, 0 when the bytes there are not one.
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        return 1;
-    }
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) {
-        return 0;
-    }
-    for (size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
+using TJson = nlohmann::ordered_json;
 
-constexpr char ReplacementCharacter[] = "\xEF\xBF\xBD";
-
-// `text` with every byte that is not part of valid UTF-8 replaced by U+FFFD.
-std::string ValidUtf8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        const size_t length = Utf8SequenceLength(text, i);
-        if (length == 0) {
-            out += ReplacementCharacter;
-            ++i;
-        } else {
-            out.append(text, i, length);
-            i += length;
-        }
-    }
-    return out;
-}
-
-void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char c : ValidUtf8(text)) {
-        const char* escape = c == '"'    ? "\\\""
-                             : c == '\\' ? "\\\\"
-                             : c == '\b' ? "\\b"
-                             : c == '\f' ? "\\f"
-                             : c == '\n' ? "\\n"
-                             : c == '\r' ? "\\r"
-                             : c == '\t' ? "\\t"
-                                         : nullptr;
-        if (escape != nullptr) {
-            out += escape;
-        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-void AppendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
-
-// --- A small JSON reader ---
-
-struct TJsonMember;
-
-struct TJsonValue {
-    enum class TKind { Null, Bool, Number, String, Array, Object } Kind = TKind::Null;
-    bool Bool = false;
-    std::string Text;  // a number's text as written, or a string's value
-    std::vector<TJsonValue> Items;
-    std::vector<TJsonMember> Members;
+// Why a text was refused while it was read.
+struct TRefused {
+    std::string Reason;
 };
 
-struct TJsonMember {
-    std::string Name;
-    TJsonValue Value;
-};
-
-class TJsonReader {
-  public:
-    explicit TJsonReader(const std::string& text) : s_(text) {}
-
-    // One value filling the whole text, nested at most MaxDepth - startDepth deep.
-    bool Read(TJsonValue& value, int startDepth, std::string& error) {
-        Blanks();
-        bool ok = Value(value, startDepth);
-        if (ok) {
-            Blanks();
+// `text` as one JSON value nested at most `maxDepth` deep in which no object gives a member
+// name twice; nothing, with `error` saying where and why, when it is not.
+std::optional<TJson> ReadJson(const std::string& text, int maxDepth, std::string& error) {
+    std::vector<std::set<std::string>> names;  // those of each object open
+    const auto check = [&](int depth, TJson::parse_event_t event, TJson& parsed) {
+        using TEvent = TJson::parse_event_t;
+        if ((event == TEvent::object_start || event == TEvent::array_start) && depth >= maxDepth) {
+            throw TRefused{"nested deeper than " + std::to_string(maxDepth)};
         }
-        if (ok && i_ < s_.size()) {
-            ok = Fail("text after the end of the value");
-        }
-        if (!ok) {
-            error = Where() + error_;
-        }
-        return ok;
-    }
-
-  private:
-    bool Fail(const char* reason) {
-        if (error_.empty()) {
-            error_ = reason;
-        }
-        return false;
-    }
-    std::string Where() const {
-        size_t line = 1, column = 1;
-        for (size_t k = 0; k < std::min(i_, s_.size()); ++k) {
-            column = s_[k] == '\n' ? 1 : column + 1;
-            line += s_[k] == '\n' ? 1 : 0;
-        }
-        return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": ";
-    }
-    bool At(char c) const { return i_ < s_.size() && s_[i_] == c; }
-    bool IsDigit() const { return i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9'; }
-    void Blanks() {
-        while (At(' ') || At('\t') || At('\n') || At('\r')) {
-            ++i_;
-        }
-    }
-    bool Literal(const char* word) {
-        const size_t length = std::strlen(word);
-        if (s_.compare(i_, length, word) != 0) {
-            return Fail("not a JSON value");
-        }
-        i_ += length;
-        return true;
-    }
-
-    bool Value(TJsonValue& value, int depth) {
-        if (i_ >= s_.size()) {
-            return Fail("the text ends where a value should be");
-        }
-        switch (s_[i_]) {
-            case '{':
-                return Object(value, depth + 1);
-            case '[':
-                return Array(value, depth + 1);
-            case '"':
-                value.Kind = TJsonValue::TKind::String;
-                return String(value.Text);
-            case 't':
-                value.Kind = TJsonValue::TKind::Bool;
-                value.Bool = true;
-                return Literal("true");
-            case 'f':
-                value.Kind = TJsonValue::TKind::Bool;
-                return Literal("false");
-            case 'n':
-                return Literal("null");
-            default:
-                value.Kind = TJsonValue::TKind::Number;
-                return Number(value.Text);
-        }
-    }
-
-    // The members of an object or the items of an array: `one` reads each, separated by
-    // commas, up to `close`.
-    template <typename TOne>
-    bool List(char close, const char* expected, TOne&& one) {
-        ++i_;
-        Blanks();
-        for (bool first = true;; first = false) {
-            if (first && At(close)) {
-                ++i_;
-                return true;
+        if (event == TEvent::object_start) {
+            names.emplace_back();
+        } else if (event == TEvent::object_end && !names.empty()) {
+            names.pop_back();
+        } else if (event == TEvent::key && !names.empty()) {
+            const std::string& name = parsed.get_ref<const std::string&>();
+            if (!names.back().insert(name).second) {
+                // The name as plain ASCII: the error may be shown on a terminal.
+                std::string shown = name;
+                std::replace_if(
+                    shown.begin(), shown.end(), [](char c) { return c < 0x20 || c >= 0x7F; }, '?');
+                throw TRefused{"'" + shown + "' is given twice"};
             }
-            if (!one()) {
-                return false;
-            }
-            Blanks();
-            if (At(close)) {
-                ++i_;
-                return true;
-            }
-            if (!At(',')) {
-                return Fail(expected);
-            }
-            ++i_;
-            Blanks();
-        }
-    }
-
-    bool Object(TJsonValue& value, int depth) {
-        if (depth > MaxDepth) {
-            return Fail("nested too deep");
-        }
-        value.Kind = TJsonValue::TKind::Object;
-        return List('}', "expected ',' or '}'", [&] {
-            TJsonMember member;
-            if (!At('"')) {
-                return Fail("expected a member name in quotes");
-            }
-            if (!String(member.Name)) {
-                return false;
-            }
-            Blanks();
-            if (!At(':')) {
-                return Fail("expected ':'");
-            }
-            ++i_;
-            Blanks();
-            if (!Value(member.Value, depth)) {
-                return false;
-            }
-            value.Members.push_back(std::move(member));
-            return true;
-        });
-    }
-
-    bool Array(TJsonValue& value, int depth) {
-        if (depth > MaxDepth) {
-            return Fail("nested too deep");
-        }
-        value.Kind = TJsonValue::TKind::Array;
-        return List(']', "expected ',' or ']'", [&] {
-            value.Items.emplace_back();
-            return Value(value.Items.back(), depth);
-        });
-    }
-
-    bool Number(std::string& text) {
-        const size_t start = i_;
-        if (At('-')) {
-            ++i_;
-        }
-        if (At('0')) {
-            ++i_;
-        } else if (IsDigit()) {
-            while (IsDigit()) {
-                ++i_;
-            }
-        } else {
-            return Fail("not a JSON value");
-        }
-        if (At('.')) {
-            ++i_;
-            if (!IsDigit()) {
-                return Fail("expected a digit after '.'");
-            }
-            while (IsDigit()) {
-                ++i_;
-            }
-        }
-        if (At('e') || At('E')) {
-            ++i_;
-            if (At('+') || At('-')) {
-                ++i_;
-            }
-            if (!IsDigit()) {
-                return Fail("expected a digit in the exponent");
-            }
-            while (IsDigit()) {
-                ++i_;
-            }
-        }
-        text = s_.substr(start, i_ - start);
-        return true;
-    }
-
-    // Four hexadecimal digits after "\u".
-    bool Hex4(uint32_t& code) {
-        code = 0;
-        for (int k = 0; k < 4; ++k, ++i_) {
-            const char c = i_ < s_.size() ? s_[i_] : '\0';
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0) {
-                return Fail("expected four hexadecimal digits after \\u");
-            }
-            code = code * 16 + uint32_t(digit);
         }
         return true;
+    };
+    try {
+        return TJson::parse(text, check);
+    } catch (const TRefused& refused) {
+        error = refused.Reason;
+    } catch (const TJson::exception& e) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 2: syntax error
+        // ...; last read: '...'": without the bytes read, which need not be printable.
+        const std::string what = e.what();
+        const size_t start = what.find("] ");
+        error = what.substr(start == std::string::npos ? 0 : start + 2);
+        error = error.substr(0, error.find("; last read: "));
     }
-
-    // A string's value, its bytes made valid UTF-8; lone surrogates become U+FFFD.
-    bool String(std::string& out) {
-        ++i_;
-        std::string raw;
-        while (true) {
-            if (i_ >= s_.size()) {
-                return Fail("the text ends inside a string");
-            }
-            if (static_cast<unsigned char>(s_[i_]) < 0x20) {
-                return Fail("a control character inside a string");
-            }
-            const char c = s_[i_++];
-            if (c == '"') {
-                break;
-            }
-            if (c != '\\') {
-                raw += c;
-                continue;
-            }
-            const char escape = i_ < s_.size() ? s_[i_++] : '\0';
-            const char* plain = std::strchr("\"\\/bfnrt", escape);
-            if (escape != '\0' && escape != 'u' && plain != nullptr) {
-                raw += "\"\\/\b\f\n\r\t"[plain - "\"\\/bfnrt"];
-                continue;
-            }
-            if (escape != 'u') {
-                --i_;
-                return Fail("an unknown escape in a string");
-            }
-            uint32_t code = 0;
-            if (!Hex4(code)) {
-                return false;
-            }
-            if (code >= 0xD800 && code <= 0xDBFF && s_.compare(i_, 2, "\\u") == 0) {
-                const size_t second = i_;
-                uint32_t low = 0;
-                i_ += 2;
-                if (!Hex4(low)) {
-                    return false;
-                }
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else {
-                    i_ = second;  // read again on its own
-                }
-            }
-            if (code >= 0xD800 && code <= 0xDFFF) {
-                raw += ReplacementCharacter;
-            } else {
-                AppendUtf8(raw, code);
-            }
-        }
-        out = ValidUtf8(raw);
-        return true;
-    }
-
-    const std::string& s_;
-    size_t i_ = 0;
-    std::string error_;
-};
-
-void AppendCompact(std::string& out, const TJsonValue& value) {
-    switch (value.Kind) {
-        case TJsonValue::TKind::Null:
-            out += "null";
-            break;
-        case TJsonValue::TKind::Bool:
-            out += value.Bool ? "true" : "false";
-            break;
-        case TJsonValue::TKind::Number:
-            out += value.Text;
-            break;
-        case TJsonValue::TKind::String:
-            AppendJsonString(out, value.Text);
-            break;
-        case TJsonValue::TKind::Array:
-            out += '[';
-            for (size_t k = 0; k < value.Items.size(); ++k) {
-                out += k == 0 ? "" : ",";
-                AppendCompact(out, value.Items[k]);
-            }
-            out += ']';
-            break;
-        case TJsonValue::TKind::Object:
-            out += '{';
-            for (size_t k = 0; k < value.Members.size(); ++k) {
-                out += k == 0 ? "" : ",";
-                AppendJsonString(out, value.Members[k].Name);
-                out += ':';
-                AppendCompact(out, value.Members[k].Value);
-            }
-            out += '}';
-            break;
-    }
+    return std::nullopt;
 }
 
 // --- Times ---
@@ -504,86 +146,37 @@ bool IsFixedMember(const std::string& name) {
            std::end(FixedMembers);
 }
 
-class TObjectWriter {
-  public:
-    // `indent` goes before every member, `separator` after each comma.
-    TObjectWriter(std::string& out, const char* indent, const char* separator)
-        : out_(out), indent_(indent), separator_(separator) {}
-    void Name(const std::string& name) {
-        out_ += first_ ? "" : ",";
-        out_ += first_ ? "" : separator_;
-        out_ += indent_;
-        first_ = false;
-        AppendJsonString(out_, name);
-        out_ += ": ";
-    }
-    void String(const char* name, const std::string& value) {
-        Name(name);
-        AppendJsonString(out_, value);
-    }
-    template <typename T>
-    void Number(const char* name, T value) {
-        Name(name);
-        out_ += std::to_string(value);
-    }
-    template <typename T>
-    void Optional(const char* name, const std::optional<T>& value) {
-        Name(name);
-        out_ += value ? std::to_string(*value) : "null";
-    }
-    // A time as microseconds and as text: name_us and name_utc.
-    void Time(const std::string& name, std::optional<int64_t> value) {
-        Name(name + "_us");
-        out_ += value ? std::to_string(*value) : "null";
-        Name(name + "_utc");
-        if (value) {
-            AppendJsonString(out_, IsoUtcText(*value));
-        } else {
-            out_ += "null";
-        }
-    }
+template <typename T>
+TJson Optional(const std::optional<T>& value) {
+    return value ? TJson(*value) : TJson();
+}
 
-  private:
-    std::string& out_;
-    const char* indent_;
-    const char* separator_;
-    bool first_ = true;
-};
+// A time as microseconds and as text: name_us and name_utc.
+void AddTime(TJson& object, const std::string& name, std::optional<int64_t> value) {
+    object[name + "_us"] = Optional(value);
+    object[name + "_utc"] = value ? TJson(IsoUtcText(*value)) : TJson();
+}
 
 // --- Reading the members back ---
 
-using TKind = TJsonValue::TKind;
-
-bool Whole(const TJsonValue& value, int64_t min, int64_t max, int64_t& out) {
-    const char* begin = value.Text.data();
-    const char* end = begin + value.Text.size();
-    int64_t number = 0;
-    const auto [last, error] = std::from_chars(begin, end, number);
-    if (value.Kind != TKind::Number || error != std::errc() || last != end || number < min ||
-        number > max) {
-        return false;
-    }
-    out = number;
-    return true;
-}
-
-bool WholeUnsigned(const TJsonValue& value, uint64_t& out) {
-    const char* begin = value.Text.data();
-    const char* end = begin + value.Text.size();
-    const auto [last, error] = std::from_chars(begin, end, out);
-    return value.Kind == TKind::Number && error == std::errc() && last == end;
-}
-
-// The members of an object by name; false when a name comes twice.
-bool MembersByName(const TJsonValue& object, std::map<std::string, const TJsonValue*>& members,
-                   std::string& error) {
-    for (const auto& [name, value] : object.Members) {
-        if (!members.emplace(name, &value).second) {
-            error = "'" + name + "' is given twice";
+bool Whole(const TJson& value, int64_t min, int64_t max, int64_t& out) {
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<uint64_t>();
+        if (number > uint64_t(max) || int64_t(number) < min) {
             return false;
         }
+        out = int64_t(number);
+        return true;
     }
-    return true;
+    if (value.is_number_integer()) {
+        const auto number = value.get<int64_t>();
+        if (number < min || number > max) {
+            return false;
+        }
+        out = number;
+        return true;
+    }
+    return false;
 }
 
 // Reads the members it is given handlers for; each handler returns the reason for a refusal.
@@ -591,24 +184,27 @@ class TMemberReader {
   public:
     static constexpr int64_t Min = std::numeric_limits<int64_t>::min();
     static constexpr int64_t Max = std::numeric_limits<int64_t>::max();
-    using THandler = std::function<const char*(const TJsonValue&)>;
+    using THandler = std::function<const char*(const TJson&)>;
 
     void On(const char* name, THandler handler) { handlers_.emplace(name, std::move(handler)); }
     void Int(const char* name, int64_t& field) {
-        On(name, [&field](const TJsonValue& v) {
+        On(name, [&field](const TJson& v) {
             return Whole(v, Min, Max, field) ? nullptr : "not a whole number";
         });
     }
     void String(const char* name, std::string& field) {
-        On(name, [&field](const TJsonValue& v) {
-            field = v.Text;
-            return v.Kind == TKind::String ? nullptr : "not a string";
+        On(name, [&field](const TJson& v) {
+            if (!v.is_string()) {
+                return "not a string";
+            }
+            field = v.get<std::string>();
+            return static_cast<const char*>(nullptr);
         });
     }
     void OptionalInt(const char* name, std::optional<int64_t>& field) {
-        On(name, [&field](const TJsonValue& v) -> const char* {
+        On(name, [&field](const TJson& v) -> const char* {
             int64_t number = 0;
-            if (v.Kind == TKind::Null) {
+            if (v.is_null()) {
                 field.reset();
             } else if (Whole(v, Min, Max, number)) {
                 field = number;
@@ -619,28 +215,22 @@ class TMemberReader {
         });
     }
     void Ignore(const char* name) {
-        On(name, [](const TJsonValue&) { return nullptr; });
+        On(name, [](const TJson&) { return nullptr; });
     }
 
-    // Applies the handlers to `object`; members without a handler go to `others`.
-    bool Read(const TJsonValue& object, const char* what, std::string& error,
+    // Applies the handlers to `object`; members without a handler go to `others`, compact.
+    bool Read(const TJson& object, const char* what, std::string& error,
               std::vector<std::pair<std::string, std::string>>* others) {
-        if (object.Kind != TKind::Object) {
+        if (!object.is_object()) {
             error = std::string(what) + " is not an object";
             return false;
         }
-        std::map<std::string, const TJsonValue*> members;
-        if (!MembersByName(object, members, error)) {
-            return false;
-        }
-        for (const auto& [name, value] : object.Members) {
+        for (const auto& [name, value] : object.items()) {
             seen_.insert(name);
             const auto handler = handlers_.find(name);
             if (handler == handlers_.end()) {
                 if (others != nullptr) {
-                    std::string compact;
-                    AppendCompact(compact, value);
-                    others->emplace_back(name, std::move(compact));
+                    others->emplace_back(name, JsonText(value));
                 }
                 continue;
             }
@@ -738,52 +328,51 @@ std::string IsoUtcText(int64_t microseconds) {
 }
 
 std::string StatusJson(const TStationStatus& status) {
-    std::string out = "{";
-    TObjectWriter top(out, "\n  ", "");
-    top.String("program", status.Program);
-    top.String("version", status.Version);
-    top.Number("pid", status.Pid);
-    top.Time("started", status.StartedMicroseconds);
-    top.Time("updated", status.UpdatedMicroseconds);
-    top.String("device", status.Device);
-    top.Optional("line_rate", status.LineRate);
-    top.String("link_state", status.LinkState);
-    top.Number("blocks_received", status.BlocksReceived);
-    top.Number("damaged_frames", status.DamagedFrames);
-    top.Number("gaps", status.Gaps);
-    top.Name("channels");
-    out += "[";
-    for (size_t k = 0; k < status.Channels.size(); ++k) {
-        const TChannelStatus& channel = status.Channels[k];
-        out += k == 0 ? "\n    {" : ",\n    {";
-        TObjectWriter item(out, "", " ");
-        item.String("code", channel.Code);
-        item.Number("samples_recorded", channel.SamplesRecorded);
-        item.Time("last_sample", channel.LastSampleMicroseconds);
-        out += "}";
+    TJson json = {{"program", status.Program}, {"version", status.Version}, {"pid", status.Pid}};
+    AddTime(json, "started", status.StartedMicroseconds);
+    AddTime(json, "updated", status.UpdatedMicroseconds);
+    json["device"] = status.Device;
+    json["line_rate"] = Optional(status.LineRate);
+    json["link_state"] = status.LinkState;
+    json["blocks_received"] = status.BlocksReceived;
+    json["damaged_frames"] = status.DamagedFrames;
+    json["gaps"] = status.Gaps;
+    TJson& channels = json["channels"] = TJson::array();
+    for (const TChannelStatus& channel : status.Channels) {
+        TJson item = {{"code", channel.Code}, {"samples_recorded", channel.SamplesRecorded}};
+        AddTime(item, "last_sample", channel.LastSampleMicroseconds);
+        channels.push_back(std::move(item));
     }
-    out += status.Channels.empty() ? "]" : "\n  ]";
-    top.String("archive", status.Archive);
-    top.Optional("archive_free_bytes", status.ArchiveFreeBytes);
-    top.Number("queued_bytes", status.QueuedBytes);
-    top.Number("dropped_samples", status.DroppedSamples);
-    top.String("last_error", status.LastError);
-    top.Time("last_error", status.LastErrorMicroseconds);
-    std::set<std::string> written;
-    for (const auto& [name, raw] : status.Extra) {
-        if (IsFixedMember(name) || !written.insert(name).second) {
+    json["archive"] = status.Archive;
+    json["archive_free_bytes"] = Optional(status.ArchiveFreeBytes);
+    json["queued_bytes"] = status.QueuedBytes;
+    json["dropped_samples"] = status.DroppedSamples;
+    json["last_error"] = status.LastError;
+    AddTime(json, "last_error", status.LastErrorMicroseconds);
+    for (const auto& [rawName, raw] : status.Extra) {
+        const std::string name = Utf8Text(rawName);
+        if (IsFixedMember(name) || json.contains(name)) {
             continue;
         }
-        TJsonValue value;
         std::string error;
-        if (!TJsonReader(raw).Read(value, 1, error)) {
-            value = TJsonValue();
-        }
-        top.Name(name);
-        AppendCompact(out, value);
+        json[name] = ReadJson(raw, MaxDepth - 1, error).value_or(TJson());
     }
-    out += "\n}\n";
-    return out;
+    // A member on each line and a channel on each line, for a person reading the file; every
+    // value compact.
+    std::string out = "{";
+    for (const auto& [name, value] : json.items()) {
+        out += out.size() == 1 ? "\n  " : ",\n  ";
+        out += JsonText(TJson(name)) + ": ";
+        if (name != "channels" || value.empty()) {
+            out += JsonText(value);
+            continue;
+        }
+        for (size_t k = 0; k < value.size(); ++k) {
+            out += (k == 0 ? "[\n    " : ",\n    ") + JsonText(value[k]);
+        }
+        out += "\n  ]";
+    }
+    return out + "\n}\n";
 }
 
 bool WriteStatusFile(const std::string& path, const TStationStatus& status, std::string& error) {
@@ -799,15 +388,15 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
         error = "larger than 1 MiB";
         return std::nullopt;
     }
-    TJsonValue root;
-    if (!TJsonReader(text).Read(root, 0, error)) {
+    const std::optional<TJson> root = ReadJson(text, MaxDepth, error);
+    if (!root) {
         return std::nullopt;
     }
     TStationStatus status;
     TMemberReader top;
     top.String("program", status.Program);
     top.String("version", status.Version);
-    top.On("pid", [&](const TJsonValue& v) -> const char* {
+    top.On("pid", [&](const TJson& v) -> const char* {
         int64_t pid = 0;
         if (!Whole(v, 0, std::numeric_limits<int>::max(), pid)) {
             return "not a process id";
@@ -818,9 +407,9 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     top.Int("started_us", status.StartedMicroseconds);
     top.Int("updated_us", status.UpdatedMicroseconds);
     top.String("device", status.Device);
-    top.On("line_rate", [&](const TJsonValue& v) -> const char* {
+    top.On("line_rate", [&](const TJson& v) -> const char* {
         int64_t rate = 0;
-        if (v.Kind == TKind::Null) {
+        if (v.is_null()) {
             status.LineRate.reset();
         } else if (Whole(v, 0, std::numeric_limits<uint32_t>::max(), rate)) {
             status.LineRate = uint32_t(rate);
@@ -834,11 +423,11 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     top.Int("damaged_frames", status.DamagedFrames);
     top.Int("gaps", status.Gaps);
     std::string channelError;
-    top.On("channels", [&](const TJsonValue& v) -> const char* {
-        if (v.Kind != TKind::Array) {
+    top.On("channels", [&](const TJson& v) -> const char* {
+        if (!v.is_array()) {
             return "not a list";
         }
-        for (const TJsonValue& item : v.Items) {
+        for (const TJson& item : v) {
             TChannelStatus channel;
             TMemberReader reader;
             reader.String("code", channel.Code);
@@ -852,12 +441,11 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
         return nullptr;
     });
     top.String("archive", status.Archive);
-    top.On("archive_free_bytes", [&](const TJsonValue& v) -> const char* {
-        uint64_t bytes = 0;
-        if (v.Kind == TKind::Null) {
+    top.On("archive_free_bytes", [&](const TJson& v) -> const char* {
+        if (v.is_null()) {
             status.ArchiveFreeBytes.reset();
-        } else if (WholeUnsigned(v, bytes)) {
-            status.ArchiveFreeBytes = bytes;
+        } else if (v.is_number_unsigned()) {
+            status.ArchiveFreeBytes = v.get<uint64_t>();
         } else {
             return "not a number of bytes or null";
         }
@@ -870,7 +458,7 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     for (const char* name : {"started_utc", "updated_utc", "last_error_utc"}) {
         top.Ignore(name);
     }
-    if (!top.Read(root, "the status", error, &status.Extra)) {
+    if (!top.Read(*root, "the status", error, &status.Extra)) {
         return std::nullopt;
     }
     if (!top.Saw("program") || !top.Saw("updated_us")) {
@@ -923,56 +511,58 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
     return status;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out;
-    AppendJsonString(out, text);
-    return out;
-}
-
 namespace {
-
-const TJsonValue* Member(const TJsonValue& object, const char* name) {
-    for (const TJsonMember& member : object.Members) {
-        if (member.Name == name) {
-            return &member.Value;
-        }
-    }
-    return nullptr;
-}
 
 // A member as text for a person: a string's value, a number's or a literal's text, "?" when
 // it is missing or a list or object.
-std::string MemberText(const TJsonValue& object, const char* name) {
-    const TJsonValue* value = Member(object, name);
-    if (value == nullptr) {
+std::string MemberText(const TJson& object, const char* name) {
+    const auto value = object.find(name);
+    if (value == object.end()) {
         return "?";
     }
-    switch (value->Kind) {
-        case TJsonValue::TKind::String:
-        case TJsonValue::TKind::Number:
-            return Printable(value->Text);
-        case TJsonValue::TKind::Bool:
-            return value->Bool ? "yes" : "no";
-        case TJsonValue::TKind::Null:
-            return "none";
-        default:
-            return "?";
+    if (value->is_string()) {
+        return Printable(value->get<std::string>());
     }
+    if (value->is_number()) {
+        return value->dump();
+    }
+    if (value->is_boolean()) {
+        return value->get<bool>() ? "yes" : "no";
+    }
+    return value->is_null() ? "none" : "?";
+}
+
+// A number member with `decimals` places ("6.100"), or as MemberText gives it.
+std::string DecimalText(const TJson& object, const char* name, int decimals) {
+    const auto value = object.find(name);
+    if (value == object.end() || !value->is_number()) {
+        return MemberText(object, name);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value->get<double>());
+    return text;
+}
+
+// The section `raw` when it is a readable object.
+std::optional<TJson> Section(const std::string& raw) {
+    std::string error;
+    std::optional<TJson> value = ReadJson(raw, MaxDepth, error);
+    return value && value->is_object() ? value : std::nullopt;
 }
 
 // The "seedlink" and "datalink" sections of the status, when present and readable.
 std::string NetworkText(const TStationStatus& status) {
     std::string out;
     for (const auto& [name, raw] : status.Extra) {
-        TJsonValue value;
-        std::string error;
-        if ((name != "seedlink" && name != "datalink") || !TJsonReader(raw).Read(value, 1, error) ||
-            value.Kind != TJsonValue::TKind::Object) {
+        const std::optional<TJson> section =
+            name == "seedlink" || name == "datalink" ? Section(raw) : std::nullopt;
+        if (!section) {
             continue;
         }
+        const TJson& value = *section;
         if (name == "seedlink") {
-            const TJsonValue* clients = Member(value, "clients");
-            const size_t count = clients != nullptr ? clients->Items.size() : 0;
+            const TJson clients = value.value("clients", TJson::array());
+            const size_t count = clients.is_array() ? clients.size() : 0;
             out += "SeedLink:   " +
                    (MemberText(value, "listening") == "yes"
                         ? "listening on " + MemberText(value, "listen")
@@ -982,9 +572,8 @@ std::string NetworkText(const TStationStatus& status) {
                    " packets (sequence " + MemberText(value, "first_sequence") + " to " +
                    MemberText(value, "last_sequence") + "), " + MemberText(value, "refused") +
                    " refused, " + MemberText(value, "dropped") + " dropped\n";
-            for (size_t k = 0; clients != nullptr && k < clients->Items.size(); ++k) {
-                const TJsonValue& c = clients->Items[k];
-                if (c.Kind != TJsonValue::TKind::Object) {
+            for (const TJson& c : count != 0 ? clients : TJson::array()) {
+                if (!c.is_object()) {
                     continue;
                 }
                 out += "  " + MemberText(c, "address") + "  " +
@@ -1012,35 +601,33 @@ std::string NetworkText(const TStationStatus& status) {
 std::string EventsText(const TStationStatus& status) {
     std::string out;
     for (const auto& [name, raw] : status.Extra) {
-        TJsonValue value;
-        std::string error;
-        if (name != "events" || !TJsonReader(raw).Read(value, 1, error) ||
-            value.Kind != TJsonValue::TKind::Object) {
+        const std::optional<TJson> section = name == "events" ? Section(raw) : std::nullopt;
+        if (!section) {
             continue;
         }
+        const TJson& value = *section;
         const std::string state = MemberText(value, "state");
         out += "Events:     " + MemberText(value, "detected") + " detected, " +
                (state == "idle" ? "idle: " + MemberText(value, "idle_reason") : state) + "; file " +
                MemberText(value, "file") + "\n";
-        if (Member(value, "commands_started") != nullptr) {
+        if (value.contains("commands_started")) {
             out += "On event:   " + MemberText(value, "command") + ": " +
                    MemberText(value, "commands_started") + " started, " +
                    MemberText(value, "commands_skipped") + " skipped, " +
                    MemberText(value, "commands_failed") + " failed\n";
         }
-        const TJsonValue* recent = Member(value, "recent");
-        for (size_t k = 0; recent != nullptr && k < recent->Items.size(); ++k) {
-            const TJsonValue& e = recent->Items[k];
-            if (e.Kind != TJsonValue::TKind::Object) {
+        const TJson recent = value.value("recent", TJson::array());
+        for (const TJson& e : recent.is_array() ? recent : TJson::array()) {
+            if (!e.is_object()) {
                 continue;
             }
             const std::string end = MemberText(e, "end");
             out += "  #" + MemberText(e, "id") + "  " + MemberText(e, "start") + "  " +
                    (end == "none" ? std::string("running")
-                                  : MemberText(e, "duration") + " s" +
+                                  : DecimalText(e, "duration", 3) + " s" +
                                         (MemberText(e, "cut") == "yes" ? " (cut)" : "")) +
                    "  channels " + MemberText(e, "channels") + "  peak STA/LTA " +
-                   MemberText(e, "peak_ratio") + "\n";
+                   DecimalText(e, "peak_ratio", 3) + "\n";
         }
     }
     return out;

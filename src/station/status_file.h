@@ -42,17 +42,18 @@ struct TStationStatus {
     std::string LastError;
     std::optional<int64_t> LastErrorMicroseconds;
     // Sections other parts of the service add later (network clients, events) as raw JSON
-    // values by name. They are written in compact form; a value that is not valid JSON is
-    // written as null, and a name that is one of the members above or repeats an earlier
-    // name is not written. Reading gives every member the reader does not know here, in
-    // compact form.
+    // values by name. A value that is not valid JSON as ParseStatusJson takes it (nested at
+    // most 63 deep, no member name twice in an object) is written as null, and a name that is
+    // one of the members above or repeats an earlier name is not written. Reading gives every
+    // member the reader does not know here, in compact form.
     std::vector<std::pair<std::string, std::string>> Extra;
 
     bool operator==(const TStationStatus&) const = default;
 };
 
-// The status as one JSON object, ending with a line feed. Texts are escaped as JSON needs,
-// control characters included; bytes that are not valid UTF-8 become U+FFFD.
+// The status as one JSON object, a member on each line (and a channel on each line), each
+// value compact, ending with a line feed. Texts are UTF-8: a byte that is not part of valid
+// UTF-8 is the Latin-1 character of its value.
 std::string StatusJson(const TStationStatus& status);
 
 // Writes the status file atomically: a temporary file in the same directory is written,
@@ -66,9 +67,10 @@ inline constexpr size_t MaxStatusFileSize = 1 << 20;
 
 // Reads a status text as StatusJson writes it. Members may come in any order; a missing
 // member keeps its default, but `program` and `updated_us` must be there. Nothing, with
-// `error` saying where and why, for a text that is not such an object: bad JSON, nesting
-// deeper than 64, a text over MaxStatusFileSize, a member of the wrong type or range, or a
-// member given twice. Never crashes or hangs on any input.
+// `error` saying where and why, for a text that is not such an object: bad JSON (texts not
+// valid UTF-8 included), nesting deeper than 64, a text over MaxStatusFileSize, a member of
+// the wrong type or range, or a member name given twice in an object. Never crashes or
+// hangs on any input.
 std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::string& error);
 
 // Reads the status file at `path` (a regular file of at most MaxStatusFileSize bytes).
@@ -83,9 +85,6 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
 // command's counts and the recent events). It starts with a warning when the status was
 // written more than 30 s before `nowMicroseconds` (the service may have stopped).
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds);
-
-// A text as a JSON string: quoted, escaped, made valid UTF-8 (for the Extra sections).
-std::string JsonString(const std::string& text);
 
 // A time as ISO 8601 UTC text with microseconds: "2024-03-01T12:00:00.000000Z".
 std::string IsoUtcText(int64_t microseconds);

@@ -10,10 +10,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "support/child_process.h"
-#include "support/json.h"
 #include "support/sim_journal.h"
 
 namespace fs = std::filesystem;
@@ -58,12 +58,8 @@ double SecondsOf(const std::string& iso) {
            std::stod(iso.substr(17, 9));
 }
 
-std::vector<double> Numbers(const TJson& array) {
-    std::vector<double> numbers;
-    for (const TJson& item : array.Array) {
-        numbers.push_back(item.Number);
-    }
-    return numbers;
+std::vector<double> Numbers(const nlohmann::json& array) {
+    return array.get<std::vector<double>>();
 }
 
 class StationEvents : public ::testing::Test {
@@ -179,38 +175,39 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
     std::vector<std::string> starts;
     for (size_t i = 0; i < planted.size(); ++i) {
         SCOPED_TRACE(i);
-        const std::optional<TJson> start = ParseJson(lines[2 * i]);
-        const std::optional<TJson> end = ParseJson(lines[2 * i + 1]);
-        ASSERT_TRUE(start && end) << lines[2 * i] << "\n" << lines[2 * i + 1];
-        EXPECT_EQ((*start)["kind"].String, "start");
-        EXPECT_EQ((*end)["kind"].String, "end");
-        EXPECT_EQ((*start)["id"].Number, double(i + 1));
-        EXPECT_EQ((*end)["id"].Number, double(i + 1));
-        EXPECT_EQ((*start)["station"].String, code);
-        EXPECT_EQ((*end)["station"].String, code);
-        EXPECT_EQ((*end)["start"].String, (*start)["start"].String);
-        starts.push_back((*start)["start"].String);
+        nlohmann::json start = nlohmann::json::parse(lines[2 * i], nullptr, false);
+        nlohmann::json end = nlohmann::json::parse(lines[2 * i + 1], nullptr, false);
+        ASSERT_FALSE(start.is_discarded() || end.is_discarded()) << lines[2 * i] << "\n"
+                                                                 << lines[2 * i + 1];
+        EXPECT_EQ(start["kind"].get<std::string>(), "start");
+        EXPECT_EQ(end["kind"].get<std::string>(), "end");
+        EXPECT_EQ(start["id"].get<double>(), double(i + 1));
+        EXPECT_EQ(end["id"].get<double>(), double(i + 1));
+        EXPECT_EQ(start["station"].get<std::string>(), code);
+        EXPECT_EQ(end["station"].get<std::string>(), code);
+        EXPECT_EQ(end["start"].get<std::string>(), start["start"].get<std::string>());
+        starts.push_back(start["start"].get<std::string>());
         const double delay = SecondsOf(starts.back()) - planted[i].At;
         EXPECT_GE(delay, 0) << starts.back();
         EXPECT_LE(delay, 1.0) << starts.back();  // the STA
-        const double ended = SecondsOf((*end)["end"].String);
-        EXPECT_NEAR((*end)["duration"].Number, ended - SecondsOf(starts.back()), 1e-5);
+        const double ended = SecondsOf(end["end"].get<std::string>());
+        EXPECT_NEAR(end["duration"].get<double>(), ended - SecondsOf(starts.back()), 1e-5);
         EXPECT_LT(ended, planted[i].At + planted[i].Duration + 10);
-        EXPECT_FALSE((*end)["cut"].Bool);
-        EXPECT_EQ(Numbers((*end)["channels"]), planted[i].Triggered);
-        EXPECT_GE((*end)["peak_ratio"].Number, 4);
-        const TJson& per = (*end)["per_channel"];
-        ASSERT_EQ(per.Array.size(), 3u);
-        for (const TJson& c : per.Array) {
-            SCOPED_TRACE(c["channel"].Number);
-            const bool shaken = planted[i].Triggered.size() == 3 || c["channel"].Number < 3;
-            EXPECT_EQ(c["triggered"].Bool, shaken);
+        EXPECT_FALSE(end["cut"].get<bool>());
+        EXPECT_EQ(Numbers(end["channels"]), planted[i].Triggered);
+        EXPECT_GE(end["peak_ratio"].get<double>(), 4);
+        nlohmann::json& per = end["per_channel"];
+        ASSERT_EQ(per.size(), 3u);
+        for (nlohmann::json& c : per) {
+            SCOPED_TRACE(c["channel"].get<double>());
+            const bool shaken = planted[i].Triggered.size() == 3 || c["channel"].get<double>() < 3;
+            EXPECT_EQ(c["triggered"].get<bool>(), shaken);
             if (shaken) {
-                EXPECT_GT(c["peak_counts"].Number, 0.4 * planted[i].Amplitude);
-                EXPECT_LT(c["peak_counts"].Number, 1.3 * planted[i].Amplitude);
-                EXPECT_GT(c["peak_volts"].Number, 0);
+                EXPECT_GT(c["peak_counts"].get<double>(), 0.4 * planted[i].Amplitude);
+                EXPECT_LT(c["peak_counts"].get<double>(), 1.3 * planted[i].Amplitude);
+                EXPECT_GT(c["peak_volts"].get<double>(), 0);
             } else {
-                EXPECT_LT(c["peak_counts"].Number, 0.1 * planted[i].Amplitude);  // noise
+                EXPECT_LT(c["peak_counts"].get<double>(), 0.1 * planted[i].Amplitude);  // noise
             }
         }
     }
@@ -239,18 +236,18 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
 
     // The status file lists them, and so does --status.
     std::ifstream statusFile(Path("status.json"));
-    const std::optional<TJson> status =
-        ParseJson(std::string((std::istreambuf_iterator<char>(statusFile)), {}));
-    ASSERT_TRUE(status);
-    const TJson& events = (*status)["events"];
-    EXPECT_EQ(events["detected"].Number, 3);
-    EXPECT_EQ(events["commands_started"].Number, 3);
-    EXPECT_EQ(events["commands_skipped"].Number, 0);
-    ASSERT_EQ(events["recent"].Array.size(), 3u);
+    nlohmann::json status = nlohmann::json::parse(
+        std::string((std::istreambuf_iterator<char>(statusFile)), {}), nullptr, false);
+    ASSERT_FALSE(status.is_discarded());
+    nlohmann::json& events = status["events"];
+    EXPECT_EQ(events["detected"].get<double>(), 3);
+    EXPECT_EQ(events["commands_started"].get<double>(), 3);
+    EXPECT_EQ(events["commands_skipped"].get<double>(), 0);
+    ASSERT_EQ(events["recent"].size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(events["recent"][i]["id"].Number, double(i + 1));
-        EXPECT_EQ(events["recent"][i]["start"].String, starts[i]);
-        EXPECT_EQ(events["recent"][i]["end"].Kind, TJson::TKind::String);
+        EXPECT_EQ(events["recent"][i]["id"].get<double>(), double(i + 1));
+        EXPECT_EQ(events["recent"][i]["start"].get<std::string>(), starts[i]);
+        EXPECT_EQ(events["recent"][i]["end"].is_string(), true);
     }
     TChild show({DIGITIZER_STATION, "--status", Path("status.json")});
     const std::vector<std::string> shown = show.ReadLines(100, 2s);

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "station/event_log.h"
-#include "support/json.h"
 
 namespace fs = std::filesystem;
 
@@ -55,35 +55,41 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
 
     const std::string start = EventStartJson(e, 12, place);
     EXPECT_EQ(start.find('\n'), std::string::npos);
-    const std::optional<TJson> s = ParseJson(start);
-    ASSERT_TRUE(s) << start;
-    EXPECT_EQ(s->Object.size(), 8u) << start;
-    EXPECT_EQ((*s)["kind"].String, "start");
-    EXPECT_EQ((*s)["id"].Number, 12);
-    EXPECT_EQ((*s)["station"].String, "ST\"1");
-    EXPECT_EQ((*s)["start"].String, "2025-01-01T00:01:10.120000Z");
-    EXPECT_EQ((*s)["channels"].Array.size(), 2u);
-    EXPECT_EQ((*s)["channels"][1].Number, 4);
-    EXPECT_EQ((*s)["peak_ratio"].Number, 31.25);
+    const nlohmann::ordered_json s = nlohmann::ordered_json::parse(start, nullptr, false);
+    ASSERT_FALSE(s.is_discarded()) << start;
+    std::vector<std::string> names;
+    for (const auto& [name, value] : s.items()) {
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"kind", "id", "network", "station", "start",
+                                               "sample_rate", "channels", "peak_ratio"}));
+    EXPECT_EQ(s["kind"], "start");
+    EXPECT_EQ(s["id"], 12);
+    EXPECT_EQ(s["station"], "ST\"1");
+    EXPECT_EQ(s["start"], "2025-01-01T00:01:10.120000Z");
+    EXPECT_EQ(s["channels"], nlohmann::ordered_json({1, 4}));
+    EXPECT_EQ(s["peak_ratio"], 31.25);
 
+    // Numbers as a person writes them: the sample rate whole, the rest rounded.
     const std::string end = EventEndJson(e, 12, place);
-    const std::optional<TJson> j = ParseJson(end);
-    ASSERT_TRUE(j) << end;
-    EXPECT_EQ((*j)["kind"].String, "end");
-    EXPECT_EQ((*j)["end"].String, "2025-01-01T00:01:22.450000Z");
-    EXPECT_DOUBLE_EQ((*j)["duration"].Number, 12.33);
-    EXPECT_FALSE((*j)["cut"].Bool);
-    EXPECT_EQ((*j)["sample_rate"].Number, 100);
-    const TJson& per = (*j)["per_channel"];
-    ASSERT_EQ(per.Array.size(), 3u);
-    EXPECT_EQ(per[0]["channel"].Number, 1);
-    EXPECT_EQ(per[0]["first_trigger"].String, "2025-01-01T00:01:10.120000Z");
-    EXPECT_EQ(per[0]["peak_counts"].Number, 812345.5);
-    EXPECT_DOUBLE_EQ(per[0]["peak_volts"].Number, 0.0812345);
-    EXPECT_FALSE(per[1]["triggered"].Bool);
-    EXPECT_EQ(per[1]["first_trigger"].Kind, TJson::TKind::Null);
-    EXPECT_EQ(per[2]["channel"].Number, 4);
-    EXPECT_EQ(per[2]["first_trigger"].String, "2025-01-01T00:01:11.000000Z");
+    EXPECT_NE(end.find(R"("duration":12.33,"cut":false,"sample_rate":100,)"), std::string::npos)
+        << end;
+    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012})"), std::string::npos) << end;
+    nlohmann::json j = nlohmann::json::parse(end, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << end;
+    EXPECT_EQ(j["kind"], "end");
+    EXPECT_EQ(j["end"], "2025-01-01T00:01:22.450000Z");
+    EXPECT_EQ(j["cut"], false);
+    nlohmann::json& per = j["per_channel"];
+    ASSERT_EQ(per.size(), 3u);
+    EXPECT_EQ(per[0]["channel"], 1);
+    EXPECT_EQ(per[0]["first_trigger"], "2025-01-01T00:01:10.120000Z");
+    EXPECT_EQ(per[0]["peak_counts"], 812345.5);
+    EXPECT_EQ(per[0]["peak_volts"], 0.0812345);
+    EXPECT_EQ(per[1]["triggered"], false);
+    EXPECT_TRUE(per[1]["first_trigger"].is_null());
+    EXPECT_EQ(per[2]["channel"], 4);
+    EXPECT_EQ(per[2]["first_trigger"], "2025-01-01T00:01:11.000000Z");
 
     const std::vector<std::string> header = Split(EventCsvHeader(), ',');
     const std::vector<std::string> row = Split(EventCsvRow(e, 12), ',');
