@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "colours/colour_settings.h"
 #include "digitizer/data_block.h"
 #include "main/monitor_page.h"
+#include "monitor/colour_settings.h"
 #include "monitor/monitor_model.h"
 
 class QComboBox;
