@@ -397,7 +397,7 @@ std::string TStation::DataLinkJson() const {
 void TStation::WriteStatus(bool stopping) {
     TStationStatus status = Status();
     if (stopping) {
-        status.LinkState = "stopped";
+        status.LinkState = StoppedLinkState;
     }
     std::string error;
     if (WriteStatusFile(statusPath_, status, error)) {

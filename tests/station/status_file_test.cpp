@@ -262,6 +262,17 @@ TEST(StatusFile, PersonSeesAgesFreeSpaceAndAWarningWhenTheFileIsOld) {
         const std::string shown = FormatStatusForPerson(status, Noon + age);
         EXPECT_EQ(shown.rfind("WARNING: the status was last written ", 0) == 0, warned) << shown;
     }
+    // A service that stopped cleanly says so and when, however old the file.
+    TStationStatus stopped = status;
+    stopped.LinkState = StoppedLinkState;
+    for (const int64_t age : {2 * Second, 3600 * Second}) {
+        const std::string shown = FormatStatusForPerson(stopped, Noon + age);
+        EXPECT_EQ(shown.rfind("The service stopped at 2024-03-01 12:00:00 UTC (", 0), 0u) << shown;
+        EXPECT_EQ(shown.find("WARNING"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Ran:        3 d 0 h, since 2024-02-27 12:00:00 UTC\n"),
+                  std::string::npos)
+            << shown;
+    }
     TStationStatus odd = status;
     odd.UpdatedMicroseconds = std::numeric_limits<int64_t>::min();
     odd.StartedMicroseconds = std::numeric_limits<int64_t>::max();
