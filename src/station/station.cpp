@@ -9,6 +9,7 @@
 #include "about/version.h"
 #include "digitizer/port_list.h"
 #include "seedfile/seed_file.h"
+#include "station/instance_locks.h"
 
 namespace {
 
@@ -50,10 +51,7 @@ TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
 }
 
 std::string DefaultStatusFile(const TStationConfig& config) {
-    const char* runtime = std::getenv("RUNTIME_DIRECTORY");
-    std::string dir = runtime != nullptr && *runtime != '\0' ? runtime : "/run/kestrel32";
-    // The service manager may name several directories, separated by colons: the first.
-    dir = dir.substr(0, dir.find(':'));
+    const std::string dir = DefaultStatusDirectory();
     std::string device = StationDevicePath(config);
     const size_t slash = device.rfind('/');
     if (slash != std::string::npos) {

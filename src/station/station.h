@@ -27,8 +27,8 @@
 TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
                                      const std::string& serialNumber = {});
 
-// Where the status file goes when none is configured: $RUNTIME_DIRECTORY (the service
-// manager's) or /run/kestrel32, and the device's name.
+// Where the status file goes when none is configured: DefaultStatusDirectory() (the service
+// manager's runtime directory, else one of the user's) and the device's name.
 std::string DefaultStatusFile(const TStationConfig& config);
 
 // The live records' settings for a configuration: the archive's codes, SeedLinkFlush.

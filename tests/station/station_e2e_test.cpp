@@ -206,6 +206,32 @@ TEST_F(StationRun, AYearsEndWithARateChangeACablePullAndAPowerCycle) {
     EXPECT_NE(text.find("\"link_state\": \"stopped\""), std::string::npos) << text;
 }
 
+TEST_F(StationRun, ASecondStationOnTheSameDeviceOrStatusFileEndsNamingTheFirst) {
+    const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
+    auto sim = StartSim({"--speed", "10"});
+    auto first = StartStation({"--baud", "19200"});
+    ASSERT_TRUE(WaitForUnitTime(start + 5, 30s)) << first->Errors();
+    const std::string pid = std::to_string(first->Pid());
+    // The same device: refused at once, naming the station that holds it.
+    auto second = StartStation({"--baud", "19200", "--status-file", Path("other.json")});
+    EXPECT_EQ(second->Wait(10s), 1);
+    EXPECT_NE(second->Errors().find("it is in use by process " + pid + " (digitizer-stati"),
+              std::string::npos)
+        << second->Errors();
+    // Another device but the first one's status file: refused too.
+    auto third = std::make_unique<TChild>(std::vector<std::string>{
+        DIGITIZER_STATION, Path("no-such-device"), "--config", Path("station.ini"), "--archive",
+        Path("archive"), "--status-file", Path("status.json")});
+    EXPECT_EQ(third->Wait(10s), 1);
+    EXPECT_NE(third->Errors().find("the status file " + Path("status.json") +
+                                   " is written by process " + pid),
+              std::string::npos)
+        << third->Errors();
+    first->Signal(SIGTERM);
+    ASSERT_EQ(first->Wait(20s), 0) << first->Errors();
+    EXPECT_EQ(first->Errors().find("busy"), std::string::npos) << first->Errors();
+}
+
 TEST_F(StationRun, KilledAndStartedAgainLosesAtMostTheFlushTime) {
     const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
     auto sim = StartSim({"--speed", "10"});
