@@ -389,7 +389,10 @@ std::string TStation::DataLinkJson() const {
            ",\"sent\":" + std::to_string(s.Sent) +
            ",\"acknowledged\":" + std::to_string(s.Acknowledged) +
            ",\"queued\":" + std::to_string(s.Queued) + ",\"dropped\":" + std::to_string(s.Dropped) +
-           ",\"last_error\":" + JsonString(s.LastError) + "}";
+           ",\"last_error\":" + JsonString(s.LastError) + ",\"last_error_us\":" +
+           (s.LastError.empty() ? "null" : std::to_string(s.LastErrorMicroseconds)) +
+           ",\"last_error_utc\":" +
+           (s.LastError.empty() ? "null" : JsonString(IsoUtcText(s.LastErrorMicroseconds))) + "}";
 }
 
 void TStation::WriteStatus(bool stopping) {

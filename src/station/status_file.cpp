@@ -1002,7 +1002,11 @@ std::string NetworkText(const TStationStatus& status) {
                    MemberText(value, "queued") + " queued, " + MemberText(value, "dropped") +
                    " dropped";
             const std::string error = MemberText(value, "last_error");
-            out += error.empty() || error == "?" ? "\n" : "; last error: " + error + "\n";
+            const std::string when = MemberText(value, "last_error_utc");
+            out += error.empty() || error == "?"
+                       ? "\n"
+                       : "; last error: " + error +
+                             (when == "?" || when == "none" ? "" : " (" + when + ")") + "\n";
         }
     }
     return out;
