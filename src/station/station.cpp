@@ -8,6 +8,7 @@
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
+#include "recording/archive_owners.h"
 #include "seedfile/seed_file.h"
 #include "station/instance_locks.h"
 
@@ -274,12 +275,8 @@ void TStation::TakeBlock(const TDataBlock& block) {
     framesLost_ += taken.FramesLost;
 
     TRecordBlock& record = taken.Record;
-    if (record.SerialNumber != serialNumber_) {
-        if (!serialNumber_.empty()) {
-            log_("the unit's serial number is now " + record.SerialNumber);
-        }
-        serialNumber_ = record.SerialNumber;
-        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+    if (!UnitMayRecord(record.SerialNumber)) {
+        return;
     }
     if (live_) {
         live_->Take(record);
@@ -288,6 +285,39 @@ void TStation::TakeBlock(const TDataBlock& block) {
         nextStatus_ = TClock::now();  // the status shows an event as it starts and ends
     }
     recorder_->Take(std::move(record));
+}
+
+bool TStation::UnitMayRecord(const std::string& serialNumber) {
+    if (serialNumber != serialNumber_) {
+        if (!serialNumber_.empty()) {
+            log_("the unit's serial number is now " + serialNumber);
+        }
+        serialNumber_ = serialNumber;
+        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+        codesClaimed_ = false;
+    }
+    if (!codesClaimed_) {
+        codesClaimed_ = true;
+        refused_.clear();
+        const TPeriodSettings codes = RecorderSettingsOf(config_, serialNumber_).Periods;
+        const std::string name = codes.Network + "." + codes.Station + "." + codes.Location;
+        const TArchiveClaim claim = ClaimArchiveCodes(config_.Archive, name, serialNumber_);
+        if (!claim.Error.empty()) {
+            log_("cannot tell which unit owns " + name + " in the archive: " + claim.Error +
+                 "; recording anyway");
+        } else if (claim.Owner != serialNumber_) {
+            refused_ = name + " in " + config_.Archive + " belongs to unit " + claim.Owner +
+                       ", not to this unit " + serialNumber_ +
+                       ": nothing of this unit is recorded (give it its own Station= code)";
+            log_("refused: " + refused_);
+            lastError_ = refused_;
+            lastErrorTime_ = NowMicroseconds();
+        }
+    }
+    if (!refused_.empty()) {
+        linkState_ = "refused: the codes are another unit's";
+    }
+    return refused_.empty();
 }
 
 void TStation::LogNews() {
@@ -451,6 +481,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
         events_->Reopen();
     }
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
+    codesClaimed_ = false;  // the codes or the archive may be others now
     recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
     // The files are closed so that the next records open them afresh (rotated or moved ones
     // too).
