@@ -99,6 +99,11 @@ std::string TakeValue(TSimConfig& c, std::string_view name, std::string_view val
             return "needs a path";
         }
         c.LinkPath = value;
+    } else if (name == "--serial") {
+        if (value.empty() || value.size() > 8) {
+            return "must be 1 to 8 characters";
+        }
+        c.SerialNumber = value;
     } else if (name == "--memory") {
         if (value.empty()) {
             return "needs a path";
@@ -254,9 +259,9 @@ TSimOptions ParseSimOptions(const std::vector<std::string>& args) {
     TSimConfig& config = options.Config;
     TOptionTable table;
     table.Flag("--mde", [&] { config.Mde = true; }).Flag("--boot", [&] { config.Boot = true; });
-    for (const char* name :
-         {"--channels", "--rate", "--bytes", "--gps", "--signal", "--baud", "--speed", "--seconds",
-          "--link", "--fault", "--seed", "--memory", "--journal", "--start", "--at", "--event"}) {
+    for (const char* name : {"--channels", "--rate", "--bytes", "--gps", "--signal", "--baud",
+                             "--speed", "--seconds", "--link", "--fault", "--seed", "--serial",
+                             "--memory", "--journal", "--start", "--at", "--event"}) {
         table.Value(name, [&config, name](const std::string& value) {
             return TakeValue(config, name, value);
         });
@@ -294,6 +299,7 @@ std::string SimUsage(std::string_view program) {
            "  --seconds S        stop after S seconds; 0 runs until interrupted (0)\n"
            "  --link PATH        also make a symbolic link to the device at PATH\n"
            "  --boot             start with a power-up through the boot loader\n"
+           "  --serial TEXT      the unit's serial number, up to 8 characters (00012345)\n"
            "  --memory FILE      keep the boot loader's memory in FILE: loaded at start when\n"
            "                     it exists, saved at every reboot and power cycle and at exit\n"
            "  --fault KIND[=P]   inject a fault with probability P per frame: corrupt, drop,\n"

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -313,9 +314,17 @@ struct TDataLinkClient::TState {
         return Stopping && (TClock::now() >= DrainUntil || (Pending.empty() && InFlightCount == 0));
     }
 
+    // The last error and its time; the caller holds Mutex.
+    void NoteError(const std::string& text) {
+        Counters.LastError = text;
+        Counters.LastErrorMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count();
+    }
+
     void SetError(const std::string& text) {
         std::lock_guard lock(Mutex);
-        Counters.LastError = text;
+        NoteError(text);
     }
 
     // Waits on `fd` for `events` until `until`; the events seen, 0 when the time is over, the
@@ -463,7 +472,7 @@ struct TDataLinkClient::TState {
         {
             std::lock_guard lock(Mutex);
             ++Counters.Refused;
-            Counters.LastError = text;
+            NoteError(text);
         }
         if (Refusing[stream]++ == 0) {
             Say(text + " (a refused record is not sent again; until one of " + stream +
@@ -619,6 +628,8 @@ struct TDataLinkClient::TState {
                             std::lock_guard lock(Mutex);
                             Counters.Connected = true;
                             ++Counters.Connections;
+                            Counters.LastError.clear();
+                            Counters.LastErrorMicroseconds = 0;
                         }
                         LastConnectError.clear();
                         NoWriteSaid = false;

@@ -66,7 +66,10 @@ struct TDataLinkStatus {
     int64_t Acknowledged = 0;
     int64_t Queued = 0;   // records waiting or sent and unanswered
     int64_t Dropped = 0;  // records pushed out of a full queue (or pushed after Stop)
+    // The last failure (connecting, the connection, a refused record) and its time, UTC us
+    // since 1970; both cleared when the client is connected again.
     std::string LastError;
+    int64_t LastErrorMicroseconds = 0;
     int64_t Pushed = 0;       // records handed to Push
     int64_t Refused = 0;      // records the server answered with ERROR (or that cannot be sent)
     int64_t Resent = 0;       // WRITE packets of records sent before on a connection that ended

@@ -1,5 +1,7 @@
 // digitizer-station: records a digitizer's samples unattended into a miniSEED archive, until
 // SIGTERM or SIGINT; SIGHUP reads the configuration again and reopens the files.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "about/version.h"
 #include "digitizer/port_list.h"
 #include "settings/command_line.h"
+#include "station/instance_locks.h"
 #include "station/station.h"
 #include "station/station_config.h"
 #include "station/status_file.h"
@@ -51,8 +54,14 @@ void Log(const std::string& line) {
 }
 
 int ShowStatus(const TStationConfig& config) {
-    const std::string path =
-        config.StatusFile.empty() ? DefaultStatusFile(config) : config.StatusFile;
+    std::string path = config.StatusFile.empty() ? DefaultStatusFile(config) : config.StatusFile;
+    // A person at a shell asking for the service's status: the service writes into its own
+    // runtime directory, which this shell's default is not.
+    const std::string service = std::string(ServiceStatusDirectory) + path.substr(path.rfind('/'));
+    if (config.StatusFile.empty() && access(path.c_str(), F_OK) != 0 &&
+        access(service.c_str(), F_OK) == 0) {
+        path = service;
+    }
     std::string error;
     const std::optional<TStationStatus> status = ReadStatusFile(path, error);
     if (!status) {
@@ -64,6 +73,46 @@ int ShowStatus(const TStationConfig& config) {
                          .count();
     std::fputs(FormatStatusForPerson(*status, now).c_str(), stdout);
     return 0;
+}
+
+// One station per device and per status file: a device another program holds, or a status
+// file another station writes, ends this one (false) rather than leaving it waiting or the
+// two writing over each other.
+bool TakeDeviceAndStatusFile(const TStationConfig& config) {
+    const std::string device = StationDevicePath(config);
+    if (DeviceLockedByAnother(device)) {
+        std::string holders;
+        for (const std::string& holder : DeviceHolders(device)) {
+            holders += (holders.empty() ? "" : ", ") + holder;
+        }
+        Log("cannot record " + device + ": it is in use by " +
+            (holders.empty() ? std::string("another process") : "process " + holders) +
+            "; one program at a time can read a digitizer");
+        return false;
+    }
+    std::string path = config.StatusFile;
+    std::string error;
+    if (path.empty()) {
+        path = DefaultStatusFile(config);
+        const char* runtime = std::getenv("RUNTIME_DIRECTORY");
+        if ((runtime == nullptr || *runtime == '\0') &&
+            !PrepareStatusDirectory(path.substr(0, path.rfind('/')), error)) {
+            Log("no status file: " + error);
+            return true;
+        }
+    }
+    switch (LockStatusFile(path, error)) {
+        case TStatusLock::Taken:
+            Log("status file " + path);
+            break;
+        case TStatusLock::HeldByAnother:
+            Log("cannot record: " + error);
+            return false;
+        case TStatusLock::Failed:
+            Log("the status file is not locked: " + error);
+            break;
+    }
+    return true;
 }
 
 }  // namespace
@@ -94,6 +143,9 @@ int main(int argc, char** argv) {
             break;
     }
 
+    if (!TakeDeviceAndStatusFile(command.Config)) {
+        return 1;
+    }
     Install(SIGTERM, OnStop);
     Install(SIGINT, OnStop);
     Install(SIGHUP, OnReload);

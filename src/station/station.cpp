@@ -8,7 +8,9 @@
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
+#include "recording/archive_owners.h"
 #include "seedfile/seed_file.h"
+#include "station/instance_locks.h"
 #include "station/status_sections.h"
 
 namespace {
@@ -51,10 +53,7 @@ TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
 }
 
 std::string DefaultStatusFile(const TStationConfig& config) {
-    const char* runtime = std::getenv("RUNTIME_DIRECTORY");
-    std::string dir = runtime != nullptr && *runtime != '\0' ? runtime : "/run/kestrel32";
-    // The service manager may name several directories, separated by colons: the first.
-    dir = dir.substr(0, dir.find(':'));
+    const std::string dir = DefaultStatusDirectory();
     std::string device = StationDevicePath(config);
     const size_t slash = device.rfind('/');
     if (slash != std::string::npos) {
@@ -277,12 +276,8 @@ void TStation::TakeBlock(const TDataBlock& block) {
     framesLost_ += taken.FramesLost;
 
     TRecordBlock& record = taken.Record;
-    if (record.SerialNumber != serialNumber_) {
-        if (!serialNumber_.empty()) {
-            log_("the unit's serial number is now " + record.SerialNumber);
-        }
-        serialNumber_ = record.SerialNumber;
-        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+    if (!UnitMayRecord(record.SerialNumber)) {
+        return;
     }
     if (live_) {
         live_->Take(record);
@@ -291,6 +286,39 @@ void TStation::TakeBlock(const TDataBlock& block) {
         nextStatus_ = TClock::now();  // the status shows an event as it starts and ends
     }
     recorder_->Take(std::move(record));
+}
+
+bool TStation::UnitMayRecord(const std::string& serialNumber) {
+    if (serialNumber != serialNumber_) {
+        if (!serialNumber_.empty()) {
+            log_("the unit's serial number is now " + serialNumber);
+        }
+        serialNumber_ = serialNumber;
+        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+        codesClaimed_ = false;
+    }
+    if (!codesClaimed_) {
+        codesClaimed_ = true;
+        refused_.clear();
+        const TPeriodSettings codes = RecorderSettingsOf(config_, serialNumber_).Periods;
+        const std::string name = codes.Network + "." + codes.Station + "." + codes.Location;
+        const TArchiveClaim claim = ClaimArchiveCodes(config_.Archive, name, serialNumber_);
+        if (!claim.Error.empty()) {
+            log_("cannot tell which unit owns " + name + " in the archive: " + claim.Error +
+                 "; recording anyway");
+        } else if (claim.Owner != serialNumber_) {
+            refused_ = name + " in " + config_.Archive + " belongs to unit " + claim.Owner +
+                       ", not to this unit " + serialNumber_ +
+                       ": nothing of this unit is recorded (give it its own Station= code)";
+            log_("refused: " + refused_);
+            lastError_ = refused_;
+            lastErrorTime_ = NowMicroseconds();
+        }
+    }
+    if (!refused_.empty()) {
+        linkState_ = "refused: the codes are another unit's";
+    }
+    return refused_.empty();
 }
 
 void TStation::LogNews() {
@@ -358,7 +386,7 @@ TStationStatus TStation::Status() const {
 void TStation::WriteStatus(bool stopping) {
     TStationStatus status = Status();
     if (stopping) {
-        status.LinkState = "stopped";
+        status.LinkState = StoppedLinkState;
     }
     std::string error;
     if (WriteStatusFile(statusPath_, status, error)) {
@@ -411,6 +439,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
         events_->Reopen();
     }
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
+    codesClaimed_ = false;  // the codes or the archive may be others now
     recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
     // The files are closed so that the next records open them afresh (rotated or moved ones
     // too).

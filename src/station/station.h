@@ -27,8 +27,8 @@
 TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
                                      const std::string& serialNumber = {});
 
-// Where the status file goes when none is configured: $RUNTIME_DIRECTORY (the service
-// manager's) or /run/kestrel32, and the device's name.
+// Where the status file goes when none is configured: DefaultStatusDirectory() (the service
+// manager's runtime directory, else one of the user's) and the device's name.
 std::string DefaultStatusFile(const TStationConfig& config);
 
 // The live records' settings for a configuration: the archive's codes, SeedLinkFlush.
@@ -71,6 +71,9 @@ class TStation {
     const TStationConfig& Config() const { return config_; }
 
   private:
+    // Takes note of the unit's serial number; false when the archive's codes belong to
+    // another unit, whose records this one's must not join (logged, in the status).
+    bool UnitMayRecord(const std::string& serialNumber);
     void LogNews();
     void WriteStatus(bool stopping = false);
     void OpenLink();
@@ -108,6 +111,8 @@ class TStation {
     int64_t gaps_ = 0;
     int64_t framesLost_ = 0;
     std::string serialNumber_;
+    bool codesClaimed_ = false;  // the archive's owners file looked at for this unit and codes
+    std::string refused_;        // why this unit may not record; empty when it may
     std::string linkState_ = "opening";
     TClock::time_point lastBlock_{};
     TClock::time_point nextStatus_{};

@@ -315,9 +315,9 @@ const TKey* FindKey(const std::string& iniName, const char* section = SectionNam
 // --- The configuration file ---
 
 // Applies the [Station] section of `text` to `config`. The lines are classified as TIniFile
-// classifies them, so that every key it would read is checked here first: a key this program
-// does not know, a key given twice, a second [Station] section and a line that is not
-// Key=Value would otherwise be ignored without a word.
+// classifies them, so that every key it would read is checked here first: a section or key
+// this program does not know, a key given twice, a second [Station] section and a line that
+// is not Key=Value would otherwise be ignored without a word.
 std::string ApplyIni(TStationConfig& config, const std::string& text, const std::string& name) {
     TIniFile ini;
     ini.Parse(text);
@@ -338,14 +338,20 @@ std::string ApplyIni(TStationConfig& config, const std::string& text, const std:
             inSection = Lower(section) == Lower(SectionName) ? SectionName
                         : events                             ? EventSectionName
                                                              : nullptr;
-            if (inSection != nullptr && ++sections[events ? 1 : 0] > 1) {
+            if (inSection == nullptr) {
+                return where + "unknown section [" + Shown(section) + "]; the known ones are [" +
+                       SectionName + "] and [" + EventSectionName + "]";
+            }
+            if (++sections[events ? 1 : 0] > 1) {
                 return where + "a second [" + inSection + "] section; keep all its keys in one";
             }
             continue;
         }
-        if (inSection == nullptr || trimmed.empty() || trimmed.front() == ';' ||
-            trimmed.front() == '#') {
+        if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') {
             continue;
+        }
+        if (inSection == nullptr) {
+            return where + "'" + Shown(trimmed) + "' is before the [" + SectionName + "] section";
         }
         const size_t equals = raw.find('=');
         const std::string keyName =

@@ -5,8 +5,8 @@
 //
 // Values are checked here, once: a value that is refused names the key (the INI key as
 // spelled in the file, or the option as typed), the value and the reason, and the caller
-// prints it and exits with 2. Unknown keys in [Station] and [Events] are refused so that a
-// typo is never silently ignored; other sections are left alone.
+// prints it and exits with 2. Unknown sections, and unknown keys in [Station] and [Events],
+// are refused so that a typo is never silently ignored.
 #pragma once
 
 #include <cstdint>

@@ -591,7 +591,11 @@ std::string NetworkText(const TStationStatus& status) {
                    MemberText(value, "queued") + " queued, " + MemberText(value, "dropped") +
                    " dropped";
             const std::string error = MemberText(value, "last_error");
-            out += error.empty() || error == "?" ? "\n" : "; last error: " + error + "\n";
+            const std::string when = MemberText(value, "last_error_utc");
+            out += error.empty() || error == "?"
+                       ? "\n"
+                       : "; last error: " + error +
+                             (when == "?" || when == "none" ? "" : " (" + when + ")") + "\n";
         }
     }
     return out;
@@ -637,9 +641,14 @@ std::string EventsText(const TStationStatus& status) {
 
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds) {
     const int64_t now = nowMicroseconds;
-    const bool stale = Difference(now, status.UpdatedMicroseconds) > StaleAfter;
+    // The service writes "stopped" last when it stops cleanly: then the file's time is when.
+    const bool stopped = status.LinkState == StoppedLinkState;
+    const bool stale = stopped || Difference(now, status.UpdatedMicroseconds) > StaleAfter;
     std::string out;
-    if (stale) {
+    if (stopped) {
+        out += "The service stopped at " + PersonUtcText(status.UpdatedMicroseconds) + " (" +
+               AgoText(now, status.UpdatedMicroseconds) + ").\n";
+    } else if (stale) {
         out += "WARNING: the status was last written " + AgoText(now, status.UpdatedMicroseconds) +
                "; the service may have stopped.\n";
     }
@@ -647,7 +656,8 @@ std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicro
            std::to_string(status.Pid) + "\n";
     const int64_t running =
         Difference(stale ? status.UpdatedMicroseconds : now, status.StartedMicroseconds);
-    out += "Running:    " + (stale ? "at least " : std::string()) +
+    out += (stopped ? "Ran:        " : "Running:    ") +
+           (stale && !stopped ? "at least " : std::string()) +
            DurationText(std::max<int64_t>(running, 0)) + ", since " +
            PersonUtcText(status.StartedMicroseconds) + "\n";
     out += "Updated:    " + AgoText(now, status.UpdatedMicroseconds) + " (" +

@@ -18,6 +18,9 @@
 #include <utility>
 #include <vector>
 
+// The link state the service writes last when it stops cleanly.
+inline constexpr char StoppedLinkState[] = "stopped";
+
 struct TChannelStatus {
     std::string Code;  // NET.STA.LOC.CHA
     int64_t SamplesRecorded = 0;
@@ -83,7 +86,8 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
 // and each client connected: address, streams, sequence sent, queue fill) and "datalink" (the
 // DataLink push), and the "events" section when there is (the detector's state, the on-event
 // command's counts and the recent events). It starts with a warning when the status was
-// written more than 30 s before `nowMicroseconds` (the service may have stopped).
+// written more than 30 s before `nowMicroseconds` (the service may have stopped), or, when
+// the link state is StoppedLinkState, with when the service stopped.
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds);
 
 // A time as ISO 8601 UTC text with microseconds: "2024-03-01T12:00:00.000000Z".

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/json_text.h"
+#include "station/status_file.h"
 
 namespace {
 
@@ -43,11 +44,17 @@ std::string SeedLinkStatusJson(const TSeedLinkStatus& s) {
 }
 
 std::string DataLinkStatusJson(const std::string& server, const TDataLinkStatus& s) {
-    return JsonText(nlohmann::ordered_json{{"server", server},
-                                           {"connected", s.Connected},
-                                           {"sent", s.Sent},
-                                           {"acknowledged", s.Acknowledged},
-                                           {"queued", s.Queued},
-                                           {"dropped", s.Dropped},
-                                           {"last_error", s.LastError}});
+    return JsonText(nlohmann::ordered_json{
+        {"server", server},
+        {"connected", s.Connected},
+        {"sent", s.Sent},
+        {"acknowledged", s.Acknowledged},
+        {"queued", s.Queued},
+        {"dropped", s.Dropped},
+        {"last_error", s.LastError},
+        {"last_error_us", s.LastError.empty() ? nlohmann::ordered_json()
+                                              : nlohmann::ordered_json(s.LastErrorMicroseconds)},
+        {"last_error_utc", s.LastError.empty()
+                               ? nlohmann::ordered_json()
+                               : nlohmann::ordered_json(IsoUtcText(s.LastErrorMicroseconds))}});
 }

@@ -124,8 +124,20 @@ if command -v systemd-escape >/dev/null; then
 fi
 [ "$(device_of ttyACM0 --config /etc/kestrel32/a.ini)" = "/dev/ttyACM0 --config /etc/kestrel32/a.ini" ] ||
   fail "the instance's options are not passed on: '$(device_of ttyACM0 --config /etc/kestrel32/a.ini)'"
+# Each instance's own configuration file, when there is one and the options name none.
+mkdir -p "$work/etc"
+touch "$work/etc/ttyUSB1.ini" "$work/etc/usb-FTDI_A601-if00-port0.ini"
+for row in "ttyUSB0|/dev/ttyUSB0" \
+  "ttyUSB1|/dev/ttyUSB1 --config $work/etc/ttyUSB1.ini" \
+  "ttyUSB1 --baud 9600|/dev/ttyUSB1 --config $work/etc/ttyUSB1.ini --baud 9600" \
+  "ttyUSB1 --config /x.ini|/dev/ttyUSB1 --config /x.ini" \
+  "dev/serial/by-id/usb-FTDI_A601-if00-port0|/dev/serial/by-id/usb-FTDI_A601-if00-port0 --config $work/etc/usb-FTDI_A601-if00-port0.ini"; do
+  read -ra given <<<"${row%%|*}"
+  got=$(CONFIGURATION_DIRECTORY=$work/etc sh -c "${script//\$\$/\$}" echo "${given[@]}")
+  [ "$got" = "${row#*|}" ] || fail "instance ${row%%|*} runs '$got', not '${row#*|}'"
+done
 for setting in User=kestrel32 SupplementaryGroups=dialout StateDirectory=kestrel32 \
-  RuntimeDirectory=kestrel32 RuntimeDirectoryPreserve=yes ProtectSystem=strict \
+  ConfigurationDirectory=kestrel32 RuntimeDirectory=kestrel32 RuntimeDirectoryPreserve=yes ProtectSystem=strict \
   ReadWritePaths=/var/lib/kestrel32 Restart=on-failure; do
   grep -qx "$setting" "$unit_file" || fail "the unit has no $setting"
 done

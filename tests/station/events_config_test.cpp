@@ -131,9 +131,9 @@ TEST(EventsConfig, DetectionIsOffUnlessAskedForAndTheCommandLineWins) {
     ASSERT_EQ(both.Error, "");
     EXPECT_EQ(both.Config.Events.Detector.StaSeconds, 2);
     EXPECT_EQ(both.Config.Events.Detector.LtaSeconds, 60);
-    // The other sections are still left alone, the [Station] keys read as before.
+    // Either section may come first, the [Station] keys read as before.
     const TStationCommand mixed =
-        Parse({}, "[Events]\nEnable=1\n[Other]\nX=1\n[Station]\nDevice=3\nNetwork=ab\n");
+        Parse({}, "[Events]\nEnable=1\n[Station]\nDevice=3\nNetwork=ab\n");
     ASSERT_EQ(mixed.Error, "");
     EXPECT_EQ(mixed.Config.Port, 3);
     EXPECT_EQ(mixed.Config.Network, "AB");

@@ -116,8 +116,20 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
          section + "Layout=sds\nLAYOUT=periods",
          "station.ini: LAYOUT=periods: Layout is given twice"},
         {{"1"},
-         section + "Network=AB\n[Other]\nX=1\n[station]\nStation=ST",
-         "station.ini: line 5: a second [Station] section; keep all its keys in one"},
+         section + "Network=AB\n[Events]\n[station]\nStation=ST",
+         "station.ini: line 4: a second [Station] section; keep all its keys in one"},
+        // A misspelt section would otherwise switch off what it holds without a word.
+        {{"1"},
+         section + "Network=AB\n[Statoin]\nStation=ST",
+         "station.ini: line 3: unknown section [Statoin]; the known ones are [Station] and "
+         "[Events]"},
+        {{"1"},
+         "[Event]\nEnable=yes\n",
+         "station.ini: line 1: unknown section [Event]; the known ones are [Station] and "
+         "[Events]"},
+        {{"1"},
+         "Archive=/x\n" + section,
+         "station.ini: line 1: 'Archive=/x' is before the [Station] section"},
         {{"1"},
          section + "Network AB",
          "station.ini: line 2: 'Network AB' is not a Key=Value line"},
@@ -132,8 +144,6 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
 TEST(StationConfig, CommandLineWinsOverFileAndPositionalOverDevice) {
     const std::string ini =
         "; comment\n"
-        "[Other]\n"
-        "Anything=goes\n"
         "[STATION]\n"
         "device = /dev/ttyUSB0\n"
         "Archive = \" /data/with blanks \"\n"

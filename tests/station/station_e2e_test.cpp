@@ -18,6 +18,7 @@
 #include "seedfile/seed_time.h"
 #include "seedlink/seedlink_client.h"
 #include "sim/signals.h"
+#include "station/status_file.h"
 #include "support/child_process.h"
 #include "support/mseed_read.h"
 #include "support/sim_journal.h"
@@ -82,7 +83,8 @@ class StationRun : public ::testing::Test {
     std::map<std::string, TSamples> Archived() {
         std::map<std::string, TSamples> archived;
         for (const auto& entry : fs::recursive_directory_iterator(dir_ / "archive")) {
-            if (!entry.is_regular_file()) {
+            if (!entry.is_regular_file() ||
+                entry.path().parent_path().filename().string().starts_with(".")) {
                 continue;
             }
             const std::string name = entry.path().filename().string();
@@ -204,6 +206,79 @@ TEST_F(StationRun, AYearsEndWithARateChangeACablePullAndAPowerCycle) {
     std::ifstream status(Path("status.json"));
     const std::string text((std::istreambuf_iterator<char>(status)), {});
     EXPECT_NE(text.find("\"link_state\": \"stopped\""), std::string::npos) << text;
+}
+
+TEST_F(StationRun, ASecondStationOnTheSameDeviceOrStatusFileEndsNamingTheFirst) {
+    const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
+    auto sim = StartSim({"--speed", "10"});
+    auto first = StartStation({"--baud", "19200"});
+    ASSERT_TRUE(WaitForUnitTime(start + 5, 30s)) << first->Errors();
+    const std::string pid = std::to_string(first->Pid());
+    // The same device: refused at once, naming the station that holds it.
+    auto second = StartStation({"--baud", "19200", "--status-file", Path("other.json")});
+    EXPECT_EQ(second->Wait(10s), 1);
+    EXPECT_NE(second->Errors().find("it is in use by process " + pid + " (digitizer-stati"),
+              std::string::npos)
+        << second->Errors();
+    // Another device but the first one's status file: refused too.
+    auto third = std::make_unique<TChild>(std::vector<std::string>{
+        DIGITIZER_STATION, Path("no-such-device"), "--config", Path("station.ini"), "--archive",
+        Path("archive"), "--status-file", Path("status.json")});
+    EXPECT_EQ(third->Wait(10s), 1);
+    EXPECT_NE(third->Errors().find("the status file " + Path("status.json") +
+                                   " is written by process " + pid),
+              std::string::npos)
+        << third->Errors();
+    first->Signal(SIGTERM);
+    ASSERT_EQ(first->Wait(20s), 0) << first->Errors();
+    EXPECT_EQ(first->Errors().find("busy"), std::string::npos) << first->Errors();
+}
+
+TEST_F(StationRun, ASecondUnitWithTheSameCodesIsRefusedAndNothingOfItIsArchived) {
+    std::ofstream(Path("station.ini")) << "[Station]\nStation=ST01\n";
+    const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
+    auto simA = StartSim({"--speed", "10", "--serial", "UNITA001"});
+    // The second unit's samples would be of another day, in files of their own.
+    auto simB = std::make_unique<TChild>(std::vector<std::string>{
+        DIGITIZER_SIM, "--signal", "counter", "--link", Path("devB"), "--start",
+        "2025-06-01T00:00:00Z", "--speed", "10", "--serial", "UNITB002"});
+    ASSERT_EQ(simB->ReadLines(1, 5s).size(), 1u) << simB->Errors();
+    auto first = StartStation({"--baud", "19200"});
+    ASSERT_TRUE(WaitForUnitTime(start + 5, 30s)) << first->Errors();
+    auto second = std::make_unique<TChild>(std::vector<std::string>{
+        DIGITIZER_STATION, Path("devB"), "--config", Path("station.ini"), "--archive",
+        Path("archive"), "--status-file", Path("statusB.json"), "--baud", "19200"});
+    // The frames carry the last four characters of the serial number.
+    const std::string said =
+        "refused: XX.ST01. in " + Path("archive") +
+        " belongs to unit A001, not to this unit B002: nothing of this unit is recorded";
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (second->Errors().find(said) == std::string::npos &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_NE(second->Errors().find(said), std::string::npos) << second->Errors();
+    std::this_thread::sleep_for(11s);  // a status file written after the refusal
+    std::string error;
+    const auto status = ReadStatusFile(Path("statusB.json"), error);
+    ASSERT_TRUE(status) << error;
+    EXPECT_EQ(status->LinkState, "refused: the codes are another unit's");
+    EXPECT_NE(status->LastError.find("belongs to unit A001"), std::string::npos);
+    second->Signal(SIGTERM);
+    EXPECT_EQ(second->Wait(20s), 0) << second->Errors();
+    first->Signal(SIGTERM);
+    ASSERT_EQ(first->Wait(20s), 0) << first->Errors();
+    // Only the first unit's samples, every one of them as it sent them.
+    const auto archived = Archived();
+    ASSERT_TRUE(archived.count("HHZ")) << first->Errors();
+    const TSamples& hhz = archived.at("HHZ");
+    EXPECT_LT(hhz.back().first, SeedTimeOf(2025, 1, 1, 1, 0, 0)->Seconds * 1000000);
+    const auto sent = Sent(hhz.front().first / 1000000, hhz.back().first / 1000000);
+    EXPECT_TRUE(hhz == sent.at("HHZ")) << Difference(hhz, sent.at("HHZ"));
+    std::ifstream owners(Path("archive/.owners/XX.ST01."));
+    std::string owner;
+    std::getline(owners, owner);
+    EXPECT_EQ(owner, "A001");
 }
 
 TEST_F(StationRun, KilledAndStartedAgainLosesAtMostTheFlushTime) {

@@ -280,6 +280,17 @@ TEST(StatusFile, PersonSeesAgesFreeSpaceAndAWarningWhenTheFileIsOld) {
         const std::string shown = FormatStatusForPerson(status, Noon + age);
         EXPECT_EQ(shown.rfind("WARNING: the status was last written ", 0) == 0, warned) << shown;
     }
+    // A service that stopped cleanly says so and when, however old the file.
+    TStationStatus stopped = status;
+    stopped.LinkState = StoppedLinkState;
+    for (const int64_t age : {2 * Second, 3600 * Second}) {
+        const std::string shown = FormatStatusForPerson(stopped, Noon + age);
+        EXPECT_EQ(shown.rfind("The service stopped at 2024-03-01 12:00:00 UTC (", 0), 0u) << shown;
+        EXPECT_EQ(shown.find("WARNING"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Ran:        3 d 0 h, since 2024-02-27 12:00:00 UTC\n"),
+                  std::string::npos)
+            << shown;
+    }
     TStationStatus odd = status;
     odd.UpdatedMicroseconds = std::numeric_limits<int64_t>::min();
     odd.StartedMicroseconds = std::numeric_limits<int64_t>::max();
@@ -303,7 +314,9 @@ TEST(StatusFile, PersonSeesTheSeedLinkClientsAndTheDataLinkPush) {
          R"("selection":"HH?.D","streaming":true,"last_sequence":"0004AE","packets_sent":600,)"
          R"("queued_bytes":1040,"queue_capacity":262144,"connected_us":1709294400000000}]})"},
         {"datalink", R"({"server":"ring.example.org","connected":false,"sent":10,"acknowledged":9,)"
-                     R"("queued":4,"dropped":0,"last_error":"connection refused"})"},
+                     R"("queued":4,"dropped":0,"last_error":"connection refused",)"
+                     R"("last_error_us":1709294398000000,)"
+                     R"("last_error_utc":"2024-03-01T11:59:58.000000Z"})"},
     };
     // Through the file's text, as --status reads it.
     std::string error;
@@ -316,7 +329,7 @@ TEST(StatusFile, PersonSeesTheSeedLinkClientsAndTheDataLinkPush) {
              "  192.0.2.7:51000  streaming HH?.D, sent up to 0004AE (600 packets), queue 1040 of "
              "262144 bytes\n",
              "DataLink:   ring.example.org, not connected, 10 sent, 9 acknowledged, 4 queued, 0 "
-             "dropped; last error: connection refused\n",
+             "dropped; last error: connection refused (2024-03-01T11:59:58.000000Z)\n",
          }) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\nin\n" << text;
     }
