@@ -84,6 +84,8 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
     server.RingFile = SeedLinkRingPath(config);
     server.Allow =
         ParseAddressRanges(config.SeedLinkAllow, error).value_or(std::vector<TAddressRange>{});
+    server.Trusted =
+        ParseAddressRanges(config.SeedLinkTrusted, error).value_or(std::vector<TAddressRange>{});
     server.MaxClients = config.SeedLinkMaxClients;
     server.Timeout = std::chrono::seconds(config.SeedLinkTimeout);
     server.Software = std::string("digitizer-station ") + ProgramVersion;
