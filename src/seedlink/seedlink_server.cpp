@@ -94,21 +94,35 @@ TResult<void> TSeedLinkServer::Start() {
     }
     startedMicroseconds_ = NowMicroseconds();
     if (!config_.RingFile.empty()) {
-        if (access(config_.RingFile.c_str(), F_OK) != 0 && errno == ENOENT) {
-            Log("SeedLink: no packet ring file " + config_.RingFile +
-                " yet; the ring starts empty");
-        } else if (const TResult<void> loaded = ring_.Load(config_.RingFile); !loaded) {
-            Log("SeedLink: the packet ring file is not used: " + loaded.Error().Text +
-                "; the ring starts empty");
+        const TResult<TPacketRing::TOpened> opened = ring_.Open(config_.RingFile);
+        if (!opened) {
+            Log("SeedLink: the packet ring file is not used: " + opened.Error().Text +
+                "; the ring is kept in memory only and lost at a stop");
         } else {
-            Log("SeedLink: " + std::to_string(ring_.Size()) + " packets loaded from " +
-                config_.RingFile +
+            Log(std::string("SeedLink: ") +
+                (opened->Created     ? "packet ring file " + config_.RingFile + " created"
+                 : opened->Converted ? "packet ring file " + config_.RingFile + " converted"
+                                     : "packet ring file " + config_.RingFile + " opened") +
+                ", " + std::to_string(ring_.Size()) + " packets" +
                 (ring_.Empty() ? ""
                                : ", sequence numbers " +
                                      SequenceText(TPacketRing::SequenceOf(ring_.First())) + " to " +
-                                     SequenceText(TPacketRing::SequenceOf(ring_.Next() - 1))));
+                                     SequenceText(TPacketRing::SequenceOf(ring_.Next() - 1))) +
+                "; new packets from " + SequenceText(TPacketRing::SequenceOf(ring_.Next())));
+            if (opened->Rebooted) {
+                Log("SeedLink: the ring was last written before the machine restarted; "
+                    "numbering goes on after the numbers reserved then");
+            }
+            if (opened->Dropped > 0) {
+                Log("SeedLink: " + std::to_string(opened->Dropped) +
+                    " packets of the ring file left out (torn, cut off from the newest, or beyond "
+                    "the capacity)");
+            }
             for (uint64_t i = ring_.First(); i < ring_.Next(); ++i) {
                 const TSeedLinkPacket* packet = ring_.At(i);
+                if (packet == nullptr) {
+                    continue;
+                }
                 stations_.insert({CodeText(packet->Network), CodeText(packet->Station)});
                 latestEnd_ = std::max(latestEnd_, packet->EndMicroseconds);
                 TStreamState& stream = streams_[StreamKey(*packet)];
@@ -120,6 +134,7 @@ TResult<void> TSeedLinkServer::Start() {
             }
         }
     }
+    nextSync_ = TClock::now() + config_.SyncInterval;
 
     const std::string where = "SeedLink: cannot listen on " + ListenAddressText(config_.Listen);
     int family = AF_INET6;
@@ -232,13 +247,8 @@ void TSeedLinkServer::Stop() {
     TakePending();
     close(wake_);
     wake_ = -1;
-    if (!config_.RingFile.empty()) {
-        if (const TResult<void> saved = ring_.Save(config_.RingFile); saved) {
-            Log("SeedLink: " + std::to_string(ring_.Size()) + " packets saved to " +
-                config_.RingFile);
-        } else {
-            Log("SeedLink: the packet ring could not be saved: " + saved.Error().Text);
-        }
+    if (const TResult<void> synced = ring_.Sync(); !synced) {
+        Log("SeedLink: the packet ring could not be synced: " + synced.Error().Text);
     }
     PublishStatus();
     std::lock_guard lock(statusMutex_);
@@ -318,11 +328,10 @@ std::string TSeedLinkServer::StreamKey(const TSeedLinkPacket& packet) {
 }
 
 void TSeedLinkServer::AddToRing(const TSeedLinkPacket& packet) {
-    if (ring_.Size() >= ring_.Capacity() && !ring_.Empty()) {
+    if (const TSeedLinkPacket* oldest = ring_.Overwritten()) {
         // The oldest packet goes: it is the oldest of its stream too.
-        const TSeedLinkPacket& oldest = *ring_.At(ring_.First());
-        const auto it = streams_.find(StreamKey(oldest));
-        if (it != streams_.end()) {
+        const auto it = streams_.find(StreamKey(*oldest));
+        if (it != streams_.end() && !it->second.Indices.empty()) {
             it->second.Indices.pop_front();
             if (it->second.Indices.empty()) {
                 streams_.erase(it);
@@ -402,6 +411,16 @@ void TSeedLinkServer::Run() {
             } else if (client->Queued() > 0 && now - client->LastWritten >= config_.Timeout) {
                 Close(*client, "took no data for " + Seconds(config_.Timeout), true);
             }
+        }
+        if (now >= nextSync_) {
+            nextSync_ = now + config_.SyncInterval;
+            const TResult<void> synced = ring_.Sync();
+            if (!synced && !syncFailing_) {
+                Log("SeedLink: the packet ring could not be synced: " + synced.Error().Text);
+            } else if (synced && syncFailing_) {
+                Log("SeedLink: the packet ring is synced again");
+            }
+            syncFailing_ = !synced;
         }
         const size_t before = clients_.size();
         clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
@@ -659,6 +678,13 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
                     target->From = ring_.First();
                 } else if (command.Sequence) {
                     target->From = ring_.IndexOfSequence(*command.Sequence);
+                    if (TPacketRing::SequenceOf(*target->From) != *command.Sequence) {
+                        Log("SeedLink: " + client.Address + " asked for sequence number " +
+                            SequenceText(*command.Sequence) + ", which the ring does not hold; " +
+                            "it starts at " + SequenceText(TPacketRing::SequenceOf(*target->From)) +
+                            (*target->From == ring_.Next() ? " (the next new packet)"
+                                                           : " (the oldest held after it)"));
+                    }
                 } else {
                     target->From = ring_.Next();
                 }

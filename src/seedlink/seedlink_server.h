@@ -45,7 +45,9 @@ inline constexpr int DefaultSeedLinkRingMegabytes = 300;
 struct TSeedLinkConfig {
     TListenAddress Listen;
     size_t RingBytes = size_t{DefaultSeedLinkRingMegabytes} << 20;
-    std::string RingFile;              // empty: the ring is neither loaded nor saved
+    std::string RingFile;  // empty: the ring is kept in memory only
+    // How often what entered the ring is synced to its file (what a power cut may lose).
+    std::chrono::milliseconds SyncInterval{10000};
     std::vector<TAddressRange> Allow;  // empty: every address
     // Addresses INFO CONNECTIONS (and the connections of INFO ALL) is answered to.
     std::vector<TAddressRange> Trusted = LoopbackRanges();
@@ -92,14 +94,15 @@ class TSeedLinkServer {
     TSeedLinkServer(const TSeedLinkServer&) = delete;
     TSeedLinkServer& operator=(const TSeedLinkServer&) = delete;
 
-    // Loads the ring file (a missing or unusable one is logged and the ring starts empty),
-    // binds and starts the thread. An error when it cannot listen.
+    // Opens the ring file (created when missing, converted from the former format; an unusable
+    // one is logged and the ring kept in memory only), binds and starts the thread. An error
+    // when it cannot listen.
     TResult<void> Start();
     // A record for the clients; never waits on the network. Records beyond HandOffRecords
     // waiting for the thread drop the oldest of them (counted).
     void Push(const TLiveRecord& record);
     // The thread ended, every connection closed, the records handed over put into the ring,
-    // and the ring saved to its file.
+    // and the ring synced to its file.
     void Stop();
 
     TSeedLinkStatus Status() const;
@@ -166,7 +169,9 @@ class TSeedLinkServer {
     std::vector<std::unique_ptr<TClient>> clients_;
     std::set<std::pair<std::string, std::string>> stations_;  // (NET, STA) served
     std::map<std::string, TStreamState> streams_;             // by StreamKey
-    int64_t latestEnd_ = 0;                                   // end of the newest data in the ring
+    std::chrono::steady_clock::time_point nextSync_{};
+    bool syncFailing_ = false;
+    int64_t latestEnd_ = 0;  // end of the newest data in the ring
     int64_t accepted_ = 0, refused_ = 0, dropped_ = 0;
     std::chrono::steady_clock::time_point acceptPausedUntil_{};
     bool acceptFailing_ = false;

@@ -82,6 +82,7 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
     server.Listen = ParseListenAddress(config.SeedLink, error).value_or(TListenAddress{});
     server.RingBytes = static_cast<size_t>(config.SeedLinkRingMegabytes) << 20;
     server.RingFile = SeedLinkRingPath(config);
+    server.SyncInterval = std::chrono::seconds(config.FlushSeconds);  // as the archive's files
     server.Allow =
         ParseAddressRanges(config.SeedLinkAllow, error).value_or(std::vector<TAddressRange>{});
     server.Trusted =
