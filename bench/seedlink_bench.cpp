@@ -3,7 +3,9 @@
 // "records_per_block" is how many it gives on average. BM_SeedLinkFanOut: the server's thread
 // fanning each pushed packet out to N clients over loopback, each reading every packet on a
 // reader thread of the benchmark; the time is wall time per packet from Push until every
-// client holds it (client reading included, on the same machine).
+// client holds it (client reading included, on the same machine). BM_PacketRingAdd: one
+// packet into the ring: in memory only (0), in its memory-mapped file (1), and in the file
+// synced to disk after every 64 packets (2, about what --flush-seconds does at a usual rate).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "recording/live_records.h"
@@ -172,5 +175,31 @@ BENCHMARK(BM_SeedLinkFanOut)
     ->UseRealTime();
 
 }  // namespace
+
+void BM_PacketRingAdd(benchmark::State& state) {
+    const int64_t mode = state.range(0);
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("seedlink_bench_" + std::to_string(getpid()) + ".ring"))
+                                 .string();
+    std::filesystem::remove(path);
+    TPacketRing ring(size_t{64} << 20);
+    if (mode > 0 && !ring.Open(path)) {
+        state.SkipWithError("cannot open the ring file");
+        return;
+    }
+    const TLiveRecord record = Record(1);
+    const std::optional<TSeedLinkPacket> packet = PacketOfRecord(record.Bytes, 0, 1);
+    int64_t added = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ring.Add(*packet));
+        if (mode == 2 && ++added % 64 == 0 && !ring.Sync()) {
+            state.SkipWithError("sync failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_PacketRingAdd)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kNanosecond);
 
 BENCHMARK_MAIN();
