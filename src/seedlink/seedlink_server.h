@@ -38,7 +38,7 @@
 
 // The ring's default size: 6 channels x 100 samples/s x 86 400 s = 51.84 million samples a
 // day; a 512-byte Steim-1 record holds at least 103 of them (every difference needing all 32
-// bits), so at most 503 300 records a day, each taking 528 bytes in the ring: 266 MB, plus the
+// bits), so at most 503 300 records a day, each taking 560 bytes in the ring: 282 MB, plus the
 // state of health; 300 MB keeps a day of such data, and several days of a usual one.
 inline constexpr int DefaultSeedLinkRingMegabytes = 300;
 
