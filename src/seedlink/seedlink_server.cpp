@@ -124,13 +124,7 @@ TResult<void> TSeedLinkServer::Start() {
                     continue;
                 }
                 stations_.insert({CodeText(packet->Network), CodeText(packet->Station)});
-                latestEnd_ = std::max(latestEnd_, packet->EndMicroseconds);
-                TStreamState& stream = streams_[StreamKey(*packet)];
-                if (stream.Indices.empty()) {
-                    stream.Begin = packet->StartMicroseconds;
-                }
-                stream.Indices.push_back(i);
-                stream.End = packet->EndMicroseconds;
+                Track(i, *packet);
             }
         }
     }
@@ -312,7 +306,6 @@ void TSeedLinkServer::TakePending() {
         }
         AddToRing(*packet);
         stations_.insert({record.Network, record.Station});
-        latestEnd_ = std::max(latestEnd_, packet->EndMicroseconds);
     }
 }
 
@@ -333,20 +326,26 @@ void TSeedLinkServer::AddToRing(const TSeedLinkPacket& packet) {
         const auto it = streams_.find(StreamKey(*oldest));
         if (it != streams_.end() && !it->second.Indices.empty()) {
             it->second.Indices.pop_front();
-            if (it->second.Indices.empty()) {
+            const TSeedLinkPacket* next =
+                it->second.Indices.empty() ? nullptr : ring_.At(it->second.Indices.front());
+            if (next == nullptr) {
                 streams_.erase(it);
             } else {
-                it->second.Begin = ring_.At(it->second.Indices.front())->StartMicroseconds;
+                it->second.Begin = next->StartMicroseconds;
             }
         }
     }
-    const uint64_t index = ring_.Add(packet);
+    Track(ring_.Add(packet), packet);
+}
+
+void TSeedLinkServer::Track(uint64_t index, const TSeedLinkPacket& packet) {
     TStreamState& stream = streams_[StreamKey(packet)];
     if (stream.Indices.empty()) {
         stream.Begin = packet.StartMicroseconds;
     }
     stream.Indices.push_back(index);
     stream.End = packet.EndMicroseconds;
+    latestEnd_ = std::max(latestEnd_, packet.EndMicroseconds);
 }
 
 void TSeedLinkServer::Run() {

@@ -142,7 +142,9 @@ class TSeedLinkServer {
     void Log(const std::string& line);
     void LogConnection(const std::string& line, std::chrono::steady_clock::time_point now);
     bool StationKnown(const std::string& station, const std::string& network) const;
+    // Into the ring, the table of streams following what enters and what goes.
     void AddToRing(const TSeedLinkPacket& packet);
+    void Track(uint64_t index, const TSeedLinkPacket& packet);
     bool WindowDone(const TRequest& request) const;
     void AnswerInfo(TClient& client, const std::string& level,
                     std::chrono::steady_clock::time_point now);

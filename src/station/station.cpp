@@ -442,6 +442,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
                                 config.SeedLinkRingMegabytes != config_.SeedLinkRingMegabytes ||
                                 config.SeedLinkRingFile != config_.SeedLinkRingFile ||
                                 config.SeedLinkAllow != config_.SeedLinkAllow ||
+                                config.SeedLinkTrusted != config_.SeedLinkTrusted ||
                                 config.SeedLinkMaxClients != config_.SeedLinkMaxClients ||
                                 config.SeedLinkTimeout != config_.SeedLinkTimeout ||
                                 config.DataLink != config_.DataLink ||
@@ -449,7 +450,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
                                      ? false
                                      : SeedLinkRingPath(config) != SeedLinkRingPath(config_));
     if (networkChanged) {
-        // The server saves its ring and starts again under the new settings.
+        // The server syncs its ring and starts again under the new settings.
         StopNetwork();
         seedlink_.reset();
         datalink_.reset();
