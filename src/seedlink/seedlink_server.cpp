@@ -682,7 +682,7 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
                             SequenceText(*command.Sequence) + ", which the ring does not hold; " +
                             "it starts at " + SequenceText(TPacketRing::SequenceOf(*target->From)) +
                             (*target->From == ring_.Next() ? " (the next new packet)"
-                                                           : " (the oldest held after it)"));
+                                                           : " (the first held after it)"));
                     }
                 } else {
                     target->From = ring_.Next();

@@ -190,6 +190,10 @@ TEST_F(SeedLinkServer, FetchAndTimeWindowEndTheConnection) {
     std::iota(want.begin(), want.end(), 10u);
     EXPECT_EQ(got, want);
     EXPECT_TRUE(fetch.Ended()) << "END after the last packet";
+    EXPECT_NE(Log().find("asked for sequence number 000003, which the ring does not hold; it "
+                         "starts at 00000A (the first held after it)"),
+              std::string::npos)
+        << Log();
     EXPECT_TRUE(fetch.WaitClosed(5s)) << "closed once the buffer is sent";
 
     TSeedLinkTestClient window;
