@@ -125,6 +125,13 @@ TResult<std::vector<TSeedLinkPacket>> ReadFormer(const std::string& path, uint64
     return packets;
 }
 
+// The file's blocks allocated on the disk (0, or the error); a file system that cannot say
+// so beforehand is left to it.
+int Allocate(int fd, off_t size) {
+    const int error = posix_fallocate(fd, 0, size);
+    return error == EOPNOTSUPP || error == EINVAL ? 0 : error;
+}
+
 }  // namespace
 
 std::string CodeText(std::span<const char> field) {
@@ -377,6 +384,12 @@ TResult<TPacketRing::TOpened> TPacketRing::Open(const std::string& path) {
         }
         // Mapped as it is; converted into a new file when its capacity differs.
         const bool inPlace = header.Slots == capacity_;
+        // Its blocks allocated before it is mapped for writing: a write into a hole of a full
+        // disk would kill the process (SIGBUS).
+        if (const int error = inPlace ? Allocate(fd, static_cast<off_t>(info.st_size)) : 0) {
+            close(fd);
+            return SystemError(path + ": cannot allocate the ring's space", error);
+        }
         const size_t savedCapacity = capacity_;
         if (const TResult<void> mapped = Map(fd, inPlace, static_cast<size_t>(info.st_size));
             !mapped) {
@@ -448,6 +461,9 @@ TResult<TPacketRing::TOpened> TPacketRing::Open(const std::string& path) {
         [&](int out) -> TStatus {
             if (ftruncate(out, static_cast<off_t>(fileBytes)) != 0) {
                 return SystemError(path, errno);
+            }
+            if (const int error = Allocate(out, static_cast<off_t>(fileBytes))) {
+                return SystemError(path + ": cannot allocate the ring's space", error);
             }
             THeader header{};
             std::memcpy(header.Magic, Magic, 8);
