@@ -6,6 +6,8 @@
 // client holds it (client reading included, on the same machine). BM_PacketRingAdd: one
 // packet into the ring: in memory only (0), in its memory-mapped file (1), and in the file
 // synced to disk after every 64 packets (2, about what --flush-seconds does at a usual rate).
+// BM_SeedLinkInfoStreams: one INFO STREAMS answered (request to last INFO packet read) with the
+// default ring of 300 MB full.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -173,6 +175,61 @@ BENCHMARK(BM_SeedLinkFanOut)
     ->Arg(100)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+void BM_SeedLinkInfoStreams(benchmark::State& state) {
+    TSeedLinkConfig config;
+    config.Listen = TListenAddress{"127.0.0.1", 0};
+    config.HandOffRecords = size_t{1} << 20;
+    config.InfoPerSecond = 1 << 30;  // the cost measured, not the limit
+    TSeedLinkServer server(config);
+    if (!server.Start()) {
+        state.SkipWithError("cannot listen");
+        return;
+    }
+    TPacketRing sizing(config.RingBytes);
+    const size_t capacity = sizing.Capacity();
+    for (size_t n = 0; n < capacity; ++n) {
+        server.Push(Record(int(n)));
+        if (n % 50000 == 49999) {
+            while (server.Status().RingPackets < n) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+    }
+    while (server.Status().RingPackets < capacity) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        state.SkipWithError("cannot connect");
+        return;
+    }
+    std::string in;
+    char buffer[65536];
+    for (auto _ : state) {
+        if (send(fd, "INFO STREAMS\r\n", 14, MSG_NOSIGNAL) != 14) {
+            state.SkipWithError("cannot send");
+            break;
+        }
+        in.clear();
+        // Up to the INFO packet without '*'.
+        while (in.size() < 520 || in.size() % 520 != 0 || in[in.size() - 520 + 7] != ' ') {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                state.SkipWithError("connection lost");
+                break;
+            }
+            in.append(buffer, size_t(n));
+        }
+    }
+    close(fd);
+    state.counters["ring_packets"] = double(capacity);
+}
+BENCHMARK(BM_SeedLinkInfoStreams)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
