@@ -3,7 +3,11 @@
 // "records_per_block" is how many it gives on average. BM_SeedLinkFanOut: the server's thread
 // fanning each pushed packet out to N clients over loopback, each reading every packet on a
 // reader thread of the benchmark; the time is wall time per packet from Push until every
-// client holds it (client reading included, on the same machine).
+// client holds it (client reading included, on the same machine). BM_PacketRingAdd: one
+// packet into the ring: in memory only (0), in its memory-mapped file (1), and in the file
+// synced to disk after every 64 packets (2, about what --flush-seconds does at a usual rate).
+// BM_SeedLinkInfoStreams: one INFO STREAMS answered (request to last INFO packet read) with the
+// default ring of 300 MB full.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -12,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "recording/live_records.h"
@@ -171,6 +176,87 @@ BENCHMARK(BM_SeedLinkFanOut)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
+void BM_SeedLinkInfoStreams(benchmark::State& state) {
+    TSeedLinkConfig config;
+    config.Listen = TListenAddress{"127.0.0.1", 0};
+    config.HandOffRecords = size_t{1} << 20;
+    config.InfoPerSecond = 1 << 30;  // the cost measured, not the limit
+    TSeedLinkServer server(config);
+    if (!server.Start()) {
+        state.SkipWithError("cannot listen");
+        return;
+    }
+    TPacketRing sizing(config.RingBytes);
+    const size_t capacity = sizing.Capacity();
+    for (size_t n = 0; n < capacity; ++n) {
+        server.Push(Record(int(n)));
+        if (n % 50000 == 49999) {
+            while (server.Status().RingPackets < n) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+    }
+    while (server.Status().RingPackets < capacity) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        state.SkipWithError("cannot connect");
+        return;
+    }
+    std::string in;
+    char buffer[65536];
+    for (auto _ : state) {
+        if (send(fd, "INFO STREAMS\r\n", 14, MSG_NOSIGNAL) != 14) {
+            state.SkipWithError("cannot send");
+            break;
+        }
+        in.clear();
+        // Up to the INFO packet without '*'.
+        while (in.size() < 520 || in.size() % 520 != 0 || in[in.size() - 520 + 7] != ' ') {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                state.SkipWithError("connection lost");
+                break;
+            }
+            in.append(buffer, size_t(n));
+        }
+    }
+    close(fd);
+    state.counters["ring_packets"] = double(capacity);
+}
+BENCHMARK(BM_SeedLinkInfoStreams)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 }  // namespace
+
+void BM_PacketRingAdd(benchmark::State& state) {
+    const int64_t mode = state.range(0);
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("seedlink_bench_" + std::to_string(getpid()) + ".ring"))
+                                 .string();
+    std::filesystem::remove(path);
+    TPacketRing ring(size_t{64} << 20);
+    if (mode > 0 && !ring.Open(path)) {
+        state.SkipWithError("cannot open the ring file");
+        return;
+    }
+    const TLiveRecord record = Record(1);
+    const std::optional<TSeedLinkPacket> packet = PacketOfRecord(record.Bytes, 0, 1);
+    int64_t added = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ring.Add(*packet));
+        if (mode == 2 && ++added % 64 == 0 && !ring.Sync()) {
+            state.SkipWithError("sync failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_PacketRingAdd)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kNanosecond);
 
 BENCHMARK_MAIN();

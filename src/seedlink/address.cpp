@@ -206,3 +206,14 @@ std::string SocketAddressText(const sockaddr_storage& address) {
     return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
            std::to_string(port);
 }
+
+std::vector<TAddressRange> LoopbackRanges() {
+    TAddressRange v4;
+    v4.Bytes[10] = 0xFF;
+    v4.Bytes[11] = 0xFF;
+    v4.Bytes[12] = 127;
+    v4.PrefixBits = 96 + 8;
+    TAddressRange v6;
+    v6.Bytes[15] = 1;
+    return {v4, v6};
+}

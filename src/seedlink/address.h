@@ -33,6 +33,9 @@ std::optional<std::vector<TAddressRange>> ParseAddressRanges(const std::string& 
                                                              std::string& error);
 std::string AddressRangesText(const std::vector<TAddressRange>& ranges);
 
+// The loopback ranges, 127.0.0.0/8 and ::1.
+std::vector<TAddressRange> LoopbackRanges();
+
 // A socket address as 16 bytes (IPv4 mapped), nothing for another family.
 std::optional<std::array<uint8_t, 16>> AddressBytes(const sockaddr_storage& address);
 // An empty list allows every address.

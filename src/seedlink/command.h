@@ -64,7 +64,7 @@ struct TSeedLinkCommand {
     std::optional<uint32_t> Sequence;
     // DATA, FETCH: the start time; TIME: the window. Microseconds since 1970 UTC.
     std::optional<int64_t> Begin, End;
-    // INFO: the level in upper case.
+    // INFO: the level in upper case, known or not.
     std::string Level;
 
     bool operator==(const TSeedLinkCommand&) const = default;

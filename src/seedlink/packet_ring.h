@@ -1,14 +1,20 @@
 // The server's packets: every 512-byte record handed to it, numbered in the order it came.
 // Numbers run on as 64-bit indices; a packet's SeedLink sequence number is its index modulo
 // 2^24, so that sequence numbers wrap after FFFFFF. The ring holds the newest packets that fit
-// in its capacity (memory grows only as it fills) and drops the oldest beyond it. It can be
-// saved to a file and loaded from one, so that numbering and contents survive a restart.
+// in its capacity and drops the oldest beyond it.
+//
+// The ring lives in a memory mapping: of its file when it has one, so that every packet is in
+// the file the moment it is numbered (the kernel keeps it when the process is killed), and on
+// disk after Sync (a power cut loses at most what came since). Each slot carries its index and
+// a checksum, so that a slot torn by a power cut is recognised and left out. Numbers are
+// reserved in blocks, the reservation synced to the file before any of them is used; after a
+// restart of the machine numbering goes on after the reservation, so that no number given out
+// before the cut ever names other data. Memory (and the file) grows only as the ring fills.
 // Not thread-safe: the server's thread owns it.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,37 +47,69 @@ std::optional<TSeedLinkPacket> PacketOfRecord(std::span<const uint8_t> record,
 
 class TPacketRing {
   public:
+    // A ring in memory only, until Open.
     explicit TPacketRing(size_t capacityBytes);
+    ~TPacketRing();
+    TPacketRing(const TPacketRing&) = delete;
+    TPacketRing& operator=(const TPacketRing&) = delete;
+
+    // What Open found.
+    struct TOpened {
+        bool Created = false;    // there was no file
+        bool Converted = false;  // a file of the former format, or of another capacity
+        bool Rebooted = false;   // written before the machine restarted: numbers skipped
+        uint64_t Dropped = 0;    // packets of the file left out (torn, cut off, beyond capacity)
+    };
+    // The ring in the file at `path`, created when missing; a file of the former format (saved
+    // whole at a stop) or of another capacity is converted. On failure the ring stays in memory
+    // as it was and the error says why.
+    TResult<TOpened> Open(const std::string& path);
 
     // Adds a packet and returns its index; the oldest go when the ring is full.
     uint64_t Add(const TSeedLinkPacket& packet);
+    // The packet the next Add drops, nullptr when none.
+    const TSeedLinkPacket* Overwritten() const;
+    // What was added since the last Sync, to the disk. Nothing to do without a file.
+    TResult<void> Sync();
 
-    uint64_t First() const { return first_; }                   // index of the oldest packet held
-    uint64_t Next() const { return first_ + packets_.size(); }  // index the next packet gets
-    size_t Size() const { return packets_.size(); }
+    uint64_t First() const;                        // index of the oldest packet held
+    uint64_t Next() const { return next_; }        // index the next packet gets
+    size_t Size() const { return held_; }          // packets held
     size_t Capacity() const { return capacity_; }  // in packets
-    bool Empty() const { return packets_.empty(); }
+    bool Empty() const { return held_ == 0; }
     // The packet of `index`, nullptr when it is not held.
     const TSeedLinkPacket* At(uint64_t index) const;
 
     static uint32_t SequenceOf(uint64_t index) {
         return static_cast<uint32_t>(index % SeedLinkSequenceModulo);
     }
-    // Where a client that asks for `sequence` starts: that packet when it is held, the next
-    // new packet when `sequence` is the one it will get, else the oldest held.
+    // Where a client that asks for `sequence` starts: that packet when it is held; the next
+    // held after it when it falls in numbers skipped at a restart; the next new packet when it
+    // is the one that comes next or lies ahead (less than half the sequence space); else the
+    // oldest held.
     uint64_t IndexOfSequence(uint32_t sequence) const;
 
-    // The ring into `path`, atomically (a temporary file beside it, synced, renamed).
-    TResult<void> Save(const std::string& path) const;
-    // The ring from `path` in place of what it holds; on failure it is left as it was and the
-    // error says why (missing, damaged, foreign, truncated). Never crashes on any file.
-    TResult<void> Load(const std::string& path);
-
-    // Bytes one packet takes in memory.
-    static constexpr size_t PacketBytes = sizeof(TSeedLinkPacket) + 16;
+    // Numbers reserved at a time.
+    static constexpr uint64_t ReserveBlock = 1024;
+    // Bytes one packet takes (in memory and in the file).
+    static constexpr size_t PacketBytes = 8 + 8 + sizeof(TSeedLinkPacket);
 
   private:
+    struct TSlot;
+    struct THeader;
+    TSlot* SlotOf(uint64_t index) const;
+    bool Holds(uint64_t index) const;
+    void Reserve();
+    TResult<void> Map(int fd, bool shared, size_t bytes);
+    void MapMemory();
+    void Unmap();
+
     size_t capacity_;
-    uint64_t first_ = 0;
-    std::deque<TSeedLinkPacket> packets_;
+    uint8_t* map_ = nullptr;
+    size_t mapBytes_ = 0;
+    bool file_ = false;
+    uint64_t first_ = 0;  // no packet below it is held (beyond what capacity drops)
+    uint64_t next_ = 0;
+    size_t held_ = 0;
+    uint64_t synced_ = 0;  // packets below it are on disk
 };

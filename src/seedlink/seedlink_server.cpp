@@ -52,7 +52,10 @@ std::string Seconds(std::chrono::milliseconds duration) {
 struct TSeedLinkServer::TClient {
     int Fd = -1;
     std::string Address;
+    bool Trusted = false;  // may see the connections
     int64_t ConnectedMicroseconds = 0;
+    double InfoTokens = 0;  // scanning INFO answers it may still have now
+    TClock::time_point InfoRefilled;
     TCommandLines Lines;
     bool Multi = false;
     std::vector<TRequest> Requests{TRequest{}};
@@ -91,26 +94,41 @@ TResult<void> TSeedLinkServer::Start() {
     }
     startedMicroseconds_ = NowMicroseconds();
     if (!config_.RingFile.empty()) {
-        if (access(config_.RingFile.c_str(), F_OK) != 0 && errno == ENOENT) {
-            Log("SeedLink: no packet ring file " + config_.RingFile +
-                " yet; the ring starts empty");
-        } else if (const TResult<void> loaded = ring_.Load(config_.RingFile); !loaded) {
-            Log("SeedLink: the packet ring file is not used: " + loaded.Error().Text +
-                "; the ring starts empty");
+        const TResult<TPacketRing::TOpened> opened = ring_.Open(config_.RingFile);
+        if (!opened) {
+            Log("SeedLink: the packet ring file is not used: " + opened.Error().Text +
+                "; the ring is kept in memory only and lost at a stop");
         } else {
-            Log("SeedLink: " + std::to_string(ring_.Size()) + " packets loaded from " +
-                config_.RingFile +
+            Log(std::string("SeedLink: ") +
+                (opened->Created     ? "packet ring file " + config_.RingFile + " created"
+                 : opened->Converted ? "packet ring file " + config_.RingFile + " converted"
+                                     : "packet ring file " + config_.RingFile + " opened") +
+                ", " + std::to_string(ring_.Size()) + " packets" +
                 (ring_.Empty() ? ""
                                : ", sequence numbers " +
                                      SequenceText(TPacketRing::SequenceOf(ring_.First())) + " to " +
-                                     SequenceText(TPacketRing::SequenceOf(ring_.Next() - 1))));
+                                     SequenceText(TPacketRing::SequenceOf(ring_.Next() - 1))) +
+                "; new packets from " + SequenceText(TPacketRing::SequenceOf(ring_.Next())));
+            if (opened->Rebooted) {
+                Log("SeedLink: the ring was last written before the machine restarted; "
+                    "numbering goes on after the numbers reserved then");
+            }
+            if (opened->Dropped > 0) {
+                Log("SeedLink: " + std::to_string(opened->Dropped) +
+                    " packets of the ring file left out (torn, cut off from the newest, or beyond "
+                    "the capacity)");
+            }
             for (uint64_t i = ring_.First(); i < ring_.Next(); ++i) {
                 const TSeedLinkPacket* packet = ring_.At(i);
+                if (packet == nullptr) {
+                    continue;
+                }
                 stations_.insert({CodeText(packet->Network), CodeText(packet->Station)});
-                latestEnd_ = std::max(latestEnd_, packet->EndMicroseconds);
+                Track(i, *packet);
             }
         }
     }
+    nextSync_ = TClock::now() + config_.SyncInterval;
 
     const std::string where = "SeedLink: cannot listen on " + ListenAddressText(config_.Listen);
     int family = AF_INET6;
@@ -223,13 +241,8 @@ void TSeedLinkServer::Stop() {
     TakePending();
     close(wake_);
     wake_ = -1;
-    if (!config_.RingFile.empty()) {
-        if (const TResult<void> saved = ring_.Save(config_.RingFile); saved) {
-            Log("SeedLink: " + std::to_string(ring_.Size()) + " packets saved to " +
-                config_.RingFile);
-        } else {
-            Log("SeedLink: the packet ring could not be saved: " + saved.Error().Text);
-        }
+    if (const TResult<void> synced = ring_.Sync(); !synced) {
+        Log("SeedLink: the packet ring could not be synced: " + synced.Error().Text);
     }
     PublishStatus();
     std::lock_guard lock(statusMutex_);
@@ -291,10 +304,48 @@ void TSeedLinkServer::TakePending() {
         if (!packet) {
             continue;
         }
-        ring_.Add(*packet);
+        AddToRing(*packet);
         stations_.insert({record.Network, record.Station});
-        latestEnd_ = std::max(latestEnd_, packet->EndMicroseconds);
     }
+}
+
+std::string TSeedLinkServer::StreamKey(const TSeedLinkPacket& packet) {
+    std::string key;
+    key.reserve(13);
+    key.append(packet.Network.begin(), packet.Network.end());
+    key.append(packet.Station.begin(), packet.Station.end());
+    key.append(packet.Location.begin(), packet.Location.end());
+    key.append(packet.Channel.begin(), packet.Channel.end());
+    key += packet.Type;
+    return key;
+}
+
+void TSeedLinkServer::AddToRing(const TSeedLinkPacket& packet) {
+    if (const TSeedLinkPacket* oldest = ring_.Overwritten()) {
+        // The oldest packet goes: it is the oldest of its stream too.
+        const auto it = streams_.find(StreamKey(*oldest));
+        if (it != streams_.end() && !it->second.Indices.empty()) {
+            it->second.Indices.pop_front();
+            const TSeedLinkPacket* next =
+                it->second.Indices.empty() ? nullptr : ring_.At(it->second.Indices.front());
+            if (next == nullptr) {
+                streams_.erase(it);
+            } else {
+                it->second.Begin = next->StartMicroseconds;
+            }
+        }
+    }
+    Track(ring_.Add(packet), packet);
+}
+
+void TSeedLinkServer::Track(uint64_t index, const TSeedLinkPacket& packet) {
+    TStreamState& stream = streams_[StreamKey(packet)];
+    if (stream.Indices.empty()) {
+        stream.Begin = packet.StartMicroseconds;
+    }
+    stream.Indices.push_back(index);
+    stream.End = packet.EndMicroseconds;
+    latestEnd_ = std::max(latestEnd_, packet.EndMicroseconds);
 }
 
 void TSeedLinkServer::Run() {
@@ -360,6 +411,16 @@ void TSeedLinkServer::Run() {
                 Close(*client, "took no data for " + Seconds(config_.Timeout), true);
             }
         }
+        if (now >= nextSync_) {
+            nextSync_ = now + config_.SyncInterval;
+            const TResult<void> synced = ring_.Sync();
+            if (!synced && !syncFailing_) {
+                Log("SeedLink: the packet ring could not be synced: " + synced.Error().Text);
+            } else if (synced && syncFailing_) {
+                Log("SeedLink: the packet ring is synced again");
+            }
+            syncFailing_ = !synced;
+        }
         const size_t before = clients_.size();
         clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                       [](const std::unique_ptr<TClient>& c) { return c->Dead; }),
@@ -424,6 +485,10 @@ void TSeedLinkServer::Accept(TClock::time_point now) {
         auto client = std::make_unique<TClient>();
         client->Fd = fd;
         client->Address = address;
+        client->Trusted =
+            bytes && AddressAllowed(config_.Trusted, *bytes) && !config_.Trusted.empty();
+        client->InfoTokens = 2.0 * config_.InfoPerSecond;
+        client->InfoRefilled = now;
         client->ConnectedMicroseconds = NowMicroseconds();
         client->LastHeard = now;
         client->LastWritten = now;
@@ -505,7 +570,7 @@ void TSeedLinkServer::Write(TClient& client, TClock::time_point now) {
         Pump(client, false);
     }
     if (client.CloseWhenSent && client.Queued() == 0) {
-        Close(client, client.Fetch ? "all data sent" : "said BYE");
+        Close(client, "all data of its window sent");
     }
 }
 
@@ -538,7 +603,7 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
     if (client.Streaming) {
         // During the transfer only INFO (a keepalive) and BYE count.
         if (parse.Command && parse.Command->Verb == TSeedLinkVerb::Info) {
-            Queue(client, InfoPackets(InfoXml(parse.Command->Level), NowMicroseconds()));
+            AnswerInfo(client, parse.Command->Level, TClock::now());
             if (client.Queued() > config_.ClientQueueBytes + PacketSize) {
                 Close(client, "asks for INFO faster than it reads the answers", true);
             }
@@ -569,8 +634,8 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
                 break;
             }
             case TSeedLinkVerb::Bye:
-                client.CloseWhenSent = true;
-                break;
+                Close(client, "said BYE");
+                return;
             case TSeedLinkVerb::Station:
                 if (!StationKnown(command.Station, command.Network)) {
                     Queue(client, "ERROR\r\n");
@@ -612,6 +677,13 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
                     target->From = ring_.First();
                 } else if (command.Sequence) {
                     target->From = ring_.IndexOfSequence(*command.Sequence);
+                    if (TPacketRing::SequenceOf(*target->From) != *command.Sequence) {
+                        Log("SeedLink: " + client.Address + " asked for sequence number " +
+                            SequenceText(*command.Sequence) + ", which the ring does not hold; " +
+                            "it starts at " + SequenceText(TPacketRing::SequenceOf(*target->From)) +
+                            (*target->From == ring_.Next() ? " (the next new packet)"
+                                                           : " (the first held after it)"));
+                    }
                 } else {
                     target->From = ring_.Next();
                 }
@@ -632,7 +704,7 @@ void TSeedLinkServer::Handle(TClient& client, const TCommandLines::TLine& line) 
                 }
                 break;
             case TSeedLinkVerb::Info:
-                Queue(client, InfoPackets(InfoXml(command.Level), NowMicroseconds()));
+                AnswerInfo(client, command.Level, TClock::now());
                 break;
         }
     }
@@ -684,6 +756,9 @@ bool TSeedLinkServer::Wanted(const TClient& client, uint64_t index,
 }
 
 void TSeedLinkServer::Pump(TClient& client, bool live) {
+    if (client.CloseWhenSent) {
+        return;  // its window is complete
+    }
     const uint64_t next = ring_.Next();
     if (client.Cursor < ring_.First()) {
         client.Cursor = ring_.First();  // overwritten while it waited: on from the oldest
@@ -714,16 +789,40 @@ void TSeedLinkServer::Pump(TClient& client, bool live) {
         return;
     }
     client.Live = true;
-    bool windowDone = false;
+    bool windowDone = !client.Requests.empty();
     for (const TRequest& request : client.Requests) {
-        windowDone = windowDone || (request.End && latestEnd_ >= *request.End);
+        windowDone = windowDone && WindowDone(request);
     }
     if (client.Fetch || windowDone) {
+        // The end of the window, in place of the next packet's header; closed once it is sent.
+        Queue(client, "END");
         client.CloseWhenSent = true;
-        if (client.Queued() == 0) {
-            Close(client, client.Fetch ? "all data sent" : "the time window is sent");
+    }
+}
+
+bool TSeedLinkServer::WindowDone(const TRequest& request) const {
+    if (!request.End) {
+        return false;
+    }
+    bool any = false;
+    for (const auto& [key, stream] : streams_) {
+        TSeedLinkPacket codes;
+        std::copy_n(key.begin(), 2, codes.Network.begin());
+        std::copy_n(key.begin() + 2, 5, codes.Station.begin());
+        if ((!request.Station.empty() &&
+             !WildcardMatches(request.Station, CodeText(codes.Station))) ||
+            (!request.Network.empty() &&
+             !WildcardMatches(request.Network, CodeText(codes.Network))) ||
+            !request.Selection.Selects(key.substr(7, 2), key.substr(9, 3), key[12])) {
+            continue;
+        }
+        any = true;
+        if (stream.End < *request.End) {
+            return false;  // this stream has not reached the end yet
         }
     }
+    // No stream selected: it ends when the station's data has passed the end.
+    return any || latestEnd_ >= *request.End;
 }
 
 std::string TSeedLinkServer::ClientSelection(const TClient& client) const {
@@ -740,11 +839,49 @@ std::string TSeedLinkServer::ClientSelection(const TClient& client) const {
     return text;
 }
 
-std::string TSeedLinkServer::InfoXml(const std::string& level) const {
+void TSeedLinkServer::AnswerInfo(TClient& client, const std::string& level,
+                                 TClock::time_point now) {
+    const int64_t stamp = NowMicroseconds();
+    if (level != "ID" && level != "CAPABILITIES") {
+        // A token bucket: InfoPerSecond a second, twice that at most in store.
+        const double rate = std::max(config_.InfoPerSecond, 0);
+        const double seconds = std::chrono::duration<double>(now - client.InfoRefilled).count();
+        client.InfoTokens = std::min(2.0 * rate, client.InfoTokens + seconds * rate);
+        client.InfoRefilled = now;
+        if (client.InfoTokens < 1.0) {
+            Queue(client,
+                  InfoPackets(InfoErrorXml("too many INFO requests; at most " +
+                                           std::to_string(config_.InfoPerSecond) + " a second"),
+                              stamp));
+            return;
+        }
+        client.InfoTokens -= 1.0;
+    }
+    Queue(client, InfoPackets(InfoXml(level, client), stamp));
+}
+
+std::string TSeedLinkServer::InfoErrorXml(const std::string& message) const {
+    return InfoHead() + ">\n<error message=\"" + XmlEscape(message) + "\"/>\n</seedlink>\n";
+}
+
+std::string TSeedLinkServer::InfoHead() const {
     const std::string software = "SeedLink v3.1 (" + XmlEscape(config_.Software) + ")";
-    std::string xml = "<?xml version=\"1.0\"?>\n<seedlink software=\"" + software +
-                      "\" organization=\"" + XmlEscape(config_.Description) + "\" started=\"" +
-                      InfoTimeText(startedMicroseconds_) + "\"";
+    return "<?xml version=\"1.0\"?>\n<seedlink software=\"" + software + "\" organization=\"" +
+           XmlEscape(config_.Description) + "\" started=\"" + InfoTimeText(startedMicroseconds_) +
+           "\"";
+}
+
+std::string TSeedLinkServer::InfoXml(const std::string& level, const TClient& asker) const {
+    static const std::set<std::string> levels = {"ID",   "CAPABILITIES", "STATIONS", "STREAMS",
+                                                 "GAPS", "CONNECTIONS",  "ALL"};
+    if (levels.count(level) == 0) {
+        return InfoErrorXml("unknown INFO level " + level);
+    }
+    const bool connections = level == "CONNECTIONS" || level == "ALL";
+    if (level == "CONNECTIONS" && !asker.Trusted) {
+        return InfoErrorXml("INFO CONNECTIONS is answered only to trusted addresses");
+    }
+    std::string xml = InfoHead();
     if (level == "ID") {
         return xml + "/>\n";
     }
@@ -757,66 +894,48 @@ std::string TSeedLinkServer::InfoXml(const std::string& level) const {
         }
         return xml + "</seedlink>\n";
     }
-    // Per station: its first and last packet, and per stream its first and last record.
-    struct TStreamSpan {
-        uint64_t First = 0, Last = 0;
-        int64_t Begin = 0, End = 0;
-    };
-    struct TStationSpan {
-        uint64_t First = 0, Last = 0;
-        bool Any = false;
-        std::map<std::string, TStreamSpan> Streams;  // by location + channel
-    };
-    std::map<std::pair<std::string, std::string>, TStationSpan> spans;
+    // Per station its first and last packet, from the table of streams (ordered by NET+STA).
+    const bool streams = level != "STATIONS" && level != "CONNECTIONS";
+    std::map<std::pair<std::string, std::string>, std::vector<const TStreamState*>> perStation;
+    std::map<std::pair<std::string, std::string>, std::vector<std::string>> keys;
     for (const auto& station : stations_) {
-        spans[station];
+        perStation[station];
     }
-    const bool streams = level == "STREAMS" || level == "GAPS" || level == "ALL";
-    for (uint64_t i = ring_.First(); i < ring_.Next(); ++i) {
-        const TSeedLinkPacket& p = *ring_.At(i);
-        TStationSpan& span = spans[{CodeText(p.Network), CodeText(p.Station)}];
-        if (!span.Any) {
-            span.First = i;
-            span.Any = true;
-        }
-        span.Last = i;
-        if (streams) {
-            const std::string key = std::string(p.Location.begin(), p.Location.end()) +
-                                    std::string(p.Channel.begin(), p.Channel.end());
-            auto [it, added] = span.Streams.try_emplace(key);
-            if (added) {
-                it->second.First = i;
-                it->second.Begin = p.StartMicroseconds;
-            }
-            it->second.Last = i;
-            it->second.End = p.EndMicroseconds;
-        }
+    for (const auto& [key, stream] : streams_) {
+        const std::pair<std::string, std::string> codes{CodeText({key.data(), 2}),
+                                                        CodeText({key.data() + 2, 5})};
+        perStation[codes].push_back(&stream);
+        keys[codes].push_back(key);
     }
-    for (const auto& [codes, span] : spans) {
+    for (const auto& [codes, list] : perStation) {
+        uint64_t first = ring_.Next(), last = ring_.Next();
+        bool any = false;
+        for (const TStreamState* stream : list) {
+            first = any ? std::min(first, stream->Indices.front()) : stream->Indices.front();
+            last = any ? std::max(last, stream->Indices.back() + 1) : stream->Indices.back() + 1;
+            any = true;
+        }
         xml += "<station name=\"" + XmlEscape(codes.second) + "\" network=\"" +
                XmlEscape(codes.first) + "\" description=\"" + XmlEscape(config_.Description) +
-               "\" begin_seq=\"" +
-               SequenceText(TPacketRing::SequenceOf(span.Any ? span.First : ring_.Next())) +
-               "\" end_seq=\"" +
-               SequenceText(TPacketRing::SequenceOf(span.Any ? span.Last + 1 : ring_.Next())) +
-               "\" stream_check=\"enabled\"";
-        if (level == "STATIONS") {
+               "\" begin_seq=\"" + SequenceText(TPacketRing::SequenceOf(first)) + "\" end_seq=\"" +
+               SequenceText(TPacketRing::SequenceOf(last)) + "\" stream_check=\"enabled\"";
+        if (!streams && !connections) {
             xml += "/>\n";
             continue;
         }
         xml += ">\n";
-        for (const auto& [key, s] : span.Streams) {
-            std::string location = key.substr(0, 2);
-            while (!location.empty() && location.back() == ' ') {
-                location.pop_back();
-            }
-            xml += "<stream location=\"" + XmlEscape(location) + "\" seedname=\"" +
-                   XmlEscape(key.substr(2)) + "\" type=\"D\" begin_time=\"" +
-                   InfoTimeText(s.Begin) + "\" end_time=\"" + InfoTimeText(s.End) +
-                   "\" begin_recno=\"" + std::to_string(s.First) + "\" end_recno=\"" +
-                   std::to_string(s.Last) + "\" gap_check=\"disabled\" gap_treshold=\"0\"/>\n";
+        for (size_t k = 0; streams && k < list.size(); ++k) {
+            const std::string& key = keys[codes][k];
+            const TStreamState& s = *list[k];
+            xml += "<stream location=\"" + XmlEscape(CodeText({key.data() + 7, 2})) +
+                   "\" seedname=\"" + XmlEscape(CodeText({key.data() + 9, 3})) + "\" type=\"" +
+                   XmlEscape(std::string(1, key[12])) + "\" begin_time=\"" + InfoTimeText(s.Begin) +
+                   "\" end_time=\"" + InfoTimeText(s.End) + "\" begin_recno=\"" +
+                   std::to_string(s.Indices.front()) + "\" end_recno=\"" +
+                   std::to_string(s.Indices.back()) +
+                   "\" gap_check=\"disabled\" gap_treshold=\"0\"/>\n";
         }
-        if (level == "CONNECTIONS" || level == "ALL") {
+        if (connections && asker.Trusted) {
             for (const auto& client : clients_) {
                 if (client->Dead) {
                     continue;

@@ -9,6 +9,11 @@
 // empties. A client that says nothing during the handshake, or takes nothing of what waits for
 // it, for Timeout is closed. Connections from addresses outside Allow are closed at once; those
 // beyond MaxClients too. All of it is logged, connection events at a limited rate.
+//
+// FETCH and TIME windows end with "END" once sent, then the connection closes; BYE closes it at
+// once. INFO answers come from a table of streams kept as packets enter and leave the ring, so
+// that one costs in proportion to the streams, not the packets; what one client may ask per
+// second is bounded, and the connections are shown only to trusted addresses.
 #pragma once
 
 #include <atomic>
@@ -33,15 +38,22 @@
 
 // The ring's default size: 6 channels x 100 samples/s x 86 400 s = 51.84 million samples a
 // day; a 512-byte Steim-1 record holds at least 103 of them (every difference needing all 32
-// bits), so at most 503 300 records a day, each taking 528 bytes in the ring: 266 MB, plus the
+// bits), so at most 503 300 records a day, each taking 560 bytes in the ring: 282 MB, plus the
 // state of health; 300 MB keeps a day of such data, and several days of a usual one.
 inline constexpr int DefaultSeedLinkRingMegabytes = 300;
 
 struct TSeedLinkConfig {
     TListenAddress Listen;
     size_t RingBytes = size_t{DefaultSeedLinkRingMegabytes} << 20;
-    std::string RingFile;              // empty: the ring is neither loaded nor saved
+    std::string RingFile;  // empty: the ring is kept in memory only
+    // How often what entered the ring is synced to its file (what a power cut may lose).
+    std::chrono::milliseconds SyncInterval{10000};
     std::vector<TAddressRange> Allow;  // empty: every address
+    // Addresses INFO CONNECTIONS (and the connections of INFO ALL) is answered to.
+    std::vector<TAddressRange> Trusted = LoopbackRanges();
+    // INFO answers that scan the stations (all but ID and CAPABILITIES) one client gets per
+    // second, with as many again in a burst; beyond that it gets an error INFO packet.
+    int InfoPerSecond = 4;
     int MaxClients = 200;
     std::chrono::milliseconds Timeout{60000};
     size_t ClientQueueBytes = size_t{256} << 10;
@@ -82,14 +94,15 @@ class TSeedLinkServer {
     TSeedLinkServer(const TSeedLinkServer&) = delete;
     TSeedLinkServer& operator=(const TSeedLinkServer&) = delete;
 
-    // Loads the ring file (a missing or unusable one is logged and the ring starts empty),
-    // binds and starts the thread. An error when it cannot listen.
+    // Opens the ring file (created when missing, converted from the former format; an unusable
+    // one is logged and the ring kept in memory only), binds and starts the thread. An error
+    // when it cannot listen.
     TResult<void> Start();
     // A record for the clients; never waits on the network. Records beyond HandOffRecords
     // waiting for the thread drop the oldest of them (counted).
     void Push(const TLiveRecord& record);
     // The thread ended, every connection closed, the records handed over put into the ring,
-    // and the ring saved to its file.
+    // and the ring synced to its file.
     void Stop();
 
     TSeedLinkStatus Status() const;
@@ -106,6 +119,13 @@ class TSeedLinkServer {
         std::optional<int64_t> Begin, End;
     };
     struct TClient;
+    // A stream's packets in the ring (indices, oldest first) and the time span they cover.
+    struct TStreamState {
+        std::deque<uint64_t> Indices;
+        int64_t Begin = 0, End = 0;  // first sample of the oldest, last of the newest
+    };
+    // NET, STA, LOC, CHA and type, as blank-padded codes (13 characters).
+    static std::string StreamKey(const TSeedLinkPacket& packet);
 
     void Run();
     void Accept(std::chrono::steady_clock::time_point now);
@@ -122,7 +142,15 @@ class TSeedLinkServer {
     void Log(const std::string& line);
     void LogConnection(const std::string& line, std::chrono::steady_clock::time_point now);
     bool StationKnown(const std::string& station, const std::string& network) const;
-    std::string InfoXml(const std::string& level) const;
+    // Into the ring, the table of streams following what enters and what goes.
+    void AddToRing(const TSeedLinkPacket& packet);
+    void Track(uint64_t index, const TSeedLinkPacket& packet);
+    bool WindowDone(const TRequest& request) const;
+    void AnswerInfo(TClient& client, const std::string& level,
+                    std::chrono::steady_clock::time_point now);
+    std::string InfoXml(const std::string& level, const TClient& asker) const;
+    std::string InfoHead() const;
+    std::string InfoErrorXml(const std::string& message) const;
     std::string ClientSelection(const TClient& client) const;
 
     TSeedLinkConfig config_;
@@ -142,7 +170,10 @@ class TSeedLinkServer {
 
     std::vector<std::unique_ptr<TClient>> clients_;
     std::set<std::pair<std::string, std::string>> stations_;  // (NET, STA) served
-    int64_t latestEnd_ = 0;                                   // end of the newest data in the ring
+    std::map<std::string, TStreamState> streams_;             // by StreamKey
+    std::chrono::steady_clock::time_point nextSync_{};
+    bool syncFailing_ = false;
+    int64_t latestEnd_ = 0;  // end of the newest data in the ring
     int64_t accepted_ = 0, refused_ = 0, dropped_ = 0;
     std::chrono::steady_clock::time_point acceptPausedUntil_{};
     bool acceptFailing_ = false;

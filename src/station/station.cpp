@@ -80,8 +80,11 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
     server.Listen = ParseListenAddress(config.SeedLink, error).value_or(TListenAddress{});
     server.RingBytes = static_cast<size_t>(config.SeedLinkRingMegabytes) << 20;
     server.RingFile = SeedLinkRingPath(config);
+    server.SyncInterval = std::chrono::seconds(config.FlushSeconds);  // as the archive's files
     server.Allow =
         ParseAddressRanges(config.SeedLinkAllow, error).value_or(std::vector<TAddressRange>{});
+    server.Trusted =
+        ParseAddressRanges(config.SeedLinkTrusted, error).value_or(std::vector<TAddressRange>{});
     server.MaxClients = config.SeedLinkMaxClients;
     server.Timeout = std::chrono::seconds(config.SeedLinkTimeout);
     server.Software = std::string("digitizer-station ") + ProgramVersion;
@@ -407,6 +410,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
                                 config.SeedLinkRingMegabytes != config_.SeedLinkRingMegabytes ||
                                 config.SeedLinkRingFile != config_.SeedLinkRingFile ||
                                 config.SeedLinkAllow != config_.SeedLinkAllow ||
+                                config.SeedLinkTrusted != config_.SeedLinkTrusted ||
                                 config.SeedLinkMaxClients != config_.SeedLinkMaxClients ||
                                 config.SeedLinkTimeout != config_.SeedLinkTimeout ||
                                 config.DataLink != config_.DataLink ||
@@ -414,7 +418,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
                                      ? false
                                      : SeedLinkRingPath(config) != SeedLinkRingPath(config_));
     if (networkChanged) {
-        // The server saves its ring and starts again under the new settings.
+        // The server syncs its ring and starts again under the new settings.
         StopNetwork();
         seedlink_.reset();
         datalink_.reset();

@@ -244,6 +244,15 @@ std::string SetSeedLinkAllow(TStationConfig& config, const std::string& value) {
     return "";
 }
 
+std::string SetSeedLinkTrusted(TStationConfig& config, const std::string& value) {
+    std::string error;
+    if (!ParseAddressRanges(value, error)) {
+        return error;
+    }
+    config.SeedLinkTrusted = value;
+    return "";
+}
+
 std::string SetDataLink(TStationConfig& config, const std::string& value) {
     if (!value.empty()) {
         const TResult<TDataLinkAddress> address = ParseDataLinkAddress(value);
@@ -293,6 +302,7 @@ const std::vector<TKey>& Keys() {
              return SetPath(c.SeedLinkRingFile, v, true);
          }},
         {"SeedLinkAllow", "--seedlink-allow", SetSeedLinkAllow},
+        {"SeedLinkTrusted", "--seedlink-trusted", SetSeedLinkTrusted},
         {"SeedLinkFlush", "--seedlink-flush", WholeSetter(&TStationConfig::SeedLinkFlush, 0, 3600)},
         {"SeedLinkMaxClients", "--seedlink-max-clients",
          WholeSetter(&TStationConfig::SeedLinkMaxClients, 1, 10000)},
@@ -635,6 +645,7 @@ std::string FormatStationConfig(const TStationConfig& config) {
         {"SeedLinkRingMB", std::to_string(config.SeedLinkRingMegabytes)},
         {"SeedLinkRingFile", config.SeedLinkRingFile},
         {"SeedLinkAllow", config.SeedLinkAllow},
+        {"SeedLinkTrusted", config.SeedLinkTrusted},
         {"SeedLinkFlush", std::to_string(config.SeedLinkFlush)},
         {"SeedLinkMaxClients", std::to_string(config.SeedLinkMaxClients)},
         {"SeedLinkTimeout", std::to_string(config.SeedLinkTimeout)},
@@ -719,6 +730,8 @@ const char* StationUsage() {
            "                          ARCHIVE/seedlink-<device name>.ring)\n"
            "  --seedlink-allow CIDR,...  clients accepted, IPv4 or IPv6 address ranges\n"
            "                          (default: every address)\n"
+           "  --seedlink-trusted CIDR,...  clients shown INFO CONNECTIONS (everyone's\n"
+           "                          address); empty for none (default 127.0.0.0/8,::1)\n"
            "  --seedlink-flush S      send partial records after S seconds of data, 0 to\n"
            "                          3600 (default 0: only full records)\n"
            "  --seedlink-max-clients N  SeedLink connections at a time, 1 to 10000\n"

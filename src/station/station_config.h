@@ -49,7 +49,9 @@ struct TStationConfig {
     // The ring's file; empty: seedlink-<device basename>.ring in the archive's directory
     // (SeedLinkRingPath).
     std::string SeedLinkRingFile;
-    std::string SeedLinkAllow;     // "CIDR[,CIDR...]" of clients accepted; empty = all
+    std::string SeedLinkAllow;  // "CIDR[,CIDR...]" of clients accepted; empty = all
+    // "CIDR[,CIDR...]" of clients shown INFO CONNECTIONS; empty = none
+    std::string SeedLinkTrusted = "127.0.0.0/8,::1";
     int SeedLinkFlush = 0;         // partial records sent after so many seconds of data; 0 = none
     int SeedLinkMaxClients = 200;  // 1..10000
     int SeedLinkTimeout = 60;      // seconds a client may stay silent or take nothing, 1..3600

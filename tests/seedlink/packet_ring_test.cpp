@@ -1,7 +1,11 @@
 // The packet ring: numbering and wrap of sequence numbers, where a resuming client starts,
-// the capacity, and the ring saved and loaded again, a damaged, foreign or truncated file
-// refused without harm.
+// the capacity; its file after a kill, after a power cut (tail lost, a slot torn), converted
+// from the former format or another capacity; a damaged, foreign or truncated file refused
+// without harm.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -26,6 +30,11 @@ TSeedLinkPacket Packet(int n, const std::string& channel = "HHZ") {
     return *packet;
 }
 
+// Packet n as the rings of the crash tests have it: HHZ and LKS by turns.
+TSeedLinkPacket Alternating(int n) {
+    return Packet(n, n % 2 == 0 ? "HHZ" : "LKS");
+}
+
 size_t Bytes(size_t packets) {
     return packets * TPacketRing::PacketBytes;
 }
@@ -40,6 +49,74 @@ class PacketRingFile : public ::testing::Test {
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
     fs::path dir_;
 };
+
+void PutLe(std::string& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += char(value >> (8 * i));
+    }
+}
+
+// A ring file as the former versions saved it at a stop: `packets` numbered up to `next`.
+std::string FormerFile(uint64_t next, const std::vector<TSeedLinkPacket>& packets) {
+    std::string bytes = "SLPRING\n";
+    PutLe(bytes, 1, 4);
+    PutLe(bytes, next, 8);
+    PutLe(bytes, packets.size(), 8);
+    for (const TSeedLinkPacket& p : packets) {
+        PutLe(bytes, uint64_t(p.StartMicroseconds), 8);
+        PutLe(bytes, uint64_t(p.EndMicroseconds), 8);
+        bytes.append(reinterpret_cast<const char*>(p.Record.data()), p.Record.size());
+    }
+    uint32_t crc = 0xFFFFFFFF;
+    for (const char c : bytes) {
+        crc ^= uint8_t(c);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc & 1) != 0 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+    }
+    PutLe(bytes, ~crc, 4);
+    return bytes;
+}
+
+// In a child process: the ring of `path` opened, `count` packets added (synced after
+// `synced` of them), then killed with SIGKILL before anything else.
+void AddAndGetKilled(const std::string& path, size_t capacity, int from, int count, int synced) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TPacketRing ring(Bytes(capacity));
+        if (!ring.Open(path)) {
+            _exit(3);
+        }
+        for (int n = from; n < from + count; ++n) {
+            if (n - from == synced && !ring.Sync()) {
+                _exit(4);
+            }
+            ring.Add(Alternating(n));
+        }
+        raise(SIGKILL);
+        _exit(5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
+// What a power cut does to the file: the slots of `indices` never reached the disk, and the
+// boot it was written in is over.
+void PowerCut(const std::string& path, size_t capacity, std::vector<uint64_t> indices) {
+    const int fd = open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    const std::string zeros(TPacketRing::PacketBytes, '\0');
+    for (const uint64_t index : indices) {
+        ASSERT_EQ(pwrite(fd, zeros.data(), zeros.size(),
+                         off_t(4096 + (index % capacity) * TPacketRing::PacketBytes)),
+                  ssize_t(zeros.size()));
+    }
+    const std::string otherBoot(40, 'x');
+    ASSERT_EQ(pwrite(fd, otherBoot.data(), otherBoot.size(), 32), 40);
+    close(fd);
+}
 
 }  // namespace
 
@@ -72,95 +149,126 @@ TEST(PacketRing, SequenceNumbersAndWhereAClientStarts) {
              {25, 25, "the next to come: new packets only"},
              {14, 15, "gone: the oldest held"},
              {0, 15, "long gone: the oldest held"},
-             {26, 15, "not yet given: the oldest held"},
+             {26, 25, "ahead: the next new packet"},
+             {0x7FFFFF, 25, "ahead by less than half the numbers: the next new packet"},
              {0xFFFFFF, 15, "far away: the oldest held"},
          }) {
         EXPECT_EQ(ring.IndexOfSequence(c.Sequence), c.Start) << c.Why;
     }
 }
 
-TEST_F(PacketRingFile, SequenceNumbersWrapAfterFFFFFF) {
-    // A ring file whose numbering stands just before the wrap: its next index set to 2^24 + 2
-    // and its checksum made again.
-    TPacketRing ring(Bytes(8));
-    for (int n = 0; n < 6; ++n) {
-        ring.Add(Packet(n));
+TEST_F(PacketRingFile, AfterAKillTheRingIsWholeAndNumberingGoesOnWithoutAGap) {
+    const std::string path = Path("ring");
+    AddAndGetKilled(path, 100, 0, 130, 0);  // never synced: only the kernel has them
+    TPacketRing ring(Bytes(100));
+    const TResult<TPacketRing::TOpened> opened = ring.Open(path);
+    ASSERT_TRUE(opened) << opened.Error().Text;
+    EXPECT_FALSE(opened->Created || opened->Converted || opened->Rebooted);
+    EXPECT_EQ(ring.First(), 30u);
+    EXPECT_EQ(ring.Next(), 130u);
+    EXPECT_EQ(ring.Size(), 100u);
+    for (uint64_t i = ring.First(); i < ring.Next(); ++i) {
+        ASSERT_NE(ring.At(i), nullptr) << i;
+        EXPECT_EQ(ring.At(i)->Record, Alternating(int(i)).Record) << i;
+        EXPECT_EQ(CodeText(ring.At(i)->Channel), i % 2 == 0 ? "HHZ" : "LKS");
     }
-    ASSERT_TRUE(ring.Save(Path("ring")));
-    std::ifstream in(Path("ring"), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    const uint64_t next = (uint64_t{1} << 24) + 2;
-    for (int i = 0; i < 8; ++i) {
-        bytes[size_t(12 + i)] = char(next >> (8 * i));
-    }
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i + 4 < bytes.size(); ++i) {
-        crc ^= uint8_t(bytes[i]);
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc & 1) != 0 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
-        }
-    }
-    crc = ~crc;
-    for (int i = 0; i < 4; ++i) {
-        bytes[bytes.size() - 4 + size_t(i)] = char(crc >> (8 * i));
-    }
-    std::ofstream(Path("ring"), std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(ring.Overwritten(), ring.At(30)) << "the oldest goes next";
+    EXPECT_EQ(ring.Add(Packet(130)), 130u);
+    EXPECT_EQ(ring.At(30), nullptr);
+    EXPECT_EQ(ring.Size(), 100u);
+    // Once more, from the ring's own file: the numbers keep running on.
+    ASSERT_TRUE(ring.Sync());
+    AddAndGetKilled(path, 100, 131, 5, 0);
+    TPacketRing again(Bytes(100));
+    ASSERT_TRUE(again.Open(path));
+    EXPECT_EQ(again.Next(), 136u);
+    EXPECT_EQ(again.At(135)->Record, Alternating(135).Record);
+}
 
+TEST_F(PacketRingFile, AfterAPowerCutNoNumberIsGivenTwice) {
+    struct TCase {
+        const char* Name;
+        std::vector<uint64_t> Lost;  // slots that never reached the disk
+        uint64_t First, Last;        // held after it
+        uint64_t Dropped;
+    };
+    const std::vector<TCase> cases = {
+        {"the unsynced tail lost", {40, 41, 42, 43, 44, 45, 46, 47, 48, 49}, 0, 39, 0},
+        {"a page of the middle lost too", {20, 21, 45, 46, 47, 48, 49}, 22, 44, 20},
+        {"nothing lost", {}, 0, 49, 0},
+    };
+    for (const TCase& c : cases) {
+        const std::string path = Path(std::string("ring-") + std::to_string(&c - &cases[0]));
+        // Room for more than a block of reserved numbers, so that the jump keeps what is held.
+        constexpr size_t Capacity = 2 * TPacketRing::ReserveBlock;
+        AddAndGetKilled(path, Capacity, 0, 50, 40);
+        PowerCut(path, Capacity, c.Lost);
+        TPacketRing ring(Bytes(Capacity));
+        const TResult<TPacketRing::TOpened> opened = ring.Open(path);
+        ASSERT_TRUE(opened) << c.Name << ": " << opened.Error().Text;
+        EXPECT_EQ(ring.First(), c.First) << c.Name;
+        EXPECT_EQ(ring.Size(), c.Last - c.First + 1) << c.Name;
+        EXPECT_EQ(opened->Dropped, c.Dropped) << c.Name;
+        // Numbers 0..49 may have gone out: new packets are numbered after the reservation.
+        EXPECT_EQ(ring.Next(), TPacketRing::ReserveBlock) << c.Name;
+        EXPECT_TRUE(opened->Rebooted) << c.Name;
+        EXPECT_EQ(ring.At(c.Last)->Record, Alternating(int(c.Last)).Record) << c.Name;
+        // A client that had 45 resumes with the next new packet (when 46 was lost); one that had 10
+        // from 11 (or the oldest held when 11 was lost).
+        EXPECT_EQ(ring.IndexOfSequence(46), c.Last >= 46 ? 46 : ring.Next()) << c.Name;
+        EXPECT_EQ(ring.IndexOfSequence(11), std::max<uint64_t>(11, c.First)) << c.Name;
+        EXPECT_EQ(ring.Add(Packet(50)), TPacketRing::ReserveBlock) << c.Name;
+    }
+}
+
+TEST_F(PacketRingFile, FormerFilesAndOtherCapacitiesAreConverted) {
+    std::vector<TSeedLinkPacket> packets;
+    for (int n = 0; n < 6; ++n) {
+        packets.push_back(Packet(n));
+    }
+    // Numbering just before the wrap: held FFFFFC..000001, next 000002.
+    const uint64_t next = (uint64_t{1} << 24) + 2;
+    std::ofstream(Path("ring"), std::ios::binary) << FormerFile(next, packets);
     TPacketRing wrapped(Bytes(8));
-    const TResult<void> loaded = wrapped.Load(Path("ring"));
-    ASSERT_TRUE(loaded) << loaded.Error().Text;
-    // Held: FFFFFC, FFFFFD, FFFFFE, FFFFFF, 000000, 000001; next 000002.
+    const TResult<TPacketRing::TOpened> opened = wrapped.Open(Path("ring"));
+    ASSERT_TRUE(opened) << opened.Error().Text;
+    EXPECT_TRUE(opened->Converted);
     EXPECT_EQ(TPacketRing::SequenceOf(wrapped.First()), 0xFFFFFCu);
     EXPECT_EQ(TPacketRing::SequenceOf(wrapped.Next() - 1), 0x000001u);
+    EXPECT_EQ(wrapped.At(next - 1)->Record, packets[5].Record);
     EXPECT_EQ(wrapped.IndexOfSequence(0xFFFFFE), next - 4);
     EXPECT_EQ(wrapped.IndexOfSequence(0x000000), next - 2);
     EXPECT_EQ(wrapped.IndexOfSequence(0x000002), next) << "the next to come";
     EXPECT_EQ(wrapped.IndexOfSequence(0xFFFFFB), wrapped.First()) << "gone: the oldest";
-    EXPECT_EQ(wrapped.IndexOfSequence(0x000003), wrapped.First()) << "not given yet: the oldest";
     EXPECT_EQ(TPacketRing::SequenceOf(wrapped.Add(Packet(6))), 0x000002u);
-}
-
-TEST_F(PacketRingFile, SavedAndLoadedTheNumbersRunOn) {
-    TPacketRing ring(Bytes(100));
-    for (int n = 0; n < 130; ++n) {
-        ring.Add(Packet(n, n % 2 == 0 ? "HHZ" : "LKS"));
-    }
-    ASSERT_TRUE(ring.Save(Path("ring")));
+    ASSERT_TRUE(wrapped.Sync());
     // No temporary file is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 
-    TPacketRing again(Bytes(100));
-    const TResult<void> loaded = again.Load(Path("ring"));
-    ASSERT_TRUE(loaded) << loaded.Error().Text;
-    EXPECT_EQ(again.First(), 30u);
-    EXPECT_EQ(again.Next(), 130u);
-    for (uint64_t i = again.First(); i < again.Next(); ++i) {
-        ASSERT_NE(again.At(i), nullptr);
-        EXPECT_EQ(again.At(i)->Record, ring.At(i)->Record) << i;
-        EXPECT_EQ(again.At(i)->StartMicroseconds, ring.At(i)->StartMicroseconds);
-        EXPECT_EQ(again.At(i)->EndMicroseconds, ring.At(i)->EndMicroseconds);
-        EXPECT_EQ(CodeText(again.At(i)->Channel), i % 2 == 0 ? "HHZ" : "LKS");
+    // A larger ring keeps all, a smaller one the newest; the numbers run on in both.
+    struct TCase {
+        size_t Capacity, Held;
+    };
+    uint64_t expected = next + 1;  // each adds one
+    for (const TCase c : {TCase{50, 7}, TCase{3, 3}}) {
+        TPacketRing resized(Bytes(c.Capacity));
+        const TResult<TPacketRing::TOpened> again = resized.Open(Path("ring"));
+        ASSERT_TRUE(again) << again.Error().Text;
+        EXPECT_TRUE(again->Converted);
+        EXPECT_EQ(resized.Capacity(), c.Capacity);
+        EXPECT_EQ(resized.Size(), c.Held);
+        EXPECT_EQ(resized.Next(), expected);
+        EXPECT_EQ(resized.At(next)->Record, Packet(6).Record);
+        EXPECT_EQ(resized.Add(Packet(7)), expected++);
     }
-    EXPECT_EQ(again.Add(Packet(130)), 130u) << "the numbering runs on";
-
-    // A smaller ring keeps the newest.
-    TPacketRing small(Bytes(10));
-    ASSERT_TRUE(small.Load(Path("ring")));
-    EXPECT_EQ(small.First(), 120u);
-    EXPECT_EQ(small.Next(), 130u);
-    EXPECT_EQ(small.At(129)->Record, ring.At(129)->Record);
 }
 
 TEST_F(PacketRingFile, ADamagedForeignOrTruncatedFileIsRefusedAndTheRingKept) {
-    TPacketRing ring(Bytes(50));
+    std::vector<TSeedLinkPacket> packets;
     for (int n = 0; n < 20; ++n) {
-        ring.Add(Packet(n));
+        packets.push_back(Packet(n));
     }
-    ASSERT_TRUE(ring.Save(Path("good")));
-    std::ifstream in(Path("good"), std::ios::binary);
-    const std::string good((std::istreambuf_iterator<char>(in)), {});
-    ASSERT_GT(good.size(), 1000u);
-
+    const std::string good = FormerFile(20, packets);
     struct TCase {
         const char* Name;
         std::string Bytes;
@@ -173,6 +281,7 @@ TEST_F(PacketRingFile, ADamagedForeignOrTruncatedFileIsRefusedAndTheRingKept) {
     hugeCount[20 + 7] = 0x7F;
     std::string otherVersion = good;
     otherVersion[8] = 9;
+    std::string shortRing = "SLRING2\n" + std::string(5000, '\0');
     const std::vector<TCase> cases = {
         {"empty", ""},
         {"foreign", "this is not a ring file at all, just some text\n"},
@@ -184,21 +293,23 @@ TEST_F(PacketRingFile, ADamagedForeignOrTruncatedFileIsRefusedAndTheRingKept) {
         {"a record that is none", badRecord},
         {"a count beyond the file", hugeCount},
         {"another version", otherVersion},
+        {"a ring file cut short", shortRing},
     };
     for (const TCase& c : cases) {
         std::ofstream(Path("bad"), std::ios::binary | std::ios::trunc) << c.Bytes;
         TPacketRing target(Bytes(50));
         target.Add(Packet(7));
         target.Add(Packet(8));
-        const TResult<void> loaded = target.Load(Path("bad"));
-        EXPECT_FALSE(loaded) << c.Name;
-        EXPECT_NE(loaded.Error().Text.find(Path("bad")), std::string::npos) << c.Name;
+        const TResult<TPacketRing::TOpened> opened = target.Open(Path("bad"));
+        EXPECT_FALSE(opened) << c.Name;
+        EXPECT_NE(opened.Error().Text.find(Path("bad")), std::string::npos) << c.Name;
         EXPECT_EQ(target.Size(), 2u) << c.Name << ": the ring is kept as it was";
         EXPECT_EQ(target.Next(), 2u) << c.Name;
+        std::ifstream in(Path("bad"), std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), c.Bytes)
+            << c.Name << ": left as it was";
     }
     TPacketRing target(Bytes(50));
-    EXPECT_FALSE(target.Load(Path("missing")));
-    EXPECT_FALSE(target.Load(dir_.string())) << "a directory";
-    // Saving where it cannot write fails without a file left behind.
-    EXPECT_FALSE(ring.Save(Path("no/such/dir/ring")));
+    EXPECT_FALSE(target.Open(dir_.string())) << "a directory";
+    EXPECT_FALSE(target.Open(Path("no/such/dir/ring"))) << "nowhere to create it";
 }

@@ -132,6 +132,14 @@ std::optional<std::string> TSeedLinkTestClient::ReadLine(std::chrono::millisecon
 std::optional<TSeedLinkTestClient::TPacket> TSeedLinkTestClient::ReadPacket(
     std::chrono::milliseconds timeout) {
     const auto deadline = TClock::now() + timeout;
+    if (!Fill(3, deadline)) {
+        return std::nullopt;
+    }
+    if (buffer_.compare(0, 3, "END") == 0) {
+        buffer_.erase(0, 3);
+        ended_ = true;
+        return std::nullopt;
+    }
     if (!Fill(8 + 512, deadline)) {
         return std::nullopt;
     }

@@ -38,12 +38,13 @@ class TSeedLinkTestClient {
     // One answer line without its CR LF; nothing when none came in time or the connection
     // ended.
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
-    // One packet; nothing when none came in time, the connection ended or the bytes were not
-    // a packet (then Garbled() is true).
+    // One packet; nothing when none came in time, the connection ended, the server sent "END"
+    // (then Ended() is true) or the bytes were not a packet (then Garbled() is true).
     std::optional<TPacket> ReadPacket(std::chrono::milliseconds timeout);
     // True when the server closed the connection within `timeout` (what waited is dropped).
     bool WaitClosed(std::chrono::milliseconds timeout);
     bool Garbled() const { return garbled_; }
+    bool Ended() const { return ended_; }
     void Close();
     int Fd() const { return fd_; }
 
@@ -54,6 +55,7 @@ class TSeedLinkTestClient {
     int fd_ = -1;
     std::string buffer_;
     bool garbled_ = false;
+    bool ended_ = false;
 };
 
 // A port on 127.0.0.1 nobody listens on at the moment.

@@ -49,6 +49,8 @@ TEST(SeedLinkCommand, LinesReadAsCommandsOrRefused) {
     timeOpen.Begin = Micro(2025, 1, 1, 0, 0, 0) + 500000;
     auto info = make(TSeedLinkVerb::Info);
     info.Level = "STREAMS";
+    auto infoUnknown = make(TSeedLinkVerb::Info);
+    infoUnknown.Level = "EVERYTHING";  // answered by the server with an error INFO packet
 
     const std::vector<TCase> cases = {
         {"HELLO", make(TSeedLinkVerb::Hello)},
@@ -93,7 +95,7 @@ TEST(SeedLinkCommand, LinesReadAsCommandsOrRefused) {
         {"TIME 2025,02,30,00,00,00", std::nullopt},
         {"INFO streams", info},
         {"INFO", std::nullopt},
-        {"INFO EVERYTHING", std::nullopt},
+        {"INFO everything", infoUnknown},
         {"GETDATA", std::nullopt},
         {"", std::nullopt},
         {"HELLO\x01", std::nullopt},

@@ -189,6 +189,11 @@ TEST_F(SeedLinkServer, FetchAndTimeWindowEndTheConnection) {
     std::vector<uint32_t> want(20);
     std::iota(want.begin(), want.end(), 10u);
     EXPECT_EQ(got, want);
+    EXPECT_TRUE(fetch.Ended()) << "END after the last packet";
+    EXPECT_NE(Log().find("asked for sequence number 000003, which the ring does not hold; it "
+                         "starts at 00000A (the first held after it)"),
+              std::string::npos)
+        << Log();
     EXPECT_TRUE(fetch.WaitClosed(5s)) << "closed once the buffer is sent";
 
     TSeedLinkTestClient window;
@@ -201,6 +206,133 @@ TEST_F(SeedLinkServer, FetchAndTimeWindowEndTheConnection) {
         got.push_back(packet->Sequence);
     }
     EXPECT_EQ(got, (std::vector<uint32_t>{16, 18, 20}));
+    EXPECT_TRUE(window.Ended());
+    EXPECT_TRUE(window.WaitClosed(5s));
+
+    // A window both streams are in ends only when the slower one, LKS (last at 29), has
+    // passed its end too, not when HHZ has.
+    TSeedLinkTestClient both;
+    ASSERT_TRUE(Connect(both));
+    ASSERT_TRUE(both.Send("TIME 2025,01,01,00,00,27 2025,01,01,00,00,40"));
+    got.clear();
+    while (const auto packet = both.ReadPacket(500ms)) {
+        got.push_back(packet->Sequence);
+    }
+    EXPECT_EQ(got, (std::vector<uint32_t>{27, 28, 29}));
+    EXPECT_FALSE(both.Ended());
+    const auto push = [&](const std::string& channel, int second) {
+        server_->Push(Record(channel, second));
+        ++pushed_;
+        ASSERT_TRUE(
+            WaitFor([&] { return server_->Status().LastSequence == uint32_t(pushed_ - 1); }));
+    };
+    for (int second = 30; second <= 42; second += 2) {
+        push("HHZ", second);  // sequences 30..36
+    }
+    got.clear();
+    while (const auto packet = both.ReadPacket(500ms)) {
+        got.push_back(packet->Sequence);
+    }
+    EXPECT_EQ(got, (std::vector<uint32_t>{30, 31, 32, 33, 34})) << "HHZ up to its end";
+    EXPECT_FALSE(both.Ended()) << "LKS has not reached the end";
+    push("LKS", 41);  // 37, after the end: the window is complete
+    EXPECT_FALSE(both.ReadPacket(5s));
+    EXPECT_TRUE(both.Ended());
+    EXPECT_FALSE(both.Garbled());
+    EXPECT_TRUE(both.WaitClosed(5s));
+}
+
+TEST_F(SeedLinkServer, ByeClosesAtOnceInTheHandshakeAndInTheTransfer) {
+    Start();  // a timeout of 60 s: only BYE can close these
+    Push(0, 4);
+    for (const std::string opening : {"", "HELLO", "SELECT HHZ", "DATA 000000"}) {
+        TSeedLinkTestClient client;
+        ASSERT_TRUE(Connect(client));
+        if (!opening.empty()) {
+            ASSERT_TRUE(client.Send(opening));
+        }
+        ASSERT_TRUE(client.Send("BYE"));
+        EXPECT_TRUE(client.WaitClosed(2s)) << "BYE after \"" << opening << "\"";
+    }
+}
+
+// The XML of one INFO answer (all its packets), empty when it did not come whole.
+std::string ReadInfo(TSeedLinkTestClient& client) {
+    std::string xml;
+    for (int k = 0; k < 100; ++k) {
+        const auto part = client.ReadPacket(5s);
+        if (!part || !part->Info) {
+            return "";
+        }
+        xml += part->Text();
+        if (!part->MoreInfo) {
+            return xml;
+        }
+    }
+    return "";
+}
+
+TEST_F(SeedLinkServer, InfoAnswersFollowTheRingAndAreBounded) {
+    TSeedLinkConfig config;
+    config.RingBytes = 20 * TPacketRing::PacketBytes;
+    config.InfoPerSecond = 2;  // 4 at once, then 2 a second
+    Start(config);
+    Push(0, 30);  // 10..29 held: HHZ 10, 12 .. 28, LKS 11 .. 29
+
+    struct TCase {
+        std::string Level;
+        std::vector<std::string> Present, Absent;
+    };
+    const std::vector<TCase> cases = {
+        // The stream table followed the packets dropped from the ring.
+        {"STREAMS",
+         {"seedname=\"HHZ\" type=\"D\" begin_time=\"2025/01/01 00:00:10.0000\" "
+          "end_time=\"2025/01/01 00:00:28.9900\" begin_recno=\"10\" end_recno=\"28\"",
+          "seedname=\"LKS\" type=\"D\" begin_time=\"2025/01/01 00:00:11.0000\" "
+          "end_time=\"2025/01/01 00:00:29.9900\" begin_recno=\"11\" end_recno=\"29\"",
+          "begin_seq=\"00000A\" end_seq=\"00001E\""},
+         {"<error"}},
+        {"CONNECTIONS", {"<connection host=\"127.0.0.1\""}, {"<error", "<stream"}},
+        {"ALL", {"<connection host=", "seedname=\"LKS\""}, {"<error"}},
+        {"EVERYTHING", {"<error message=\"unknown INFO level EVERYTHING\"/>"}, {"<station"}},
+        // Beyond 4 at once: refused, with an error INFO packet.
+        {"STATIONS", {"<error message=\"too many INFO requests"}, {"<station"}},
+        {"ID", {"<seedlink software="}, {"<error"}},  // a keepalive is never refused
+    };
+    TSeedLinkTestClient client;
+    ASSERT_TRUE(Connect(client));
+    for (const TCase& c : cases) {
+        ASSERT_TRUE(client.Send("INFO " + c.Level));
+        const std::string xml = ReadInfo(client);
+        ASSERT_NE(xml, "") << c.Level;
+        for (const std::string& text : c.Present) {
+            EXPECT_NE(xml.find(text), std::string::npos) << c.Level << ": " << text << "\n" << xml;
+        }
+        for (const std::string& text : c.Absent) {
+            EXPECT_EQ(xml.find(text), std::string::npos) << c.Level << ": " << text << "\n" << xml;
+        }
+    }
+    std::this_thread::sleep_for(600ms);  // one more allowed
+    ASSERT_TRUE(client.Send("INFO STATIONS"));
+    EXPECT_NE(ReadInfo(client).find("<station name=\"STA\""), std::string::npos);
+
+    // From an address not trusted, the connections are refused and never shown.
+    server_.reset();
+    TSeedLinkConfig untrusted;
+    std::string error;
+    untrusted.Trusted = *ParseAddressRanges("192.0.2.0/24", error);
+    Start(untrusted);
+    TSeedLinkTestClient other;
+    ASSERT_TRUE(Connect(other));
+    ASSERT_TRUE(other.Send("INFO CONNECTIONS"));
+    std::string xml = ReadInfo(other);
+    EXPECT_NE(xml.find("<error message=\"INFO CONNECTIONS is answered only to trusted"),
+              std::string::npos)
+        << xml;
+    ASSERT_TRUE(other.Send("INFO ALL"));
+    xml = ReadInfo(other);
+    EXPECT_EQ(xml.find("<connection"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("</seedlink>"), std::string::npos) << xml;
 }
 
 TEST_F(SeedLinkServer, BadInputIsAnsweredWithErrorAndTheConnectionGoesOn) {

@@ -63,6 +63,9 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
         {{"1", "--seedlink-allow", "10.0.0.0/8,,::1"},
          "",
          "--seedlink-allow 10.0.0.0/8,,::1: an empty address range"},
+        {{"1"},
+         section + "SeedLinkTrusted=::1/129",
+         "station.ini: SeedLinkTrusted=::1/129: '::1/129': the prefix length must be 0 to 128"},
         {{"1", "--seedlink-ring-mb", "0"}, "", "--seedlink-ring-mb 0: must be 1 to 65536"},
         {{"1", "--seedlink-flush", "3601"}, "", "--seedlink-flush 3601: must be 0 to 3600"},
         {{"1", "--seedlink-max-clients", "0"}, "", "--seedlink-max-clients 0: must be 1 to 10000"},
@@ -213,6 +216,7 @@ TEST(StationConfig, PrintedConfigurationReadsBackTheSame) {
     config.SeedLinkRingMegabytes = 65536;
     config.SeedLinkRingFile = "/var/lib/kestrel32/ring";
     config.SeedLinkAllow = "192.0.2.0/24,2001:db8::/32";
+    config.SeedLinkTrusted = "";
     config.SeedLinkFlush = 3600;
     config.SeedLinkMaxClients = 10000;
     config.SeedLinkTimeout = 1;
