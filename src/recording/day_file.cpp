@@ -80,6 +80,25 @@ std::string SdsPath(const std::string& root, const TSeedCodes& codes, TSeedTime 
            loc + "." + cha + ".D." + year + "." + day;
 }
 
+TStatus PrepareArchiveRoot(const std::string& root) {
+    std::error_code ec;
+    if (std::filesystem::exists(root, ec) && !std::filesystem::is_directory(root, ec)) {
+        return TError{"the archive " + root + " is not a folder", ENOTDIR};
+    }
+    std::filesystem::create_directories(root, ec);
+    if (ec) {
+        return TError{"cannot make the archive folder " + root + ": " + ec.message(), ec.value()};
+    }
+    std::string probe = root + "/.write-test-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        return SystemError("cannot write in the archive folder " + root, errno);
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return {};
+}
+
 TDayFileScan ScanDayFile(int fd, off_t size) {
     TDayFileScan scan;
     uint8_t head[256];

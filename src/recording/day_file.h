@@ -19,6 +19,10 @@
 // so that the file stays inside the root whatever the codes hold.
 std::string SdsPath(const std::string& root, const TSeedCodes& codes, TSeedTime start);
 
+// The archive's root made when missing, and checked to be a folder this process can write
+// in (a file made in it and removed again); the reason when it is not.
+TStatus PrepareArchiveRoot(const std::string& root);
+
 // What a look at a day file found.
 struct TDayFileScan {
     off_t WholeLength = 0;       // up to the end of the last whole record
