@@ -20,6 +20,8 @@ uint16_t Get16(const uint8_t* at, bool big) {
                : static_cast<uint16_t>(at[1] << 8 | at[0]);
 }
 
+TDayFileWriteHook writeHook;
+
 // The longest damaged tail that is taken for a record cut short (the longest record).
 constexpr off_t LongestRecord = 65536;
 
@@ -170,9 +172,36 @@ TStatus TDayFile::Open(const std::string& path, std::string& notice) {
     return {};
 }
 
-TStatus TDayFile::Append(std::span<const uint8_t> record) {
+void SetDayFileWriteHook(TDayFileWriteHook hook) {
+    writeHook = std::move(hook);
+}
+
+bool TDayFile::PathLeadsHere() const {
+    struct stat open {};
+    struct stat named {};
+    return fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+TStatus TDayFile::Append(std::span<const uint8_t> record, std::string& notice) {
     if (fd_ < 0) {
         return TError{"no file is open", 0};
+    }
+    if (!PathLeadsHere()) {
+        // Removed or moved away while open (a clean-up): what follows goes to a new file under
+        // the name, not on into one nobody can find.
+        const std::string path = path_;
+        Close();
+        std::string cut;
+        if (const TStatus opened = Open(path, cut); !opened) {
+            return opened;
+        }
+        notice = path + " was removed or moved away while open; records go on in a new file";
+    }
+    if (writeHook) {
+        if (const TStatus refused = writeHook(path_, record.size()); !refused) {
+            return SystemError(path_, refused.Error().Errno);
+        }
     }
     if (const TStatus written = WriteAll(fd_, record.data(), record.size()); !written) {
         // No partial record stays behind.

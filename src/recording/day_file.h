@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -34,6 +35,11 @@ struct TDayFileScan {
 // have a sequence number, a quality code, a blockette 1000 with its length, and fit.
 TDayFileScan ScanDayFile(int fd, off_t size);
 
+// For tests: called before each record is written with the file's path and the record's
+// size; a failure it returns is that of the write (a full or a frozen disk).
+using TDayFileWriteHook = std::function<TStatus(const std::string& path, size_t size)>;
+void SetDayFileWriteHook(TDayFileWriteHook hook);
+
 class TDayFile {
   public:
     TDayFile() = default;
@@ -46,7 +52,9 @@ class TDayFile {
     // then says so. Fails when the file cannot be opened or another process holds it.
     TStatus Open(const std::string& path, std::string& notice);
     // Appends one record in one write; on failure (a full disk) the file is cut back as it was.
-    TStatus Append(std::span<const uint8_t> record);
+    // When the path no longer leads to the open file (it was removed or moved away), a new
+    // file is opened there first and `notice` says so.
+    TStatus Append(std::span<const uint8_t> record, std::string& notice);
     // Asks the system to put what was written on the disk.
     void Sync();
     void Close();
@@ -57,6 +65,9 @@ class TDayFile {
     int LastSequence() const { return lastSequence_; }
 
   private:
+    // Whether the path still names the open file.
+    bool PathLeadsHere() const;
+
     std::string path_;
     int fd_ = -1;
     off_t length_ = 0;

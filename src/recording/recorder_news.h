@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,21 @@ struct TRecordingNews {
 
     bool Empty() const { return Reports.empty() && Notices.empty(); }
     void Append(TRecordingNews&& other);
+};
+
+// A time as "2025-01-01T00:00:00.0000Z", for the log.
+std::string UtcText(TSeedTime time);
+
+// What a shortage of the disk cost: samples per stream and the span of time they covered.
+struct TStreamLoss {
+    std::map<std::string, int64_t> PerStream;  // by NET.STA.LOC.CHA
+    TSeedTime From, To;
+
+    void Add(const std::string& id, int64_t samples, TSeedTime start, TSeedTime end);
+    bool Empty() const { return PerStream.empty(); }
+    int64_t Samples() const;
+    // "N samples lost, from T1 to T2: ID n ID n ..."
+    std::string Text() const;
 };
 
 // One stream's figures: samples on disk and the time of the newest of them.

@@ -34,6 +34,7 @@ class TSdsWriter : public TArchiveWriter {
     void Close() override;
     size_t HeldBytes() const override { return heldBytes_; }
     int64_t DropHeld(size_t limit) override;
+    int64_t DropAllHeld() override;
 
     // The records of state-of-health streams are this long, whatever the data's record length:
     // they are mostly partial records, written every FlushSeconds.
@@ -63,11 +64,13 @@ class TSdsWriter : public TArchiveWriter {
     void EndSeries(TStream& stream);
     void EndAllSeries();
     void Write(TStream& stream, const TSeriesRecord& record);
-    bool WriteHeld(TStream& stream);
+    // The held records of all streams, oldest first, until the disk refuses one.
+    bool WriteHeld();
+    TStream* OldestHeld();
     bool WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeedTime start, TSeedTime end,
                   size_t samples);
     void Failed(const std::string& error);
-    void Succeeded(const std::string& path);
+    void Recovered(const std::string& path);
     void SyncFiles();
 
     TSdsSettings settings_;
@@ -89,5 +92,5 @@ class TSdsWriter : public TArchiveWriter {
     size_t heldBytes_ = 0;
     TFailureStreak streak_;
     bool dropping_ = false;  // held records have been dropped, and that was reported
-    std::string failingPath_;
+    TStreamLoss loss_;       // of the shortage going on
 };
