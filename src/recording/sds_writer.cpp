@@ -227,11 +227,16 @@ void TSdsWriter::Write(TStream& stream, const TSeriesRecord& record) {
     stats_.HeldBytes = heldBytes_;
 }
 
+// Of records that start together, that of the stream served longest ago goes first, so that
+// a disk that takes only some of them shares out what it takes.
 TSdsWriter::TStream* TSdsWriter::OldestHeld() {
     TStream* oldest = nullptr;
     for (auto& [id, stream] : streams_) {
-        if (!stream->Held.empty() &&
-            (oldest == nullptr || stream->Held.front().Start < oldest->Held.front().Start)) {
+        if (stream->Held.empty()) {
+            continue;
+        }
+        if (oldest == nullptr || std::pair(stream->Held.front().Start, stream->LastWritten) <
+                                     std::pair(oldest->Held.front().Start, oldest->LastWritten)) {
             oldest = stream.get();
         }
     }
@@ -275,6 +280,7 @@ bool TSdsWriter::WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeed
     if (heldBytes_ == 0) {
         Recovered(path);
     }
+    stream.LastWritten = ++recordsWritten_;
     TStreamStats& figures = StreamStats(stream.Id);
     figures.SamplesRecorded += static_cast<int64_t>(samples);
     figures.LastSample = end;

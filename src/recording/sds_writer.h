@@ -56,6 +56,7 @@ class TSdsWriter : public TArchiveWriter {
         int NextSequence = 0;  // 0 until the stream's first file has been looked at
         TDayFile File;
         std::deque<THeldRecord> Held;
+        uint64_t LastWritten = 0;  // the writer's count of records at this stream's last one
     };
 
     TStream& StreamFor(const std::string& channel, bool soh);
@@ -90,6 +91,7 @@ class TSdsWriter : public TArchiveWriter {
     int64_t lastFlush_ = 0;
 
     size_t heldBytes_ = 0;
+    uint64_t recordsWritten_ = 0;
     TFailureStreak streak_;
     bool dropping_ = false;  // held records have been dropped, and that was reported
     TStreamLoss loss_;       // of the shortage going on
