@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,8 @@ TDayFileWriteHook writeHook;
 
 // The longest damaged tail that is taken for a record cut short (the longest record).
 constexpr off_t LongestRecord = 65536;
+// Where a record may start after a damaged stretch: records are whole multiples of this.
+constexpr off_t RecordAlignment = 64;
 
 // The length of the record whose first bytes are `h` (`n` of them), or 0 when they are not
 // the start of a record; `sequence` is its sequence number.
@@ -103,23 +106,37 @@ TStatus PrepareArchiveRoot(const std::string& root) {
 
 TDayFileScan ScanDayFile(int fd, off_t size) {
     TDayFileScan scan;
-    uint8_t head[256];
-    off_t offset = 0;
-    while (offset < size) {
+    // The length of the whole record at `offset`, or 0.
+    const auto recordAt = [&](off_t offset, int& sequence) -> off_t {
+        uint8_t head[256];
         const ssize_t n = pread(fd, head, sizeof head, offset);
-        int sequence = 0;
         const size_t length =
             n > 0 ? RecordLengthAt(head, static_cast<size_t>(n), sequence) : size_t{0};
-        if (length == 0 || offset + static_cast<off_t>(length) > size) {
-            if (size - offset > LongestRecord) {
-                scan.DamagedInside = true;
-                scan.WholeLength = size;
-                return scan;
+        return offset + static_cast<off_t>(length) <= size ? static_cast<off_t>(length) : 0;
+    };
+    off_t offset = 0;
+    while (offset < size) {
+        int sequence = 0;
+        off_t length = recordAt(offset, sequence);
+        if (length == 0) {
+            // Not a whole record: damage inside when whole records follow, else the tail.
+            off_t next = offset + RecordAlignment;
+            while (next < size && (length = recordAt(next, sequence)) == 0) {
+                next += RecordAlignment;
             }
-            break;
+            if (next >= size) {
+                break;
+            }
+            scan.DamagedInside = true;
+            offset = next;
         }
-        offset += static_cast<off_t>(length);
-        scan.LastSequence = sequence;
+        offset += length;
+        scan.LastSequence = std::max(scan.LastSequence, sequence);
+    }
+    if (size - offset > LongestRecord) {
+        // Too long for a record cut short: not ours to cut.
+        scan.DamagedInside = true;
+        offset = size;
     }
     scan.WholeLength = offset;
     return scan;
@@ -155,19 +172,19 @@ TStatus TDayFile::Open(const std::string& path, std::string& notice) {
     }
     const TDayFileScan scan = ScanDayFile(fd, st.st_size);
     if (scan.DamagedInside) {
-        notice = path +
-                 " holds a damaged stretch that is not at its end; records are "
-                 "appended after it";
-    } else if (scan.WholeLength < st.st_size) {
+        notice = path + " holds a damaged stretch with whole records after it; it is left as it is";
+    }
+    if (scan.WholeLength < st.st_size) {
         if (ftruncate(fd, scan.WholeLength) != 0) {
             return fail(SystemError("cannot cut the partial record off " + path, errno));
         }
-        notice = "cut " + std::to_string(st.st_size - scan.WholeLength) +
-                 " bytes of a partial record off the end of " + path;
+        notice += (notice.empty() ? "" : "; ") + std::string("cut ") +
+                  std::to_string(st.st_size - scan.WholeLength) +
+                  " bytes of a partial record off the end of " + path;
     }
     fd_ = fd;
     path_ = path;
-    length_ = scan.DamagedInside ? st.st_size : scan.WholeLength;
+    length_ = scan.WholeLength;
     lastSequence_ = scan.LastSequence;
     return {};
 }

@@ -27,12 +27,14 @@ TStatus PrepareArchiveRoot(const std::string& root);
 // What a look at a day file found.
 struct TDayFileScan {
     off_t WholeLength = 0;       // up to the end of the last whole record
-    int LastSequence = 0;        // of that record; 0 when the file holds none
-    bool DamagedInside = false;  // a damaged stretch longer than a record: left as it is
+    int LastSequence = 0;        // the highest of the file's records; 0 when it holds none
+    bool DamagedInside = false;  // a damaged stretch before whole records: left as it is
 };
 
 // The records of the file open as `fd`, `size` bytes long, walked from the start: each must
-// have a sequence number, a quality code, a blockette 1000 with its length, and fit.
+// have a sequence number, a quality code, a blockette 1000 with its length, and fit. Damage
+// with whole records after it is stepped over; only what follows the last whole record is the
+// tail to cut, unless it is longer than any record (then it is not taken for one cut short).
 TDayFileScan ScanDayFile(int fd, off_t size);
 
 // For tests: called before each record is written with the file's path and the record's
@@ -61,7 +63,7 @@ class TDayFile {
 
     bool IsOpen() const { return fd_ >= 0; }
     const std::string& Path() const { return path_; }
-    // The sequence number of the file's last record when it was opened.
+    // The highest sequence number of the file's records when it was opened.
     int LastSequence() const { return lastSequence_; }
 
   private:
