@@ -47,6 +47,7 @@ struct TRecorderStats {
     uint64_t Blocks = 0;         // blocks taken by the worker
     size_t HeldBytes = 0;        // memory held for data not yet on disk
     int64_t DroppedSamples = 0;  // samples dropped because memory ran out
+    int64_t FilesRemoved = 0;    // day files removed to keep the disk from filling
     std::string LastError;       // the newest failure, empty while none
     int64_t LastErrorTime = 0;   // UTC seconds of the computer's clock
 };

@@ -1,6 +1,10 @@
 #include "recording/sds_writer.h"
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 #include "recording/stream_codes.h"
 
@@ -118,7 +122,56 @@ void TSdsWriter::Take(const TRecordBlock& block) {
 
     if (block.Time - lastFlush_ >= settings_.FlushSeconds) {
         Flush();
+        Prune();
         lastFlush_ = block.Time;
+    }
+}
+
+void TSdsWriter::Prune() {
+    if ((settings_.KeepDays <= 0 && settings_.MinFreePercent <= 0) || !haveLast_) {
+        return;
+    }
+    namespace fs = std::filesystem;
+    // The day files by day (YEAR.DOY as a number, YEAR * 1000 + DOY), oldest first.
+    std::map<int, std::vector<fs::path>> days;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(settings_.Root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        int year = 0;
+        int doy = 0;
+        char end = 0;
+        const size_t at = name.rfind(".D.");
+        if (at != std::string::npos && it->is_regular_file(ec) &&
+            std::sscanf(name.c_str() + at, ".D.%4d.%3d%c", &year, &doy, &end) == 2) {
+            days[year * 1000 + doy].push_back(it->path());
+        }
+    }
+    const TSeedCivil today = CivilOf(TSeedTime{lastTime_, 0});
+    const int current = today.Year * 1000 + DayOfYear(today.Year, today.Month, today.Day);
+    const int64_t oldest = lastTime_ - int64_t{settings_.KeepDays} * SecondsPerDay;
+    const TSeedCivil keep = CivilOf(TSeedTime{oldest, 0});
+    const int keepFrom =
+        settings_.KeepDays > 0 ? keep.Year * 1000 + DayOfYear(keep.Year, keep.Month, keep.Day) : 0;
+    const auto short_of_space = [&] {
+        struct statvfs fs {};
+        return settings_.MinFreePercent > 0 && statvfs(settings_.Root.c_str(), &fs) == 0 &&
+               fs.f_blocks > 0 &&
+               static_cast<double>(fs.f_bavail) * 100 <
+                   static_cast<double>(fs.f_blocks) * settings_.MinFreePercent;
+    };
+    for (const auto& [day, files] : days) {
+        if (day >= current || (day >= keepFrom && !short_of_space())) {
+            break;
+        }
+        for (const fs::path& file : files) {
+            if (fs::remove(file, ec)) {
+                ++stats_.FilesRemoved;
+                news_.Notices.push_back("removed " + file.string() +
+                                        (day < keepFrom ? " (older than the days kept)"
+                                                        : " (the disk is short of space)"));
+            }
+        }
     }
 }
 

@@ -73,6 +73,8 @@ class TSdsWriter : public TArchiveWriter {
     void Failed(const std::string& error);
     void Recovered(const std::string& path);
     void SyncFiles();
+    // Removes the day files that KeepDays and MinFreePercent ask to go.
+    void Prune();
 
     TSdsSettings settings_;
     std::map<std::string, std::unique_ptr<TStream>> streams_;  // by id

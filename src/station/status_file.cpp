@@ -495,7 +495,7 @@ int64_t Difference(int64_t a, int64_t b) {
 const char* const FixedMembers[] = {
     "program", "version", "pid", "started_us", "started_utc", "updated_us", "updated_utc",
     "device", "line_rate", "link_state", "blocks_received", "damaged_frames", "gaps",
-    "channels", "archive", "archive_free_bytes", "queued_bytes", "dropped_samples",
+    "channels", "archive", "archive_free_bytes", "queued_bytes", "dropped_samples", "files_removed",
     "last_error", "last_error_us", "last_error_utc"};
 // clang-format on
 
@@ -767,6 +767,7 @@ std::string StatusJson(const TStationStatus& status) {
     top.Optional("archive_free_bytes", status.ArchiveFreeBytes);
     top.Number("queued_bytes", status.QueuedBytes);
     top.Number("dropped_samples", status.DroppedSamples);
+    top.Number("files_removed", status.FilesRemoved);
     top.String("last_error", status.LastError);
     top.Time("last_error", status.LastErrorMicroseconds);
     std::set<std::string> written;
@@ -865,6 +866,7 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     });
     top.Int("queued_bytes", status.QueuedBytes);
     top.Int("dropped_samples", status.DroppedSamples);
+    top.Int("files_removed", status.FilesRemoved);
     top.String("last_error", status.LastError);
     top.OptionalInt("last_error_us", status.LastErrorMicroseconds);
     for (const char* name : {"started_utc", "updated_utc", "last_error_utc"}) {

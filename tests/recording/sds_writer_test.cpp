@@ -364,3 +364,65 @@ TEST_F(SdsWriterTest, ADayFileRemovedOrMovedWhileOpenIsOpenedAnew) {
         }
     }
 }
+
+// Whole day files go, oldest day first across all streams, never the day being written: by
+// age (KeepDays), and while the disk is short of space (MinFreePercent); each is counted and
+// logged.
+TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
+    settings_.Soh = false;
+    settings_.FlushSeconds = 5;
+    struct TRow {
+        int KeepDays, MinFreePercent;
+        std::vector<int> Kept;  // days of year left of 55 to 61 (60 is written, 61 is ahead)
+    };
+    const TRow rows[] = {
+        {0, 0, {55, 56, 57, 58, 59, 60, 61}},
+        {2, 0, {58, 59, 60, 61}},
+        {0, 99, {60, 61}},  // short of space: every day before today goes
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(std::to_string(row.KeepDays) + " days, " + std::to_string(row.MinFreePercent) +
+                     " %");
+        fs::remove_all(root_);
+        for (int day = 55; day <= 61; ++day) {
+            for (const char* cha : {"HHZ", "HHN"}) {
+                const fs::path f =
+                    root_ / "2025/XX/12345" / (std::string(cha) + ".D") /
+                    ("XX.12345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
+                fs::create_directories(f.parent_path());
+                std::ofstream(f) << "x";
+            }
+        }
+        settings_.KeepDays = row.KeepDays;
+        settings_.MinFreePercent = row.MinFreePercent;
+        TSdsWriter writer(settings_);
+        TFeeder feeder;
+        const int64_t start = At(2025, 3, 1, 10, 0, 0);  // day 60
+        for (int64_t t = start; t < start + 12; ++t) {
+            writer.Take(feeder.Block(t, 2, 100));
+        }
+        writer.Close();
+        std::vector<int> kept;
+        for (int day = 55; day <= 61; ++day) {
+            const std::string suffix = ".2025.0" + std::to_string(day);
+            const bool z = fs::exists(root_ / "2025/XX/12345/HHZ.D" / ("XX.12345..HHZ.D" + suffix));
+            const bool n = fs::exists(root_ / "2025/XX/12345/HHN.D" / ("XX.12345..HHN.D" + suffix));
+            EXPECT_EQ(z, n) << "whole days, all streams: " << suffix;
+            if (z) {
+                kept.push_back(day);
+            }
+        }
+        EXPECT_EQ(kept, row.Kept);
+        const int64_t removed = int64_t(2 * (7 - row.Kept.size()));
+        EXPECT_EQ(writer.Stats().FilesRemoved, removed);
+        const TRecordingNews news = writer.TakeNews();
+        EXPECT_EQ(
+            int64_t(std::count_if(news.Notices.begin(), news.Notices.end(),
+                                  [](const std::string& n) { return n.starts_with("removed "); })),
+            removed);
+        EXPECT_EQ(ReadMseedFile((root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060").string())
+                      .Samples()
+                      .size(),
+                  1200u);
+    }
+}
