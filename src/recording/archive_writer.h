@@ -26,6 +26,9 @@ class TArchiveWriter {
     // at most `limit` bytes are held, and returns the samples dropped.
     virtual size_t HeldBytes() const { return 0; }
     virtual int64_t DropHeld(size_t /*limit*/) { return 0; }
+    // At the end of the recording: everything still held is dropped, the loss reported;
+    // returns the samples dropped.
+    virtual int64_t DropAllHeld() { return 0; }
 
     // What happened since the last call; cleared.
     TRecordingNews TakeNews() {

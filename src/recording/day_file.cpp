@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,8 +21,12 @@ uint16_t Get16(const uint8_t* at, bool big) {
                : static_cast<uint16_t>(at[1] << 8 | at[0]);
 }
 
+TDayFileWriteHook writeHook;
+
 // The longest damaged tail that is taken for a record cut short (the longest record).
 constexpr off_t LongestRecord = 65536;
+// Where a record may start after a damaged stretch: records are whole multiples of this.
+constexpr off_t RecordAlignment = 64;
 
 // The length of the record whose first bytes are `h` (`n` of them), or 0 when they are not
 // the start of a record; `sequence` is its sequence number.
@@ -80,25 +85,58 @@ std::string SdsPath(const std::string& root, const TSeedCodes& codes, TSeedTime 
            loc + "." + cha + ".D." + year + "." + day;
 }
 
+TStatus PrepareArchiveRoot(const std::string& root) {
+    std::error_code ec;
+    if (std::filesystem::exists(root, ec) && !std::filesystem::is_directory(root, ec)) {
+        return TError{"the archive " + root + " is not a folder", ENOTDIR};
+    }
+    std::filesystem::create_directories(root, ec);
+    if (ec) {
+        return TError{"cannot make the archive folder " + root + ": " + ec.message(), ec.value()};
+    }
+    std::string probe = root + "/.write-test-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        return SystemError("cannot write in the archive folder " + root, errno);
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return {};
+}
+
 TDayFileScan ScanDayFile(int fd, off_t size) {
     TDayFileScan scan;
-    uint8_t head[256];
-    off_t offset = 0;
-    while (offset < size) {
+    // The length of the whole record at `offset`, or 0.
+    const auto recordAt = [&](off_t offset, int& sequence) -> off_t {
+        uint8_t head[256];
         const ssize_t n = pread(fd, head, sizeof head, offset);
-        int sequence = 0;
         const size_t length =
             n > 0 ? RecordLengthAt(head, static_cast<size_t>(n), sequence) : size_t{0};
-        if (length == 0 || offset + static_cast<off_t>(length) > size) {
-            if (size - offset > LongestRecord) {
-                scan.DamagedInside = true;
-                scan.WholeLength = size;
-                return scan;
+        return offset + static_cast<off_t>(length) <= size ? static_cast<off_t>(length) : 0;
+    };
+    off_t offset = 0;
+    while (offset < size) {
+        int sequence = 0;
+        off_t length = recordAt(offset, sequence);
+        if (length == 0) {
+            // Not a whole record: damage inside when whole records follow, else the tail.
+            off_t next = offset + RecordAlignment;
+            while (next < size && (length = recordAt(next, sequence)) == 0) {
+                next += RecordAlignment;
             }
-            break;
+            if (next >= size) {
+                break;
+            }
+            scan.DamagedInside = true;
+            offset = next;
         }
-        offset += static_cast<off_t>(length);
-        scan.LastSequence = sequence;
+        offset += length;
+        scan.LastSequence = std::max(scan.LastSequence, sequence);
+    }
+    if (size - offset > LongestRecord) {
+        // Too long for a record cut short: not ours to cut.
+        scan.DamagedInside = true;
+        offset = size;
     }
     scan.WholeLength = offset;
     return scan;
@@ -134,26 +172,53 @@ TStatus TDayFile::Open(const std::string& path, std::string& notice) {
     }
     const TDayFileScan scan = ScanDayFile(fd, st.st_size);
     if (scan.DamagedInside) {
-        notice = path +
-                 " holds a damaged stretch that is not at its end; records are "
-                 "appended after it";
-    } else if (scan.WholeLength < st.st_size) {
+        notice = path + " holds a damaged stretch with whole records after it; it is left as it is";
+    }
+    if (scan.WholeLength < st.st_size) {
         if (ftruncate(fd, scan.WholeLength) != 0) {
             return fail(SystemError("cannot cut the partial record off " + path, errno));
         }
-        notice = "cut " + std::to_string(st.st_size - scan.WholeLength) +
-                 " bytes of a partial record off the end of " + path;
+        notice += (notice.empty() ? "" : "; ") + std::string("cut ") +
+                  std::to_string(st.st_size - scan.WholeLength) +
+                  " bytes of a partial record off the end of " + path;
     }
     fd_ = fd;
     path_ = path;
-    length_ = scan.DamagedInside ? st.st_size : scan.WholeLength;
+    length_ = scan.WholeLength;
     lastSequence_ = scan.LastSequence;
     return {};
 }
 
-TStatus TDayFile::Append(std::span<const uint8_t> record) {
+void SetDayFileWriteHook(TDayFileWriteHook hook) {
+    writeHook = std::move(hook);
+}
+
+bool TDayFile::PathLeadsHere() const {
+    struct stat open {};
+    struct stat named {};
+    return fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+TStatus TDayFile::Append(std::span<const uint8_t> record, std::string& notice) {
     if (fd_ < 0) {
         return TError{"no file is open", 0};
+    }
+    if (!PathLeadsHere()) {
+        // Removed or moved away while open (a clean-up): what follows goes to a new file under
+        // the name, not on into one nobody can find.
+        const std::string path = path_;
+        Close();
+        std::string cut;
+        if (const TStatus opened = Open(path, cut); !opened) {
+            return opened;
+        }
+        notice = path + " was removed or moved away while open; records go on in a new file";
+    }
+    if (writeHook) {
+        if (const TStatus refused = writeHook(path_, record.size()); !refused) {
+            return SystemError(path_, refused.Error().Errno);
+        }
     }
     if (const TStatus written = WriteAll(fd_, record.data(), record.size()); !written) {
         // No partial record stays behind.

@@ -87,22 +87,29 @@ void TRecorder::Push(TCommand command) {
             if (oldest == queue_.end()) {
                 break;
             }
-            for (int c = 0; c < oldest->Block.ChannelCount; ++c) {
-                dropped +=
-                    static_cast<int64_t>(oldest->Block.Samples[static_cast<size_t>(c)].size());
+            const TRecordBlock& block = oldest->Block;
+            const int64_t perChannel =
+                block.ChannelCount > 0 ? static_cast<int64_t>(block.Samples[0].size()) : 0;
+            for (int c = 0; c < block.ChannelCount; ++c) {
+                dropped += static_cast<int64_t>(block.Samples[static_cast<size_t>(c)].size());
             }
+            if (streakSamples_ == 0) {
+                streakFirst_ = block.Time;
+            }
+            streakSamples_ += perChannel;
+            streakLast_ = block.Time;
             queuedBytes_ -= oldest->Bytes;
             queue_.erase(oldest);
         }
         if (dropped > 0) {
-            droppedQueued_ += dropped;
+            droppedSamples_ += dropped;
             if (!dropping_) {
                 dropping_ = true;
                 news_.Reports.push_back(
                     "The disk does not keep up with the data: the oldest blocks waiting to be "
-                    "written were dropped to keep the newest (" +
-                    std::to_string(dropped) + " samples so far; memory limit " +
-                    std::to_string(settings_.MemoryLimit >> 20) + " MB).");
+                    "written are dropped to keep the newest (memory limit " +
+                    std::to_string(settings_.MemoryLimit >> 20) +
+                    " MB); the loss is logged when the disk keeps up again.");
                 tell = newsCallback_;
             }
         }
@@ -113,6 +120,11 @@ void TRecorder::Push(TCommand command) {
     if (tell) {
         tell();
     }
+}
+
+std::string TRecorder::StreakLoss() const {
+    return std::to_string(streakSamples_) + " samples of every channel were dropped (blocks of " +
+           UtcText(TSeedTime{streakFirst_, 0}) + " to " + UtcText(TSeedTime{streakLast_, 0}) + ")";
 }
 
 void TRecorder::Run() {
@@ -129,27 +141,22 @@ void TRecorder::Run() {
         Execute(command);
         const bool stop = command.Kind == TKind::Stop;
         TRecordingNews news = writer_->TakeNews();
-        if (lostAtEnd_ > 0) {
-            news.Reports.push_back(std::to_string(lostAtEnd_) +
-                                   " bytes of records the disk did not take are lost with the "
-                                   "end of the recording.");
-            lostAtEnd_ = 0;
-        }
         std::function<void()> tell;
         {
             std::lock_guard lock(mutex_);
-            if (queue_.empty()) {
-                // The queue ran dry: a later drop is a new streak.
+            const bool ending = stop || command.Kind == TKind::Finish;
+            if (queue_.empty() || ending) {
+                // The queue ran dry (or the recording ends): a later drop is a new streak.
                 if (dropping_) {
-                    news.Notices.push_back("the disk keeps up again; " +
-                                           std::to_string(droppedQueued_) +
-                                           " samples were dropped in all");
+                    news.Reports.push_back(
+                        (ending ? "The recording ends while the disk does not keep up: "
+                                : "The disk keeps up again: ") +
+                        StreakLoss() + ".");
                 }
                 dropping_ = false;
+                streakSamples_ = 0;
             }
             stats_ = writer_->Stats();
-            stats_.HeldBytes += queuedBytes_;
-            stats_.DroppedSamples += droppedQueued_;
             if (!news.Empty()) {
                 news_.Append(std::move(news));
                 tell = newsCallback_;
@@ -193,10 +200,11 @@ void TRecorder::Execute(TCommand& command) {
         case TKind::Finish:
         case TKind::Stop:
             writer_->Close();
-            lostAtEnd_ = writer_->HeldBytes();
+            droppedSamples_ += writer_->DropAllHeld();
             break;
     }
-    writer_->DropHeld(memoryLimit_ / 2);
+    droppedSamples_ += writer_->DropHeld(memoryLimit_ / 2);
+    writerHeldBytes_ = writer_->HeldBytes();
 }
 
 void TRecorder::Drain() const {
@@ -214,6 +222,8 @@ TRecordingNews TRecorder::TakeNews() {
 TRecorderStats TRecorder::Stats() const {
     std::lock_guard lock(mutex_);
     TRecorderStats stats = stats_;
+    stats.HeldBytes = queuedBytes_ + writerHeldBytes_;
+    stats.DroppedSamples = droppedSamples_;
     return stats;
 }
 

@@ -6,6 +6,7 @@
 // is some.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -48,6 +49,8 @@ class TRecorder {
     void Drain() const;
 
     TRecordingNews TakeNews();
+    // The figures as of now: what waits and what was lost are counted as blocks are queued
+    // and dropped, whatever the worker is doing (even stuck in a write that does not return).
     TRecorderStats Stats() const;
     // The settings last handed over.
     const TRecorderSettings& Settings() const { return settings_; }
@@ -69,6 +72,7 @@ class TRecorder {
     void Run();
     void Execute(TCommand& command);
     void MakeWriter(const TRecorderSettings& settings);
+    std::string StreakLoss() const;
 
     TRecorderSettings settings_;  // as handed over (owner's thread)
 
@@ -76,18 +80,22 @@ class TRecorder {
     std::condition_variable wake_;
     mutable std::condition_variable idle_;
     std::deque<TCommand> queue_;
-    size_t queuedBytes_ = 0;
+    std::atomic<size_t> queuedBytes_ = 0;      // blocks waiting for the worker
+    std::atomic<size_t> writerHeldBytes_ = 0;  // records waiting for the disk
+    std::atomic<int64_t> droppedSamples_ = 0;  // every sample lost, since the start
     bool busy_ = false;
     TRecordingNews news_;
     TRecorderStats stats_;
-    int64_t droppedQueued_ = 0;
-    bool dropping_ = false;  // a streak of dropped blocks has been reported
+    // The streak of dropped blocks going on: reported at its start, its loss at its end.
+    bool dropping_ = false;
+    int64_t streakSamples_ = 0;  // per channel
+    int64_t streakFirst_ = 0;    // block times
+    int64_t streakLast_ = 0;
     std::function<void()> newsCallback_;
 
     // The worker's own.
     std::unique_ptr<TArchiveWriter> writer_;
     TArchiveLayout layout_ = TArchiveLayout::Periods;
     size_t memoryLimit_ = 0;
-    size_t lostAtEnd_ = 0;  // held records that the end found still unwritten
     std::thread worker_;
 };

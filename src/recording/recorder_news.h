@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,21 @@ struct TRecordingNews {
     void Append(TRecordingNews&& other);
 };
 
+// A time as "2025-01-01T00:00:00.0000Z", for the log.
+std::string UtcText(TSeedTime time);
+
+// What a shortage of the disk cost: samples per stream and the span of time they covered.
+struct TStreamLoss {
+    std::map<std::string, int64_t> PerStream;  // by NET.STA.LOC.CHA
+    TSeedTime From, To;
+
+    void Add(const std::string& id, int64_t samples, TSeedTime start, TSeedTime end);
+    bool Empty() const { return PerStream.empty(); }
+    int64_t Samples() const;
+    // "N samples lost, from T1 to T2: ID n ID n ..."
+    std::string Text() const;
+};
+
 // One stream's figures: samples on disk and the time of the newest of them.
 struct TStreamStats {
     std::string Id;  // NET.STA.LOC.CHA, or the channel code of the window's layout
@@ -31,6 +47,7 @@ struct TRecorderStats {
     uint64_t Blocks = 0;         // blocks taken by the worker
     size_t HeldBytes = 0;        // memory held for data not yet on disk
     int64_t DroppedSamples = 0;  // samples dropped because memory ran out
+    int64_t FilesRemoved = 0;    // day files removed to keep the disk from filling
     std::string LastError;       // the newest failure, empty while none
     int64_t LastErrorTime = 0;   // UTC seconds of the computer's clock
 };

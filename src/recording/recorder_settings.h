@@ -34,6 +34,11 @@ struct TSdsSettings {
     size_t RecordLength = 4096;  // 512 or 4096
     int FlushSeconds = 60;       // a partial record written at least this often (data time)
     bool Soh = true;             // the state-of-health streams
+    // Whole day files removed, oldest day first across all streams and never the day being
+    // written: those more than KeepDays before it (0: none by age), and while less than
+    // MinFreePercent of the disk is free (0: none for space).
+    int KeepDays = 0;
+    int MinFreePercent = 0;
 
     bool operator==(const TSdsSettings&) const = default;
 };

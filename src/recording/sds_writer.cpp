@@ -1,6 +1,10 @@
 #include "recording/sds_writer.h"
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 #include "recording/stream_codes.h"
 
@@ -73,11 +77,7 @@ void TSdsWriter::Take(const TRecordBlock& block) {
     format_ = format;
 
     // Records held back by a failing disk go first, in order.
-    for (auto& [id, stream] : streams_) {
-        if (!stream->Held.empty() && !WriteHeld(*stream)) {
-            break;
-        }
-    }
+    WriteHeld();
 
     const uint8_t flags = block.ClockLocked ? SeedClockLocked : 0;
     std::vector<TStream*> touched;
@@ -122,7 +122,56 @@ void TSdsWriter::Take(const TRecordBlock& block) {
 
     if (block.Time - lastFlush_ >= settings_.FlushSeconds) {
         Flush();
+        Prune();
         lastFlush_ = block.Time;
+    }
+}
+
+void TSdsWriter::Prune() {
+    if ((settings_.KeepDays <= 0 && settings_.MinFreePercent <= 0) || !haveLast_) {
+        return;
+    }
+    namespace fs = std::filesystem;
+    // The day files by day (YEAR.DOY as a number, YEAR * 1000 + DOY), oldest first.
+    std::map<int, std::vector<fs::path>> days;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(settings_.Root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        int year = 0;
+        int doy = 0;
+        char end = 0;
+        const size_t at = name.rfind(".D.");
+        if (at != std::string::npos && it->is_regular_file(ec) &&
+            std::sscanf(name.c_str() + at, ".D.%4d.%3d%c", &year, &doy, &end) == 2) {
+            days[year * 1000 + doy].push_back(it->path());
+        }
+    }
+    const TSeedCivil today = CivilOf(TSeedTime{lastTime_, 0});
+    const int current = today.Year * 1000 + DayOfYear(today.Year, today.Month, today.Day);
+    const int64_t oldest = lastTime_ - int64_t{settings_.KeepDays} * SecondsPerDay;
+    const TSeedCivil keep = CivilOf(TSeedTime{oldest, 0});
+    const int keepFrom =
+        settings_.KeepDays > 0 ? keep.Year * 1000 + DayOfYear(keep.Year, keep.Month, keep.Day) : 0;
+    const auto short_of_space = [&] {
+        struct statvfs fs {};
+        return settings_.MinFreePercent > 0 && statvfs(settings_.Root.c_str(), &fs) == 0 &&
+               fs.f_blocks > 0 &&
+               static_cast<double>(fs.f_bavail) * 100 <
+                   static_cast<double>(fs.f_blocks) * settings_.MinFreePercent;
+    };
+    for (const auto& [day, files] : days) {
+        if (day >= current || (day >= keepFrom && !short_of_space())) {
+            break;
+        }
+        for (const fs::path& file : files) {
+            if (fs::remove(file, ec)) {
+                ++stats_.FilesRemoved;
+                news_.Notices.push_back("removed " + file.string() +
+                                        (day < keepFrom ? " (older than the days kept)"
+                                                        : " (the disk is short of space)"));
+            }
+        }
     }
 }
 
@@ -205,9 +254,7 @@ void TSdsWriter::Flush() {
 
 void TSdsWriter::Close() {
     EndAllSeries();
-    for (auto& [id, stream] : streams_) {
-        WriteHeld(*stream);
-    }
+    WriteHeld();
     SyncFiles();
     for (auto& [id, stream] : streams_) {
         stream->File.Close();
@@ -221,10 +268,11 @@ void TSdsWriter::SyncFiles() {
 }
 
 void TSdsWriter::Write(TStream& stream, const TSeriesRecord& record) {
-    if (stream.Held.empty() &&
+    if (heldBytes_ == 0 &&
         WriteOne(stream, record.Bytes, record.Start, record.End, record.Samples)) {
         return;
     }
+    // Behind the records held: the disk takes them in time order, this one after them.
     stream.Held.push_back(
         THeldRecord{std::vector<uint8_t>(record.Bytes.begin(), record.Bytes.end()), record.Start,
                     record.End, record.Samples});
@@ -232,16 +280,38 @@ void TSdsWriter::Write(TStream& stream, const TSeriesRecord& record) {
     stats_.HeldBytes = heldBytes_;
 }
 
-bool TSdsWriter::WriteHeld(TStream& stream) {
-    while (!stream.Held.empty()) {
-        const THeldRecord& held = stream.Held.front();
-        if (!WriteOne(stream, held.Bytes, held.Start, held.End, held.Samples)) {
+// Of records that start together, that of the stream served longest ago goes first, so that
+// a disk that takes only some of them shares out what it takes.
+TSdsWriter::TStream* TSdsWriter::OldestHeld() {
+    TStream* oldest = nullptr;
+    for (auto& [id, stream] : streams_) {
+        if (stream->Held.empty()) {
+            continue;
+        }
+        if (oldest == nullptr || std::pair(stream->Held.front().Start, stream->LastWritten) <
+                                     std::pair(oldest->Held.front().Start, oldest->LastWritten)) {
+            oldest = stream.get();
+        }
+    }
+    return oldest;
+}
+
+bool TSdsWriter::WriteHeld() {
+    std::string path;
+    while (TStream* stream = OldestHeld()) {
+        const THeldRecord& held = stream->Held.front();
+        if (!WriteOne(*stream, held.Bytes, held.Start, held.End, held.Samples)) {
+            stats_.HeldBytes = heldBytes_;
             return false;
         }
+        path = stream->File.Path();
         heldBytes_ -= held.Bytes.size();
-        stream.Held.pop_front();
+        stream->Held.pop_front();
     }
     stats_.HeldBytes = heldBytes_;
+    if (!path.empty()) {
+        Recovered(path);
+    }
     return true;
 }
 
@@ -253,11 +323,17 @@ bool TSdsWriter::WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeed
     if (!notice.empty()) {
         news_.Notices.push_back(notice);
     }
-    if (const TStatus written = opened ? stream.File.Append(bytes) : opened; !written) {
+    if (const TStatus written = opened ? stream.File.Append(bytes, notice) : opened; !written) {
         Failed(written.Error().Text);
         return false;
     }
-    Succeeded(path);
+    if (!notice.empty()) {
+        news_.Notices.push_back(notice);
+    }
+    if (heldBytes_ == 0) {
+        Recovered(path);
+    }
+    stream.LastWritten = ++recordsWritten_;
     TStreamStats& figures = StreamStats(stream.Id);
     figures.SamplesRecorded += static_cast<int64_t>(samples);
     figures.LastSample = end;
@@ -270,42 +346,59 @@ void TSdsWriter::Failed(const std::string& error) {
         news_.Reports.push_back(
             "The archive could not be written: " + error +
             ". Records are held in memory and written as soon as the disk takes them; further "
-            "failures are not reported until a record is written again.");
+            "failures are not reported until every held record is written.");
     }
 }
 
-void TSdsWriter::Succeeded(const std::string& path) {
-    if (const std::optional<int> lost = streak_.Succeed()) {
-        news_.Notices.push_back("records are written to the archive again (" + path + ") after " +
-                                std::to_string(*lost) + " failed attempts");
+// The shortage is over only when nothing is held any more: a small record that fits while
+// others wait is no recovery.
+void TSdsWriter::Recovered(const std::string& path) {
+    if (const std::optional<int> failures = streak_.Succeed()) {
+        std::string text = "records are written to the archive again (" + path + ") after " +
+                           std::to_string(*failures) + " failed attempts";
+        if (!loss_.Empty()) {
+            news_.Reports.push_back("The disk takes records again; while it did not, " +
+                                    loss_.Text() + ".");
+            loss_ = {};
+        }
+        news_.Notices.push_back(text);
     }
+    dropping_ = false;
 }
 
 int64_t TSdsWriter::DropHeld(size_t limit) {
     int64_t dropped = 0;
     while (heldBytes_ > limit) {
-        TStream* oldest = nullptr;
-        for (auto& [id, stream] : streams_) {
-            if (!stream->Held.empty() &&
-                (oldest == nullptr || stream->Held.front().Start < oldest->Held.front().Start)) {
-                oldest = stream.get();
-            }
-        }
+        TStream* oldest = OldestHeld();
         if (oldest == nullptr) {
             break;
         }
-        heldBytes_ -= oldest->Held.front().Bytes.size();
-        dropped += static_cast<int64_t>(oldest->Held.front().Samples);
+        const THeldRecord& held = oldest->Held.front();
+        loss_.Add(oldest->Id, static_cast<int64_t>(held.Samples), held.Start, held.End);
+        heldBytes_ -= held.Bytes.size();
+        dropped += static_cast<int64_t>(held.Samples);
         oldest->Held.pop_front();
     }
     stats_.HeldBytes = heldBytes_;
     stats_.DroppedSamples += dropped;
     if (dropped > 0 && !dropping_) {
         news_.Reports.push_back(
-            "Memory for records the disk has not taken is full: the oldest "
-            "of them are dropped to keep the newest (" +
-            std::to_string(dropped) + " samples so far).");
+            "Memory for records the disk has not taken is full: the oldest of them are dropped "
+            "to keep the newest; the loss is logged when the disk takes records again.");
+        dropping_ = true;
     }
-    dropping_ = heldBytes_ > 0 && (dropping_ || dropped > 0);
+    return dropped;
+}
+
+int64_t TSdsWriter::DropAllHeld() {
+    const size_t bytes = heldBytes_;
+    const int64_t dropped = DropHeld(0);
+    if (!loss_.Empty()) {
+        news_.Reports.push_back(
+            "The recording ends while the disk does not take records: " + std::to_string(bytes) +
+            " bytes of records held are lost; in all " + loss_.Text() + ".");
+        loss_ = {};
+    }
+    dropping_ = false;
     return dropped;
 }

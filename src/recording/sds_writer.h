@@ -34,6 +34,7 @@ class TSdsWriter : public TArchiveWriter {
     void Close() override;
     size_t HeldBytes() const override { return heldBytes_; }
     int64_t DropHeld(size_t limit) override;
+    int64_t DropAllHeld() override;
 
     // The records of state-of-health streams are this long, whatever the data's record length:
     // they are mostly partial records, written every FlushSeconds.
@@ -55,6 +56,7 @@ class TSdsWriter : public TArchiveWriter {
         int NextSequence = 0;  // 0 until the stream's first file has been looked at
         TDayFile File;
         std::deque<THeldRecord> Held;
+        uint64_t LastWritten = 0;  // the writer's count of records at this stream's last one
     };
 
     TStream& StreamFor(const std::string& channel, bool soh);
@@ -63,12 +65,16 @@ class TSdsWriter : public TArchiveWriter {
     void EndSeries(TStream& stream);
     void EndAllSeries();
     void Write(TStream& stream, const TSeriesRecord& record);
-    bool WriteHeld(TStream& stream);
+    // The held records of all streams, oldest first, until the disk refuses one.
+    bool WriteHeld();
+    TStream* OldestHeld();
     bool WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeedTime start, TSeedTime end,
                   size_t samples);
     void Failed(const std::string& error);
-    void Succeeded(const std::string& path);
+    void Recovered(const std::string& path);
     void SyncFiles();
+    // Removes the day files that KeepDays and MinFreePercent ask to go.
+    void Prune();
 
     TSdsSettings settings_;
     std::map<std::string, std::unique_ptr<TStream>> streams_;  // by id
@@ -87,7 +93,8 @@ class TSdsWriter : public TArchiveWriter {
     int64_t lastFlush_ = 0;
 
     size_t heldBytes_ = 0;
+    uint64_t recordsWritten_ = 0;
     TFailureStreak streak_;
     bool dropping_ = false;  // held records have been dropped, and that was reported
-    std::string failingPath_;
+    TStreamLoss loss_;       // of the shortage going on
 };

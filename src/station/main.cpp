@@ -11,6 +11,7 @@
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
+#include "recording/day_file.h"
 #include "settings/command_line.h"
 #include "station/instance_locks.h"
 #include "station/station.h"
@@ -150,6 +151,15 @@ int main(int argc, char** argv) {
     Install(SIGINT, OnStop);
     Install(SIGHUP, OnReload);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // An archive that cannot be written is a fault of the configuration: said at once, not
+    // found out at the first record.
+    if (command.Config.Layout == TArchiveLayout::Sds) {
+        if (const TStatus ready = PrepareArchiveRoot(command.Config.Archive); !ready) {
+            std::fprintf(stderr, "digitizer-station: %s\n", ready.Error().Text.c_str());
+            return 1;
+        }
+    }
 
     TStation station(command.Config, Log);
     Log("recording " + StationDevicePath(command.Config) + " into " + command.Config.Archive +

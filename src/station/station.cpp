@@ -33,6 +33,8 @@ TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
     settings.Layout = config.Layout;
     settings.MemoryLimit = static_cast<size_t>(config.QueueMegabytes) << 20;
     settings.Sds.Root = config.Archive;
+    settings.Sds.KeepDays = config.KeepDays;
+    settings.Sds.MinFreePercent = config.MinFreePercent;
     settings.Sds.Network = config.Network;
     settings.Sds.Station = config.Station;
     settings.Sds.Location = config.Location;
@@ -369,6 +371,7 @@ TStationStatus TStation::Status() const {
     }
     status.QueuedBytes = static_cast<int64_t>(stats.HeldBytes);
     status.DroppedSamples = stats.DroppedSamples;
+    status.FilesRemoved = stats.FilesRemoved;
     if (!lastError_.empty()) {
         status.LastError = lastError_;
         status.LastErrorMicroseconds = lastErrorTime_;

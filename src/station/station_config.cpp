@@ -294,6 +294,9 @@ const std::vector<TKey>& Keys() {
          WholeSetter(&TStationConfig::DurationMinutes, 1, 60)},
         {"QueueMegabytes", "--queue-megabytes",
          WholeSetter(&TStationConfig::QueueMegabytes, 1, 4096)},
+        {"KeepDays", "--keep-days", WholeSetter(&TStationConfig::KeepDays, 0, 100000)},
+        {"MinFreePercent", "--min-free-percent",
+         WholeSetter(&TStationConfig::MinFreePercent, 0, 99)},
         {"SeedLink", "--seedlink", SetSeedLink},
         {"SeedLinkRingMB", "--seedlink-ring-mb",
          WholeSetter(&TStationConfig::SeedLinkRingMegabytes, 1, 65536)},
@@ -641,6 +644,8 @@ std::string FormatStationConfig(const TStationConfig& config) {
         {"Soh", config.Soh ? "yes" : "no"},
         {"DurationMinutes", std::to_string(config.DurationMinutes)},
         {"QueueMegabytes", std::to_string(config.QueueMegabytes)},
+        {"KeepDays", std::to_string(config.KeepDays)},
+        {"MinFreePercent", std::to_string(config.MinFreePercent)},
         {"SeedLink", config.SeedLink},
         {"SeedLinkRingMB", std::to_string(config.SeedLinkRingMegabytes)},
         {"SeedLinkRingFile", config.SeedLinkRingFile},
@@ -722,6 +727,10 @@ const char* StationUsage() {
            "                          (default 5)\n"
            "  --queue-megabytes M     memory for data not yet written, 1 to 4096\n"
            "                          (default 64)\n"
+           "  --keep-days N           remove day files more than N days old, oldest\n"
+           "                          first (default 0: keep them)\n"
+           "  --min-free-percent P    remove the oldest day files while less than P %\n"
+           "                          of the disk is free (default 5; 0: never)\n"
            "  --seedlink [ADDR:]PORT  serve the data live over SeedLink on PORT (18000 is\n"
            "                          usual), on every address or on ADDR (default: none)\n"
            "  --seedlink-ring-mb M    memory for the packets kept for clients to resume\n"

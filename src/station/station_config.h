@@ -41,6 +41,9 @@ struct TStationConfig {
     std::string StatusFile;
     bool Soh = true;          // state-of-health channels
     int DurationMinutes = 5;  // file period of the `periods` layout, 1..60
+    // Day files removed by age (0: kept) and while the disk is short of space (0: never).
+    int KeepDays = 0;
+    int MinFreePercent = 5;
     int QueueMegabytes = 64;  // memory the recorder may hold for data not yet written, 1..4096
 
     // The SeedLink server: "[ADDR:]PORT", empty = none.

@@ -137,7 +137,7 @@ int64_t Difference(int64_t a, int64_t b) {
 const char* const FixedMembers[] = {
     "program", "version", "pid", "started_us", "started_utc", "updated_us", "updated_utc",
     "device", "line_rate", "link_state", "blocks_received", "damaged_frames", "gaps",
-    "channels", "archive", "archive_free_bytes", "queued_bytes", "dropped_samples",
+    "channels", "archive", "archive_free_bytes", "queued_bytes", "dropped_samples", "files_removed",
     "last_error", "last_error_us", "last_error_utc"};
 // clang-format on
 
@@ -347,6 +347,7 @@ std::string StatusJson(const TStationStatus& status) {
     json["archive_free_bytes"] = Optional(status.ArchiveFreeBytes);
     json["queued_bytes"] = status.QueuedBytes;
     json["dropped_samples"] = status.DroppedSamples;
+    json["files_removed"] = status.FilesRemoved;
     json["last_error"] = status.LastError;
     AddTime(json, "last_error", status.LastErrorMicroseconds);
     for (const auto& [rawName, raw] : status.Extra) {
@@ -453,6 +454,7 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     });
     top.Int("queued_bytes", status.QueuedBytes);
     top.Int("dropped_samples", status.DroppedSamples);
+    top.Int("files_removed", status.FilesRemoved);
     top.String("last_error", status.LastError);
     top.OptionalInt("last_error_us", status.LastErrorMicroseconds);
     for (const char* name : {"started_utc", "updated_utc", "last_error_utc"}) {

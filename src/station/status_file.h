@@ -7,7 +7,7 @@
 //   program, version, pid, started_us, started_utc, updated_us, updated_utc,
 //   device, line_rate, link_state, blocks_received, damaged_frames, gaps,
 //   channels: [{code, samples_recorded, last_sample_us, last_sample_utc}, ...],
-//   archive, archive_free_bytes, queued_bytes, dropped_samples,
+//   archive, archive_free_bytes, queued_bytes, dropped_samples, files_removed,
 //   last_error, last_error_us, last_error_utc,
 // then each Extra section under its own name.
 #pragma once
@@ -42,6 +42,7 @@ struct TStationStatus {
     std::string Archive;
     std::optional<uint64_t> ArchiveFreeBytes;
     int64_t QueuedBytes = 0, DroppedSamples = 0;
+    int64_t FilesRemoved = 0;  // day files removed to keep the disk from filling
     std::string LastError;
     std::optional<int64_t> LastErrorMicroseconds;
     // Sections other parts of the service add later (network clients, events) as raw JSON

@@ -1,6 +1,7 @@
 // The recorder's queue: while its worker is held up (here inside its own news callback), the
 // blocks handed over beyond the memory limit push out the oldest waiting ones, never the
-// newest, and that is counted and reported; the blocks kept reach the archive in order.
+// newest, and that is counted at once and reported with its extent; the blocks kept reach the
+// archive in order.
 #include "recording/recorder.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,10 @@ TEST(Recorder, AHeldUpWorkerLosesTheOldestWaitingBlocksNotTheNewest) {
     // Twenty more seconds while the worker is held: only the newest four can wait.
     for (int64_t t = start + 1; t <= start + 20; ++t) {
         recorder.Take(Block(t));
+        // What waits and what is lost shows at once, though the worker is stuck.
+        const TRecorderStats now = recorder.Stats();
+        EXPECT_EQ(now.HeldBytes, size_t(std::min<int64_t>(t - start, 4)) * Block(0).Bytes());
+        EXPECT_EQ(now.DroppedSamples, std::max<int64_t>(t - start - 4, 0) * 100);
     }
     {
         std::lock_guard lock(mutex);
@@ -82,8 +87,12 @@ TEST(Recorder, AHeldUpWorkerLosesTheOldestWaitingBlocksNotTheNewest) {
     recorder.Drain();
 
     const TRecordingNews news = recorder.TakeNews();
-    ASSERT_EQ(news.Reports.size(), 1u);
+    ASSERT_EQ(news.Reports.size(), 2u) << "the start of the loss, then its extent";
     EXPECT_NE(news.Reports[0].find("dropped to keep the newest"), std::string::npos);
+    EXPECT_NE(news.Reports[1].find("1600 samples of every channel were dropped (blocks of "
+                                   "2025-01-01T00:00:01.0000Z to 2025-01-01T00:00:16.0000Z)"),
+              std::string::npos)
+        << news.Reports[1];
     EXPECT_EQ(recorder.Stats().DroppedSamples, 16 * 100);
     const TMseedFile file = ReadMseedFile(day.string());
     ASSERT_TRUE(file.Ok) << file.Error;

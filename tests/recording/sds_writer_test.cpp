@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -251,4 +253,176 @@ TEST_F(SdsWriterTest, ADiskThatFailsHoldsTheRecordsInOrderReportsOnceAndCatchesU
     news = writer.TakeNews();
     ASSERT_EQ(news.Reports.size(), 2u);
     EXPECT_NE(news.Reports[1].find("dropped"), std::string::npos) << news.Reports[1];
+}
+
+// A disk that takes less than the data for a minute: the held records are retried oldest
+// first across all streams, so each stream loses the same span; the shortage is reported once
+// at its start and once, with the true loss per stream, when everything held is written; a
+// small record that fits meanwhile is no recovery.
+TEST_F(SdsWriterTest, AShortDiskCostsEveryStreamTheSameAndTheLossIsLoggedWhole) {
+    settings_.FlushSeconds = 5;
+    const int64_t start = At(2025, 6, 1, 0, 0, 0);
+    bool limited = false;
+    int64_t budget = 0;  // bytes the disk takes while limited
+    SetDayFileWriteHook([&](const std::string&, size_t size) -> TStatus {
+        if (!limited) {
+            return {};
+        }
+        if (budget < int64_t(size)) {
+            return TError{"write: No space left on device", ENOSPC};
+        }
+        budget -= int64_t(size);
+        return {};
+    });
+    TFeeder feeder;
+    TSdsWriter writer(settings_);
+    std::vector<std::string> reports, notices;
+    const auto collect = [&] {
+        TRecordingNews news = writer.TakeNews();
+        reports.insert(reports.end(), news.Reports.begin(), news.Reports.end());
+        notices.insert(notices.end(), news.Notices.begin(), news.Notices.end());
+    };
+    const int seconds = 120;
+    for (int64_t t = start; t < start + seconds; ++t) {
+        limited = t >= start + 10 && t < start + 100;
+        budget += limited ? 600 : 0;  // a quarter of what comes
+        writer.Take(feeder.Block(t, 3, 100));
+        writer.DropHeld(16384);
+        collect();
+    }
+    limited = false;
+    writer.Close();
+    collect();
+    SetDayFileWriteHook({});
+
+    ASSERT_EQ(notices.size(), 1u) << "one recovery, when nothing is held any more";
+    EXPECT_NE(notices[0].find("written to the archive again"), std::string::npos);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_NE(reports[0].find("No space left"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[1].find("dropped"), std::string::npos) << reports[1];
+    const std::string& loss = reports[2];
+    EXPECT_NE(loss.find("The disk takes records again"), std::string::npos) << loss;
+
+    // Every sample is on disk or in the loss, per stream.
+    std::map<std::string, int64_t> lost;
+    for (const auto& [path, file] : Files()) {
+        ASSERT_TRUE(file.Ok) << path;
+        EXPECT_EQ(file.Log, std::vector<std::string>{}) << path;
+        const std::string name = fs::path(path).filename().string();
+        const std::string id = name.substr(0, name.find(".D."));
+        const bool data = id.find("..HH") != std::string::npos;
+        const int64_t fed = data ? seconds * 100 : seconds;
+        const int64_t kept = int64_t(file.Samples().size());
+        const size_t at = loss.find(" " + id + " ");
+        const int64_t reported =
+            at == std::string::npos ? 0 : std::stoll(loss.substr(at + id.size() + 2));
+        EXPECT_EQ(kept + reported, fed) << id << " in " << loss;
+        lost[id] = reported;
+    }
+    // The same span for every data stream, to a record (500 samples: one flush period).
+    ASSERT_GT(lost["XX.12345..HHZ"], 0) << loss;
+    EXPECT_LE(std::abs(lost["XX.12345..HHN"] - lost["XX.12345..HHZ"]), 500) << loss;
+    EXPECT_LE(std::abs(lost["XX.12345..HHE"] - lost["XX.12345..HHZ"]), 500) << loss;
+}
+
+// A day file removed or moved away while open: the next record goes to a new file under its
+// name, and the log says so; nothing after it is lost.
+TEST_F(SdsWriterTest, ADayFileRemovedOrMovedWhileOpenIsOpenedAnew) {
+    settings_.Soh = false;
+    settings_.FlushSeconds = 5;
+    const int64_t start = At(2025, 3, 1, 10, 0, 0);
+    const fs::path file = root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    for (const bool moved : {false, true}) {
+        SCOPED_TRACE(moved ? "moved" : "removed");
+        fs::remove_all(root_);
+        TFeeder feeder;
+        TSdsWriter writer(settings_);
+        for (int64_t t = start; t < start + 20; ++t) {
+            writer.Take(feeder.Block(t, 1, 100));
+        }
+        writer.Flush();
+        const size_t before = ReadMseedFile(file.string()).Samples().size();
+        ASSERT_GT(before, 0u);
+        if (moved) {
+            fs::rename(file, root_ / "elsewhere");
+        } else {
+            fs::remove(file);
+        }
+        for (int64_t t = start + 20; t < start + 40; ++t) {
+            writer.Take(feeder.Block(t, 1, 100));
+        }
+        writer.Close();
+        const TRecordingNews news = writer.TakeNews();
+        ASSERT_EQ(news.Notices.size(), 1u);
+        EXPECT_NE(news.Notices[0].find("removed or moved away while open"), std::string::npos);
+        const TMseedFile after = ReadMseedFile(file.string());
+        ASSERT_TRUE(after.Ok) << after.Error;
+        EXPECT_EQ(after.Samples().size(), 4000u - before);
+        EXPECT_EQ(after.Samples().back(), 3999);
+        if (moved) {
+            EXPECT_EQ(ReadMseedFile((root_ / "elsewhere").string()).Samples().size(), before);
+        }
+    }
+}
+
+// Whole day files go, oldest day first across all streams, never the day being written: by
+// age (KeepDays), and while the disk is short of space (MinFreePercent); each is counted and
+// logged.
+TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
+    settings_.Soh = false;
+    settings_.FlushSeconds = 5;
+    struct TRow {
+        int KeepDays, MinFreePercent;
+        std::vector<int> Kept;  // days of year left of 55 to 61 (60 is written, 61 is ahead)
+    };
+    const TRow rows[] = {
+        {0, 0, {55, 56, 57, 58, 59, 60, 61}},
+        {2, 0, {58, 59, 60, 61}},
+        {0, 99, {60, 61}},  // short of space: every day before today goes
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(std::to_string(row.KeepDays) + " days, " + std::to_string(row.MinFreePercent) +
+                     " %");
+        fs::remove_all(root_);
+        for (int day = 55; day <= 61; ++day) {
+            for (const char* cha : {"HHZ", "HHN"}) {
+                const fs::path f =
+                    root_ / "2025/XX/12345" / (std::string(cha) + ".D") /
+                    ("XX.12345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
+                fs::create_directories(f.parent_path());
+                std::ofstream(f) << "x";
+            }
+        }
+        settings_.KeepDays = row.KeepDays;
+        settings_.MinFreePercent = row.MinFreePercent;
+        TSdsWriter writer(settings_);
+        TFeeder feeder;
+        const int64_t start = At(2025, 3, 1, 10, 0, 0);  // day 60
+        for (int64_t t = start; t < start + 12; ++t) {
+            writer.Take(feeder.Block(t, 2, 100));
+        }
+        writer.Close();
+        std::vector<int> kept;
+        for (int day = 55; day <= 61; ++day) {
+            const std::string suffix = ".2025.0" + std::to_string(day);
+            const bool z = fs::exists(root_ / "2025/XX/12345/HHZ.D" / ("XX.12345..HHZ.D" + suffix));
+            const bool n = fs::exists(root_ / "2025/XX/12345/HHN.D" / ("XX.12345..HHN.D" + suffix));
+            EXPECT_EQ(z, n) << "whole days, all streams: " << suffix;
+            if (z) {
+                kept.push_back(day);
+            }
+        }
+        EXPECT_EQ(kept, row.Kept);
+        const int64_t removed = int64_t(2 * (7 - row.Kept.size()));
+        EXPECT_EQ(writer.Stats().FilesRemoved, removed);
+        const TRecordingNews news = writer.TakeNews();
+        EXPECT_EQ(
+            int64_t(std::count_if(news.Notices.begin(), news.Notices.end(),
+                                  [](const std::string& n) { return n.starts_with("removed "); })),
+            removed);
+        EXPECT_EQ(ReadMseedFile((root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060").string())
+                      .Samples()
+                      .size(),
+                  1200u);
+    }
 }
