@@ -3,8 +3,11 @@
 // that must not matter, and the simulator itself over its pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -221,11 +224,15 @@ TEST(EventDetector, FormatChangesAndGapsRestartWithoutASpuriousEvent) {
         };
         TBlocks made = MakeBlocks(series);
         std::vector<TRecordBlock>& blocks = made.Blocks;
-        // The change comes with a jump of the offset and of the noise: ten times larger.
+        // The change comes with a jump of the offset and of the noise: ten times larger, held
+        // at the sample word's full scale as a converter holds it (a channel at gain 10 goes
+        // beyond it).
         for (size_t i = 60; i < blocks.size(); ++i) {
             for (auto& channel : blocks[i].Samples) {
                 for (int32_t& x : channel) {
-                    x = x * 10 + 2000000 * 256;
+                    x = static_cast<int32_t>(std::clamp<int64_t>(
+                        int64_t{x} * 10 + 2000000 * 256, std::numeric_limits<int32_t>::min(),
+                        std::numeric_limits<int32_t>::max()));
                 }
             }
         }

@@ -209,7 +209,7 @@ TEST_F(UploadX11Test, CancelAndEscapeWhileSendingAskAtOnceAndTheUnitIsRebooted) 
 
     ClickButton(window, "ActionButton");
     EXPECT_TRUE(WaitForLine("closed")) << "Close ends the dialog";
-    EXPECT_EQ(dialog_->Wait(10s), 0);
+    EXPECT_EQ(dialog_->Wait(10s), 0) << dialog_->Errors();
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ void TEndToEndTest::StartSim(std::vector<std::string> options) {
 
 void TEndToEndTest::KillSim() {
     sim_->Signal(SIGKILL);
-    EXPECT_EQ(sim_->Wait(10s), 128 + SIGKILL);
+    EXPECT_EQ(sim_->Wait(10s), 128 + SIGKILL) << sim_->Errors();
 }
 
 void TEndToEndTest::StopSim() {
