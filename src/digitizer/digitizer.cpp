@@ -15,6 +15,11 @@ TDigitizer::~TDigitizer() {
 bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
     if (port_) {
         Stop();
+        if (!hungUp_.load()) {
+            // A whole frame that waited for the next tag to end it goes out before the restart
+            // forgets it (a hang-up has done this already).
+            receiver_.LineEnded();
+        }
     }
     receiver_.Restart();
     hungUp_.store(false);

@@ -35,6 +35,8 @@ class TDigitizer {
     TDigitizer(const TDigitizer&) = delete;
     TDigitizer& operator=(const TDigitizer&) = delete;
 
+    // (Re)starts the link; a running link is stopped first and a whole frame still waiting for
+    // the next tag is decoded and posted, so that a restart after a silence loses nothing.
     bool Start(uint8_t portNumber, uint32_t baudRate);
     void Stop();
 

@@ -223,7 +223,6 @@ int main(int argc, char** argv) {
         }
         TDataBlock* block = pending.front();
         pending.pop_front();
-        keeper.BlockArrived();
         if (!received && search) {
             std::fprintf(stderr, "digitizer-dump: receiving at %u baud\n",
                          keeper.BaudRate().value_or(0));

@@ -109,6 +109,8 @@ class TStation {
     int64_t blocksReceived_ = 0;
     int64_t gaps_ = 0;
     int64_t framesLost_ = 0;
+    int64_t powerCycles_ = 0;
+    int64_t formatChanges_ = 0;
     std::string serialNumber_;
     std::string linkState_ = "opening";
     TClock::time_point lastBlock_{};

@@ -751,6 +751,8 @@ std::string StatusJson(const TStationStatus& status) {
     top.Number("blocks_received", status.BlocksReceived);
     top.Number("damaged_frames", status.DamagedFrames);
     top.Number("gaps", status.Gaps);
+    top.Number("power_cycles", status.PowerCycles);
+    top.Number("format_changes", status.FormatChanges);
     top.Name("channels");
     out += "[";
     for (size_t k = 0; k < status.Channels.size(); ++k) {
@@ -833,6 +835,8 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     top.Int("blocks_received", status.BlocksReceived);
     top.Int("damaged_frames", status.DamagedFrames);
     top.Int("gaps", status.Gaps);
+    top.Int("power_cycles", status.PowerCycles);
+    top.Int("format_changes", status.FormatChanges);
     std::string channelError;
     top.On("channels", [&](const TJsonValue& v) -> const char* {
         if (v.Kind != TKind::Array) {
