@@ -9,17 +9,12 @@ TDigitizer::TDigitizer(uint8_t portNumber, uint32_t baudRate, TPostFunction post
 }
 
 TDigitizer::~TDigitizer() {
-    Stop();
+    StopReader();
 }
 
 bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
     if (port_) {
         Stop();
-        if (!hungUp_.load()) {
-            // A whole frame that waited for the next tag to end it goes out before the restart
-            // forgets it (a hang-up has done this already).
-            receiver_.LineEnded();
-        }
     }
     receiver_.Restart();
     hungUp_.store(false);
@@ -31,6 +26,16 @@ bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
 }
 
 void TDigitizer::Stop() {
+    const bool ended = port_ && port_->IsOpen() && !hungUp_.load();
+    StopReader();
+    if (ended) {
+        // A whole frame that waited for the next tag to end it goes out before a restart
+        // forgets it (a hang-up has done this already).
+        receiver_.LineEnded();
+    }
+}
+
+void TDigitizer::StopReader() {
     if (port_) {
         port_->Close();  // the reader thread finishes its pass, SendNext included
         port_.reset();

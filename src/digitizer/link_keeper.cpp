@@ -32,7 +32,7 @@ std::string TLinkKeeper::TEvent::Text() const {
     return {};
 }
 
-TLinkKeeper::TLinkKeeper(TDigitizer::TPostFunction post) : post_(std::move(post)) {}
+TLinkKeeper::TLinkKeeper(TPostFunction post) : post_(std::move(post)) {}
 
 TLinkKeeper::~TLinkKeeper() {
     Close();
@@ -48,11 +48,12 @@ bool TLinkKeeper::Open(uint8_t portNumber, const std::string& devicePath, uint32
     lastGood_ = cursor_ = 0;
     posted_.store(0);
     nextTick_ = now + TickInterval;
+    linkBaud_.store(baud_);
     link_ = std::make_unique<TDigitizer>(
         portNumber, baud_,
         [this](TDataBlock* block) {
             posted_.fetch_add(1);
-            return post_ && post_(block);
+            return post_ && post_(block, linkBaud_.load());
         },
         devicePath);
     if (IsOpen()) {
@@ -107,7 +108,11 @@ std::vector<TLinkKeeper::TEvent> TLinkKeeper::Service(TClock::time_point now) {
     if (silentTicks_ < 2 && !(search_ && !link_->Synced())) {
         return events;
     }
-    const uint32_t left = baud_;
+    // A whole frame still waiting for its end is posted at the rate it came at.
+    link_->Stop();
+    if (posted_.exchange(0) > 0) {
+        lastGood_ = cursor_ = baud_;
+    }
     if (search_) {
         baud_ = NextSearchBaud();
         events.push_back({TEventKind::Searching, baud_, {}});
@@ -115,10 +120,6 @@ std::vector<TLinkKeeper::TEvent> TLinkKeeper::Service(TClock::time_point now) {
         events.push_back({TEventKind::Restarted, baud_, {}});
     }
     StartLink(events);
-    // A frame decoded as the link restarted came at the rate it left.
-    if (posted_.exchange(0) > 0) {
-        lastGood_ = cursor_ = left;
-    }
     return events;
 }
 
@@ -138,6 +139,7 @@ uint32_t TLinkKeeper::NextSearchBaud() {
 
 bool TLinkKeeper::StartLink(std::vector<TEvent>& events) {
     silentTicks_ = 0;
+    linkBaud_.store(baud_);
     if (link_->Start(portNumber_, baud_)) {
         lastError_.clear();
         reported_.clear();

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,10 +46,14 @@ class TLinkKeeper {
         std::string Text() const;
     };
 
-    // `post` hands each decoded block to the owner; it runs on the reader thread (and on the
-    // owner's in Service, for a frame decoded at a restart). Everything else is called on the
-    // owner's thread. Blocks are counted for the watchdog as they are posted.
-    explicit TLinkKeeper(TDigitizer::TPostFunction post);
+    // Hands a decoded block to the owner with the line rate it came at; false: not taken, the
+    // link frees it.
+    using TPostFunction = std::function<bool(TDataBlock*, uint32_t baud)>;
+
+    // `post` runs on the reader thread (and on the owner's in Service, for a frame decoded as
+    // the link restarts). Everything else is called on the owner's thread. Blocks are counted
+    // for the watchdog as they are posted.
+    explicit TLinkKeeper(TPostFunction post);
     ~TLinkKeeper();
     TLinkKeeper(const TLinkKeeper&) = delete;
     TLinkKeeper& operator=(const TLinkKeeper&) = delete;
@@ -81,8 +86,9 @@ class TLinkKeeper {
     // The rate the search tries after baud_.
     uint32_t NextSearchBaud();
 
-    TDigitizer::TPostFunction post_;
-    std::atomic<int> posted_{0};  // blocks posted since the last tick
+    TPostFunction post_;
+    std::atomic<int> posted_{0};         // blocks posted since the last tick
+    std::atomic<uint32_t> linkBaud_{0};  // the rate the running link was started at
     std::unique_ptr<TDigitizer> link_;
     uint8_t portNumber_ = 1;
     uint32_t baud_ = SearchStartBaud;  // the rate in use, or to use when the device is back

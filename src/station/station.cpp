@@ -211,8 +211,8 @@ void TStation::LogNetwork() {
 }
 
 void TStation::OpenLink() {
-    keeper_ =
-        std::make_unique<TLinkKeeper>([this](TDataBlock* block) { return queue_.Post(block); });
+    keeper_ = std::make_unique<TLinkKeeper>(
+        [this](TDataBlock* block, uint32_t baud) { return queue_.Post(block, baud); });
     const uint8_t port = static_cast<uint8_t>(config_.Port > 0 ? config_.Port : 1);
     const std::string device = config_.Device;
     if (keeper_->Open(port, device, config_.Baud, TClock::now())) {
@@ -230,9 +230,9 @@ void TStation::OpenLink() {
 }
 
 void TStation::Turn(std::chrono::milliseconds wait) {
-    for (TDataBlock* block : queue_.TakeAll(wait)) {
+    for (auto [block, baud] : queue_.TakeAll(wait)) {
         if (IsComplete(*block)) {
-            TakeBlock(*block);
+            TakeBlock(*block, baud);
         }
         FreeBlock(block);
     }
@@ -271,11 +271,10 @@ void TStation::Turn(std::chrono::milliseconds wait) {
     }
 }
 
-void TStation::TakeBlock(const TDataBlock& block) {
+void TStation::TakeBlock(const TDataBlock& block, uint32_t baud) {
     ++blocksReceived_;
     lastBlock_ = TClock::now();
     linkState_ = "receiving";
-    const uint32_t baud = keeper_ && keeper_->BaudRate() ? *keeper_->BaudRate() : 0;
     TIntakeBlock taken = intake_.Take(block, static_cast<int32_t>(baud));
     gaps_ += taken.Gap ? 1 : 0;
     // Frames that never arrived whole, counted by the unit's block numbers while it runs on.
@@ -490,9 +489,9 @@ void TStation::Stop() {
     if (keeper_) {
         keeper_->Close();
     }
-    for (TDataBlock* block : queue_.TakeAll(std::chrono::milliseconds(0))) {
+    for (auto [block, baud] : queue_.TakeAll(std::chrono::milliseconds(0))) {
         if (IsComplete(*block)) {
-            TakeBlock(*block);
+            TakeBlock(*block, baud);
         }
         FreeBlock(block);
     }

@@ -94,7 +94,7 @@ class LinkKeeper : public ::testing::TestWithParam<TCase> {
     TSimConfig config_;
     std::unique_ptr<TDigitizerSim> sim_;
     std::atomic<int> posted_{0};
-    TLinkKeeper keeper_{[this](TDataBlock* block) {
+    TLinkKeeper keeper_{[this](TDataBlock* block, uint32_t) {
         FreeBlock(block);
         ++posted_;
         return true;
@@ -203,7 +203,7 @@ class LinkSilence : public ::testing::TestWithParam<TSilenceCase> {
     std::unique_ptr<TDigitizerSim> sim_;
     std::mutex mutex_;
     std::vector<uint32_t> counts_;  // block counts in the order posted
-    TLinkKeeper keeper_{[this](TDataBlock* block) {
+    TLinkKeeper keeper_{[this](TDataBlock* block, uint32_t) {
         std::lock_guard lock(mutex_);
         counts_.push_back(block->Header->BlockCount);
         FreeBlock(block);
