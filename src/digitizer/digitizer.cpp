@@ -9,7 +9,7 @@ TDigitizer::TDigitizer(uint8_t portNumber, uint32_t baudRate, TPostFunction post
 }
 
 TDigitizer::~TDigitizer() {
-    Stop();
+    StopReader();
 }
 
 bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
@@ -26,6 +26,16 @@ bool TDigitizer::Start(uint8_t portNumber, uint32_t baudRate) {
 }
 
 void TDigitizer::Stop() {
+    const bool ended = port_ && port_->IsOpen() && !hungUp_.load();
+    StopReader();
+    if (ended) {
+        // A whole frame that waited for the next tag to end it goes out before a restart
+        // forgets it (a hang-up has done this already).
+        receiver_.LineEnded();
+    }
+}
+
+void TDigitizer::StopReader() {
     if (port_) {
         port_->Close();  // the reader thread finishes its pass, SendNext included
         port_.reset();

@@ -35,7 +35,11 @@ class TDigitizer {
     TDigitizer(const TDigitizer&) = delete;
     TDigitizer& operator=(const TDigitizer&) = delete;
 
+    // (Re)starts the link, stopping a running one first.
     bool Start(uint8_t portNumber, uint32_t baudRate);
+    // Stops the link. A whole frame still waiting for the next tag to end it is decoded and
+    // posted (on the caller's thread), so that a restart after a silence loses nothing. The
+    // destructor stops without posting.
     void Stop();
 
     // The port of the running link, or none while stopped.
@@ -91,6 +95,7 @@ class TDigitizer {
     int CopyCapture(uint8_t* out, int count) const { return receiver_.CopyCapture(out, count); }
 
   private:
+    void StopReader();
     void ReaderThread(TCommPort* port);
     void EnqueueCommand(std::vector<uint8_t> bytes, int repeat);
     void EnqueueFixed(const char* letters, int repeat);

@@ -32,7 +32,7 @@ std::string TLinkKeeper::TEvent::Text() const {
     return {};
 }
 
-TLinkKeeper::TLinkKeeper(TDigitizer::TPostFunction post) : post_(std::move(post)) {}
+TLinkKeeper::TLinkKeeper(TPostFunction post) : post_(std::move(post)) {}
 
 TLinkKeeper::~TLinkKeeper() {
     Close();
@@ -44,9 +44,18 @@ bool TLinkKeeper::Open(uint8_t portNumber, const std::string& devicePath, uint32
     portNumber_ = portNumber;
     search_ = baud == AutoBaud;
     baud_ = search_ ? SearchStartBaud : baud;
-    watchdog_ = 0;
+    silentTicks_ = 0;
+    lastGood_ = cursor_ = 0;
+    posted_.store(0);
     nextTick_ = now + TickInterval;
-    link_ = std::make_unique<TDigitizer>(portNumber, baud_, post_, devicePath);
+    linkBaud_.store(baud_);
+    link_ = std::make_unique<TDigitizer>(
+        portNumber, baud_,
+        [this](TDataBlock* block) {
+            posted_.fetch_add(1);
+            return post_ && post_(block, linkBaud_.load());
+        },
+        devicePath);
     if (IsOpen()) {
         lastError_.clear();
         return true;
@@ -88,20 +97,49 @@ std::vector<TLinkKeeper::TEvent> TLinkKeeper::Service(TClock::time_point now) {
         }
         return events;
     }
-    if (--watchdog_ < -1) {
-        if (search_) {
-            baud_ = static_cast<uint32_t>(BaudCycleNext(static_cast<int32_t>(baud_)));
-            events.push_back({TEventKind::Searching, baud_, {}});
-        } else {
-            events.push_back({TEventKind::Restarted, baud_, {}});
-        }
-        StartLink(events);
+    if (posted_.exchange(0) > 0) {
+        silentTicks_ = 0;
+        lastGood_ = baud_;
+        cursor_ = baud_;
+        return events;
     }
+    ++silentTicks_;
+    // In the search a rate that has not shown a single frame tag is given up at once.
+    if (silentTicks_ < 2 && !(search_ && !link_->Synced())) {
+        return events;
+    }
+    // A whole frame still waiting for its end is posted at the rate it came at.
+    link_->Stop();
+    if (posted_.exchange(0) > 0) {
+        lastGood_ = cursor_ = baud_;
+    }
+    if (search_) {
+        baud_ = NextSearchBaud();
+        events.push_back({TEventKind::Searching, baud_, {}});
+    } else {
+        events.push_back({TEventKind::Restarted, baud_, {}});
+    }
+    StartLink(events);
     return events;
 }
 
+uint32_t TLinkKeeper::NextSearchBaud() {
+    if (lastGood_ == 0) {
+        return static_cast<uint32_t>(BaudCycleNext(static_cast<int32_t>(baud_)));
+    }
+    if (baud_ != lastGood_) {
+        return lastGood_;
+    }
+    cursor_ = static_cast<uint32_t>(BaudCycleNext(static_cast<int32_t>(cursor_)));
+    if (cursor_ == lastGood_) {
+        cursor_ = static_cast<uint32_t>(BaudCycleNext(static_cast<int32_t>(cursor_)));
+    }
+    return cursor_;
+}
+
 bool TLinkKeeper::StartLink(std::vector<TEvent>& events) {
-    watchdog_ = 0;
+    silentTicks_ = 0;
+    linkBaud_.store(baud_);
     if (link_->Start(portNumber_, baud_)) {
         lastError_.clear();
         reported_.clear();

@@ -1,12 +1,18 @@
-// The link kept up for a program without a window: one TDigitizer, the watchdog that counts
-// blocks against ticks of 1100 ms and restarts a silent link (at the next rate of the baud
-// search, or at its fixed rate), and the wait for a device that has gone away (a USB adapter
-// unplugged) until it comes back. The owner's loop drives it with Service and logs the events
-// it returns.
+// The link kept up for a program without a window: one TDigitizer, the watchdog that restarts
+// a link silent for two ticks of 1100 ms (at the next rate of the baud search, or at its fixed
+// rate), and the wait for a device that has gone away (a USB adapter unplugged) until it comes
+// back. The owner's loop drives it with Service and logs the events it returns.
+//
+// The search after a silence tries the rate that last brought blocks first and again between
+// each of the others (last, r1, last, r2, ...), so that a unit that merely fell silent is found
+// within a tick or two of its return. A rate at which not even a frame tag came during a tick
+// is left at that tick; one that shows a tag gets a second tick to deliver its first block.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,9 +46,14 @@ class TLinkKeeper {
         std::string Text() const;
     };
 
-    // `post` hands each decoded block to the owner; it runs on the reader thread. Everything
-    // else is called on the owner's thread.
-    explicit TLinkKeeper(TDigitizer::TPostFunction post);
+    // Hands a decoded block to the owner with the line rate it came at; false: not taken, the
+    // link frees it.
+    using TPostFunction = std::function<bool(TDataBlock*, uint32_t baud)>;
+
+    // `post` runs on the reader thread (and on the owner's in Service, for a frame decoded as
+    // the link restarts). Everything else is called on the owner's thread. Blocks are counted
+    // for the watchdog as they are posted.
+    explicit TLinkKeeper(TPostFunction post);
     ~TLinkKeeper();
     TLinkKeeper(const TLinkKeeper&) = delete;
     TLinkKeeper& operator=(const TLinkKeeper&) = delete;
@@ -60,9 +71,6 @@ class TLinkKeeper {
     // and says what happened. Between ticks it does nothing, so the owner may call it as
     // often as it likes.
     std::vector<TEvent> Service(TClock::time_point now);
-    // A block has arrived (owner's thread): +1 on the watchdog.
-    void BlockArrived() { ++watchdog_; }
-
     bool IsOpen() const;
     // The rate of the open port, none while no port is open.
     std::optional<uint32_t> BaudRate() const;
@@ -75,13 +83,19 @@ class TLinkKeeper {
   private:
     // Starts the link at baud_; on failure notes the reason and, once per reason, an event.
     bool StartLink(std::vector<TEvent>& events);
+    // The rate the search tries after baud_.
+    uint32_t NextSearchBaud();
 
-    TDigitizer::TPostFunction post_;
+    TPostFunction post_;
+    std::atomic<int> posted_{0};         // blocks posted since the last tick
+    std::atomic<uint32_t> linkBaud_{0};  // the rate the running link was started at
     std::unique_ptr<TDigitizer> link_;
     uint8_t portNumber_ = 1;
     uint32_t baud_ = SearchStartBaud;  // the rate in use, or to use when the device is back
     bool search_ = false;
-    int watchdog_ = 0;
+    int silentTicks_ = 0;    // ticks in a row without a block
+    uint32_t lastGood_ = 0;  // the rate that last brought blocks; 0 before any
+    uint32_t cursor_ = 0;    // the last rate other than lastGood_ that the search tried
     TClock::time_point nextTick_{};
     bool waiting_ = false;  // the device is away: each tick tries to open it
     std::string reported_;  // the failure reported last in this streak

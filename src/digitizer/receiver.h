@@ -44,7 +44,8 @@ class TReceiver {
     bool BootWait() const { return bootWait_.load(); }
     void SetBootWait(bool on) { bootWait_.store(on); }
     int RxPos() const { return rxPos_.load(); }
-    bool Synced() const { return synced_; }
+    // Read by the main thread too: a tag has been seen since the last restart.
+    bool Synced() const { return synced_.load(); }
     int FrameErrors() const { return frameErrors_; }
     // Copies up to `count` bytes from the start of the buffer (the capture of
     // a memory read once ReadBackMode is back at 0).
@@ -67,7 +68,7 @@ class TReceiver {
 
     uint8_t rxBuffer_[RxBufferSize] = {};
     std::atomic<int> rxPos_{0};
-    bool synced_ = false;
+    std::atomic<bool> synced_{false};
     // Where each "MOD" tag stands that may still begin a frame, oldest first;
     // while synchronised the first is at 0.
     std::vector<int> tags_;

@@ -160,7 +160,8 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     TBlockQueue queue;
-    TLinkKeeper keeper([&queue](TDataBlock* block) { return queue.Post(block); });
+    TLinkKeeper keeper(
+        [&queue](TDataBlock* block, uint32_t baud) { return queue.Post(block, baud); });
     if (!keeper.Open(options.port, options.device, options.baud, start)) {
         std::fprintf(stderr, "digitizer-dump: cannot open %s\n%s\n", keeper.LastOpenError().c_str(),
                      SerialPortsHint(ListSerialPorts()).c_str());
@@ -175,7 +176,7 @@ int main(int argc, char** argv) {
     const auto firstBlockDeadline = after(options.timeout);
     long printed = 0;
     bool received = false;
-    std::deque<TDataBlock*> pending;
+    std::deque<TQueuedBlock> pending;
     int status = 0;
     // The rates tried, for the message when no block comes.
     std::string tried = std::to_string(keeper.BaudRate().value_or(TLinkKeeper::SearchStartBaud));
@@ -221,12 +222,10 @@ int main(int argc, char** argv) {
         if (pending.empty()) {
             continue;
         }
-        TDataBlock* block = pending.front();
+        const auto [block, baud] = pending.front();
         pending.pop_front();
-        keeper.BlockArrived();
         if (!received && search) {
-            std::fprintf(stderr, "digitizer-dump: receiving at %u baud\n",
-                         keeper.BaudRate().value_or(0));
+            std::fprintf(stderr, "digitizer-dump: receiving at %u baud\n", baud);
         }
         received = true;
         const std::string line = options.json ? BlockToJson(*block) : BlockToLine(*block);
@@ -241,8 +240,8 @@ int main(int argc, char** argv) {
         noBlock(std::round(std::min(ran, options.seconds > 0 ? options.seconds : ran) * 10) / 10);
     }
     keeper.Close();
-    for (TDataBlock* block : pending) {
-        FreeBlock(block);
+    for (const TQueuedBlock& queued : pending) {
+        FreeBlock(queued.Block);
     }
     return status;
 }

@@ -23,6 +23,7 @@ TIntakeBlock TBlockIntake::Take(const TDataBlock& block, int32_t baudRate) {
     taken.Record.ClockLocked = timing.Locked;
     taken.Gap = have_ && timing.Time != lastTime_ + 1;
     taken.FramesLost = timing.Follows ? timing.Step - 1 : 0;
+    taken.CountRestarted = timing.Restarted;
 
     have_ = true;
     lastTime_ = timing.Time;
@@ -39,6 +40,7 @@ TBlockIntake::TTiming TBlockIntake::TimeOf(const TBlockHeader& header, const TGp
     timing.Step = header.BlockCount - lastCount_;
     timing.Follows =
         have_ && serial == lastSerial_ && timing.Step >= 1 && timing.Step <= LongestRunOn;
+    timing.Restarted = have_ && serial == lastSerial_ && int32_t(timing.Step) <= 0;
     if (const std::optional<int64_t> fix = GpsTimeOf(gps)) {
         timing.Time = *fix + int32_t(header.BlockCount - uint32_t(header.LastValidGpsBlock));
         timing.Locked = gps.FixValid != 0;

@@ -36,6 +36,8 @@ struct TIntakeBlock {
     // Blocks the unit counted between the previous block and this one that never came; 0
     // where the count does not follow.
     uint32_t FramesLost = 0;
+    // The same unit counts again: its count went back or stood still (a power cycle).
+    bool CountRestarted = false;
     // Its time (Time, ClockLocked), format, samples and readings.
     TRecordBlock Record;
 };
@@ -63,7 +65,8 @@ class TBlockIntake {
     struct TTiming {
         int64_t Time = 0;
         bool Locked = false;
-        bool Follows = false;  // the unit's count runs on from the previous block
+        bool Follows = false;    // the unit's count runs on from the previous block
+        bool Restarted = false;  // the same unit's count went back or stood still
         uint32_t Step = 0;
     };
     TTiming TimeOf(const TBlockHeader& header, const TGpsInfo& gps, const std::string& serial);

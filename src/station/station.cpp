@@ -25,6 +25,15 @@ bool IsComplete(const TDataBlock& block) {
     return block.Header && block.Gps && block.Samples && block.Sum;
 }
 
+// "3 channels, 100 sps, 3 bytes, 19200 baud" for the log.
+std::string FormatText(const TStreamFormat& format) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", format.SampleRate);
+    return std::to_string(format.ChannelCount) + " channels, " + rate + " sps, " +
+           std::to_string(format.BytesPerSample) + " bytes, " + std::to_string(format.BaudRate) +
+           " baud";
+}
+
 }  // namespace
 
 TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
@@ -207,8 +216,8 @@ void TStation::LogNetwork() {
 }
 
 void TStation::OpenLink() {
-    keeper_ =
-        std::make_unique<TLinkKeeper>([this](TDataBlock* block) { return queue_.Post(block); });
+    keeper_ = std::make_unique<TLinkKeeper>(
+        [this](TDataBlock* block, uint32_t baud) { return queue_.Post(block, baud); });
     const uint8_t port = static_cast<uint8_t>(config_.Port > 0 ? config_.Port : 1);
     const std::string device = config_.Device;
     if (keeper_->Open(port, device, config_.Baud, TClock::now())) {
@@ -226,9 +235,9 @@ void TStation::OpenLink() {
 }
 
 void TStation::Turn(std::chrono::milliseconds wait) {
-    for (TDataBlock* block : queue_.TakeAll(wait)) {
+    for (auto [block, baud] : queue_.TakeAll(wait)) {
         if (IsComplete(*block)) {
-            TakeBlock(*block);
+            TakeBlock(*block, baud);
         }
         FreeBlock(block);
     }
@@ -267,18 +276,27 @@ void TStation::Turn(std::chrono::milliseconds wait) {
     }
 }
 
-void TStation::TakeBlock(const TDataBlock& block) {
+void TStation::TakeBlock(const TDataBlock& block, uint32_t baud) {
     ++blocksReceived_;
     lastBlock_ = TClock::now();
-    if (keeper_) {
-        keeper_->BlockArrived();
-    }
     linkState_ = "receiving";
-    const uint32_t baud = keeper_ && keeper_->BaudRate() ? *keeper_->BaudRate() : 0;
     TIntakeBlock taken = intake_.Take(block, static_cast<int32_t>(baud));
     gaps_ += taken.Gap ? 1 : 0;
     // Frames that never arrived whole, counted by the unit's block numbers while it runs on.
     framesLost_ += taken.FramesLost;
+    if (taken.FramesLost > 0) {
+        log_(std::to_string(taken.FramesLost) + (taken.FramesLost == 1 ? " block" : " blocks") +
+             " lost before block " + std::to_string(block.Header->BlockCount));
+    }
+    if (taken.CountRestarted) {
+        ++powerCycles_;
+        log_("the unit counts again from block " + std::to_string(block.Header->BlockCount) +
+             ": power cycle");
+    }
+    if (taken.FormatChanged && blocksReceived_ > 1) {
+        ++formatChanges_;
+        log_("stream format now " + FormatText(taken.Format));
+    }
 
     TRecordBlock& record = taken.Record;
     if (!UnitMayRecord(record.SerialNumber)) {
@@ -353,6 +371,8 @@ TStationStatus TStation::Status() const {
     status.BlocksReceived = blocksReceived_;
     status.DamagedFrames = framesLost_;
     status.Gaps = gaps_;
+    status.PowerCycles = powerCycles_;
+    status.FormatChanges = formatChanges_;
     const TRecorderStats stats = recorder_->Stats();
     for (const TStreamStats& stream : stats.Streams) {
         TChannelStatus channel;
@@ -466,9 +486,9 @@ void TStation::Stop() {
     if (keeper_) {
         keeper_->Close();
     }
-    for (TDataBlock* block : queue_.TakeAll(std::chrono::milliseconds(0))) {
+    for (auto [block, baud] : queue_.TakeAll(std::chrono::milliseconds(0))) {
         if (IsComplete(*block)) {
-            TakeBlock(*block);
+            TakeBlock(*block, baud);
         }
         FreeBlock(block);
     }

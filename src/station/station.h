@@ -63,9 +63,10 @@ class TStation {
     // and the status written a last time.
     void Stop();
 
-    // One complete decoded block, as the loop takes it from the link: timed by the intake and
-    // handed to the live records, the event detection and the recorder.
-    void TakeBlock(const TDataBlock& block);
+    // One complete decoded block, as the loop takes it from the link with the line rate it came
+    // at (0: not known): timed by the intake and handed to the live records, the event
+    // detection and the recorder.
+    void TakeBlock(const TDataBlock& block, uint32_t baud);
 
     TStationStatus Status() const;
     const TStationConfig& Config() const { return config_; }
@@ -110,6 +111,8 @@ class TStation {
     int64_t blocksReceived_ = 0;
     int64_t gaps_ = 0;
     int64_t framesLost_ = 0;
+    int64_t powerCycles_ = 0;
+    int64_t formatChanges_ = 0;
     std::string serialNumber_;
     bool codesClaimed_ = false;  // the archive's owners file looked at for this unit and codes
     std::string refused_;        // why this unit may not record; empty when it may

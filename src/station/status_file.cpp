@@ -337,6 +337,8 @@ std::string StatusJson(const TStationStatus& status) {
     json["blocks_received"] = status.BlocksReceived;
     json["damaged_frames"] = status.DamagedFrames;
     json["gaps"] = status.Gaps;
+    json["power_cycles"] = status.PowerCycles;
+    json["format_changes"] = status.FormatChanges;
     TJson& channels = json["channels"] = TJson::array();
     for (const TChannelStatus& channel : status.Channels) {
         TJson item = {{"code", channel.Code}, {"samples_recorded", channel.SamplesRecorded}};
@@ -423,6 +425,8 @@ std::optional<TStationStatus> ParseStatusJson(const std::string& text, std::stri
     top.Int("blocks_received", status.BlocksReceived);
     top.Int("damaged_frames", status.DamagedFrames);
     top.Int("gaps", status.Gaps);
+    top.Int("power_cycles", status.PowerCycles);
+    top.Int("format_changes", status.FormatChanges);
     std::string channelError;
     top.On("channels", [&](const TJson& v) -> const char* {
         if (!v.is_array()) {

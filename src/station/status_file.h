@@ -38,6 +38,7 @@ struct TStationStatus {
     std::optional<uint32_t> LineRate;
     std::string LinkState;  // "receiving", "searching", "device gone", ...
     int64_t BlocksReceived = 0, DamagedFrames = 0, Gaps = 0;
+    int64_t PowerCycles = 0, FormatChanges = 0;  // the unit counting again; rate, channels, ...
     std::vector<TChannelStatus> Channels;
     std::string Archive;
     std::optional<uint64_t> ArchiveFreeBytes;

@@ -239,7 +239,7 @@ TEST(BlockIntake, BothProgramsTimeEveryBlockAlikeAndRecordItAtItsTrueTime) {
         const TBlockOutcome outcome = model.ProcessBlock(*block, 19200);
         EXPECT_EQ(model.BlockTime().Seconds, step.Time);
         EXPECT_EQ(outcome.FormatChanged, step.FormatChanged);
-        station.TakeBlock(*block);
+        station.TakeBlock(*block, 19200);
     }
     model.FlushDataFiles();
     model.WaitForRecorder();
