@@ -101,29 +101,16 @@ TEST_F(StatusDir, FullStatusComesBackFromTheFileExactly) {
     for (const auto& [name, value] : json.items()) {
         names.push_back(name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"program",
-                                               "version",
-                                               "pid",
-                                               "started_us",
-                                               "started_utc",
-                                               "updated_us",
-                                               "updated_utc",
-                                               "device",
-                                               "line_rate",
-                                               "link_state",
-                                               "blocks_received",
-                                               "damaged_frames",
-                                               "gaps",
-                                               "channels",
-                                               "archive",
-                                               "archive_free_bytes",
-                                               "queued_bytes",
-                                               "dropped_samples",
-                                               "last_error",
-                                               "last_error_us",
-                                               "last_error_utc",
-                                               "clients",
-                                               "events"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"program",      "version",         "pid",
+                                        "started_us",   "started_utc",     "updated_us",
+                                        "updated_utc",  "device",          "line_rate",
+                                        "link_state",   "blocks_received", "damaged_frames",
+                                        "gaps",         "power_cycles",    "format_changes",
+                                        "channels",     "archive",         "archive_free_bytes",
+                                        "queued_bytes", "dropped_samples", "files_removed",
+                                        "last_error",   "last_error_us",   "last_error_utc",
+                                        "clients",      "events"}));
     std::vector<std::string> channelNames;
     for (const auto& [name, value] : json["channels"][0].items()) {
         channelNames.push_back(name);

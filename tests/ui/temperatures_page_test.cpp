@@ -47,14 +47,21 @@ class TemperaturesPageTest : public TWindowTest {
     }
 
     // Blocks of constant counts (100 x (channel + 1)) at `celsius` on the
-    // one sensor.
+    // one sensor; the log's writer thread done with each before the next, so that
+    // what a block wrote is on disk and its news comes with the next block.
     void Blocks(int count, double celsius, int channels = 3) {
         for (int b = 0; b < count; ++b) {
             form_->ProcessBlock(MakeBlock({.Channels = channels,
                                            .BlockCount = ++blockCount_,
                                            .SensorTemp = celsius,
                                            .Counts = [](int c, int) { return 100 * (c + 1); }}));
+            form_->Model().WaitForRecorder();
         }
+    }
+    // The file as the log's writer thread has left it.
+    std::string Written(const std::string& path) const {
+        form_->Model().WaitForRecorder();
+        return Read(path);
     }
     QToolButton* Button(const char* name) const { return Find<QToolButton>(name); }
     QCheckBox* TDisp(int n) const { return Find<QCheckBox>(QStringLiteral("TDisp%1").arg(n)); }
@@ -222,7 +229,7 @@ TEST_F(TemperaturesPageTest, TheLogFileIsChosenEmptiedAndWrittenOnceABlock) {
     chosen_ = QString::fromStdString(path);
     LogToFile()->click();  // off
     LogToFile()->click();  // on again: the dialog
-    EXPECT_EQ(Read(path), "");
+    EXPECT_EQ(Written(path), "");
     Blocks(2, 20.25, 1);
     const std::string point = QLocale::system().decimalPoint().toStdString();
     const std::string line = "20" + point + "3,100" + point + "000\r\n";
