@@ -3,7 +3,7 @@
 // events file, each starting within the STA after its planted onset; the on-event command (a
 // script whose path holds a blank, given an argument) ran once for each with the event's values;
 // the status file and --status list them; a CSV file that cannot be written is said once and
-// recording goes on.
+// recording goes on. The manual page's example of three earthquakes gives its three events.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -268,4 +268,51 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
     EXPECT_TRUE(
         fs::exists(dir_ / "archive/2025/XX" / code / "BHZ.D" / ("XX." + code + "..BHZ.D.2025.001")))
         << log;
+}
+
+// The simulator's manual page example, with the simulator's and the station's defaults (100
+// samples per second, three channels, the detector's settings): each earthquake is an event
+// that starts on its P onset, the first on channels 1 and 2 only.
+TEST_F(StationEvents, TheManualPageExampleGivesAllThreeEarthquakes) {
+    const std::vector<TPlanted> planted = {
+        {60, 15, 1e6, "1+2", {1, 2}}, {120, 20, 2e6, "", {1, 2, 3}}, {200, 30, 5e6, "", {1, 2, 3}}};
+    TChild sim({DIGITIZER_SIM, "--signal", "noise", "--speed", "25", "--start",
+                "2025-01-01T00:00:00Z", "--event", "60,15,1000000,1+2", "--event", "120,20,2000000",
+                "--event", "200,30,5000000", "--link", Path("dev"), "--journal", Path("journal")});
+    ASSERT_EQ(sim.ReadLines(1, 5s).size(), 1u) << sim.Errors();
+    TChild station({DIGITIZER_STATION, Path("dev"), "--config", Path("station.ini"), "--archive",
+                    Path("archive"), "--trigger", "--events-file", Path("events.jsonl")});
+    ASSERT_TRUE(WaitForUnitTime(T0 + 235, 60s)) << station.Errors();
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.Wait(20s), 0) << station.Errors();
+    sim.Signal(SIGTERM);
+    sim.Wait();
+
+    std::vector<nlohmann::json> ended;
+    for (const std::string& line : Lines(Path("events.jsonl"))) {
+        nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(event.is_discarded()) << line;
+        if (event["kind"].get<std::string>() == "end") {
+            ended.push_back(event);
+        }
+    }
+    ASSERT_EQ(ended.size(), planted.size()) << station.Errors();
+    for (size_t i = 0; i < planted.size(); ++i) {
+        SCOPED_TRACE(i);
+        const nlohmann::json& e = ended[i];
+        const double start = SecondsOf(e["start"].get<std::string>());
+        EXPECT_GE(start, planted[i].At);
+        EXPECT_LE(start, planted[i].At + 1.0);  // within the STA of the P onset
+        EXPECT_LT(SecondsOf(e["end"].get<std::string>()), planted[i].At + planted[i].Duration);
+        EXPECT_FALSE(e["cut"].get<bool>());
+        EXPECT_EQ(Numbers(e["channels"]), planted[i].Triggered);
+        EXPECT_GE(e["peak_ratio"].get<double>(), 4);
+        for (const nlohmann::json& c : e["per_channel"]) {
+            SCOPED_TRACE(c["channel"].get<double>());
+            if (c["triggered"].get<bool>()) {
+                EXPECT_GT(c["peak_counts"].get<double>(), 0.4 * planted[i].Amplitude);
+                EXPECT_LT(c["peak_counts"].get<double>(), 1.3 * planted[i].Amplitude);
+            }
+        }
+    }
 }
