@@ -85,7 +85,7 @@ TEST_F(ControlWindowTest, RomQuestionsAndStopGuardTheCommands) {
     EXPECT_EQ(form_->Link()->QueueLength(), 0) << "No queues nothing";
     answer_ = true;
     Click("RomWriteButton");
-    ASSERT_TRUE(QtWaitFor([&] { return Received("RW") == 1; }, 5s));
+    ASSERT_TRUE(QtWaitFor([&] { return Received("RW") == 1; }, 15s));
     EXPECT_EQ(Received("RD"), 0);
 
     form_->StopButtonClick();
