@@ -142,6 +142,8 @@ TEST_F(RecordingEndToEnd,
     // Stop: what was received so far is written; the link stays stopped for a second
     // (twenty seconds of the unit's time), then starts again.
     Click("StopButton");
+    // The whole frame that waited for the next tag when the link stopped is still taken.
+    WaitUntil([] { return false; }, 200ms);
     const size_t atStop = Received().size();
     WaitUntil([] { return false; }, 1s);
     EXPECT_EQ(Received().size(), atStop) << "nothing arrives while stopped";
