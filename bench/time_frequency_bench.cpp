@@ -22,7 +22,7 @@
 #include <random>
 
 #include "main/main_form.h"
-#include "main/spectrogram_page.h"
+#include "main/time_frequency_page.h"
 #include "monitor/channel_stats.h"
 #include "monitor/monitor_model.h"
 #include "monitor/time_frequency.h"
@@ -105,7 +105,7 @@ void BM_SpectrogramPage(benchmark::State& state) {
     const bool whole = state.range(2) != 0;
     TBlockSource source;
     TMonitorModel model(BenchSettings(points, minutes));
-    TSpectrogramPage page(model, [] {});
+    TTimeFrequencyPage page(model, [] {});
     page.resize(761, 470);  // the page's size in the window at its design size
     page.show();
     QApplication::processEvents();

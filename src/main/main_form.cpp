@@ -28,8 +28,8 @@
 #include "main/helicorder_page.h"
 #include "main/led.h"
 #include "main/link_session.h"
-#include "main/spectrogram_page.h"
 #include "main/temperatures_page.h"
+#include "main/time_frequency_page.h"
 #include "main/widgets.h"
 #include "settings/ini_file.h"
 #include "upload/upload_dlg.h"
@@ -167,7 +167,7 @@ void TMainForm::BuildControls() {
     temperaturesPage_->setObjectName(QStringLiteral("TemperaturesSheet"));
     fftPage_ = new TFftPage(model_, graphResources_, [this] { RefreshActivePage(); });
     fftPage_->setObjectName(QStringLiteral("FFTSheet"));
-    spectrogramPage_ = new TSpectrogramPage(model_, [this] { RefreshActivePage(); });
+    spectrogramPage_ = new TTimeFrequencyPage(model_, [this] { RefreshActivePage(); });
     spectrogramPage_->setObjectName(QStringLiteral("SpectrogramSheet"));
     eventsPage_ = new TEventsPage(model_, [this](const TEvent& event) {
         pageControl_->setCurrentIndex(HelicorderTab);

@@ -32,7 +32,7 @@ class THelicorderPage;
 class TLed;
 class TLinkSession;
 class TMonitorPage;
-class TSpectrogramPage;
+class TTimeFrequencyPage;
 class TTemperaturesPage;
 class TUploadDlg;
 
@@ -104,7 +104,7 @@ class TMainForm : public QMainWindow {
     TControlPage* ControlPage() const { return controlPage_; }
     TTemperaturesPage* TemperaturesPage() const { return temperaturesPage_; }
     TFftPage* FftPage() const { return fftPage_; }
-    TSpectrogramPage* SpectrogramPage() const { return spectrogramPage_; }
+    TTimeFrequencyPage* SpectrogramPage() const { return spectrogramPage_; }
     TEventsPage* EventsPage() const { return eventsPage_; }
     THelicorderPage* HelicorderPage() const { return helicorderPage_; }
     QTabWidget* PageControl() const { return pageControl_; }
@@ -180,7 +180,7 @@ class TMainForm : public QMainWindow {
     TGpsPage* gpsPage_ = nullptr;
     TTemperaturesPage* temperaturesPage_ = nullptr;
     TFftPage* fftPage_ = nullptr;
-    TSpectrogramPage* spectrogramPage_ = nullptr;
+    TTimeFrequencyPage* spectrogramPage_ = nullptr;
     TEventsPage* eventsPage_ = nullptr;
     THelicorderPage* helicorderPage_ = nullptr;
 };

@@ -14,8 +14,8 @@
 #include "main/channels_page.h"
 #include "main/fft_page.h"
 #include "main/helicorder_page.h"
-#include "main/spectrogram_page.h"
 #include "main/temperatures_page.h"
+#include "main/time_frequency_page.h"
 #include "support/blocks.h"
 #include "support/window_fixture.h"
 

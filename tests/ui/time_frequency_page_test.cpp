@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "main/spectrogram_page.h"
+#include "main/time_frequency_page.h"
 #include "sim/signals.h"
 #include "support/blocks.h"
 #include "support/window_fixture.h"
@@ -91,8 +91,8 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
     // frequency axis logarithmic so that 1, 2 and 3 Hz lie well apart.
     WriteSettings("[Spectrogram]\nPoints=256\nLogFrequency=1\nMinutes=1\n");
     OpenSilent();
-    TSpectrogramPage* page = form_->SpectrogramPage();
-    TSpectrogramView* view = page->View();
+    TTimeFrequencyPage* page = form_->SpectrogramPage();
+    TTimeFrequencyView* view = page->View();
     form_->FormKeyDown(Qt::Key_P, Qt::NoModifier);
     ASSERT_EQ(form_->PageControl()->currentWidget(), page);
     QApplication::processEvents();

@@ -28,15 +28,15 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QSpinBox;
-class TSpectrogramLegend;
+class TTimeFrequencyLegend;
 
 // The bands of the page: a frame (background, frequency labels, channel names), one image
 // per displayed channel in its plot rectangle, and the strip of time labels below. Painting
 // copies them; the page draws into them.
-class TSpectrogramView : public TGraphView {
+class TTimeFrequencyView : public TGraphView {
     Q_OBJECT
   public:
-    explicit TSpectrogramView(QWidget* parent = nullptr);
+    explicit TTimeFrequencyView(QWidget* parent = nullptr);
 
     struct TBand {
         int Channel = 0;
@@ -65,12 +65,12 @@ class TSpectrogramView : public TGraphView {
     QPoint timeStripOrigin_;
 };
 
-class TSpectrogramPage : public TGraphPage {
+class TTimeFrequencyPage : public TGraphPage {
     Q_OBJECT
   public:
     // refreshActivePage repaints whichever page is visible (the window's).
-    TSpectrogramPage(TMonitorModel& model, std::function<void()> refreshActivePage,
-                     QWidget* parent = nullptr);
+    TTimeFrequencyPage(TMonitorModel& model, std::function<void()> refreshActivePage,
+                       QWidget* parent = nullptr);
 
     // TMonitorPage.
     void ResetDisplays() override;
@@ -94,7 +94,7 @@ class TSpectrogramPage : public TGraphPage {
 
     const TSpectrogram& Spectrogram() const { return spectrogram_; }
     const TSpectrogramRaster& Raster() const { return raster_; }
-    TSpectrogramView* View() const { return view_; }
+    TTimeFrequencyView* View() const { return view_; }
     // The colour range in force (automatic or fixed).
     const TDbRange& Range() const { return range_; }
     // The pixel (counted as TSpectrogramRaster counts them) at the right edge of a channel's
@@ -153,7 +153,7 @@ class TSpectrogramPage : public TGraphPage {
     QSpinBox* maxDb_ = nullptr;
     QCheckBox* logFrequency_ = nullptr;
     TSpinEdit* minutes_ = nullptr;
-    TSpectrogramView* view_ = nullptr;
-    TSpectrogramLegend* legend_ = nullptr;
+    TTimeFrequencyView* view_ = nullptr;
+    TTimeFrequencyLegend* legend_ = nullptr;
     QLabel* readout_ = nullptr;
 };

@@ -7,10 +7,10 @@
 
 #include "monitor/time_frequency.h"
 
-class TSpectrogramLegend : public QWidget {
+class TTimeFrequencyLegend : public QWidget {
     Q_OBJECT
   public:
-    explicit TSpectrogramLegend(QWidget* parent = nullptr);
+    explicit TTimeFrequencyLegend(QWidget* parent = nullptr);
 
     // Repainted only when one of them changes.
     void SetRange(const TDbRange& range);

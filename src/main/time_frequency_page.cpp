@@ -1,4 +1,4 @@
-#include "main/spectrogram_page.h"
+#include "main/time_frequency_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,8 +17,8 @@
 
 #include "colours/colour_value.h"
 #include "main/display_checks.h"
-#include "main/spectrogram_legend.h"
 #include "main/spin_edit.h"
+#include "main/time_frequency_legend.h"
 #include "main/widgets.h"
 #include "monitor/monitor_model.h"
 
@@ -37,14 +37,14 @@ QSpinBox* MakeDbSpin(const QString& name, int minimum, int maximum, QWidget* par
 
 }  // namespace
 
-// --- TSpectrogramView ---
+// --- TTimeFrequencyView ---
 
-TSpectrogramView::TSpectrogramView(QWidget* parent) : TGraphView(parent) {
+TTimeFrequencyView::TTimeFrequencyView(QWidget* parent) : TGraphView(parent) {
     setMouseTracking(true);
     setMinimumSize(120, 60);
 }
 
-int TSpectrogramView::BandAt(QPoint point) const {
+int TTimeFrequencyView::BandAt(QPoint point) const {
     for (size_t i = 0; i < bands_.size(); ++i) {
         if (bands_[i].Plot.contains(point)) {
             return static_cast<int>(i);
@@ -53,7 +53,7 @@ int TSpectrogramView::BandAt(QPoint point) const {
     return -1;
 }
 
-void TSpectrogramView::paintEvent(QPaintEvent* event) {
+void TTimeFrequencyView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (frame_.size() != size()) {
         painter.fillRect(rect(), Qt::black);
@@ -71,10 +71,10 @@ void TSpectrogramView::paintEvent(QPaintEvent* event) {
     }
 }
 
-// --- TSpectrogramPage ---
+// --- TTimeFrequencyPage ---
 
-TSpectrogramPage::TSpectrogramPage(TMonitorModel& model, std::function<void()> refreshActivePage,
-                                   QWidget* parent)
+TTimeFrequencyPage::TTimeFrequencyPage(TMonitorModel& model,
+                                       std::function<void()> refreshActivePage, QWidget* parent)
     : TGraphPage(model, std::move(refreshActivePage), 3, parent) {
     displayed_.fill(true);
     BuildControls();
@@ -82,7 +82,7 @@ TSpectrogramPage::TSpectrogramPage(TMonitorModel& model, std::function<void()> r
     ShowSettings();
 }
 
-void TSpectrogramPage::BuildControls() {
+void TTimeFrequencyPage::BuildControls() {
     QFrame* toolBar = ToolBar();
     QStringList points;
     for (const char* choice : PointChoices) {
@@ -109,10 +109,10 @@ void TSpectrogramPage::BuildControls() {
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
     body->setSpacing(0);
-    view_ = new TSpectrogramView(this);
+    view_ = new TTimeFrequencyView(this);
     view_->setObjectName(QStringLiteral("SpectrogramView"));
     body->addWidget(view_, 1);
-    legend_ = new TSpectrogramLegend(this);
+    legend_ = new TTimeFrequencyLegend(this);
     legend_->setObjectName(QStringLiteral("SpectrogramLegend"));
     body->addWidget(legend_);
     Column()->addLayout(body, 1);
@@ -129,12 +129,12 @@ void TSpectrogramPage::BuildControls() {
     connect(maxDb_, &QSpinBox::valueChanged, this, [this] { MaxDbChange(); });
     connect(logFrequency_, &QCheckBox::toggled, this, [this] { LogFrequencyClick(); });
     connect(minutes_, &TSpinEdit::Changed, this, [this] { MinutesChange(); });
-    connect(view_, &TSpectrogramView::Resized, this, [this] { SettingChanged(); });
-    connect(view_, &TSpectrogramView::MouseMoved, this,
+    connect(view_, &TTimeFrequencyView::Resized, this, [this] { SettingChanged(); });
+    connect(view_, &TTimeFrequencyView::MouseMoved, this,
             [this](QPoint point) { ViewMouseMove(point); });
 }
 
-void TSpectrogramPage::ShowSettings() {
+void TTimeFrequencyPage::ShowSettings() {
     const TSettings& settings = model_.Settings();
     {
         const QSignalBlocker pointsBlocker(points_);
@@ -160,17 +160,17 @@ void TSpectrogramPage::ShowSettings() {
     legend_->SetRange(range_);
 }
 
-void TSpectrogramPage::ResetDisplays() {
+void TTimeFrequencyPage::ResetDisplays() {
     readout_->clear();
 }
 
-void TSpectrogramPage::MonitoringStarted() {
+void TTimeFrequencyPage::MonitoringStarted() {
     spectrogram_.Reset();
     automaticShown_ = false;
     stale_ = true;
 }
 
-void TSpectrogramPage::FormatChanged() {
+void TTimeFrequencyPage::FormatChanged() {
     spectrogram_.Reset();
     automaticShown_ = false;
     const int count = model_.Format().ChannelCount;
@@ -182,7 +182,7 @@ void TSpectrogramPage::FormatChanged() {
     stale_ = true;
 }
 
-void TSpectrogramPage::BlockArrived(bool full) {
+void TTimeFrequencyPage::BlockArrived(bool full) {
     spectrogram_.TakeNewSamples(model_.Channels(), model_.ChannelCount(),
                                 model_.Format().SampleRate,
                                 static_cast<double>(model_.BlockTime().Seconds));
@@ -193,7 +193,7 @@ void TSpectrogramPage::BlockArrived(bool full) {
     Redraw(full);
 }
 
-void TSpectrogramPage::ColoursChanged() {
+void TTimeFrequencyPage::ColoursChanged() {
     const TSettings& settings = model_.Settings();
     const QColor background = ColourFromSetting(settings.FftBgdCol);
     background_ = background.rgb();
@@ -203,24 +203,24 @@ void TSpectrogramPage::ColoursChanged() {
     SettingChanged();
 }
 
-void TSpectrogramPage::RefreshPage() {
+void TTimeFrequencyPage::RefreshPage() {
     view_->update();
 }
 
-void TSpectrogramPage::showEvent(QShowEvent* event) {
+void TTimeFrequencyPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (stale_ || CurrentLayoutKey() != layoutKey_) {
         Redraw(true);
     }
 }
 
-QString TSpectrogramPage::Readout() const {
+QString TTimeFrequencyPage::Readout() const {
     return readout_->text();
 }
 
 // --- Drawing ---
 
-TSpectrogramPage::TLayoutKey TSpectrogramPage::CurrentLayoutKey() const {
+TTimeFrequencyPage::TLayoutKey TTimeFrequencyPage::CurrentLayoutKey() const {
     TLayoutKey key;
     key.ViewSize = view_->size();
     key.Displayed = displayed_;
@@ -232,7 +232,7 @@ TSpectrogramPage::TLayoutKey TSpectrogramPage::CurrentLayoutKey() const {
     return key;
 }
 
-void TSpectrogramPage::LayOut() {
+void TTimeFrequencyPage::LayOut() {
     const QFontMetrics metrics(view_->font());
     const int line = metrics.height();
     const int left = metrics.horizontalAdvance(QStringLiteral("00.00k")) + 8;
@@ -241,7 +241,7 @@ void TSpectrogramPage::LayOut() {
     const int height = view_->height();
     const int plotWidth = std::max(width - left - 2, 1);
 
-    std::vector<TSpectrogramView::TBand> bands;
+    std::vector<TTimeFrequencyView::TBand> bands;
     for (int c = 0; c < model_.ChannelCount(); ++c) {
         if (displayed_[static_cast<size_t>(c)]) {
             bands.push_back({c, QRect()});
@@ -257,7 +257,7 @@ void TSpectrogramPage::LayOut() {
     for (int c = 0; c < MaxChannels; ++c) {
         const bool shown =
             std::any_of(bands.begin(), bands.end(),
-                        [c](const TSpectrogramView::TBand& b) { return b.Channel == c; });
+                        [c](const TTimeFrequencyView::TBand& b) { return b.Channel == c; });
         QImage image;
         if (shown) {
             image = QImage(plotWidth, bandHeight, QImage::Format_RGB32);
@@ -276,7 +276,7 @@ void TSpectrogramPage::LayOut() {
     DrawFrame();
 }
 
-void TSpectrogramPage::DrawFrame() {
+void TTimeFrequencyPage::DrawFrame() {
     QImage& frame = view_->Frame();
     frame = QImage(view_->size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
     frame.fill(background_);
@@ -306,7 +306,7 @@ void TSpectrogramPage::DrawFrame() {
             }
         }
     }
-    for (const TSpectrogramView::TBand& band : view_->Bands()) {
+    for (const TTimeFrequencyView::TBand& band : view_->Bands()) {
         const QRect plot = band.Plot;
         const QRect name(2, plot.top(), plot.left() - 4, line);
         painter.drawText(name, Qt::AlignLeft | Qt::AlignVCenter, tr("Ch%1").arg(band.Channel + 1));
@@ -334,7 +334,7 @@ void TSpectrogramPage::DrawFrame() {
                      Qt::AlignRight | Qt::AlignVCenter, tr("Hz"));
 }
 
-bool TSpectrogramPage::UpdateRange() {
+bool TTimeFrequencyPage::UpdateRange() {
     const TSettings& settings = model_.Settings();
     TDbRange range = range_;
     if (settings.SpectrogramAutoRange != 0) {
@@ -362,20 +362,20 @@ bool TSpectrogramPage::UpdateRange() {
     return changed;
 }
 
-void TSpectrogramPage::Redraw(bool whole) {
+void TTimeFrequencyPage::Redraw(bool whole) {
     if (CurrentLayoutKey() != layoutKey_) {
         LayOut();
         whole = true;
     }
     whole = UpdateRange() || whole || stale_;
-    for (const TSpectrogramView::TBand& band : view_->Bands()) {
+    for (const TTimeFrequencyView::TBand& band : view_->Bands()) {
         DrawChannel(band.Channel, whole);
     }
     DrawTimeStrip();
     stale_ = false;
 }
 
-void TSpectrogramPage::DrawChannel(int channel, bool whole) {
+void TTimeFrequencyPage::DrawChannel(int channel, bool whole) {
     QImage& image = view_->Image(channel);
     if (image.isNull()) {
         return;
@@ -404,7 +404,7 @@ void TSpectrogramPage::DrawChannel(int channel, bool whole) {
     drawn = right;
 }
 
-void TSpectrogramPage::DrawPixelColumn(QImage& image, int x, int channel, int64_t pixel) {
+void TTimeFrequencyPage::DrawPixelColumn(QImage& image, int x, int channel, int64_t pixel) {
     uchar* bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     const int height = std::min(image.height(), static_cast<int>(rowLevels_.size()));
@@ -421,17 +421,17 @@ void TSpectrogramPage::DrawPixelColumn(QImage& image, int x, int channel, int64_
     }
 }
 
-void TSpectrogramPage::DrawTimeStrip() {
+void TTimeFrequencyPage::DrawTimeStrip() {
     QImage& strip = view_->TimeStrip();
     strip.fill(background_);
-    const std::vector<TSpectrogramView::TBand>& bands = view_->Bands();
+    const std::vector<TTimeFrequencyView::TBand>& bands = view_->Bands();
     if (bands.empty() || raster_.Width() <= 0 || spectrogram_.ColumnSeconds() <= 0) {
         return;
     }
     // The time at the right edge, from the first band with columns.
     double newest = 0;
     bool found = false;
-    for (const TSpectrogramView::TBand& band : bands) {
+    for (const TTimeFrequencyView::TBand& band : bands) {
         const TSpectrogramColumns& columns = spectrogram_.Columns(band.Channel);
         const int64_t last =
             std::min(raster_.PixelColumns(rightPixel_[static_cast<size_t>(band.Channel)]).Last,
@@ -469,7 +469,7 @@ void TSpectrogramPage::DrawTimeStrip() {
     }
 }
 
-void TSpectrogramPage::SettingChanged() {
+void TTimeFrequencyPage::SettingChanged() {
     if (isVisible()) {
         Redraw(true);
         view_->update();
@@ -480,14 +480,14 @@ void TSpectrogramPage::SettingChanged() {
 
 // --- Event handlers ---
 
-void TSpectrogramPage::PointsChange() {
+void TTimeFrequencyPage::PointsChange() {
     const int points = points_->currentText().toInt();
     model_.Settings().SpectrogramPoints = points;
     spectrogram_.SetPoints(points);
     SettingChanged();
 }
 
-void TSpectrogramPage::AutoRangeClick() {
+void TTimeFrequencyPage::AutoRangeClick() {
     TSettings& settings = model_.Settings();
     const bool on = autoRange_->isChecked();
     settings.SpectrogramAutoRange = on ? 1 : 0;
@@ -501,7 +501,7 @@ void TSpectrogramPage::AutoRangeClick() {
     SettingChanged();
 }
 
-void TSpectrogramPage::MinDbChange() {
+void TTimeFrequencyPage::MinDbChange() {
     if (minDb_->value() >= maxDb_->value()) {
         const QSignalBlocker blocker(maxDb_);
         maxDb_->setValue(minDb_->value() + 1);
@@ -511,7 +511,7 @@ void TSpectrogramPage::MinDbChange() {
     SettingChanged();
 }
 
-void TSpectrogramPage::MaxDbChange() {
+void TTimeFrequencyPage::MaxDbChange() {
     if (maxDb_->value() <= minDb_->value()) {
         const QSignalBlocker blocker(minDb_);
         minDb_->setValue(maxDb_->value() - 1);
@@ -521,31 +521,31 @@ void TSpectrogramPage::MaxDbChange() {
     SettingChanged();
 }
 
-void TSpectrogramPage::LogFrequencyClick() {
+void TTimeFrequencyPage::LogFrequencyClick() {
     model_.Settings().SpectrogramLogFrequency = logFrequency_->isChecked() ? 1 : 0;
     SettingChanged();
 }
 
-void TSpectrogramPage::MinutesChange() {
+void TTimeFrequencyPage::MinutesChange() {
     const int minutes = std::clamp(minutes_->value(), SpectrogramMinMinutes, SpectrogramMaxMinutes);
     model_.Settings().SpectrogramMinutes = minutes;
     spectrogram_.SetSpanMinutes(minutes);
     SettingChanged();
 }
 
-void TSpectrogramPage::DisplayToggled(int channel, bool checked) {
+void TTimeFrequencyPage::DisplayToggled(int channel, bool checked) {
     if (channel >= 0 && channel < MaxChannels) {
         displayed_[static_cast<size_t>(channel)] = checked;
         SettingChanged();
     }
 }
 
-void TSpectrogramPage::ViewMouseMove(QPoint point) {
+void TTimeFrequencyPage::ViewMouseMove(QPoint point) {
     const int index = view_->BandAt(point);
     if (index < 0) {
         return;
     }
-    const TSpectrogramView::TBand& band = view_->Bands()[static_cast<size_t>(index)];
+    const TTimeFrequencyView::TBand& band = view_->Bands()[static_cast<size_t>(index)];
     const int channel = band.Channel;
     const TSpectrogramColumns& columns = spectrogram_.Columns(channel);
     const int x = point.x() - band.Plot.left();

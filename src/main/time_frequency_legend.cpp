@@ -1,4 +1,4 @@
-#include "main/spectrogram_legend.h"
+#include "main/time_frequency_legend.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -12,26 +12,26 @@ constexpr int BarWidth = 12;
 
 }  // namespace
 
-TSpectrogramLegend::TSpectrogramLegend(QWidget* parent) : QWidget(parent) {
+TTimeFrequencyLegend::TTimeFrequencyLegend(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     const QFontMetrics metrics(font());
     setFixedWidth(BarLeft + BarWidth + 6 + metrics.horizontalAdvance(QStringLiteral("-250")) + 4);
 }
 
-void TSpectrogramLegend::SetRange(const TDbRange& range) {
+void TTimeFrequencyLegend::SetRange(const TDbRange& range) {
     if (range != range_) {
         range_ = range;
         update();
     }
 }
 
-void TSpectrogramLegend::SetColours(const QColor& background, const QColor& text) {
+void TTimeFrequencyLegend::SetColours(const QColor& background, const QColor& text) {
     background_ = background;
     text_ = text;
     update();
 }
 
-void TSpectrogramLegend::paintEvent(QPaintEvent* /*event*/) {
+void TTimeFrequencyLegend::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.fillRect(rect(), background_);
     const QFontMetrics metrics(font());
