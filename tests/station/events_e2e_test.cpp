@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "support/child_process.h"
-#include "support/sim_journal.h"
+#include "support/station_run.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -78,15 +78,7 @@ class StationEvents : public ::testing::Test {
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
     bool WaitForUnitTime(int64_t time, std::chrono::seconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < end) {
-            const auto frames = TSimJournalRead::Load(Path("journal")).Frames();
-            if (!frames.empty() && frames.back().Time >= time) {
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        return ::WaitForUnitTime(Path("journal"), time, timeout);
     }
 
     fs::path dir_;

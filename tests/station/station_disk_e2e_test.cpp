@@ -7,6 +7,8 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,17 +16,14 @@
 #include <thread>
 
 #include "seedfile/seed_time.h"
-#include "sim/signals.h"
 #include "support/child_process.h"
-#include "support/mseed_read.h"
 #include "support/sim_journal.h"
+#include "support/station_run.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-using TSamples = std::map<int64_t, int32_t>;  // time in µs: value
 
 const int64_t Start = SeedTimeOf(2025, 3, 1, 10, 0, 0)->Seconds;
 
@@ -56,56 +55,18 @@ class StationDisk : public ::testing::Test {
     }
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-    bool WaitForUnitTime(int64_t time) {
-        const auto end = std::chrono::steady_clock::now() + 60s;
-        while (std::chrono::steady_clock::now() < end) {
-            const auto frames = TSimJournalRead::Load(Path("journal")).Frames();
-            if (!frames.empty() && frames.back().Time >= time) {
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
+    bool WaitForUnitTime(int64_t time) { return ::WaitForUnitTime(Path("journal"), time, 60s); }
 
     // Every archived sample per channel code; a sample twice is a fault.
-    std::map<std::string, TSamples> Archived() {
-        std::map<std::string, TSamples> archived;
-        for (const auto& entry : fs::recursive_directory_iterator(dir_ / "archive")) {
-            const std::string relative = fs::relative(entry.path(), dir_ / "archive").string();
-            if (!entry.is_regular_file() || relative[0] == '.' ||
-                entry.path().filename().string()[0] == '.') {  // .owners/ and the like
-                continue;
-            }
-            const TMseedFile file = ReadMseedFile(entry.path().string());
-            EXPECT_TRUE(file.Ok) << entry.path() << ": " << file.Error;
-            for (const TMseedRecord& r : file.Records) {
-                for (size_t i = 0; i < r.Samples.size(); ++i) {
-                    const int64_t t = r.StartMicroseconds + int64_t(double(i) * 1e6 / r.SampleRate);
-                    EXPECT_TRUE(archived[r.Channel].emplace(t, r.Samples[i]).second)
-                        << r.Channel << " at " << t << " twice";
-                }
-            }
+    std::map<std::string, TTimedSamples> Archived() {
+        auto archived = ArchivedSamples(Path("archive"));
+        for (const auto& [code, samples] : archived) {
+            const auto twice =
+                std::adjacent_find(samples.begin(), samples.end(),
+                                   [](auto& a, auto& b) { return a.first == b.first; });
+            EXPECT_TRUE(twice == samples.end()) << code << " at " << twice->first << " twice";
         }
         return archived;
-    }
-
-    // What the unit sent whole, per channel code, of the frames from `from` to `to`.
-    std::map<std::string, TSamples> Sent(int64_t from, int64_t to) {
-        std::map<std::string, TSamples> sent;
-        for (const auto& f : TSimJournalRead::Load(Path("journal")).Frames()) {
-            if (!f.Intact || f.Time < from || f.Time > to) {
-                continue;
-            }
-            for (int c = 0; c < f.Channels; ++c) {
-                for (int j = 0; j < f.Samples; ++j) {
-                    sent[std::string("HH") + "ZNE123"[c]]
-                        [f.Time * 1000000 + int64_t(double(j) * 1e6 / f.Rate)] =
-                            CounterValue(c, f.First[size_t(c)] + uint64_t(j), f.Bytes);
-                }
-            }
-        }
-        return sent;
     }
 
     int64_t StatusDropped() {
@@ -179,16 +140,18 @@ TEST_F(StationDisk, EverySampleIsArchivedOnceOrCountedLost) {
 
         const auto archived = Archived();
         ASSERT_TRUE(archived.contains("HHZ")) << log;
-        const int64_t last = archived.at("HHZ").rbegin()->first / 1000000;
+        const int64_t last = archived.at("HHZ").back().first / 1000000;
         // From the first frame the station took (it starts after the unit).
-        const int64_t first = archived.at("HHZ").begin()->first / 1000000;
-        const auto sent = Sent(std::max(row.CompleteFrom(), first), last - 6);
+        const int64_t first = archived.at("HHZ").front().first / 1000000;
+        const auto sent =
+            SentSamples(Path("journal"), std::max(row.CompleteFrom(), first), last - 6);
         int64_t missing = 0;
         for (const auto& [code, samples] : sent) {
-            const TSamples& got = archived.at(code);
+            const TTimedSamples& got = archived.at(code);
             for (const auto& [time, value] : samples) {
-                const auto at = got.find(time);
-                if (at == got.end()) {
+                const auto at =
+                    std::lower_bound(got.begin(), got.end(), std::make_pair(time, INT32_MIN));
+                if (at == got.end() || at->first != time) {
                     ++missing;
                 } else {
                     EXPECT_EQ(at->second, value) << code << " at " << time;

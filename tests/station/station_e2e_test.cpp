@@ -30,13 +30,14 @@
 #include "support/child_process.h"
 #include "support/mseed_read.h"
 #include "support/sim_journal.h"
+#include "support/station_run.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-using TSamples = std::vector<std::pair<int64_t, int32_t>>;  // (time in µs, value)
+using TSamples = TTimedSamples;
 
 class StationRun : public ::testing::Test {
   protected:
@@ -72,74 +73,12 @@ class StationRun : public ::testing::Test {
     }
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-    // Waits until the unit has sent a frame of `time` or later.
     bool WaitForUnitTime(int64_t time, std::chrono::seconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < end) {
-            const auto frames = TSimJournalRead::Load(Path("journal")).Frames();
-            if (!frames.empty() && frames.back().Time >= time) {
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        return ::WaitForUnitTime(Path("journal"), time, timeout);
     }
-
-    // Every archived sample per channel code, at the time its record gives it; every file
-    // read without a word from libmseed, each record in the file of its own day, and none
-    // across midnight.
-    std::map<std::string, TSamples> Archived() {
-        std::map<std::string, TSamples> archived;
-        for (const auto& entry : fs::recursive_directory_iterator(dir_ / "archive")) {
-            if (!entry.is_regular_file() ||
-                entry.path().parent_path().filename().string().starts_with(".")) {
-                continue;
-            }
-            const std::string name = entry.path().filename().string();
-            const TMseedFile file = ReadMseedFile(entry.path().string());
-            EXPECT_TRUE(file.Ok) << name << ": " << file.Error;
-            EXPECT_EQ(file.Log, std::vector<std::string>{}) << name;
-            for (const TMseedRecord& r : file.Records) {
-                const int64_t first = r.StartMicroseconds;
-                const int64_t last =
-                    first + int64_t(double(r.SampleCount - 1) * 1e6 / r.SampleRate);
-                const TSeedCivil day = CivilOf({first / 1000000, 0});
-                char suffix[16];
-                std::snprintf(suffix, sizeof suffix, ".%04d.%03d", day.Year,
-                              DayOfYear(day.Year, day.Month, day.Day));
-                EXPECT_TRUE(name.ends_with(suffix)) << name << " holds a record of " << suffix;
-                EXPECT_EQ(first / 86400000000, last / 86400000000) << name;
-                for (size_t i = 0; i < r.Samples.size(); ++i) {
-                    archived[r.Channel].push_back(
-                        {first + int64_t(double(i) * 1e6 / r.SampleRate), r.Samples[i]});
-                }
-            }
-        }
-        for (auto& [code, samples] : archived) {
-            std::sort(samples.begin(), samples.end());
-        }
-        return archived;
-    }
-
-    // What the journal says the unit sent whole, per channel code, from the frame of
-    // `from` up to the frame of `to`.
+    std::map<std::string, TSamples> Archived() { return ArchivedSamples(Path("archive")); }
     std::map<std::string, TSamples> Sent(int64_t from, int64_t to) {
-        std::map<std::string, TSamples> sent;
-        for (const auto& f : TSimJournalRead::Load(Path("journal")).Frames()) {
-            if (!f.Intact || f.Time < from || f.Time > to) {
-                continue;
-            }
-            const char band = f.Rate >= 80 ? 'H' : f.Rate >= 10 ? 'B' : 'M';
-            for (int c = 0; c < f.Channels; ++c) {
-                const std::string code = std::string(1, band) + "H" + "ZNE123"[c];
-                for (int j = 0; j < f.Samples; ++j) {
-                    const int64_t t = f.Time * 1000000 + int64_t(double(j) * 1e6 / f.Rate);
-                    sent[code].push_back(
-                        {t, CounterValue(c, f.First[size_t(c)] + uint64_t(j), f.Bytes)});
-                }
-            }
-        }
-        return sent;
+        return SentSamples(Path("journal"), from, to);
     }
 
     fs::path dir_;
