@@ -691,7 +691,7 @@ std::string HealthText(const TStationStatus& status, int64_t now) {
                     text += ", " + MemberText(gps, "altitude_m") + " m";
                 }
                 text += gps.value("last_fix_age_s", TJson()).is_number()
-                            ? "; last fix " + MemberText(gps, "last_fix_age_s") + " s before it"
+                            ? "; last fix " + MemberText(gps, "last_fix_age_s") + " s before the block"
                             : "; no fix seen";
             }
             out += text + "\n";
