@@ -143,8 +143,8 @@ TEST_F(StationAlarms, SupplyTemperatureAndGpsEachRaisedAndClearedOnce) {
 
     // The log: each raised once and cleared once, nothing else raised.
     for (const char* name : {"supply_low", "temperature_high", "gps_unlocked"}) {
-        EXPECT_EQ(Occurrences(log, std::string("alarm ") + name + " raised"), 1u) << name << log;
-        EXPECT_EQ(Occurrences(log, std::string("alarm ") + name + " cleared"), 1u) << name << log;
+        EXPECT_EQ(Occurrences(log, std::string("alarm ") + name + " raised: "), 1u) << name << log;
+        EXPECT_EQ(Occurrences(log, std::string("alarm ") + name + " cleared: "), 1u) << name << log;
     }
     EXPECT_EQ(Occurrences(log, " raised: "), 3u) << log;
 
