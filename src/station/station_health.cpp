@@ -49,6 +49,7 @@ void TStationHealth::Configure(const TStationConfig& config) {
             Log(command_->Stop());
         }
         command_.reset();
+        waiting_.clear();
         if (auto words = SplitCommand(config_.Command); words && !config_.Command.empty()) {
             command_ = std::make_unique<TEventCommand>(std::move(*words),
                                                        std::chrono::seconds(config_.CommandSeconds),

@@ -690,9 +690,10 @@ std::string HealthText(const TStationStatus& status, int64_t now) {
                 if (gps.value("altitude_m", TJson()).is_number()) {
                     text += ", " + MemberText(gps, "altitude_m") + " m";
                 }
-                text += gps.value("last_fix_age_s", TJson()).is_number()
-                            ? "; last fix " + MemberText(gps, "last_fix_age_s") + " s before the block"
-                            : "; no fix seen";
+                text +=
+                    gps.value("last_fix_age_s", TJson()).is_number()
+                        ? "; last fix " + MemberText(gps, "last_fix_age_s") + " s before the block"
+                        : "; no fix seen";
             }
             out += text + "\n";
         } else if (name == "alarms" && value.is_array()) {
@@ -706,7 +707,7 @@ std::string HealthText(const TStationStatus& status, int64_t now) {
                 const TJson since = a.value("since_us", TJson());
                 out += "  " + MemberText(a, "name") + ": " + MemberText(a, "value") + space + unit +
                        ", threshold " + MemberText(a, "threshold") + space + unit +
-                       (since.is_number_integer() ? ", since " + AgoText(now, since.get<int64_t>())
+                       (since.is_number_integer() ? ", raised " + AgoText(now, since.get<int64_t>())
                                                   : std::string()) +
                        "\n";
             }
