@@ -192,6 +192,9 @@ TEST_F(StationAlarms, SupplyTemperatureAndGpsEachRaisedAndClearedOnce) {
     const nlohmann::json status = ReadJsonFile(Path("status.json"));
     ASSERT_FALSE(status.is_discarded());
     EXPECT_TRUE(status["alarms"].empty()) << status.dump();
+    // While the fix was lost the unit's time ran on from its last fix: no gap.
+    EXPECT_EQ(status["gaps"].get<int>(), 0);
+    EXPECT_EQ(status["damaged_frames"].get<int>(), 0);
     EXPECT_EQ(status["alarm_log"]["raised"].get<int>(), 3);
     EXPECT_EQ(status["alarm_log"]["cleared"].get<int>(), 3);
     EXPECT_EQ(status["alarm_log"]["commands_started"].get<int>(), 6);
