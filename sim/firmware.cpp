@@ -221,7 +221,7 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
     }
     SetText(f.Coupling, "DC");
     FillHealth(f);
-    FillGps(f, (s.Supplies & 1) != 0);
+    FillGps(f, (s.Supplies & 1) != 0 && !gpsLost_);
     f.HasMde = s.Mde;
 
     TSignalParams params;
@@ -256,16 +256,17 @@ TWireFrame TFirmware::NextFrame(const std::string& serial) {
 void TFirmware::FillHealth(TWireFrame& f) const {
     const TDeviceSettings& s = settings_;
     const double t = static_cast<double>(seconds_);
-    f.SupplyVoltage = RawVolts(12.0 + 0.05 * std::sin(2 * std::numbers::pi * t / 600));
+    f.SupplyVoltage =
+        RawVolts(supply_.value_or(12.0 + 0.05 * std::sin(2 * std::numbers::pi * t / 600)));
     const double milliamps = 60 + 15 * s.Channels + ((s.Supplies & 1) ? 25 : 0) +
                              ((s.Supplies & 2) ? 40 : 0) + ((s.LineOutput & 1) ? 10 : 0);
     f.SupplyCurrent = Raw16(milliamps * 170 / 22);
-    f.SensorTemp = RawTemp(BoardTemperature(t));
+    f.SensorTemp = RawTemp(temperature_.value_or(BoardTemperature(t)));
     f.RemoteVoltage = RawVolts((s.Supplies & 2) ? 12.0 : 0.0);
     f.UserInput[0] = 2500;
     f.UserInput[1] = 1250;
     for (int c = 0; c < 6; ++c) {
-        f.ModuleTemp[c] = RawTemp(ModuleTemperature(c, t));
+        f.ModuleTemp[c] = RawTemp(temperature_.value_or(ModuleTemperature(c, t)));
     }
 }
 
@@ -279,8 +280,10 @@ void TFirmware::FillGps(TWireFrame& f, bool fix) {
     }
     f.LastValidGpsBlock = lastFixBlock_;
 
+    // The receiver's date and time are those of the last block with a fix.
     using namespace std::chrono;
-    const sys_seconds now{seconds(epoch_ + static_cast<int64_t>(seconds_))};
+    const int64_t since = lastFixBlock_ >= 0 ? blockCount_ - uint32_t(lastFixBlock_) : 0;
+    const sys_seconds now{seconds(epoch_ + static_cast<int64_t>(seconds_) - since)};
     const sys_days day = floor<days>(now);
     const year_month_day date{day};
     const hh_mm_ss<seconds> time{now - day};

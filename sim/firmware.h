@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -77,6 +78,11 @@ class TFirmware {
     // commands that configure them do.
     void SetRate(double rate) { settings_.Factors = FactorsForRate(rate); }
     void SetChannels(int channels);
+    // The health the header reports held at a value (a supply voltage, one temperature for the
+    // board and every module), and the GPS receiver's fix lost or regained.
+    void HoldSupply(double volts) { supply_ = volts; }
+    void HoldTemperature(double celsius) { temperature_ = celsius; }
+    void SetGpsFix(bool fix) { gpsLost_ = !fix; }
 
     // The next frame, with `serial` (8 characters) as the unit's serial number. Advances the
     // frame clock by one second.
@@ -108,4 +114,6 @@ class TFirmware {
     int64_t epoch_ = 0;  // UTC seconds of the frame clock's second 0
     TFrameFacts lastFrame_;
     int32_t lastFixBlock_ = -1;
+    std::optional<double> supply_, temperature_;
+    bool gpsLost_ = false;
 };

@@ -204,7 +204,7 @@ bool ParseUtcTime(std::string_view text, int64_t& seconds) {
 std::string ParseScheduledAction(std::string_view text, TScheduledAction& action) {
     const std::string usage =
         "needs T:ACTION, T a second of the unit's clock (0 or more) and ACTION one of rate=R, "
-        "channels=N, reopen, silence=N, power-cycle";
+        "channels=N, reopen, silence=N, power-cycle, supply=V, temperature=C, gps=lost, gps=fix";
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), action.At) ||
         action.At > 1'000'000'000'000) {
@@ -238,6 +238,19 @@ std::string ParseScheduledAction(std::string_view text, TScheduledAction& action
             return "N of silence=N must be a whole number of frame periods from 1 to 1000000";
         }
         action.Value = periods;
+    } else if (name == "supply" && hasValue) {
+        action.Kind = TActionKind::Supply;
+        if (!ParseNumber(value, action.Value) || !(action.Value >= 0 && action.Value <= 30)) {
+            return "V of supply=V must be 0 to 30 volts";
+        }
+    } else if (name == "temperature" && hasValue) {
+        action.Kind = TActionKind::Temperature;
+        if (!ParseNumber(value, action.Value) || !(action.Value >= -50 && action.Value <= 150)) {
+            return "C of temperature=C must be -50 to 150 deg C";
+        }
+    } else if (name == "gps" && (value == "lost" || value == "fix")) {
+        action.Kind = TActionKind::GpsFix;
+        action.Value = value == "fix" ? 1 : 0;
     } else {
         return usage;
     }
@@ -318,7 +331,11 @@ std::string SimUsage(std::string_view program) {
            "                     the start) do ACTION: rate=R, channels=N, reopen (the cable\n"
            "                     pulled: the device gone for two seconds of wall time, then\n"
            "                     a fresh one under a new path), silence=N (N frame periods),\n"
-           "                     power-cycle; may be repeated\n"
+           "                     power-cycle, supply=V (the supply voltage held at V from then\n"
+           "                     on), temperature=C (the board and every module held at C deg\n"
+           "                     C in the header; the channels' drift goes on), gps=lost or\n"
+           "                     gps=fix (the receiver loses its fix, or has it again); may be\n"
+           "                     repeated\n"
            "  --event AT,DURATION,AMPLITUDE[,CHANNELS]\n"
            "                     add a synthetic local earthquake: its P onset at AT (a second\n"
            "                     of the unit's clock, as for --at, or a UTC time as for\n"

@@ -50,6 +50,12 @@ std::string ActionText(const TScheduledAction& action) {
             return "silence=" + NumberText(action.Value);
         case TActionKind::PowerCycle:
             return "power-cycle";
+        case TActionKind::Supply:
+            return "supply=" + NumberText(action.Value);
+        case TActionKind::Temperature:
+            return "temperature=" + NumberText(action.Value);
+        case TActionKind::GpsFix:
+            return action.Value != 0 ? "gps=fix" : "gps=lost";
     }
     return "?";
 }
@@ -326,6 +332,15 @@ void TDigitizerSim::RunActions(uint64_t second, TClock::time_point secondStart) 
                 break;
             case TActionKind::PowerCycle:
                 DoPowerCycle(secondStart);
+                break;
+            case TActionKind::Supply:
+                firmware_.HoldSupply(action.Value);
+                break;
+            case TActionKind::Temperature:
+                firmware_.HoldTemperature(action.Value);
+                break;
+            case TActionKind::GpsFix:
+                firmware_.SetGpsFix(action.Value != 0);
                 break;
         }
     }

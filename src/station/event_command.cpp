@@ -119,8 +119,12 @@ TResult<std::vector<std::string>> SplitCommand(const std::string& text) {
 }
 
 TEventCommand::TEventCommand(std::vector<std::string> words, std::chrono::milliseconds limit,
-                             std::chrono::milliseconds grace)
-    : words_(std::move(words)), limit_(limit), grace_(grace) {}
+                             std::chrono::milliseconds grace, std::string option)
+    : words_(std::move(words)), limit_(limit), grace_(grace), option_(std::move(option)) {}
+
+std::string TEventCommand::Name() const {
+    return "the " + option_ + " command";
+}
 
 TEventCommand::~TEventCommand() {
     Stop();
@@ -130,12 +134,11 @@ std::string TEventCommand::Start(const std::string& what, const TValues& values,
                                  TClock::time_point now) {
     if (pid_ > 0) {
         ++skipped_;
-        return "the on-event command is not run for " + what + ": the one for " + what_ +
-               " still runs";
+        return Name() + " is not run for " + what + ": the one for " + what_ + " still runs";
     }
     if (words_.empty()) {
         ++failed_;
-        return "the on-event command for " + what + " cannot start: it is empty";
+        return Name() + " for " + what + " cannot start: it is empty";
     }
     std::vector<std::string> args = words_;
     std::vector<std::string> environment = EnvironmentWith(values);
@@ -173,7 +176,7 @@ std::string TEventCommand::Start(const std::string& what, const TValues& values,
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
         ++failed_;
-        return "the on-event command for " + what + " cannot start: " + words_.front() + ": " +
+        return Name() + " for " + what + " cannot start: " + words_.front() + ": " +
                std::strerror(error);
     }
     ++started_;
@@ -183,7 +186,7 @@ std::string TEventCommand::Start(const std::string& what, const TValues& values,
     termSent_ = false;
     killSent_ = false;
     limitReached_ = false;
-    return "the on-event command for " + what + " started (process " + std::to_string(pid) + ")";
+    return Name() + " for " + what + " started (process " + std::to_string(pid) + ")";
 }
 
 std::string TEventCommand::Ended(int status, TClock::time_point now) {
@@ -206,7 +209,7 @@ std::string TEventCommand::Ended(int status, TClock::time_point now) {
         how += ", stopped at its time limit of " + SecondsText(limit_);
     }
     pid_ = -1;
-    return "the on-event command for " + what_ + " " + how + " after " + SecondsText(now - since_);
+    return Name() + " for " + what_ + " " + how + " after " + SecondsText(now - since_);
 }
 
 std::vector<std::string> TEventCommand::Service(TClock::time_point now) {
@@ -225,7 +228,7 @@ std::vector<std::string> TEventCommand::Service(TClock::time_point now) {
     }
     if (done < 0) {
         // Not our child any more (reaped elsewhere): nothing left to wait for.
-        lines.push_back("the on-event command for " + what_ + " was lost: " + std::strerror(errno));
+        lines.push_back(Name() + " for " + what_ + " was lost: " + std::strerror(errno));
         pid_ = -1;
         return lines;
     }
@@ -234,13 +237,13 @@ std::vector<std::string> TEventCommand::Service(TClock::time_point now) {
         termSent_ = true;
         limitReached_ = true;
         termAt_ = now;
-        lines.push_back("the on-event command for " + what_ + " still runs at its time limit of " +
+        lines.push_back(Name() + " for " + what_ + " still runs at its time limit of " +
                         SecondsText(limit_) + ": SIGTERM sent");
     } else if (termSent_ && !killSent_ && now - termAt_ >= grace_) {
         kill(-pid_, SIGKILL);
         killSent_ = true;
-        lines.push_back("the on-event command for " + what_ + " is still there " +
-                        SecondsText(grace_) + " after SIGTERM: SIGKILL sent");
+        lines.push_back(Name() + " for " + what_ + " is still there " + SecondsText(grace_) +
+                        " after SIGTERM: SIGKILL sent");
     }
     return lines;
 }
@@ -255,7 +258,7 @@ std::vector<std::string> TEventCommand::Stop() {
         kill(-pid_, SIGTERM);
         termSent_ = true;
         termAt_ = start;
-        lines.push_back("the on-event command for " + what_ +
+        lines.push_back(Name() + " for " + what_ +
                         " still runs as the station stops: SIGTERM sent");
     }
     while (pid_ > 0) {
@@ -269,8 +272,8 @@ std::vector<std::string> TEventCommand::Stop() {
         } else if (!killSent_ && now - termAt_ >= grace_) {
             kill(-pid_, SIGKILL);
             killSent_ = true;
-            lines.push_back("the on-event command for " + what_ + " is still there " +
-                            SecondsText(grace_) + " after SIGTERM: SIGKILL sent");
+            lines.push_back(Name() + " for " + what_ + " is still there " + SecondsText(grace_) +
+                            " after SIGTERM: SIGKILL sent");
         } else if (done == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

@@ -1,4 +1,5 @@
-// The command digitizer-station runs at the start of each event (--on-event). It is never
+// A command digitizer-station runs at the start of each event (--on-event) and at each alarm
+// raised or cleared (--on-alarm), named in its log lines by that option. It is never
 // handed to a shell: the configured text is split into words here, once, and the program
 // started directly with the event's values in its environment, so that no value of an event
 // can ever become part of a command line.
@@ -17,7 +18,8 @@
 // The command runs with standard input from /dev/null and the station's standard output and
 // error, in a process group of its own, the signals' default actions and no blocked signals.
 // One runs at a time: an event that starts while the previous event's command still runs is
-// not given one (counted, and said in the log). A command still running at its time limit
+// not given one (counted, and said in the log); the alarms instead wait their turn (Running).
+// A command still running at its time limit
 // gets SIGTERM (its process group), and SIGKILL if it is still there `grace` later. Ended
 // commands are reaped by Service, which never waits, so that no zombie is left behind.
 #pragma once
@@ -41,7 +43,8 @@ class TEventCommand {
     using TValues = std::vector<std::pair<std::string, std::string>>;
 
     TEventCommand(std::vector<std::string> words, std::chrono::milliseconds limit,
-                  std::chrono::milliseconds grace = std::chrono::seconds(5));
+                  std::chrono::milliseconds grace = std::chrono::seconds(5),
+                  std::string option = "on-event");
     ~TEventCommand();
     TEventCommand(const TEventCommand&) = delete;
     TEventCommand& operator=(const TEventCommand&) = delete;
@@ -65,11 +68,13 @@ class TEventCommand {
     const std::vector<std::string>& Words() const { return words_; }
 
   private:
+    std::string Name() const;  // "the on-event command"
     std::string Ended(int status, TClock::time_point now);
 
     std::vector<std::string> words_;
     std::chrono::milliseconds limit_;
     std::chrono::milliseconds grace_;
+    std::string option_;
     pid_t pid_ = -1;
     std::string what_;
     TClock::time_point since_{};

@@ -26,8 +26,10 @@ bool HasControl(const std::string& text) {
     return false;
 }
 
+}  // namespace
+
 // A number as written back: the shortest %g form that reads back as the same number.
-std::string NumberText(double value) {
+std::string ConfigNumberText(double value) {
     char text[40];
     for (const int digits : {6, 10, 17}) {
         std::snprintf(text, sizeof text, "%.*g", digits, value);
@@ -39,7 +41,7 @@ std::string NumberText(double value) {
 }
 
 // A finite decimal number (digits, one point, an exponent), from min to max.
-bool ParseNumber(const std::string& text, double min, double max, double& value) {
+bool ParseConfigNumber(const std::string& text, double min, double max, double& value) {
     if (text.empty() || text.size() > 40) {
         return false;
     }
@@ -58,7 +60,7 @@ bool ParseNumber(const std::string& text, double min, double max, double& value)
     return true;
 }
 
-bool ParseWhole(const std::string& text, long min, long max, long& value) {
+bool ParseConfigWhole(const std::string& text, long min, long max, long& value) {
     if (text.empty() || text.size() > 10) {
         return false;
     }
@@ -75,6 +77,8 @@ bool ParseWhole(const std::string& text, long min, long max, long& value) {
     value = number;
     return true;
 }
+
+namespace {
 
 std::string YesNoText(bool value) {
     return value ? "yes" : "no";
@@ -97,26 +101,27 @@ TEventKey NumberKey(const char* ini, const char* option, double TDetectorSetting
     return TEventKey{ini, option,
                      [=](TEventConfig& c, const std::string& v) -> std::string {
                          double number = 0;
-                         if (!ParseNumber(v, min, max, number)) {
+                         if (!ParseConfigNumber(v, min, max, number)) {
                              return reason;
                          }
                          c.Detector.*field = number;
                          return "";
                      },
-                     [=](const TEventConfig& c) { return NumberText(c.Detector.*field); }};
+                     [=](const TEventConfig& c) { return ConfigNumberText(c.Detector.*field); }};
 }
 
 TEventKey CornerKey(const char* ini, const char* option, double TBandpassDesign::*field) {
-    return TEventKey{ini, option,
-                     [=](TEventConfig& c, const std::string& v) -> std::string {
-                         double number = 0;
-                         if (!ParseNumber(v, 0, 1000, number) || !(number > 0)) {
-                             return "must be a frequency above 0 Hz, at most 1000 Hz";
-                         }
-                         c.Detector.Band.*field = number;
-                         return "";
-                     },
-                     [=](const TEventConfig& c) { return NumberText(c.Detector.Band.*field); }};
+    return TEventKey{
+        ini, option,
+        [=](TEventConfig& c, const std::string& v) -> std::string {
+            double number = 0;
+            if (!ParseConfigNumber(v, 0, 1000, number) || !(number > 0)) {
+                return "must be a frequency above 0 Hz, at most 1000 Hz";
+            }
+            c.Detector.Band.*field = number;
+            return "";
+        },
+        [=](const TEventConfig& c) { return ConfigNumberText(c.Detector.Band.*field); }};
 }
 
 TEventKey PathKey(const char* ini, const char* option, std::string TEventConfig::*field) {
@@ -141,11 +146,8 @@ std::string SetChannels(TEventConfig& config, const std::string& value) {
 }
 
 std::string SetCommand(TEventConfig& config, const std::string& value) {
-    if (!value.empty()) {
-        const TResult<std::vector<std::string>> words = SplitCommand(value);
-        if (!words) {
-            return words.Error().Text;
-        }
+    if (std::string problem = CommandTextProblem(value); !problem.empty()) {
+        return problem;
     }
     config.Command = value;
     return "";
@@ -177,7 +179,7 @@ const std::vector<TEventKey>& EventKeys() {
         {"Poles", "--trigger-poles",
          [](TEventConfig& c, const std::string& v) -> std::string {
              long poles = 0;
-             if (!ParseWhole(v, 1, 4, poles)) {
+             if (!ParseConfigWhole(v, 1, 4, poles)) {
                  return "must be 1 to 4 (poles on each side of the band)";
              }
              c.Detector.Band.Poles = int(poles);
@@ -197,7 +199,7 @@ const std::vector<TEventKey>& EventKeys() {
         {"Coincidence", "--trigger-coincidence",
          [](TEventConfig& c, const std::string& v) -> std::string {
              long count = 0;
-             if (!ParseWhole(v, 1, 6, count)) {
+             if (!ParseConfigWhole(v, 1, 6, count)) {
                  return "must be 1 to 6 (channels triggered together)";
              }
              c.Detector.Coincidence = int(count);
@@ -210,7 +212,7 @@ const std::vector<TEventKey>& EventKeys() {
         {"OnEventSeconds", "--on-event-seconds",
          [](TEventConfig& c, const std::string& v) -> std::string {
              long seconds = 0;
-             if (!ParseWhole(v, 1, 3600, seconds)) {
+             if (!ParseConfigWhole(v, 1, 3600, seconds)) {
                  return "must be 1 to 3600 seconds";
              }
              c.CommandSeconds = int(seconds);
@@ -225,18 +227,18 @@ std::string CheckEventConfig(const TEventConfig& config) {
     const TDetectorSettings& d = config.Detector;
     const std::string where = std::string("[") + EventSectionName + "] ";
     if (d.BandpassOn && !(d.Band.LowHz < d.Band.HighHz)) {
-        return where + "LowHz=" + NumberText(d.Band.LowHz) +
-               ", HighHz=" + NumberText(d.Band.HighHz) +
+        return where + "LowHz=" + ConfigNumberText(d.Band.LowHz) +
+               ", HighHz=" + ConfigNumberText(d.Band.HighHz) +
                " (--trigger-low, --trigger-high): the lower corner must be below the upper";
     }
     if (!(d.StaSeconds < d.LtaSeconds)) {
-        return where + "StaSeconds=" + NumberText(d.StaSeconds) +
-               ", LtaSeconds=" + NumberText(d.LtaSeconds) +
+        return where + "StaSeconds=" + ConfigNumberText(d.StaSeconds) +
+               ", LtaSeconds=" + ConfigNumberText(d.LtaSeconds) +
                " (--trigger-sta, --trigger-lta): the STA must be shorter than the LTA";
     }
     if (!(d.TriggerOff < d.TriggerOn)) {
-        return where + "TriggerOn=" + NumberText(d.TriggerOn) +
-               ", TriggerOff=" + NumberText(d.TriggerOff) +
+        return where + "TriggerOn=" + ConfigNumberText(d.TriggerOn) +
+               ", TriggerOff=" + ConfigNumberText(d.TriggerOff) +
                " (--trigger-on, --trigger-off): the trigger-off ratio must be below the "
                "trigger-on ratio";
     }
@@ -248,6 +250,16 @@ std::string CheckEventConfig(const TEventConfig& config) {
     }
     if (const TStatus valid = ValidateDetectorSettings(d); !valid) {
         return where + valid.Error().Text;
+    }
+    return "";
+}
+
+std::string CommandTextProblem(const std::string& text) {
+    if (!text.empty()) {
+        const TResult<std::vector<std::string>> words = SplitCommand(text);
+        if (!words) {
+            return words.Error().Text;
+        }
     }
     return "";
 }

@@ -48,3 +48,14 @@ std::string CheckEventConfig(const TEventConfig& config);
 
 // The events file: File, or events.jsonl in `archive`.
 std::string EventsFilePath(const TEventConfig& config, const std::string& archive);
+
+// Shared by the sections' keys. A number as written back: the shortest %g form that reads
+// back as the same number.
+std::string ConfigNumberText(double value);
+// A finite decimal number (digits, one point, an exponent), from min to max.
+bool ParseConfigNumber(const std::string& text, double min, double max, double& value);
+// A whole decimal number of digits only, from min to max.
+bool ParseConfigWhole(const std::string& text, long min, long max, long& value);
+// Why a command's text cannot be split into words (SplitCommand); empty when it can or when it
+// is empty (no command).
+std::string CommandTextProblem(const std::string& text);

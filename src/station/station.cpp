@@ -112,6 +112,7 @@ TStation::TStation(TStationConfig config, TLog log, TBlockIntake::TUtcClock now)
       intake_(std::move(now)),
       recorder_(std::make_unique<TRecorder>(RecorderSettingsOf(config_))),
       statusPath_(config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile),
+      health_(config_, log_),
       started_(NowMicroseconds()) {}
 
 TStation::~TStation() {
@@ -123,6 +124,7 @@ void TStation::Start() {
     StartNetwork();
     StartEvents(0);
     nextStatus_ = TClock::now();
+    lastBlock_ = TClock::now();
 }
 
 void TStation::StartNetwork() {
@@ -270,6 +272,7 @@ void TStation::Turn(std::chrono::milliseconds wait) {
     if (events_) {
         events_->Service();
     }
+    CheckHealth();
     if (now >= nextStatus_) {
         WriteStatus();
         nextStatus_ = now + StatusInterval;
@@ -299,6 +302,8 @@ void TStation::TakeBlock(const TDataBlock& block, uint32_t baud) {
     }
 
     TRecordBlock& record = taken.Record;
+    health_.Take(block, record);
+    CheckHealth();
     if (!UnitMayRecord(record.SerialNumber)) {
         return;
     }
@@ -309,6 +314,22 @@ void TStation::TakeBlock(const TDataBlock& block, uint32_t baud) {
         nextStatus_ = TClock::now();  // the status shows an event as it starts and ends
     }
     recorder_->Take(std::move(record));
+}
+
+void TStation::CheckHealth() {
+    const TClock::time_point now = TClock::now();
+    if (now >= nextDiskCheck_) {
+        nextDiskCheck_ = now + std::chrono::seconds(1);
+        struct statvfs fs {};
+        diskFreeMegabytes_.reset();
+        if (statvfs(config_.Archive.c_str(), &fs) == 0) {
+            diskFreeMegabytes_ = double(fs.f_bavail) * double(fs.f_frsize) / (1 << 20);
+        }
+    }
+    const double silent = std::chrono::duration<double>(now - lastBlock_).count();
+    if (health_.Check(NowMicroseconds(), silent, diskFreeMegabytes_)) {
+        nextStatus_ = now;  // the status shows an alarm as it is raised and cleared
+    }
 }
 
 bool TStation::UnitMayRecord(const std::string& serialNumber) {
@@ -406,6 +427,9 @@ TStationStatus TStation::Status() const {
     if (events_) {
         status.Extra.push_back({"events", events_->StatusJson()});
     }
+    for (auto& section : health_.StatusSections()) {
+        status.Extra.push_back(std::move(section));
+    }
     return status;
 }
 
@@ -455,6 +479,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
         events_->Stop();
     }
     config_ = config;
+    health_.Configure(config_);
     if (networkChanged) {
         StartNetwork();
     } else if (live_) {
@@ -496,6 +521,7 @@ void TStation::Stop() {
     if (events_) {
         events_->Stop();
     }
+    health_.Stop();
     recorder_->Finish();
     recorder_->Drain();
     LogNews();

@@ -20,6 +20,7 @@
 #include "seedlink/seedlink_server.h"
 #include "station/station_config.h"
 #include "station/station_events.h"
+#include "station/station_health.h"
 #include "station/status_file.h"
 
 // The recorder's settings for a configuration; `serialNumber` gives the station code of the
@@ -85,6 +86,8 @@ class TStation {
     void HandLive(TLiveRecord record);
     void LogNetwork();
     void StartEvents(uint64_t lastId);
+    // The alarms evaluated; the status written at once when one was raised or cleared.
+    void CheckHealth();
 
     TStationConfig config_;
     TLog log_;
@@ -101,6 +104,8 @@ class TStation {
     std::unique_ptr<TDataLinkClient> datalink_;
     // Event detection, when configured (--trigger).
     std::unique_ptr<TStationEvents> events_;
+    // The unit's health and the alarms on it.
+    TStationHealth health_;
     // The DataLink client logs from its own thread; the lines are logged from the loop.
     std::shared_ptr<std::mutex> datalinkLogMutex_ = std::make_shared<std::mutex>();
     std::shared_ptr<std::vector<std::string>> datalinkLog_ =
@@ -117,7 +122,9 @@ class TStation {
     bool codesClaimed_ = false;  // the archive's owners file looked at for this unit and codes
     std::string refused_;        // why this unit may not record; empty when it may
     std::string linkState_ = "opening";
-    TClock::time_point lastBlock_{};
+    TClock::time_point lastBlock_{};  // or the start, before the first block
+    TClock::time_point nextDiskCheck_{};
+    std::optional<double> diskFreeMegabytes_;
     TClock::time_point nextStatus_{};
     std::string lastError_;
     int64_t lastErrorTime_ = 0;

@@ -82,13 +82,20 @@ struct TKey {
     const char* Section = SectionName;
 };
 
-// The [Events] keys (station/event_config.h) after the [Station] ones.
-std::vector<TKey> WithEventKeys(std::vector<TKey> keys) {
+// The [Events] keys (station/event_config.h) and the [Alarms] keys (station/alarms.h) after
+// the [Station] ones.
+std::vector<TKey> WithSectionKeys(std::vector<TKey> keys) {
     for (const TEventKey& key : EventKeys()) {
         const auto set = key.Set;
         keys.push_back({key.IniName, key.Option,
                         [set](TStationConfig& c, const std::string& v) { return set(c.Events, v); },
                         EventSectionName});
+    }
+    for (const TAlarmKey& key : AlarmKeys()) {
+        const auto set = key.Set;
+        keys.push_back({key.IniName, key.Option,
+                        [set](TStationConfig& c, const std::string& v) { return set(c.Alarms, v); },
+                        AlarmSectionName});
     }
     return keys;
 }
@@ -265,7 +272,7 @@ std::string SetDataLink(TStationConfig& config, const std::string& value) {
 }
 
 const std::vector<TKey>& Keys() {
-    static const std::vector<TKey> keys = WithEventKeys({
+    static const std::vector<TKey> keys = WithSectionKeys({
         {"Device", "--device", SetDevice},
         {"Archive", "--archive",
          [](TStationConfig& c, const std::string& v) { return SetPath(c.Archive, v, false); }},
@@ -334,7 +341,8 @@ const TKey* FindKey(const std::string& iniName, const char* section = SectionNam
 std::string ApplyIni(TStationConfig& config, const std::string& text, const std::string& name) {
     TIniFile ini;
     ini.Parse(text);
-    int sections[2] = {0, 0};  // [Station], [Events]
+    const char* const known[] = {SectionName, EventSectionName, AlarmSectionName};
+    int sections[3] = {0, 0, 0};  // of each known section
     const char* inSection = nullptr;
     std::vector<std::string> spelled(Keys().size());
     size_t start = 0;
@@ -347,15 +355,15 @@ std::string ApplyIni(TStationConfig& config, const std::string& text, const std:
         const std::string where = name + ": line " + std::to_string(lineNumber) + ": ";
         if (!trimmed.empty() && trimmed.front() == '[' && trimmed.find(']') != std::string::npos) {
             const std::string section = TrimBlanks(trimmed.substr(1, trimmed.find(']') - 1));
-            const bool events = Lower(section) == Lower(EventSectionName);
-            inSection = Lower(section) == Lower(SectionName) ? SectionName
-                        : events                             ? EventSectionName
-                                                             : nullptr;
-            if (inSection == nullptr) {
+            const auto found = std::find_if(std::begin(known), std::end(known), [&](const char* n) {
+                return Lower(n) == Lower(section);
+            });
+            if (found == std::end(known)) {
                 return where + "unknown section [" + Shown(section) + "]; the known ones are [" +
-                       SectionName + "] and [" + EventSectionName + "]";
+                       SectionName + "], [" + EventSectionName + "] and [" + AlarmSectionName + "]";
             }
-            if (++sections[events ? 1 : 0] > 1) {
+            inSection = *found;
+            if (++sections[found - std::begin(known)] > 1) {
                 return where + "a second [" + inSection + "] section; keep all its keys in one";
             }
             continue;
@@ -664,12 +672,16 @@ std::string FormatStationConfig(const TStationConfig& config) {
         "; ChannelCodes chosen from the sample rate, StatusFile the service's default.\n"
         "; [Events]: Enable=yes detects events; File empty is events.jsonl in the archive,\n"
         "; CsvFile and OnEvent empty are none.\n"
+        "; [Alarms]: a threshold of off turns its alarm off; OnAlarm empty is none.\n"
         "[Station]\n");
     for (const auto& [key, value] : values) {
         ini.Set(SectionName, key, value);
     }
     for (const TEventKey& key : EventKeys()) {
         ini.Set(EventSectionName, key.IniName, key.Get(config.Events));
+    }
+    for (const TAlarmKey& key : AlarmKeys()) {
+        ini.Set(AlarmSectionName, key.IniName, key.Get(config.Alarms));
     }
     return ini.Text();
 }
@@ -771,6 +783,26 @@ const char* StationUsage() {
            "                          environment (EVENT_ID, EVENT_START, ...); split into\n"
            "                          words with ' \" \\ quoting, never through a shell\n"
            "  --on-event-seconds S    the command's time limit, 1 to 3600 (default 60)\n"
+           "\n"
+           "Alarms on the unit's health (keys of the [Alarms] section; each threshold\n"
+           "may be off). An alarm is raised once when its value goes past the threshold\n"
+           "and cleared once when it is back by a margin (0.2 V, 2 deg C, 10 % of the\n"
+           "free space, 10 points) or, for the durations, when the streak ends:\n"
+           "  --alarm-supply-below V  supply voltage below V (default 10.5)\n"
+           "  --alarm-supply-above V  supply voltage above V (default 15)\n"
+           "  --alarm-temperature-above C  sensor or module temperature above C deg C\n"
+           "                          (default 60)\n"
+           "  --alarm-gps-unlocked S  no GPS fix for more than S seconds (default 3600)\n"
+           "  --alarm-no-data S       no block for more than S seconds (default 60)\n"
+           "  --alarm-disk-free-below MB  less than MB megabytes free in the archive\n"
+           "                          (default 1024)\n"
+           "  --alarm-timing-quality-below Q  timing quality below Q, 0 to 100\n"
+           "                          (default off)\n"
+           "  --on-alarm COMMAND      run COMMAND at each alarm raised and cleared, one at\n"
+           "                          a time, the alarm in its environment (ALARM_NAME,\n"
+           "                          ALARM_STATE, ALARM_VALUE, ALARM_THRESHOLD, ...); split\n"
+           "                          as --on-event is\n"
+           "  --on-alarm-seconds S    the command's time limit, 1 to 3600 (default 60)\n"
            "\n"
            "  --print-config          print the configuration in force as INI text for\n"
            "                          the file, and exit\n"

@@ -1,11 +1,11 @@
-// digitizer-station's configuration: the [Station] and [Events] sections of its INI file,
+// digitizer-station's configuration: the [Station], [Events] and [Alarms] sections of its INI file,
 // with (almost) every key also a command-line option that wins over the file.
 //
 //   digitizer-station DEVICE|PORT [--config FILE] [options]
 //
 // Values are checked here, once: a value that is refused names the key (the INI key as
 // spelled in the file, or the option as typed), the value and the reason, and the caller
-// prints it and exits with 2. Unknown sections, and unknown keys in [Station] and [Events],
+// prints it and exits with 2. Unknown sections, and unknown keys in every section,
 // are refused so that a typo is never silently ignored.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "recording/recorder_settings.h"
+#include "station/alarms.h"
 #include "station/event_config.h"
 
 struct TStationConfig {
@@ -63,6 +64,9 @@ struct TStationConfig {
 
     // The [Events] section: event detection, off by default (station/event_config.h).
     TEventConfig Events;
+    // The [Alarms] section: the thresholds of the unit's health and the on-alarm command
+    // (station/alarms.h).
+    TAlarmConfig Alarms;
 
     bool operator==(const TStationConfig&) const = default;
 };

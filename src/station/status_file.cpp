@@ -643,6 +643,88 @@ std::string EventsText(const TStationStatus& status) {
     return out;
 }
 
+// The "health", "alarms" and "alarm_log" sections: the unit's readings, its clock and GPS, the
+// alarms that stand and the on-alarm command's counts.
+std::string HealthText(const TStationStatus& status, int64_t now) {
+    std::string out;
+    for (const auto& [name, raw] : status.Extra) {
+        const bool known = name == "health" || name == "alarms" || name == "alarm_log";
+        std::string error;
+        const std::optional<TJson> parsed =
+            known ? ReadJson(raw, MaxDepth, error) : std::optional<TJson>();
+        if (!parsed) {
+            continue;
+        }
+        const TJson& value = *parsed;
+        if (name == "health" && value.is_object()) {
+            std::string modules;
+            std::vector<double> temperatures;
+            for (const TJson& t : value.value("module_celsius", TJson::array())) {
+                if (t.is_number()) {
+                    temperatures.push_back(t.get<double>());
+                }
+            }
+            if (!temperatures.empty()) {
+                const auto [low, high] =
+                    std::minmax_element(temperatures.begin(), temperatures.end());
+                char text[96];
+                std::snprintf(text, sizeof text, ", modules %.1f to %.1f deg C", *low, *high);
+                modules = text;
+            }
+            out += "Supply:     " + DecimalText(value, "supply_volts", 3) + " V, " +
+                   DecimalText(value, "supply_milliamps", 1) + " mA; sensor " +
+                   DecimalText(value, "sensor_celsius", 1) + " deg C" + modules + " (block " +
+                   MemberText(value, "block_utc") + ")\n";
+            const TJson gps = value.value("gps", TJson::object());
+            std::string text = "Clock:      " + MemberText(value, "clock_source") + "; GPS " +
+                               MemberText(gps, "form");
+            if (gps.is_object() && MemberText(gps, "form") != "none") {
+                text += MemberText(gps, "fix") == "yes" ? ", fix" : ", no fix";
+                if (gps.value("satellites", TJson()).is_number()) {
+                    text += ", " + MemberText(gps, "satellites") + " satellites";
+                }
+                if (gps.value("latitude", TJson()).is_number()) {
+                    text += ", at " + DecimalText(gps, "latitude", 6) + " " +
+                            DecimalText(gps, "longitude", 6);
+                }
+                if (gps.value("altitude_m", TJson()).is_number()) {
+                    text += ", " + MemberText(gps, "altitude_m") + " m";
+                }
+                text +=
+                    gps.value("last_fix_age_s", TJson()).is_number()
+                        ? "; last fix " + MemberText(gps, "last_fix_age_s") + " s before the block"
+                        : "; no fix seen";
+            }
+            out += text + "\n";
+        } else if (name == "alarms" && value.is_array()) {
+            out += value.empty() ? "Alarms:     none\n" : "Alarms:\n";
+            for (const TJson& a : value) {
+                if (!a.is_object()) {
+                    continue;
+                }
+                const std::string unit = MemberText(a, "unit");
+                const std::string space = unit.empty() || unit == "?" ? "" : " ";
+                const TJson since = a.value("since_us", TJson());
+                out += "  " + MemberText(a, "name") + ": " + MemberText(a, "value") + space + unit +
+                       ", threshold " + MemberText(a, "threshold") + space + unit +
+                       (since.is_number_integer() ? ", raised " + AgoText(now, since.get<int64_t>())
+                                                  : std::string()) +
+                       "\n";
+            }
+        } else if (name == "alarm_log" && value.is_object()) {
+            out += "Alarm log:  " + MemberText(value, "raised") + " raised, " +
+                   MemberText(value, "cleared") + " cleared";
+            const std::string command = MemberText(value, "command");
+            out += command.empty() || command == "?"
+                       ? "\n"
+                       : "; on alarm: " + command + ": " + MemberText(value, "commands_started") +
+                             " started, " + MemberText(value, "commands_failed") + " failed, " +
+                             MemberText(value, "commands_waiting") + " waiting\n";
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds) {
@@ -704,6 +786,7 @@ std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicro
         }
         out += "\n";
     }
+    out += HealthText(status, now);
     out += NetworkText(status);
     out += EventsText(status);
     return out;

@@ -87,9 +87,10 @@ std::optional<TStationStatus> ReadStatusFile(const std::string& path, std::strin
 // when it happened, and the network sections when there are: "seedlink" (the SeedLink server
 // and each client connected: address, streams, sequence sent, queue fill) and "datalink" (the
 // DataLink push), and the "events" section when there is (the detector's state, the on-event
-// command's counts and the recent events). It starts with a warning when the status was
-// written more than 30 s before `nowMicroseconds` (the service may have stopped), or, when
-// the link state is StoppedLinkState, with when the service stopped.
+// command's counts and the recent events), and the unit's health, its alarms and the on-alarm
+// command's counts from the "health", "alarms" and "alarm_log" sections. It starts with a warning
+// when the status was written more than 30 s before `nowMicroseconds` (the service may have
+// stopped), or, when the link state is StoppedLinkState, with when the service stopped.
 std::string FormatStatusForPerson(const TStationStatus& status, int64_t nowMicroseconds);
 
 // A time as ISO 8601 UTC text with microseconds: "2024-03-01T12:00:00.000000Z".

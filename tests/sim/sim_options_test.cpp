@@ -41,7 +41,11 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
                                            "--at",
                                            "0:silence=2",
                                            "--at",
-                                           "7:reopen"});
+                                           "7:reopen",
+                                           "--at=8:supply=10.2",
+                                           "--at=9:temperature=-5",
+                                           "--at=10:gps=lost",
+                                           "--at=11:gps=fix"});
     ASSERT_EQ(o.Error, "");
     EXPECT_FALSE(o.Help);
     const TSimConfig& c = o.Config;
@@ -67,9 +71,11 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
     EXPECT_EQ(c.StartTime, 1735689570);
     // In the order given; the simulator does them in the order of their seconds.
     const std::vector<std::tuple<uint64_t, TActionKind, double>> actions = {
-        {30, TActionKind::PowerCycle, 0}, {5, TActionKind::Rate, 0.5},
-        {5, TActionKind::Channels, 6},    {0, TActionKind::Silence, 2},
-        {7, TActionKind::Reopen, 0},
+        {30, TActionKind::PowerCycle, 0},  {5, TActionKind::Rate, 0.5},
+        {5, TActionKind::Channels, 6},     {0, TActionKind::Silence, 2},
+        {7, TActionKind::Reopen, 0},       {8, TActionKind::Supply, 10.2},
+        {9, TActionKind::Temperature, -5}, {10, TActionKind::GpsFix, 0},
+        {11, TActionKind::GpsFix, 1},
     };
     ASSERT_EQ(c.Actions.size(), actions.size());
     for (size_t i = 0; i < actions.size(); ++i) {
@@ -129,6 +135,11 @@ TEST(SimOptions, RejectsBadArgumentsWithAMessage) {
         {"--at", "5:silence=0"},
         {"--at", "5:silence=x"},
         {"--at", "5:power-cycle=now"},
+        {"--at", "5:supply=31"},
+        {"--at", "5:supply"},
+        {"--at", "5:temperature=hot"},
+        {"--at", "5:gps=maybe"},
+        {"--at", "5:gps"},
         {"--start", "tomorrow"},
     };
     for (const auto& args : bad) {

@@ -124,12 +124,12 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
         // A misspelt section would otherwise switch off what it holds without a word.
         {{"1"},
          section + "Network=AB\n[Statoin]\nStation=ST",
-         "station.ini: line 3: unknown section [Statoin]; the known ones are [Station] and "
-         "[Events]"},
+         "station.ini: line 3: unknown section [Statoin]; the known ones are [Station], "
+         "[Events] and [Alarms]"},
         {{"1"},
          "[Event]\nEnable=yes\n",
-         "station.ini: line 1: unknown section [Event]; the known ones are [Station] and "
-         "[Events]"},
+         "station.ini: line 1: unknown section [Event]; the known ones are [Station], "
+         "[Events] and [Alarms]"},
         {{"1"},
          "Archive=/x\n" + section,
          "station.ini: line 1: 'Archive=/x' is before the [Station] section"},

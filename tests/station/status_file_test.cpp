@@ -326,3 +326,38 @@ TEST(StatusFile, PersonSeesTheSeedLinkClientsAndTheDataLinkPush) {
     EXPECT_EQ(odd.find("SeedLink:"), std::string::npos) << odd;
     EXPECT_EQ(odd.find("DataLink:"), std::string::npos) << odd;
 }
+
+TEST(StatusFile, PersonSeesTheUnitsHealthAndItsAlarmsAndOddOnesBreakNothing) {
+    TStationStatus status = FullStatus();
+    status.Extra = {
+        {"health", R"({"block_utc":"2024-03-01T11:59:59.000000Z","supply_volts":11.2,)"
+                   R"("supply_milliamps":140.25,"sensor_celsius":31.5,"module_celsius":null,)"
+                   R"("clock_source":"gps-no-fix","gps":{"form":"sentence","fix":false,)"
+                   R"("satellites":null,"latitude":-33.5,"longitude":151.25,"altitude_m":null,)"
+                   R"("last_fix_utc":null,"last_fix_age_s":null}})"},
+        {"alarms", R"([{"name":"supply_low","value":11.2,"threshold":11.5,"unit":"V",)"
+                   R"("since_us":1709294340000000}])"},
+        {"alarm_log", R"({"raised":1,"cleared":0,"command":"","commands_started":0})"},
+    };
+    const std::string text = FormatStatusForPerson(status, Noon);
+    for (const char* expected : {
+             "Supply:     11.200 V, 140.2 mA; sensor 31.5 deg C (block "
+             "2024-03-01T11:59:59.000000Z)\n",
+             "Clock:      gps-no-fix; GPS sentence, no fix, at -33.500000 151.250000; no fix "
+             "seen\n",
+             "Alarms:\n  supply_low: 11.2 V, threshold 11.5 V, raised 1 min 00 s ago\n",
+             "Alarm log:  1 raised, 0 cleared\n",
+         }) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\nin\n" << text;
+    }
+    // Members of the wrong kind show as "?" or not at all, and never stop --status.
+    status.Extra = {
+        {"health", R"({"gps":7,"module_celsius":{"a":1},"supply_volts":"x"})"},
+        {"alarms", R"([3,{"since_us":18446744073709551615,"unit":[]}])"},
+        {"alarm_log", "[]"},
+    };
+    const std::string odd = FormatStatusForPerson(status, Noon);
+    EXPECT_NE(odd.find("Supply:     x V"), std::string::npos) << odd;
+    EXPECT_NE(odd.find("Alarms:\n  ?: ?"), std::string::npos) << odd;
+    EXPECT_EQ(odd.find("Alarm log:"), std::string::npos) << odd;
+}
