@@ -106,6 +106,42 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
     return server;
 }
 
+TWebConfig WebConfigOf(const TStationConfig& config) {
+    TWebConfig web;
+    std::string error;
+    if (const std::optional<TListenAddress> listen = ParseListenAddress(config.Http, error)) {
+        web.Listen = *listen;
+    }
+    web.Allow = ParseAddressRanges(config.HttpAllow, error).value_or(std::vector<TAddressRange>{});
+    web.MaxConnections = config.HttpMaxConnections;
+    web.RequestTimeoutSeconds = config.HttpRequestTimeout;
+    web.IdleTimeoutSeconds = config.HttpIdleTimeout;
+    web.WebRoot = config.HttpRoot;
+    web.Archive = config.Archive;
+    web.DataSelectMaxBytes = uint64_t(config.HttpDataSelectMaxMB) << 20;
+    return web;
+}
+
+TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refused) {
+    TWebSnapshot snapshot;
+    snapshot.StatusJson = StatusJson(status);
+    for (const auto& [name, value] : status.Extra) {
+        if (name == "events") {
+            snapshot.EventsJson = value;
+        }
+    }
+    // Alarms, when the status carries them, are one more reason here.
+    if (!refused.empty()) {
+        snapshot.Health = "not recording: " + refused;
+    } else if (status.LinkState != "receiving") {
+        snapshot.Health = "not recording: the link is " + status.LinkState;
+    } else {
+        snapshot.Healthy = true;
+        snapshot.Health = "ok";
+    }
+    return snapshot;
+}
+
 TStation::TStation(TStationConfig config, TLog log, TBlockIntake::TUtcClock now)
     : config_(std::move(config)),
       log_(std::move(log)),
@@ -122,7 +158,29 @@ void TStation::Start() {
     OpenLink();
     StartNetwork();
     StartEvents(0);
+    StartWeb();
     nextStatus_ = TClock::now();
+}
+
+void TStation::StartWeb() {
+    web_.reset();
+    if (config_.Http.empty()) {
+        return;
+    }
+    TWebConfig web = WebConfigOf(config_);
+    web.Snapshot = webSnapshot_;
+    web_ = std::make_unique<TWebServer>(std::move(web));
+    if (const TResult<void> started = web_->Start(); !started) {
+        log_(started.Error().Text + "; recording goes on without it");
+        lastError_ = started.Error().Text;
+        lastErrorTime_ = NowMicroseconds();
+        web_.reset();
+        return;
+    }
+    const TWebConfig& serving = web_->Config();
+    log_("HTTP: listening on " + (serving.Listen.Host.empty() ? "127.0.0.1" : serving.Listen.Host) +
+         ":" + std::to_string(web_->Port()) +
+         (serving.Allow.empty() ? "" : ", clients from " + AddressRangesText(serving.Allow)));
 }
 
 void TStation::StartNetwork() {
@@ -414,6 +472,7 @@ void TStation::WriteStatus(bool stopping) {
     if (stopping) {
         status.LinkState = StoppedLinkState;
     }
+    webSnapshot_->Set(WebSnapshotOf(status, refused_));
     std::string error;
     if (WriteStatusFile(statusPath_, status, error)) {
         if (statusFailing_) {
@@ -454,11 +513,24 @@ void TStation::Reconfigure(const TStationConfig& config) {
     if (eventsChanged && events_) {
         events_->Stop();
     }
+    const bool webChanged = config.Http != config_.Http || config.HttpAllow != config_.HttpAllow ||
+                            config.HttpMaxConnections != config_.HttpMaxConnections ||
+                            config.HttpRequestTimeout != config_.HttpRequestTimeout ||
+                            config.HttpIdleTimeout != config_.HttpIdleTimeout ||
+                            config.HttpRoot != config_.HttpRoot ||
+                            config.HttpDataSelectMaxMB != config_.HttpDataSelectMaxMB ||
+                            config.Archive != config_.Archive;
+    if (webChanged) {
+        web_.reset();  // its threads end before the configuration it reads changes
+    }
     config_ = config;
     if (networkChanged) {
         StartNetwork();
     } else if (live_) {
         live_->Configure(LiveSettingsOf(config_));
+    }
+    if (webChanged) {
+        StartWeb();
     }
     if (eventsChanged) {
         StartEvents(events_ ? events_->LastId() : 0);
@@ -483,6 +555,7 @@ void TStation::Stop() {
         return;
     }
     stopped_ = true;
+    web_.reset();
     if (keeper_) {
         keeper_->Close();
     }

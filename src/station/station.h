@@ -21,6 +21,7 @@
 #include "station/station_config.h"
 #include "station/station_events.h"
 #include "station/status_file.h"
+#include "web/web_server.h"
 
 // The recorder's settings for a configuration; `serialNumber` gives the station code of the
 // periods layout when none is configured (the SDS layout finds it from each block).
@@ -35,6 +36,11 @@ std::string DefaultStatusFile(const TStationConfig& config);
 TLiveSettings LiveSettingsOf(const TStationConfig& config);
 // The SeedLink server's settings for a configuration (which must name a SeedLink address).
 TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config);
+// The HTTP server's settings for a configuration (which must name an HTTP address).
+TWebConfig WebConfigOf(const TStationConfig& config);
+// What /api/health answers for a status: healthy while the link is receiving and recording is
+// allowed. Alarms join here, as one more reason to be unhealthy.
+TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refused);
 
 class TStation {
   public:
@@ -85,6 +91,7 @@ class TStation {
     void HandLive(TLiveRecord record);
     void LogNetwork();
     void StartEvents(uint64_t lastId);
+    void StartWeb();
 
     TStationConfig config_;
     TLog log_;
@@ -99,6 +106,9 @@ class TStation {
     std::unique_ptr<TLiveRecords> live_;
     std::unique_ptr<TSeedLinkServer> seedlink_;
     std::unique_ptr<TDataLinkClient> datalink_;
+    // The HTTP server, when configured (--http), and what the station last said for it.
+    std::unique_ptr<TWebServer> web_;
+    std::shared_ptr<TWebSnapshotBox> webSnapshot_ = std::make_shared<TWebSnapshotBox>();
     // Event detection, when configured (--trigger).
     std::unique_ptr<TStationEvents> events_;
     // The DataLink client logs from its own thread; the lines are logged from the loop.
