@@ -304,12 +304,12 @@ bool CodePatternMatches(std::string_view pattern, std::string_view text) {
     // Greedy matching with one back-track point: linear in practice, never exponential.
     size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             mark = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
         } else if (star != std::string_view::npos) {
             p = star + 1;
             t = ++mark;

@@ -105,6 +105,7 @@ TEST(FdsnRequest, TimesAndPatterns) {
         {"HH?", "HH", false},  {"H*Z", "HZ", true},  {"H*Z", "HHNZ", true},
         {"H*Z", "HHN", false}, {"", "", true},       {"", "00", false},
         {"?*?", "A", false},   {"**?**", "A", true}, {"A*B*C", "AXBXBYC", true},
+        {"*", "*x", true},     {"H*", "*H", false},
     };
     for (const auto& [pattern, text, matches] : patterns) {
         EXPECT_EQ(CodePatternMatches(pattern, text), matches) << pattern << " " << text;
