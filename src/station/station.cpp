@@ -169,6 +169,13 @@ void TStation::StartWeb() {
     }
     TWebConfig web = WebConfigOf(config_);
     web.Snapshot = webSnapshot_;
+    if (seedlink_) {
+        TSeedLinkServer* server = seedlink_.get();  // outlives the HTTP server (Stop, Reconfigure)
+        web.SeedLink = [server](int fd, const std::string& address,
+                                const std::array<uint8_t, 16>& bytes) {
+            return server->Adopt(fd, address, bytes);
+        };
+    }
     web_ = std::make_unique<TWebServer>(std::move(web));
     if (const TResult<void> started = web_->Start(); !started) {
         log_(started.Error().Text + "; recording goes on without it");
@@ -499,6 +506,18 @@ void TStation::Reconfigure(const TStationConfig& config) {
                                 (config.SeedLink.empty() && config.DataLink.empty()
                                      ? false
                                      : SeedLinkRingPath(config) != SeedLinkRingPath(config_));
+    // The HTTP server also starts again with the SeedLink server it hands WebSocket clients to;
+    // its threads end before what they use goes.
+    const bool webChanged =
+        networkChanged || config.Http != config_.Http || config.HttpAllow != config_.HttpAllow ||
+        config.HttpMaxConnections != config_.HttpMaxConnections ||
+        config.HttpRequestTimeout != config_.HttpRequestTimeout ||
+        config.HttpIdleTimeout != config_.HttpIdleTimeout || config.HttpRoot != config_.HttpRoot ||
+        config.HttpDataSelectMaxMB != config_.HttpDataSelectMaxMB ||
+        config.Archive != config_.Archive;
+    if (webChanged) {
+        web_.reset();
+    }
     if (networkChanged) {
         // The server syncs its ring and starts again under the new settings.
         StopNetwork();
@@ -512,16 +531,6 @@ void TStation::Reconfigure(const TStationConfig& config) {
         StationDevicePath(config) != StationDevicePath(config_);
     if (eventsChanged && events_) {
         events_->Stop();
-    }
-    const bool webChanged = config.Http != config_.Http || config.HttpAllow != config_.HttpAllow ||
-                            config.HttpMaxConnections != config_.HttpMaxConnections ||
-                            config.HttpRequestTimeout != config_.HttpRequestTimeout ||
-                            config.HttpIdleTimeout != config_.HttpIdleTimeout ||
-                            config.HttpRoot != config_.HttpRoot ||
-                            config.HttpDataSelectMaxMB != config_.HttpDataSelectMaxMB ||
-                            config.Archive != config_.Archive;
-    if (webChanged) {
-        web_.reset();  // its threads end before the configuration it reads changes
     }
     config_ = config;
     if (networkChanged) {

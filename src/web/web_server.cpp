@@ -3,14 +3,17 @@
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "web/dataselect.h"
 #include "web/fdsn_request.h"
@@ -162,6 +165,14 @@ const char* const Wadl =
 
 }  // namespace
 
+// One SeedLink client over WebSocket: our end of the message socket pair the SeedLink server
+// holds the other end of, and the thread that sends what the server writes to the client.
+struct TWebSocketLink {
+    int Fd = -1;
+    std::atomic<bool> Closing{false};
+    std::thread Sender;
+};
+
 struct TWebServer::TContext {
     mg_context* Server = nullptr;
     const TWebConfig* Config = nullptr;
@@ -171,7 +182,71 @@ struct TWebServer::TContext {
     int DataSelect(mg_connection* conn, const mg_request_info* info);
     int StaticFile(mg_connection* conn, const mg_request_info* info);
     int Api(mg_connection* conn, const std::string& uri);
+    void SeedLinkReady(mg_connection* conn);
 };
+
+namespace {
+
+constexpr size_t MaxCommandMessage = 1024;
+
+// Our end of the pair closed and the sender ended; from the library's thread of the
+// connection, at its close.
+void EndLink(const mg_connection* conn) {
+    auto* link = static_cast<TWebSocketLink*>(mg_get_user_connection_data(conn));
+    if (link == nullptr) {
+        return;
+    }
+    link->Closing = true;
+    shutdown(link->Fd, SHUT_RDWR);
+    if (link->Sender.joinable()) {
+        link->Sender.join();
+    }
+    close(link->Fd);
+    mg_set_user_connection_data(conn, nullptr);
+    delete link;
+}
+
+}  // namespace
+
+void TWebServer::TContext::SeedLinkReady(mg_connection* conn) {
+    const mg_request_info* info = mg_get_request_info(conn);
+    std::array<uint8_t, 16> bytes{};
+    in_addr address{};
+    if (inet_pton(AF_INET, info->remote_addr, &address) == 1) {
+        bytes[10] = bytes[11] = 0xFF;
+        std::memcpy(bytes.data() + 12, &address, 4);
+    }
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
+        return;
+    }
+    const std::string text =
+        std::string(info->remote_addr) + ":" + std::to_string(info->remote_port);
+    if (!Config->SeedLink(pair[1], text, bytes)) {
+        close(pair[0]);
+        mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
+        return;
+    }
+    auto* link = new TWebSocketLink;
+    link->Fd = pair[0];
+    mg_set_user_connection_data(conn, link);
+    link->Sender = std::thread([conn, link] {
+        // One message of the server (an answer, a packet) is one binary WebSocket message.
+        std::vector<char> message(8192);
+        ssize_t n = 0;
+        while ((n = recv(link->Fd, message.data(), message.size(), 0)) > 0) {
+            if (mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_BINARY, message.data(), size_t(n)) <=
+                0) {
+                break;
+            }
+        }
+        if (!link->Closing) {
+            // The server ended the conversation (BYE, the end of a window, a slow client).
+            mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
+        }
+    });
+}
 
 void TWebSnapshotBox::Set(TWebSnapshot snapshot) {
     std::lock_guard lock(mutex_);
@@ -265,7 +340,9 @@ TResult<void> TWebServer::Start() {
                              "enable_keep_alive",
                              "yes",
                              "websocket_timeout_ms",
-                             idleTimeout.c_str(),
+                             requestTimeout.c_str(),
+                             "enable_websocket_ping_pong",
+                             "yes",
                              "max_request_size",
                              "16384",
                              nullptr};
@@ -300,6 +377,39 @@ TResult<void> TWebServer::Start() {
         context_->Server, "/",
         [](mg_connection* conn, void* data) { return static_cast<TContext*>(data)->Handle(conn); },
         context_.get());
+    if (config_.SeedLink) {
+        static const char* protocols[] = {"SeedLink3.1"};
+        static mg_websocket_subprotocols subprotocols{1, protocols};
+        mg_set_websocket_handler_with_subprotocols(
+            context_->Server, "/seedlink", &subprotocols, nullptr,
+            [](mg_connection* conn, void* data) {
+                static_cast<TContext*>(data)->SeedLinkReady(conn);
+            },
+            [](mg_connection* conn, int bits, char* message, size_t length, void*) -> int {
+                const int opcode = bits & 0x0F;
+                if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) {
+                    return 0;
+                }
+                auto* link = static_cast<TWebSocketLink*>(mg_get_user_connection_data(conn));
+                if (opcode != MG_WEBSOCKET_OPCODE_TEXT && opcode != MG_WEBSOCKET_OPCODE_BINARY) {
+                    return 1;  // pings and pongs
+                }
+                if (link == nullptr || length > MaxCommandMessage) {
+                    return 0;
+                }
+                // A command per message; its line end is optional.
+                std::string line(message, length);
+                if (line.empty() || (line.back() != '\n' && line.back() != '\r')) {
+                    line += "\r\n";
+                }
+                // The server reads commands at once; one that cannot take them has gone.
+                return send(link->Fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL) ==
+                               ssize_t(line.size())
+                           ? 1
+                           : 0;
+            },
+            [](const mg_connection* conn, void*) { EndLink(conn); }, context_.get());
+    }
     mg_server_port bound[4]{};
     port_ = mg_get_server_ports(context_->Server, 4, bound) > 0 ? bound[0].port : 0;
     return {};

@@ -1,11 +1,14 @@
 // The station's HTTP server, on CivetWeb: the FDSN dataselect service over the archive, the
-// status API, and the files of the program's web root. It runs on the library's own worker
-// threads, at most MaxConnections of them, and only reads: the archive's day files, the web
-// root, and the snapshot of the status the station hands over; nothing a client sends changes
+// status API, SeedLink over WebSocket (a bridge into the SeedLink server, which serves the
+// connection as one of its own), and the files of the program's web root. It runs on the library's
+// own worker threads, at most MaxConnections of them, and only reads: the archive's day files, the
+// web root, and the snapshot of the status the station hands over; nothing a client sends changes
 // the station, and the station never waits on a client (it only swaps the snapshot).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,6 +47,11 @@ struct TWebConfig {
     std::string Archive;               // the SDS archive
     uint64_t DataSelectMaxBytes = uint64_t{1} << 30;  // larger answers are refused with 413
     std::shared_ptr<const TWebSnapshotBox> Snapshot;
+    // SeedLink over WebSocket at /seedlink: hands the SeedLink server one end of a message
+    // socket pair for each client (TSeedLinkServer::Adopt), with the client's address as text
+    // and as IPv4-mapped bytes; false when refused. Empty: no /seedlink.
+    std::function<bool(int fd, const std::string& address, const std::array<uint8_t, 16>& bytes)>
+        SeedLink;
 };
 
 // The version of the FDSN dataselect specification served.
