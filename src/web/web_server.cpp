@@ -71,7 +71,16 @@ bool IsHead(const mg_request_info* info) {
 
 void Send(mg_connection* conn, int status, const char* type, const std::string& body,
           bool close = false) {
-    mg_response_header_start(conn, status);
+    const bool head = IsHead(mg_get_request_info(conn));
+    if (mg_response_header_start(conn, status) != 0) {
+        // A request the library has taken as a WebSocket upgrade: the answer written whole.
+        mg_printf(conn,
+                  "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
+                  "Connection: close\r\n\r\n",
+                  status, ReasonOf(status), type, body.size());
+        mg_write(conn, body.data(), head ? 0 : body.size());
+        return;
+    }
     mg_response_header_add(conn, "Content-Type", type, -1);
     mg_response_header_add(conn, "Content-Length", std::to_string(body.size()).c_str(), -1);
     mg_response_header_add(conn, "Cache-Control", "no-store", -1);
@@ -79,7 +88,7 @@ void Send(mg_connection* conn, int status, const char* type, const std::string& 
         mg_response_header_add(conn, "Connection", "close", -1);
     }
     mg_response_header_send(conn);
-    if (!IsHead(mg_get_request_info(conn))) {
+    if (!head) {
         mg_write(conn, body.data(), body.size());
     }
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -238,10 +239,23 @@ TEST_F(WebServerTest, LargeAnswersAndPostsAreRefusedAndOtherAddressesToo) {
     TWebConfig closed = Config();
     std::string error;
     closed.Allow = *ParseAddressRanges("10.0.0.0/8", error);
+    std::atomic<bool> adopted{false};
+    closed.SeedLink = [&adopted](int fd, const std::string&, const std::array<uint8_t, 16>&) {
+        adopted = true;
+        close(fd);
+        return false;
+    };
     TWebServer other(closed);
     ASSERT_TRUE(other.Start());
     EXPECT_EQ(Fetch(other.Port(), q + "cha=BHZ").Status, 403);
     EXPECT_EQ(Fetch(other.Port(), "/api/status").Status, 403);
+    // A WebSocket upgrade from there is answered 403 too, and never reaches SeedLink.
+    EXPECT_EQ(Fetch(other.Port(), "/seedlink",
+                    "-H 'Connection: Upgrade' -H 'Upgrade: websocket' -H "
+                    "'Sec-WebSocket-Version: 13' -H 'Sec-WebSocket-Key: x3JJHMbDL1EzLkh9GBhXDw=='")
+                  .Status,
+              403);
+    EXPECT_FALSE(adopted);
 }
 
 TEST_F(WebServerTest, StatusApiAnswersFromTheStationsSnapshot) {
