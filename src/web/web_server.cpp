@@ -604,12 +604,19 @@ int TWebServer::TContext::DataSelect(mg_connection* conn, const mg_request_info*
                                  std::to_string(Config->DataSelectMaxBytes >> 20) +
                                  " MB an answer may hold; ask for less");
     }
+    const bool chunked =
+        info->http_version != nullptr && std::strcmp(info->http_version, "1.0") != 0;
     bool started = false;
     bool failed = false;
     std::string out;
     out.reserve(SendPiece + 8192);
     const auto flush = [&] {
-        if (!out.empty() && mg_send_chunk(conn, out.data(), unsigned(out.size())) <= 0) {
+        if (out.empty()) {
+            return !failed;  // an empty chunk would end the answer
+        }
+        const int sent = chunked ? mg_send_chunk(conn, out.data(), unsigned(out.size()))
+                                 : mg_write(conn, out.data(), out.size());
+        if (sent <= 0) {
             failed = true;
         }
         out.clear();
@@ -620,7 +627,9 @@ int TWebServer::TContext::DataSelect(mg_connection* conn, const mg_request_info*
             started = true;
             mg_response_header_start(conn, 200);
             mg_response_header_add(conn, "Content-Type", "application/vnd.fdsn.mseed", -1);
-            mg_response_header_add(conn, "Transfer-Encoding", "chunked", -1);
+            // HTTP/1.0 has no chunks: the answer ends when the connection closes.
+            mg_response_header_add(conn, chunked ? "Transfer-Encoding" : "Connection",
+                                   chunked ? "chunked" : "close", -1);
             mg_response_header_add(conn, "Content-Disposition",
                                    "attachment; filename=\"dataselect.mseed\"", -1);
             mg_response_header_send(conn);
@@ -637,7 +646,9 @@ int TWebServer::TContext::DataSelect(mg_connection* conn, const mg_request_info*
         return SendFdsnError(conn, 404, "no data matches the selection");
     }
     if (!failed && flush()) {
-        mg_send_chunk(conn, "", 0);
+        if (chunked) {
+            mg_send_chunk(conn, "", 0);
+        }
     }
     return 200;
 }

@@ -188,6 +188,13 @@ TEST_F(WebServerTest, DataSelectAnswersTheArchiveAsTheSpecificationSays) {
         Fetch(port, "/fdsnws/dataselect/1/query", "--data-binary @" + body.string());
     EXPECT_EQ(post.Status, 200);
     EXPECT_EQ(post.Body, day.Body);
+    // An HTTP/1.0 client gets the same without chunks, the end told by the close.
+    const TAnswer old = Fetch(port,
+                              q + "net=XX&sta=WEB1&loc=--&cha=BH?,XYZ&start=2026-12-07T23:20:00"
+                                  "&end=2026-12-08T00:10:00.5Z",
+                              "--http1.0");
+    EXPECT_EQ(old.Status, 200);
+    EXPECT_EQ(old.Body, day.Body);
 
     // No data: 204 by default, 404 with the error text when asked.
     EXPECT_EQ(Fetch(port, q + "net=YY").Status, 204);
