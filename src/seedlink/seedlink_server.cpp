@@ -71,6 +71,10 @@ struct TSeedLinkServer::TClient {
     int64_t PacketsSent = 0;
     bool CloseWhenSent = false;
     bool Dead = false;
+    // A connection adopted from elsewhere (SeedLink over WebSocket) on a message socket: each
+    // answer and packet goes as one message, of the sizes queued here in order.
+    bool Messages = false;
+    std::deque<size_t> MessageSizes;
 
     size_t Queued() const { return Out.size() - OutOffset; }
 };
@@ -236,11 +240,21 @@ void TSeedLinkServer::Stop() {
         close(client->Fd);
     }
     clients_.clear();
+    {
+        std::lock_guard lock(pendingMutex_);
+        for (const TAdopted& a : adopted_) {
+            close(a.Fd);
+        }
+        adopted_.clear();
+    }
     close(listen_);
     listen_ = -1;
     TakePending();
-    close(wake_);
-    wake_ = -1;
+    {
+        std::lock_guard lock(pendingMutex_);  // Adopt writes to it under the lock
+        close(wake_);
+        wake_ = -1;
+    }
     if (const TResult<void> synced = ring_.Sync(); !synced) {
         Log("SeedLink: the packet ring could not be synced: " + synced.Error().Text);
     }
@@ -373,6 +387,7 @@ void TSeedLinkServer::Run() {
         if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
             uint64_t count = 0;
             [[maybe_unused]] const ssize_t n = read(wake_, &count, sizeof count);
+            TakeAdopted(now);
             const uint64_t before = ring_.Next();
             TakePending();
             if (ring_.Next() != before) {
@@ -459,20 +474,7 @@ void TSeedLinkServer::Accept(TClock::time_point now) {
             return;
         }
         acceptFailing_ = false;
-        const std::string address = SocketAddressText(peer);
-        const std::optional<std::array<uint8_t, 16>> bytes = AddressBytes(peer);
-        if (!bytes || !AddressAllowed(config_.Allow, *bytes)) {
-            close(fd);
-            ++refused_;
-            LogConnection("SeedLink: " + address + " refused: not an allowed address", now);
-            continue;
-        }
-        if (clients_.size() >= static_cast<size_t>(std::max(config_.MaxClients, 0))) {
-            close(fd);
-            ++refused_;
-            LogConnection("SeedLink: " + address + " refused: already " +
-                              std::to_string(clients_.size()) + " clients",
-                          now);
+        if (!AddClient(fd, SocketAddressText(peer), AddressBytes(peer), false, now)) {
             continue;
         }
         const int one = 1;
@@ -482,19 +484,67 @@ void TSeedLinkServer::Accept(TClock::time_point now) {
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-        auto client = std::make_unique<TClient>();
-        client->Fd = fd;
-        client->Address = address;
-        client->Trusted =
-            bytes && AddressAllowed(config_.Trusted, *bytes) && !config_.Trusted.empty();
-        client->InfoTokens = 2.0 * config_.InfoPerSecond;
-        client->InfoRefilled = now;
-        client->ConnectedMicroseconds = NowMicroseconds();
-        client->LastHeard = now;
-        client->LastWritten = now;
-        clients_.push_back(std::move(client));
-        ++accepted_;
-        LogConnection("SeedLink: " + address + " connected", now);
+    }
+}
+
+bool TSeedLinkServer::AddClient(int fd, const std::string& address,
+                                const std::optional<std::array<uint8_t, 16>>& bytes, bool messages,
+                                TClock::time_point now) {
+    if (!bytes || !AddressAllowed(config_.Allow, *bytes)) {
+        close(fd);
+        ++refused_;
+        LogConnection("SeedLink: " + address + " refused: not an allowed address", now);
+        return false;
+    }
+    if (clients_.size() >= static_cast<size_t>(std::max(config_.MaxClients, 0))) {
+        close(fd);
+        ++refused_;
+        LogConnection("SeedLink: " + address + " refused: already " +
+                          std::to_string(clients_.size()) + " clients",
+                      now);
+        return false;
+    }
+    auto client = std::make_unique<TClient>();
+    client->Fd = fd;
+    client->Address = address;
+    client->Trusted = AddressAllowed(config_.Trusted, *bytes) && !config_.Trusted.empty();
+    client->Messages = messages;
+    client->InfoTokens = 2.0 * config_.InfoPerSecond;
+    client->InfoRefilled = now;
+    client->ConnectedMicroseconds = NowMicroseconds();
+    client->LastHeard = now;
+    client->LastWritten = now;
+    clients_.push_back(std::move(client));
+    ++accepted_;
+    LogConnection("SeedLink: " + address + " connected" + (messages ? " over WebSocket" : ""), now);
+    return true;
+}
+
+bool TSeedLinkServer::Adopt(int fd, const std::string& address,
+                            const std::array<uint8_t, 16>& bytes) {
+    {
+        std::lock_guard lock(pendingMutex_);
+        if (!started_ || stop_) {
+            close(fd);
+            return false;
+        }
+        adopted_.push_back({fd, address, bytes});
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);
+    }
+    return true;
+}
+
+void TSeedLinkServer::TakeAdopted(TClock::time_point now) {
+    std::vector<TAdopted> adopted;
+    {
+        std::lock_guard lock(pendingMutex_);
+        adopted.swap(adopted_);
+    }
+    for (const TAdopted& a : adopted) {
+        const int flags = fcntl(a.Fd, F_GETFL);
+        fcntl(a.Fd, F_SETFL, flags | O_NONBLOCK);
+        AddClient(a.Fd, a.Address, a.Bytes, true, now);
     }
 }
 
@@ -507,6 +557,7 @@ void TSeedLinkServer::Close(TClient& client, const std::string& why, bool droppe
     client.Fd = -1;
     client.Out.clear();
     client.Out.shrink_to_fit();
+    client.MessageSizes.clear();
     if (dropped) {
         ++dropped_;
         Log("SeedLink: " + client.Address + " dropped: " + why);
@@ -544,7 +595,11 @@ void TSeedLinkServer::Read(TClient& client, TClock::time_point now) {
 
 void TSeedLinkServer::Write(TClient& client, TClock::time_point now) {
     while (client.Queued() > 0) {
-        const ssize_t n = send(client.Fd, client.Out.data() + client.OutOffset, client.Queued(),
+        // A message socket takes each message whole or not at all.
+        const size_t piece = client.Messages && !client.MessageSizes.empty()
+                                 ? client.MessageSizes.front()
+                                 : client.Queued();
+        const ssize_t n = send(client.Fd, client.Out.data() + client.OutOffset, piece,
                                MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -558,6 +613,9 @@ void TSeedLinkServer::Write(TClient& client, TClock::time_point now) {
         }
         client.OutOffset += static_cast<size_t>(n);
         client.LastWritten = now;
+        if (client.Messages && !client.MessageSizes.empty()) {
+            client.MessageSizes.pop_front();
+        }
     }
     if (client.Queued() == 0) {
         client.Out.clear();
@@ -579,6 +637,13 @@ void TSeedLinkServer::Queue(TClient& client, const std::string& bytes) {
         client.LastWritten = TClock::now();
     }
     client.Out += bytes;
+    if (client.Messages) {
+        // INFO answers are several packets: one message each.
+        const bool packets = bytes.rfind("SLINFO", 0) == 0 && bytes.size() % PacketSize == 0;
+        for (size_t at = 0; at < bytes.size(); at += packets ? PacketSize : bytes.size()) {
+            client.MessageSizes.push_back(packets ? PacketSize : bytes.size());
+        }
+    }
 }
 
 bool TSeedLinkServer::StationKnown(const std::string& station, const std::string& network) const {
@@ -776,6 +841,9 @@ void TSeedLinkServer::Pump(TClient& client, bool live) {
         client.Out += "SL" + SequenceText(sequence);
         client.Out.append(reinterpret_cast<const char*>(packet->Record.data()),
                           packet->Record.size());
+        if (client.Messages) {
+            client.MessageSizes.push_back(PacketSize);
+        }
         client.LastSequence = sequence;
         ++client.PacketsSent;
     }

@@ -16,6 +16,7 @@
 // second is bounded, and the connections are shown only to trusted addresses.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -101,6 +102,12 @@ class TSeedLinkServer {
     // A record for the clients; never waits on the network. Records beyond HandOffRecords
     // waiting for the thread drop the oldest of them (counted).
     void Push(const TLiveRecord& record);
+    // A connection made elsewhere, handed over (SeedLink over WebSocket): `fd` is a
+    // SOCK_SEQPACKET socket whose messages are the client's command lines; every answer and
+    // packet goes back as one message. Allow and MaxClients apply to `bytes`, the client's
+    // address, as to a TCP client. The server owns `fd` from now on (closed when refused, or
+    // when the server is not running, which gives false).
+    bool Adopt(int fd, const std::string& address, const std::array<uint8_t, 16>& bytes);
     // The thread ended, every connection closed, the records handed over put into the ring,
     // and the ring synced to its file.
     void Stop();
@@ -129,6 +136,12 @@ class TSeedLinkServer {
 
     void Run();
     void Accept(std::chrono::steady_clock::time_point now);
+    // A new client on `fd`, unless its address is refused or there are MaxClients already
+    // (then `fd` is closed and false given).
+    bool AddClient(int fd, const std::string& address,
+                   const std::optional<std::array<uint8_t, 16>>& bytes, bool messages,
+                   std::chrono::steady_clock::time_point now);
+    void TakeAdopted(std::chrono::steady_clock::time_point now);
     void Read(TClient& client, std::chrono::steady_clock::time_point now);
     void Write(TClient& client, std::chrono::steady_clock::time_point now);
     void Handle(TClient& client, const TCommandLines::TLine& line);
@@ -167,6 +180,12 @@ class TSeedLinkServer {
     std::mutex pendingMutex_;
     std::deque<TLiveRecord> pending_;
     int64_t handOffDropped_ = 0;
+    struct TAdopted {
+        int Fd;
+        std::string Address;
+        std::array<uint8_t, 16> Bytes;
+    };
+    std::vector<TAdopted> adopted_;  // connections handed over, for the thread to take
 
     std::vector<std::unique_ptr<TClient>> clients_;
     std::set<std::pair<std::string, std::string>> stations_;  // (NET, STA) served

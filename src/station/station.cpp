@@ -106,6 +106,47 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
     return server;
 }
 
+TWebConfig WebConfigOf(const TStationConfig& config) {
+    TWebConfig web;
+    std::string error;
+    if (const std::optional<TListenAddress> listen = ParseListenAddress(config.Http, error)) {
+        web.Listen = *listen;
+    }
+    web.Allow = ParseAddressRanges(config.HttpAllow, error).value_or(std::vector<TAddressRange>{});
+    web.MaxConnections = config.HttpMaxConnections;
+    web.RequestTimeoutSeconds = config.HttpRequestTimeout;
+    web.IdleTimeoutSeconds = config.HttpIdleTimeout;
+    web.WebRoot = config.HttpRoot;
+    web.Archive = config.Archive;
+    web.DataSelectMaxBytes = uint64_t(config.HttpDataSelectMaxMB) << 20;
+    return web;
+}
+
+TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refused,
+                           const std::vector<TActiveAlarm>& alarms) {
+    TWebSnapshot snapshot;
+    snapshot.StatusJson = StatusJson(status);
+    for (const auto& [name, value] : status.Extra) {
+        if (name == "events") {
+            snapshot.EventsJson = value;
+        }
+    }
+    if (!refused.empty()) {
+        snapshot.Health = "not recording: " + refused;
+    } else if (status.LinkState != "receiving") {
+        snapshot.Health = "not recording: the link is " + status.LinkState;
+    } else if (!alarms.empty()) {
+        snapshot.Health = "alarm:";
+        for (const auto& alarm : alarms) {
+            snapshot.Health += std::string(" ") + AlarmName(alarm.Kind);
+        }
+    } else {
+        snapshot.Healthy = true;
+        snapshot.Health = "ok";
+    }
+    return snapshot;
+}
+
 TStation::TStation(TStationConfig config, TLog log, TBlockIntake::TUtcClock now)
     : config_(std::move(config)),
       log_(std::move(log)),
@@ -123,8 +164,37 @@ void TStation::Start() {
     OpenLink();
     StartNetwork();
     StartEvents(0);
+    StartWeb();
     nextStatus_ = TClock::now();
     lastBlock_ = TClock::now();
+}
+
+void TStation::StartWeb() {
+    web_.reset();
+    if (config_.Http.empty()) {
+        return;
+    }
+    TWebConfig web = WebConfigOf(config_);
+    web.Snapshot = webSnapshot_;
+    if (seedlink_) {
+        TSeedLinkServer* server = seedlink_.get();  // outlives the HTTP server (Stop, Reconfigure)
+        web.SeedLink = [server](int fd, const std::string& address,
+                                const std::array<uint8_t, 16>& bytes) {
+            return server->Adopt(fd, address, bytes);
+        };
+    }
+    web_ = std::make_unique<TWebServer>(std::move(web));
+    if (const TResult<void> started = web_->Start(); !started) {
+        log_(started.Error().Text + "; recording goes on without it");
+        lastError_ = started.Error().Text;
+        lastErrorTime_ = NowMicroseconds();
+        web_.reset();
+        return;
+    }
+    const TWebConfig& serving = web_->Config();
+    log_("HTTP: listening on " + (serving.Listen.Host.empty() ? "127.0.0.1" : serving.Listen.Host) +
+         ":" + std::to_string(web_->Port()) +
+         (serving.Allow.empty() ? "" : ", clients from " + AddressRangesText(serving.Allow)));
 }
 
 void TStation::StartNetwork() {
@@ -438,6 +508,7 @@ void TStation::WriteStatus(bool stopping) {
     if (stopping) {
         status.LinkState = StoppedLinkState;
     }
+    webSnapshot_->Set(WebSnapshotOf(status, refused_, health_.Alarms().Active()));
     std::string error;
     if (WriteStatusFile(statusPath_, status, error)) {
         if (statusFailing_) {
@@ -464,6 +535,18 @@ void TStation::Reconfigure(const TStationConfig& config) {
                                 (config.SeedLink.empty() && config.DataLink.empty()
                                      ? false
                                      : SeedLinkRingPath(config) != SeedLinkRingPath(config_));
+    // The HTTP server also starts again with the SeedLink server it hands WebSocket clients to;
+    // its threads end before what they use goes.
+    const bool webChanged =
+        networkChanged || config.Http != config_.Http || config.HttpAllow != config_.HttpAllow ||
+        config.HttpMaxConnections != config_.HttpMaxConnections ||
+        config.HttpRequestTimeout != config_.HttpRequestTimeout ||
+        config.HttpIdleTimeout != config_.HttpIdleTimeout || config.HttpRoot != config_.HttpRoot ||
+        config.HttpDataSelectMaxMB != config_.HttpDataSelectMaxMB ||
+        config.Archive != config_.Archive;
+    if (webChanged) {
+        web_.reset();
+    }
     if (networkChanged) {
         // The server syncs its ring and starts again under the new settings.
         StopNetwork();
@@ -484,6 +567,9 @@ void TStation::Reconfigure(const TStationConfig& config) {
         StartNetwork();
     } else if (live_) {
         live_->Configure(LiveSettingsOf(config_));
+    }
+    if (webChanged) {
+        StartWeb();
     }
     if (eventsChanged) {
         StartEvents(events_ ? events_->LastId() : 0);
@@ -508,6 +594,7 @@ void TStation::Stop() {
         return;
     }
     stopped_ = true;
+    web_.reset();
     if (keeper_) {
         keeper_->Close();
     }

@@ -22,6 +22,7 @@
 #include "station/station_events.h"
 #include "station/station_health.h"
 #include "station/status_file.h"
+#include "web/web_server.h"
 
 // The recorder's settings for a configuration; `serialNumber` gives the station code of the
 // periods layout when none is configured (the SDS layout finds it from each block).
@@ -36,6 +37,11 @@ std::string DefaultStatusFile(const TStationConfig& config);
 TLiveSettings LiveSettingsOf(const TStationConfig& config);
 // The SeedLink server's settings for a configuration (which must name a SeedLink address).
 TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config);
+// The HTTP server's settings for a configuration (which must name an HTTP address).
+TWebConfig WebConfigOf(const TStationConfig& config);
+// What /api/health answers for a status: healthy while the link is receiving and recording is
+// allowed. Alarms join here, as one more reason to be unhealthy.
+TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refused);
 
 class TStation {
   public:
@@ -88,6 +94,7 @@ class TStation {
     void StartEvents(uint64_t lastId);
     // The alarms evaluated; the status written at once when one was raised or cleared.
     void CheckHealth();
+    void StartWeb();
 
     TStationConfig config_;
     TLog log_;
@@ -102,6 +109,9 @@ class TStation {
     std::unique_ptr<TLiveRecords> live_;
     std::unique_ptr<TSeedLinkServer> seedlink_;
     std::unique_ptr<TDataLinkClient> datalink_;
+    // The HTTP server, when configured (--http), and what the station last said for it.
+    std::unique_ptr<TWebServer> web_;
+    std::shared_ptr<TWebSnapshotBox> webSnapshot_ = std::make_shared<TWebSnapshotBox>();
     // Event detection, when configured (--trigger).
     std::unique_ptr<TStationEvents> events_;
     // The unit's health and the alarms on it.

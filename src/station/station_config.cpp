@@ -260,6 +260,29 @@ std::string SetSeedLinkTrusted(TStationConfig& config, const std::string& value)
     return "";
 }
 
+std::string SetHttp(TStationConfig& config, const std::string& value) {
+    std::string error;
+    const std::optional<TListenAddress> address =
+        value.empty() ? std::nullopt : ParseListenAddress(value, error);
+    if (!value.empty() && !address) {
+        return error + " ([ADDR:]PORT, or empty for none)";
+    }
+    if (address && address->Host.find(':') != std::string::npos) {
+        return "the HTTP server listens on IPv4 addresses only";
+    }
+    config.Http = value;
+    return "";
+}
+
+std::string SetHttpAllow(TStationConfig& config, const std::string& value) {
+    std::string error;
+    if (!ParseAddressRanges(value, error)) {
+        return error;
+    }
+    config.HttpAllow = value;
+    return "";
+}
+
 std::string SetDataLink(TStationConfig& config, const std::string& value) {
     if (!value.empty()) {
         const TResult<TDataLinkAddress> address = ParseDataLinkAddress(value);
@@ -319,6 +342,18 @@ const std::vector<TKey>& Keys() {
         {"SeedLinkTimeout", "--seedlink-timeout",
          WholeSetter(&TStationConfig::SeedLinkTimeout, 1, 3600)},
         {"DataLink", "--datalink", SetDataLink},
+        {"Http", "--http", SetHttp},
+        {"HttpAllow", "--http-allow", SetHttpAllow},
+        {"HttpMaxConnections", "--http-max-connections",
+         WholeSetter(&TStationConfig::HttpMaxConnections, 1, 1000)},
+        {"HttpRequestTimeout", "--http-request-timeout",
+         WholeSetter(&TStationConfig::HttpRequestTimeout, 1, 3600)},
+        {"HttpIdleTimeout", "--http-idle-timeout",
+         WholeSetter(&TStationConfig::HttpIdleTimeout, 1, 3600)},
+        {"HttpRoot", "--http-root",
+         [](TStationConfig& c, const std::string& v) { return SetPath(c.HttpRoot, v, true); }},
+        {"HttpDataSelectMaxMB", "--http-dataselect-max-mb",
+         WholeSetter(&TStationConfig::HttpDataSelectMaxMB, 1, 1000000)},
     });
     return keys;
 }
@@ -663,6 +698,13 @@ std::string FormatStationConfig(const TStationConfig& config) {
         {"SeedLinkMaxClients", std::to_string(config.SeedLinkMaxClients)},
         {"SeedLinkTimeout", std::to_string(config.SeedLinkTimeout)},
         {"DataLink", config.DataLink},
+        {"Http", config.Http},
+        {"HttpAllow", config.HttpAllow},
+        {"HttpMaxConnections", std::to_string(config.HttpMaxConnections)},
+        {"HttpRequestTimeout", std::to_string(config.HttpRequestTimeout)},
+        {"HttpIdleTimeout", std::to_string(config.HttpIdleTimeout)},
+        {"HttpRoot", config.HttpRoot},
+        {"HttpDataSelectMaxMB", std::to_string(config.HttpDataSelectMaxMB)},
     };
     TIniFile ini;
     ini.Parse(
@@ -761,6 +803,19 @@ const char* StationUsage() {
            "                          data, for S seconds, 1 to 3600 (default 60)\n"
            "  --datalink HOST[:PORT]  push every record to a DataLink server (port 16000\n"
            "                          unless given; default: none)\n"
+           "  --http [ADDR:]PORT      serve FDSN dataselect (/fdsnws/dataselect/1/), the\n"
+           "                          status (/api/status, /api/events, /api/health) and\n"
+           "                          the page over HTTP; a bare port listens on loopback\n"
+           "                          only, 0.0.0.0:PORT on every IPv4 address\n"
+           "  --http-allow CIDR,...   clients accepted (default: every address)\n"
+           "  --http-max-connections N  connections served at a time, 1 to 1000 (default 32)\n"
+           "  --http-request-timeout S  seconds to read a request or send a piece of the\n"
+           "                          answer, 1 to 3600 (default 30)\n"
+           "  --http-idle-timeout S   seconds a kept-alive connection may wait for its next\n"
+           "                          request, 1 to 3600 (default 10)\n"
+           "  --http-root DIR         the page's files (default: none served)\n"
+           "  --http-dataselect-max-mb M  refuse dataselect answers larger than M MB with\n"
+           "                          413 (default 1024)\n"
            "\n"
            "Event detection (keys of the [Events] section; off unless asked for):\n"
            "  --trigger, --no-trigger detect events or not (Enable=yes/no; default no)\n"

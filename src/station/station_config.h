@@ -62,6 +62,16 @@ struct TStationConfig {
     // The DataLink server records are pushed to: "HOST[:PORT]", empty = none.
     std::string DataLink;
 
+    // The HTTP server (FDSN dataselect, the status API, the page): "[ADDR:]PORT" with an IPv4
+    // address, empty = none; a bare port listens on the loopback address only.
+    std::string Http;
+    std::string HttpAllow;           // "CIDR[,CIDR...]" of clients accepted; empty = all
+    int HttpMaxConnections = 32;     // connections served at a time (worker threads), 1..1000
+    int HttpRequestTimeout = 30;     // seconds to read a request or send a piece, 1..3600
+    int HttpIdleTimeout = 10;        // seconds a kept-alive connection may wait, 1..3600
+    std::string HttpRoot;            // the page's files; empty = none served
+    int HttpDataSelectMaxMB = 1024;  // larger dataselect answers are refused, 1..1000000
+
     // The [Events] section: event detection, off by default (station/event_config.h).
     TEventConfig Events;
     // The [Alarms] section: the thresholds of the unit's health and the on-alarm command

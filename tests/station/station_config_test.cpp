@@ -74,6 +74,20 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
          "",
          "--datalink host:99999: the port 99999 in \"host:99999\" is not from 1 to 65535 "
          "(HOST[:PORT], or empty for none)"},
+        {{"1", "--http", "[::1]:8080"},
+         "",
+         "--http [::1]:8080: the HTTP server listens on IPv4 addresses only"},
+        {{"1", "--http", "80800"},
+         "",
+         "--http 80800: the port must be 1 to 65535 ([ADDR:]PORT, or empty for none)"},
+        {{"1", "--http-allow", "10.0.0.0/40"},
+         "",
+         "--http-allow 10.0.0.0/40: '10.0.0.0/40': the prefix length must be 0 to 32"},
+        {{"1", "--http-max-connections", "0"}, "", "--http-max-connections 0: must be 1 to 1000"},
+        {{"1"}, section + "HttpIdleTimeout=0", "station.ini: HttpIdleTimeout=0: must be 1 to 3600"},
+        {{"1", "--http-dataselect-max-mb", "0"},
+         "",
+         "--http-dataselect-max-mb 0: must be 1 to 1000000"},
         {{"1", "--network", "ABC"}, "", "--network ABC: must be 1 or 2 letters or digits"},
         {{"1", "--network="}, "", "--network=: must be 1 or 2 letters or digits"},
         {{"1", "--station", "TOOLONG"},
@@ -221,6 +235,13 @@ TEST(StationConfig, PrintedConfigurationReadsBackTheSame) {
     config.SeedLinkMaxClients = 10000;
     config.SeedLinkTimeout = 1;
     config.DataLink = "ring.example.org:16001";
+    config.Http = "0.0.0.0:8080";
+    config.HttpAllow = "192.0.2.0/24";
+    config.HttpMaxConnections = 1000;
+    config.HttpRequestTimeout = 1;
+    config.HttpIdleTimeout = 3600;
+    config.HttpRoot = "/usr/share/kestrel32/web";
+    config.HttpDataSelectMaxMB = 1;
     TStationConfig defaults;
     defaults.Port = 7;
     for (const TStationConfig& original : {config, defaults}) {
