@@ -305,6 +305,12 @@ void TEventDetector::Detect(const TRecordBlock& block, size_t fill, size_t n, TD
             event_.Start = at;
             event_.Coincidence = at;
             event_.SampleRate = rate_;
+            event_.PeakFilter =
+                settings_.BandpassOn
+                    ? "band-passed " + Number(settings_.Band.LowHz) + "-" +
+                          Number(std::min(settings_.Band.HighHz, HighestCorner(rate_))) + " Hz (" +
+                          std::to_string(settings_.Band.Poles) + " poles)"
+                    : "raw";
             for (const TChannel& ch : channels_) {
                 TEventChannel c;
                 c.Channel = ch.Index;

@@ -98,6 +98,9 @@ struct TEvent {
     TSampleTime Coincidence;
     // The unit was calibrating (or had been within the LTA's length) during the event.
     bool Calibration = false;
+    // What the peak counts were measured on: "band-passed 1-10 Hz (2 poles)", or "raw" with
+    // the band-pass off.
+    std::string PeakFilter;
 
     double Seconds() const { return SecondsBetween(Start, End); }
     // The 0-based channels that triggered, in order.

@@ -25,6 +25,8 @@ struct TRecentEvent {
     bool Cut = false;
     std::string Channels;  // triggered, "1,2,3"
     double PeakRatio = 0;
+    bool Calibration = false;  // marked as a calibration's (TEvent::Calibration)
+    bool Clipped = false;      // a channel clipped (known at the end)
 };
 
 class TStationEvents {

@@ -121,9 +121,10 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
     // The script appends its argument and the event's values; its path has a blank in it.
     const std::string script = Path("on event.sh");
     std::ofstream(script) << "#!/bin/sh\n"
-                             "printf '%s|%s|%s|%s|%s|%s|%s\\n' \"$1\" \"$EVENT_ID\" "
+                             "printf '%s|%s|%s|%s|%s|%s|%s|%s\\n' \"$1\" \"$EVENT_ID\" "
                              "\"$EVENT_START\" \"$EVENT_CHANNELS\" \"$EVENT_STATION\" "
-                             "\"$EVENT_PEAK_RATIO\" \"$(cat)\" >> \"$0.out\"\n";
+                             "\"$EVENT_PEAK_RATIO\" \"$EVENT_CALIBRATION\" \"$(cat)\" >> "
+                             "\"$0.out\"\n";
     ASSERT_EQ(chmod(script.c_str(), 0755), 0);
     // --trigger on the command line wins over Enable=no in the file.
     TChild station({DIGITIZER_STATION,
@@ -222,7 +223,8 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
         }
         // The peak ratio at the start: at least the trigger-on ratio.
         EXPECT_GE(std::stod(rest.substr(rest.find(tail) + tail.size())), 4) << ran[i];
-        EXPECT_EQ(ran[i].back(), '|') << "standard input was not empty: " << ran[i];
+        // No calibration; standard input empty.
+        EXPECT_EQ(ran[i].substr(ran[i].size() - 4), "|no|") << ran[i];
     }
     EXPECT_EQ(Occurrences(log, "exited with status 0"), 3u) << log;
 
