@@ -98,6 +98,14 @@ void TEventDetector::EndEvent(const TSampleTime& at, bool cut, TDetectorNews& ne
     quiet_ = false;
 }
 
+TDetectorNews TEventDetector::EndHeld() {
+    TDetectorNews news;
+    if (inEvent_ && quiet_) {
+        EndEvent(quietSince_, false, news);
+    }
+    return news;
+}
+
 void TEventDetector::SetCalibration(bool on) {
     if (calibrating_ && !on) {
         calibrationAfter_ = settings_.LtaSeconds;

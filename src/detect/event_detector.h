@@ -150,8 +150,11 @@ class TEventDetector {
     // channels must trigger together, the blocks carry 1 of those chosen"); empty while
     // detecting, and before the first block.
     const std::string& Idle() const { return idle_; }
-    // True while an event runs.
+    // True while an event runs (its hold included).
     bool InEvent() const { return inEvent_; }
+    // An event in its hold ended where its triggers did, as the hold would have ended it: for a
+    // detector that takes no more blocks. No news when none is in its hold.
+    TDetectorNews EndHeld();
 
     // The unit calibrates (a calibration signal on) or not, from the next block on: while it
     // does and for the LTA's length after it stops, events are marked Calibration.

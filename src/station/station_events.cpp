@@ -79,6 +79,7 @@ bool TStationEvents::Take(const TRecordBlock& block, int32_t gainBits) {
     }
     const TEventPlace place{network_,
                             station_.empty() ? SafeStationCode(block.SerialNumber) : station_};
+    place_ = place;
     for (const TEventNews& n : news.Events) {
         const uint64_t id = firstId_ + n.Event.Id;
         if (n.Kind == TEventNews::TKind::Started) {
@@ -175,6 +176,10 @@ void TStationEvents::Reopen() {
 }
 
 void TStationEvents::Stop() {
+    // An event that had ended but for its hold is written whole.
+    for (const TEventNews& n : detector_.EndHeld().Events) {
+        Ended(n.Event, firstId_ + n.Event.Id, place_);
+    }
     if (detector_.InEvent()) {
         log_("event " + std::to_string(lastId_) +
              " was still running: its end is not in the events file");

@@ -45,7 +45,7 @@ class TStationEvents {
     void Service();
     // The files closed, to be opened afresh at the next line (after a SIGHUP: moved files).
     void Reopen();
-    // The command ended, the files closed.
+    // An event in its hold written as ended, the command ended, the files closed.
     void Stop();
 
     // The "events" section of the status file: a JSON object.
@@ -66,6 +66,7 @@ class TStationEvents {
     TLog log_;
     TEventDetector detector_;
     std::string network_, station_, device_;
+    TEventPlace place_;     // of the last event
     uint64_t firstId_ = 0;  // the detector's event 1 is the station's firstId_ + 1
     uint64_t lastId_ = 0;
     TAppendFile file_;

@@ -468,6 +468,30 @@ TEST(EventDetector, OneEventPerQuakeAndCalibrationsAndClippingMarked) {
     }
 }
 
+// Blocks that stop within an event's hold: EndHeld ends it where the hold would have.
+TEST(EventDetector, AnEventInItsHoldEndsWhereItsTriggersDid) {
+    TSeries series;
+    series.Seconds = 200;
+    series.Events = {Quake(100, 20, 3e6)};
+    const std::vector<TRecordBlock> blocks = MakeBlocks(series).Blocks;
+    const TRun whole = Detect(blocks, {});
+    ASSERT_EQ(whole.Ended.size(), 1u);
+    const int64_t ended = whole.Ended[0].End.Seconds - T0;
+    auto detector = TEventDetector::Make(TDetectorSettings{});
+    ASSERT_TRUE(detector);
+    for (int64_t i = 0; i <= ended + 5; ++i) {
+        (*detector).Take(blocks[static_cast<size_t>(i)], 0);
+    }
+    ASSERT_TRUE((*detector).InEvent());
+    const TDetectorNews news = (*detector).EndHeld();
+    ASSERT_EQ(news.Events.size(), 1u);
+    EXPECT_EQ(news.Events[0].Kind, TEventNews::TKind::Ended);
+    EXPECT_EQ(news.Events[0].Event.End, whole.Ended[0].End);
+    EXPECT_FALSE(news.Events[0].Event.Cut);
+    EXPECT_FALSE((*detector).InEvent());
+    EXPECT_TRUE((*detector).EndHeld().Events.empty());
+}
+
 // Channel 1 triggers half a second before channel 2, channel 3 not at all: the event starts at
 // channel 1's trigger, which it keeps; channel 2's is the coincidence.
 TEST(EventDetector, EachChannelKeepsItsOwnTriggerTime) {
