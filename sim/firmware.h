@@ -77,6 +77,8 @@ class TFirmware {
     // commands that configure them do.
     void SetRate(double rate) { settings_.Factors = FactorsForRate(rate); }
     void SetChannels(int channels);
+    // The calibration signal, a "$CA" mode 0 (off) to 9.
+    void SetCalibration(int mode) { settings_.Calibration = mode; }
 
     // The next frame, with `serial` (8 characters) as the unit's serial number. Advances the
     // frame clock by one second.

@@ -29,11 +29,12 @@ struct TFaultRate {
 
 // What the unit can be told to do at a given second of its frame clock (--at).
 enum class TActionKind {
-    Rate,        // the sample rate set, as by "$SF" (Value: samples per second)
-    Channels,    // channels 1 to Value enabled, as by "$SC"
-    Reopen,      // the cable pulled: the device gone for a moment, then a fresh one
-    Silence,     // nothing sent for Value frame periods
-    PowerCycle,  // switched off and on, as by SIGUSR1
+    Rate,         // the sample rate set, as by "$SF" (Value: samples per second)
+    Channels,     // channels 1 to Value enabled, as by "$SC"
+    Reopen,       // the cable pulled: the device gone for a moment, then a fresh one
+    Silence,      // nothing sent for Value frame periods
+    PowerCycle,   // switched off and on, as by SIGUSR1
+    Calibration,  // the calibration signal set to mode Value (0 off), as by "$CA"
 };
 
 struct TScheduledAction {

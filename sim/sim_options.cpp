@@ -204,7 +204,7 @@ bool ParseUtcTime(std::string_view text, int64_t& seconds) {
 std::string ParseScheduledAction(std::string_view text, TScheduledAction& action) {
     const std::string usage =
         "needs T:ACTION, T a second of the unit's clock (0 or more) and ACTION one of rate=R, "
-        "channels=N, reopen, silence=N, power-cycle";
+        "channels=N, reopen, silence=N, power-cycle, calibration=M";
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), action.At) ||
         action.At > 1'000'000'000'000) {
@@ -238,6 +238,13 @@ std::string ParseScheduledAction(std::string_view text, TScheduledAction& action
             return "N of silence=N must be a whole number of frame periods from 1 to 1000000";
         }
         action.Value = periods;
+    } else if (name == "calibration" && hasValue) {
+        action.Kind = TActionKind::Calibration;
+        int mode = 0;
+        if (!ParseNumber(value, mode) || mode < 0 || mode > 9) {
+            return "M of calibration=M must be a calibration mode 0 (off) to 9";
+        }
+        action.Value = mode;
     } else {
         return usage;
     }
@@ -318,7 +325,8 @@ std::string SimUsage(std::string_view program) {
            "                     the start) do ACTION: rate=R, channels=N, reopen (the cable\n"
            "                     pulled: the device gone for two seconds of wall time, then\n"
            "                     a fresh one under a new path), silence=N (N frame periods),\n"
-           "                     power-cycle; may be repeated\n"
+           "                     power-cycle, calibration=M (the calibration signal of\n"
+           "                     mode M, 0 off to 9, as \"$CA\" sets it); may be repeated\n"
            "  --event AT,DURATION,AMPLITUDE[,CHANNELS]\n"
            "                     add a synthetic local earthquake: its P onset at AT (a second\n"
            "                     of the unit's clock, as for --at, or a UTC time as for\n"

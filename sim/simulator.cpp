@@ -50,6 +50,8 @@ std::string ActionText(const TScheduledAction& action) {
             return "silence=" + NumberText(action.Value);
         case TActionKind::PowerCycle:
             return "power-cycle";
+        case TActionKind::Calibration:
+            return "calibration=" + NumberText(action.Value);
     }
     return "?";
 }
@@ -326,6 +328,9 @@ void TDigitizerSim::RunActions(uint64_t second, TClock::time_point secondStart) 
                 break;
             case TActionKind::PowerCycle:
                 DoPowerCycle(secondStart);
+                break;
+            case TActionKind::Calibration:
+                firmware_.SetCalibration(static_cast<int>(action.Value));
                 break;
         }
     }

@@ -244,6 +244,7 @@ void TEventDetector::Detect(const TRecordBlock& block, size_t fill, size_t n, TD
     // trigger stay as they were.
     const bool filter = settings_.BandpassOn;
     const double staLength = std::max(1.0, settings_.StaSeconds * rate_);
+    const double ltaLength = std::max(1.0, settings_.LtaSeconds * rate_);
     for (TChannel& ch : channels_) {
         const TChannel& first = channels_.front();
         const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(ch.Index)];
@@ -251,7 +252,7 @@ void TEventDetector::Detect(const TRecordBlock& block, size_t fill, size_t n, TD
         ch.Ratios.assign(total, ch.Trigger.Ratio());
         ch.OnAt.assign(total, ch.On ? 1 : 0);
         ch.ClipAt.assign(total, 0);
-        ch.Sta.assign(total, ch.Trigger.Sta());
+        ch.Excess.assign(total, ch.Trigger.Sta() - ch.Trigger.Lta());
         ch.Alike.assign(total, 1);
         ch.BlockPeak = 0;
         if (filter) {
@@ -281,12 +282,13 @@ void TEventDetector::Detect(const TRecordBlock& block, size_t fill, size_t n, TD
             ch.Ratios[k] = ratio;
             ch.OnAt[k] = ch.On ? 1 : 0;
             ch.ClipAt[k] = AtFullScale(word, bytesPerSample_) ? 1 : 0;
-            ch.Sta[k] = ch.Trigger.Sta();
+            ch.Excess[k] = ch.Trigger.Sta() - ch.Trigger.Lta();
             if (&ch != &first) {
                 const double d = y - first.Filtered[k];
                 ch.Unlike += (d * d - ch.Unlike) / staLength;
-                const double energy = ch.Sta[k] + first.Sta[k];
-                ch.Alike[k] = energy > 0 ? ch.Unlike / energy : 1;
+                ch.UnlikeLong += (d * d - ch.UnlikeLong) / ltaLength;
+                const double gained = ch.Excess[k] + first.Excess[k];
+                ch.Alike[k] = gained > 0 ? (ch.Unlike - ch.UnlikeLong) / gained : 1;
             }
             ch.BlockPeak = std::max(ch.BlockPeak, ratio);
         }

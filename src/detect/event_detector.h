@@ -52,12 +52,14 @@ std::string FormatSampleTime(const TSampleTime& time);
 // is learnt again.
 constexpr double BridgeSeconds = 5;
 
-// A coincidence is a calibration's when, over the STA's length, the band-passed series of
-// each chosen channel differs from the first's by at most this share of their energy:
-//     STA of (y_c - y_1)^2 <= CalibrationLikeness x (STA_c + STA_1).
-// Independent signals give 1; a common one with the noise a trigger needs at least, about
-// 0.25; a calibration step far above the noise, nearly 0.
-constexpr double CalibrationLikeness = 0.1;
+// A coincidence is a calibration's when what each chosen channel's band-passed series has
+// gained over its background (STA - LTA) is the first channel's: their difference has gained
+// at most this share of it,
+//     STA(d^2) - LTA(d^2) <= CalibrationLikeness x (STA_c - LTA_c + STA_1 - LTA_1),
+// d = y_c - y_1. A signal common to the channels gives about 0 (the noise's own fluctuation),
+// independent ones 1, one signal at amplitudes k and 1 (a P wave on two components)
+// (1 - k)^2 / (1 + k^2), which is below 0.2 for k within 0.43 to 2.3.
+constexpr double CalibrationLikeness = 0.2;
 
 // True when a sample as the block holds it (left-justified below 4 bytes) is at its word's
 // full scale: the highest or lowest code of a 1- to 3-byte word, or for a 4-byte word at or
@@ -174,14 +176,15 @@ class TEventDetector {
         bool On = false;
         TSampleTime OnSince;  // when it last triggered
         double Last = 0;      // the last sample, on the count scale
-        double Unlike = 0;    // the STA of the difference from the first channel's series
+        // The STA and the LTA of the difference from the first channel's series.
+        double Unlike = 0, UnlikeLong = 0;
         double MicrovoltsPerCount = 1;
         double BlockPeak = 0;
         std::vector<double> Filtered;  // the block's band-passed samples
         std::vector<double> Ratios;    // and its ratios
         std::vector<uint8_t> OnAt;     // and whether it was triggered at each sample
         std::vector<uint8_t> ClipAt;   // and whether its raw sample was at full scale
-        std::vector<double> Sta;       // and its STA
+        std::vector<double> Excess;    // and its STA - LTA
         std::vector<double> Alike;     // and its likeness to the first channel
     };
 

@@ -155,6 +155,8 @@ TEST(EventDetector, ThreeEarthquakesInNoiseGiveExactlyThoseThree) {
         EXPECT_LT(SecondsBetween(TSampleTime{T0, 0}, e.End), planted.At + planted.Duration + 10);
         EXPECT_EQ(e.TriggeredChannels(), triggered[i]);
         EXPECT_GT(e.PeakRatio, 4);
+        EXPECT_FALSE(e.Calibration);
+        EXPECT_EQ(e.Clipped(), i == 2);  // 1e7 counts: beyond the 24 bits
         ASSERT_EQ(e.Channels.size(), 3u);
         for (const TEventChannel& c : e.Channels) {
             SCOPED_TRACE(c.Channel);
@@ -401,6 +403,7 @@ TEST(EventDetector, OneEventPerQuakeAndCalibrationsAndClippingMarked) {
         bool Commanded = false;  // SetCalibration at its start and end
         double Hold = 10;
         std::vector<TExpected> Expected;  // the events, in order
+        double Rate = 100;
     };
     const TExpected plain, calibration{true, false}, clipped{false, true};
     const TCase cases[] = {
@@ -418,12 +421,20 @@ TEST(EventDetector, OneEventPerQuakeAndCalibrationsAndClippingMarked) {
          false,
          10,
          {calibration, calibration, plain}},
+        {"calibration recognised at 50 sps",
+         {Quake(250, 20, 3e6)},
+         true,
+         false,
+         10,
+         {calibration, calibration, plain},
+         50},
         {"clipped", {Quake(50, 20, 1e6), Quake(150, 20, 2e7)}, false, false, 10, {plain, clipped}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         TSeries series;
         series.Seconds = 300;
+        series.Rate = c.Rate;
         series.Events = c.Events;
         std::vector<TRecordBlock> blocks = MakeBlocks(series).Blocks;
         if (c.Step) {

@@ -41,7 +41,9 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
                                            "--at",
                                            "0:silence=2",
                                            "--at",
-                                           "7:reopen"});
+                                           "7:reopen",
+                                           "--at",
+                                           "9:calibration=1"});
     ASSERT_EQ(o.Error, "");
     EXPECT_FALSE(o.Help);
     const TSimConfig& c = o.Config;
@@ -69,7 +71,7 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
     const std::vector<std::tuple<uint64_t, TActionKind, double>> actions = {
         {30, TActionKind::PowerCycle, 0}, {5, TActionKind::Rate, 0.5},
         {5, TActionKind::Channels, 6},    {0, TActionKind::Silence, 2},
-        {7, TActionKind::Reopen, 0},
+        {7, TActionKind::Reopen, 0},      {9, TActionKind::Calibration, 1},
     };
     ASSERT_EQ(c.Actions.size(), actions.size());
     for (size_t i = 0; i < actions.size(); ++i) {
@@ -128,6 +130,8 @@ TEST(SimOptions, RejectsBadArgumentsWithAMessage) {
         {"--at", "5:channels=7"},
         {"--at", "5:silence=0"},
         {"--at", "5:silence=x"},
+        {"--at", "5:calibration=10"},
+        {"--at", "5:calibration"},
         {"--at", "5:power-cycle=now"},
         {"--start", "tomorrow"},
     };
