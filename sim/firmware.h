@@ -83,6 +83,8 @@ class TFirmware {
     void HoldSupply(double volts) { supply_ = volts; }
     void HoldTemperature(double celsius) { temperature_ = celsius; }
     void SetGpsFix(bool fix) { gpsLost_ = !fix; }
+    // The calibration signal, a "$CA" mode 0 (off) to 9.
+    void SetCalibration(int mode) { settings_.Calibration = mode; }
 
     // The next frame, with `serial` (8 characters) as the unit's serial number. Advances the
     // frame clock by one second.

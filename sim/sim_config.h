@@ -37,6 +37,7 @@ enum class TActionKind {
     Supply,       // the supply voltage held at Value volts from then on
     Temperature,  // the board and every module held at Value deg C from then on
     GpsFix,       // the GPS receiver loses its fix (Value 0) or has it again (Value 1)
+    Calibration,  // the calibration signal set to mode Value (0 off), as by "$CA"
 };
 
 struct TScheduledAction {

@@ -204,7 +204,8 @@ bool ParseUtcTime(std::string_view text, int64_t& seconds) {
 std::string ParseScheduledAction(std::string_view text, TScheduledAction& action) {
     const std::string usage =
         "needs T:ACTION, T a second of the unit's clock (0 or more) and ACTION one of rate=R, "
-        "channels=N, reopen, silence=N, power-cycle, supply=V, temperature=C, gps=lost, gps=fix";
+        "channels=N, reopen, silence=N, power-cycle, supply=V, temperature=C, gps=lost, gps=fix, "
+        "calibration=M";
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), action.At) ||
         action.At > 1'000'000'000'000) {
@@ -251,6 +252,13 @@ std::string ParseScheduledAction(std::string_view text, TScheduledAction& action
     } else if (name == "gps" && (value == "lost" || value == "fix")) {
         action.Kind = TActionKind::GpsFix;
         action.Value = value == "fix" ? 1 : 0;
+    } else if (name == "calibration" && hasValue) {
+        action.Kind = TActionKind::Calibration;
+        int mode = 0;
+        if (!ParseNumber(value, mode) || mode < 0 || mode > 9) {
+            return "M of calibration=M must be a calibration mode 0 (off) to 9";
+        }
+        action.Value = mode;
     } else {
         return usage;
     }
@@ -334,8 +342,9 @@ std::string SimUsage(std::string_view program) {
            "                     power-cycle, supply=V (the supply voltage held at V from then\n"
            "                     on), temperature=C (the board and every module held at C deg\n"
            "                     C in the header; the channels' drift goes on), gps=lost or\n"
-           "                     gps=fix (the receiver loses its fix, or has it again); may be\n"
-           "                     repeated\n"
+           "                     gps=fix (the receiver loses its fix, or has it again),\n"
+           "                     calibration=M (the calibration signal of mode M, 0 off to 9,\n"
+           "                     as \"$CA\" sets it); may be repeated\n"
            "  --event AT,DURATION,AMPLITUDE[,CHANNELS]\n"
            "                     add a synthetic local earthquake: its P onset at AT (a second\n"
            "                     of the unit's clock, as for --at, or a UTC time as for\n"

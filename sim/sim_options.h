@@ -31,6 +31,6 @@ bool ParseFaultKind(std::string_view name, TFaultKind& kind);
 bool ParseUtcTime(std::string_view text, int64_t& seconds);
 
 // One --at value, "T:ACTION": T the unit's second, ACTION rate=R, channels=N, reopen,
-// silence=N, power-cycle, supply=V, temperature=C, gps=lost or gps=fix. The reason it is refused,
-// empty on success.
+// silence=N, power-cycle, supply=V, temperature=C, gps=lost, gps=fix or calibration=M. The
+// reason it is refused, empty on success.
 std::string ParseScheduledAction(std::string_view text, TScheduledAction& action);

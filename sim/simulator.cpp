@@ -56,6 +56,8 @@ std::string ActionText(const TScheduledAction& action) {
             return "temperature=" + NumberText(action.Value);
         case TActionKind::GpsFix:
             return action.Value != 0 ? "gps=fix" : "gps=lost";
+        case TActionKind::Calibration:
+            return "calibration=" + NumberText(action.Value);
     }
     return "?";
 }
@@ -341,6 +343,9 @@ void TDigitizerSim::RunActions(uint64_t second, TClock::time_point secondStart) 
                 break;
             case TActionKind::GpsFix:
                 firmware_.SetGpsFix(action.Value != 0);
+                break;
+            case TActionKind::Calibration:
+                firmware_.SetCalibration(static_cast<int>(action.Value));
                 break;
         }
     }

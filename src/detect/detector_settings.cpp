@@ -91,5 +91,8 @@ TStatus ValidateDetectorSettings(const TDetectorSettings& s) {
                       std::to_string(ChannelCountOf(s.Channels)) + " channels taking part, not " +
                       std::to_string(s.Coincidence)};
     }
+    if (!(s.HoldSeconds >= 0) || !(s.HoldSeconds <= 600)) {
+        return TError{"the hold must be 0 to 600 s, not " + Number(s.HoldSeconds) + " s"};
+    }
     return {};
 }

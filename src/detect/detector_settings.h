@@ -23,6 +23,11 @@ struct TDetectorSettings {
     uint32_t Channels = 0x3F;
     // An event lasts while at least this many of the channels taking part are triggered.
     int Coincidence = 2;
+    // An event ends only once fewer than Coincidence channels have stayed triggered for this
+    // long: a coincidence reached again within it goes on with the same event. 10 s keeps a
+    // local earthquake whose P trigger ends before its S arrives (S up to about 10 s after P,
+    // some 80 km) one event; 0 ends an event at the first sample with fewer.
+    double HoldSeconds = 10;
 };
 
 // The channels taking part, a bit per channel (at most six).
@@ -37,5 +42,5 @@ std::string ChannelListText(uint32_t channels);
 // Ok, or what is wrong: poles 1 to 4, corners 0 < low < high (the upper corner is brought
 // below the Nyquist frequency at each rate, see HighestCorner), 0 < STA < LTA <= 3600 s,
 // 0 < off < on, channels among 1 to 6 and at least one, coincidence 1 to the number of
-// channels.
+// channels, hold 0 to 600 s.
 TStatus ValidateDetectorSettings(const TDetectorSettings& settings);

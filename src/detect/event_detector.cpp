@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "calendar/calendar.h"
 #include "digitizer/stream_format.h"
@@ -47,6 +48,21 @@ std::string FormatSampleTime(const TSampleTime& time) {
     return text;
 }
 
+bool AtFullScale(int32_t raw, int bytesPerSample) {
+    if (bytesPerSample >= 4) {
+        return raw >= (1 << 23) - 1 || raw <= -(1 << 23);
+    }
+    const int shift = 32 - 8 * std::max(bytesPerSample, 1);
+    const int32_t top = static_cast<int32_t>(
+        static_cast<uint32_t>(std::numeric_limits<int32_t>::max() >> shift) << shift);
+    return raw >= top || raw == std::numeric_limits<int32_t>::min();
+}
+
+bool TEvent::Clipped() const {
+    return std::any_of(Channels.begin(), Channels.end(),
+                       [](const TEventChannel& c) { return c.Clipped; });
+}
+
 std::vector<int> TEvent::TriggeredChannels() const {
     std::vector<int> triggered;
     for (const TEventChannel& c : Channels) {
@@ -79,11 +95,28 @@ void TEventDetector::EndEvent(const TSampleTime& at, bool cut, TDetectorNews& ne
     }
     news.Events.push_back(TEventNews{TEventNews::TKind::Ended, event_});
     inEvent_ = false;
+    quiet_ = false;
+}
+
+TDetectorNews TEventDetector::EndHeld() {
+    TDetectorNews news;
+    if (inEvent_ && quiet_) {
+        EndEvent(quietSince_, false, news);
+    }
+    return news;
+}
+
+void TEventDetector::SetCalibration(bool on) {
+    if (calibrating_ && !on) {
+        calibrationAfter_ = settings_.LtaSeconds;
+    }
+    calibrating_ = on;
 }
 
 void TEventDetector::Restart(const TRecordBlock& block, int32_t gainBits, TDetectorNews& news) {
     if (inEvent_) {
-        EndEvent(SampleTimeOf(refTime_, refSamples_, rate_), true, news);
+        // An event in its hold ended where its triggers did.
+        EndEvent(quiet_ ? quietSince_ : SampleTimeOf(refTime_, refSamples_, rate_), !quiet_, news);
     }
     haveFormat_ = true;
     rate_ = block.SampleRate;
@@ -154,12 +187,17 @@ TDetectorNews TEventDetector::Take(const TRecordBlock& block, int32_t gainBits) 
     } else if ((static_cast<uint32_t>(gainBits) & gainMask) !=
                (static_cast<uint32_t>(gainBits_) & gainMask)) {
         news.Restart = "a channel's gain changed";
-    } else {
+    }
+    size_t fill = 0;
+    if (news.Restart.empty() && haveFormat_) {
         const double expected =
             static_cast<double>(refTime_) + static_cast<double>(refSamples_) / rate_;
         const double step = static_cast<double>(block.Time) - expected;
-        if (step > TimeTolerance) {
+        if (step > BridgeSeconds + TimeTolerance) {
             news.Restart = "a gap of " + Number(step) + " s in the blocks' times";
+        } else if (step > TimeTolerance) {
+            news.Bridged = step;
+            fill = static_cast<size_t>(std::llround(step * rate_));
         } else if (step < -TimeTolerance) {
             news.Restart = "the blocks' time went back by " + Number(-step) + " s";
         }
@@ -170,77 +208,12 @@ TDetectorNews TEventDetector::Take(const TRecordBlock& block, int32_t gainBits) 
     if (!active_) {
         return news;
     }
-
-    // Each channel's band-passed series, ratios and trigger state over the block.
-    const bool filter = settings_.BandpassOn;
-    for (TChannel& ch : channels_) {
-        const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(ch.Index)];
-        ch.Filtered.resize(n);
-        ch.Ratios.resize(n);
-        ch.OnAt.resize(n);
-        ch.BlockPeak = 0;
-        for (size_t j = 0; j < n; ++j) {
-            const double x = CountScale(raw[j], bytesPerSample_);
-            if (ch.Fresh) {
-                ch.Filter.Settle(x);
-                ch.Fresh = false;
-            }
-            const double y = filter ? ch.Filter.Step(x) : x;
-            const double ratio = ch.Trigger.Step(y);
-            if (!ch.Trigger.Ready()) {
-                ch.On = false;
-            } else if (!ch.On && ratio >= settings_.TriggerOn) {
-                ch.On = true;
-            } else if (ch.On && ratio < settings_.TriggerOff) {
-                ch.On = false;
-            }
-            ch.Filtered[j] = y;
-            ch.Ratios[j] = ratio;
-            ch.OnAt[j] = ch.On ? 1 : 0;
-            ch.BlockPeak = std::max(ch.BlockPeak, ratio);
-        }
+    if (fill > 0) {
+        // The times go on from the block's own.
+        refTime_ = block.Time;
+        refSamples_ = 0;
     }
-
-    // The coincidence, sample by sample.
-    if (idle_.empty()) {
-        for (size_t j = 0; j < n; ++j) {
-            int on = 0;
-            for (const TChannel& ch : channels_) {
-                on += ch.OnAt[j];
-            }
-            if (!inEvent_ && on >= settings_.Coincidence) {
-                const TSampleTime at = SampleTimeOf(block.Time, static_cast<int64_t>(j), rate_);
-                event_ = TEvent{};
-                event_.Id = nextId_++;
-                event_.Start = at;
-                event_.SampleRate = rate_;
-                for (const TChannel& ch : channels_) {
-                    TEventChannel c;
-                    c.Channel = ch.Index;
-                    c.Triggered = ch.OnAt[j] != 0;
-                    c.FirstTrigger = c.Triggered ? at : TSampleTime{};
-                    c.PeakRatio = ch.Ratios[j];
-                    event_.Channels.push_back(c);
-                }
-                news.Events.push_back(TEventNews{TEventNews::TKind::Started, event_});
-                inEvent_ = true;
-            } else if (inEvent_ && on < settings_.Coincidence) {
-                EndEvent(SampleTimeOf(block.Time, static_cast<int64_t>(j), rate_), false, news);
-            }
-            if (inEvent_) {
-                for (size_t i = 0; i < channels_.size(); ++i) {
-                    const TChannel& ch = channels_[i];
-                    TEventChannel& c = event_.Channels[i];
-                    c.PeakCounts = std::max(c.PeakCounts, std::fabs(ch.Filtered[j]));
-                    c.PeakRatio = std::max(c.PeakRatio, ch.Ratios[j]);
-                    if (ch.OnAt[j] != 0 && !c.Triggered) {
-                        c.Triggered = true;
-                        c.FirstTrigger = SampleTimeOf(block.Time, static_cast<int64_t>(j), rate_);
-                    }
-                }
-            }
-        }
-    }
+    Detect(block, fill, n, news);
     refSamples_ += static_cast<int64_t>(n);
 
     for (const TChannel& ch : channels_) {
@@ -248,4 +221,150 @@ TDetectorNews TEventDetector::Take(const TRecordBlock& block, int32_t gainBits) 
             TChannelRatio{ch.Index, ch.Trigger.Ratio(), ch.BlockPeak, ch.Trigger.Ready(), ch.On});
     }
     return news;
+}
+
+bool TEventDetector::CalibrationSignal(size_t k) const {
+    if (channels_.size() < 2) {
+        return false;
+    }
+    return std::all_of(channels_.begin() + 1, channels_.end(),
+                       [k](const TChannel& ch) { return ch.Alike[k] <= CalibrationLikeness; });
+}
+
+void TEventDetector::Detect(const TRecordBlock& block, size_t fill, size_t n, TDetectorNews& news) {
+    // Sample k of the series is the block's sample k - fill: the bridged ones come first.
+    const size_t total = fill + n;
+    const auto timeOf = [&](size_t k) {
+        return SampleTimeOf(block.Time, static_cast<int64_t>(k) - static_cast<int64_t>(fill),
+                            rate_);
+    };
+
+    // Each channel's band-passed series, ratios and trigger state over the block. Over the
+    // bridged samples the filter runs on the channel's last value; the averages and the
+    // trigger stay as they were.
+    const bool filter = settings_.BandpassOn;
+    const double staLength = std::max(1.0, settings_.StaSeconds * rate_);
+    const double ltaLength = std::max(1.0, settings_.LtaSeconds * rate_);
+    for (TChannel& ch : channels_) {
+        const TChannel& first = channels_.front();
+        const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(ch.Index)];
+        ch.Filtered.assign(total, 0);
+        ch.Ratios.assign(total, ch.Trigger.Ratio());
+        ch.OnAt.assign(total, ch.On ? 1 : 0);
+        ch.ClipAt.assign(total, 0);
+        ch.Excess.assign(total, ch.Trigger.Sta() - ch.Trigger.Lta());
+        ch.Alike.assign(total, 1);
+        ch.BlockPeak = 0;
+        if (filter) {
+            for (size_t k = 0; k < fill; ++k) {
+                ch.Filter.Step(ch.Last);
+            }
+        }
+        for (size_t k = fill; k < total; ++k) {
+            const int32_t word = raw[k - fill];
+            const double x = CountScale(word, bytesPerSample_);
+            if (ch.Fresh) {
+                ch.Filter.Settle(x);
+                ch.Fresh = false;
+            }
+            ch.Last = x;
+            const double y = filter ? ch.Filter.Step(x) : x;
+            const double ratio = ch.Trigger.Step(y);
+            if (!ch.Trigger.Ready()) {
+                ch.On = false;
+            } else if (!ch.On && ratio >= settings_.TriggerOn) {
+                ch.On = true;
+                ch.OnSince = timeOf(k);
+            } else if (ch.On && ratio < settings_.TriggerOff) {
+                ch.On = false;
+            }
+            ch.Filtered[k] = y;
+            ch.Ratios[k] = ratio;
+            ch.OnAt[k] = ch.On ? 1 : 0;
+            ch.ClipAt[k] = AtFullScale(word, bytesPerSample_) ? 1 : 0;
+            ch.Excess[k] = ch.Trigger.Sta() - ch.Trigger.Lta();
+            if (&ch != &first) {
+                const double d = y - first.Filtered[k];
+                ch.Unlike += (d * d - ch.Unlike) / staLength;
+                ch.UnlikeLong += (d * d - ch.UnlikeLong) / ltaLength;
+                const double gained = ch.Excess[k] + first.Excess[k];
+                ch.Alike[k] = gained > 0 ? (ch.Unlike - ch.UnlikeLong) / gained : 1;
+            }
+            ch.BlockPeak = std::max(ch.BlockPeak, ratio);
+        }
+    }
+    if (!idle_.empty()) {
+        return;
+    }
+
+    // The coincidence, sample by sample.
+    const double hold = std::round(settings_.HoldSeconds * rate_);
+    for (size_t k = 0; k < total; ++k) {
+        const bool calibration = Calibrating();
+        if (!calibrating_ && calibrationAfter_ > 0) {
+            calibrationAfter_ -= 1 / rate_;
+        }
+        int on = 0;
+        for (const TChannel& ch : channels_) {
+            on += ch.OnAt[k];
+        }
+        if (!inEvent_ && on >= settings_.Coincidence) {
+            const TSampleTime at = timeOf(k);
+            event_ = TEvent{};
+            event_.Id = nextId_++;
+            event_.Start = at;
+            event_.Coincidence = at;
+            event_.SampleRate = rate_;
+            event_.PeakFilter =
+                settings_.BandpassOn
+                    ? "band-passed " + Number(settings_.Band.LowHz) + "-" +
+                          Number(std::min(settings_.Band.HighHz, HighestCorner(rate_))) + " Hz (" +
+                          std::to_string(settings_.Band.Poles) + " poles)"
+                    : "raw";
+            for (const TChannel& ch : channels_) {
+                TEventChannel c;
+                c.Channel = ch.Index;
+                c.Triggered = ch.OnAt[k] != 0;
+                c.FirstTrigger = c.Triggered ? ch.OnSince : TSampleTime{};
+                c.PeakRatio = ch.Ratios[k];
+                if (c.Triggered) {
+                    event_.Start = std::min(event_.Start, c.FirstTrigger);
+                }
+                event_.Channels.push_back(c);
+            }
+            event_.Calibration = calibration || CalibrationSignal(k);
+            if (event_.Calibration && !calibration) {
+                calibrationAfter_ = settings_.LtaSeconds;  // its switch-off too
+            }
+            news.Events.push_back(TEventNews{TEventNews::TKind::Started, event_});
+            inEvent_ = true;
+            quiet_ = false;
+        } else if (inEvent_ && on >= settings_.Coincidence) {
+            quiet_ = false;
+        } else if (inEvent_ && !quiet_) {
+            quiet_ = true;
+            quietSince_ = timeOf(k);
+            quietSamples_ = 0;
+        }
+        if (inEvent_ && quiet_ && static_cast<double>(quietSamples_++) >= hold) {
+            EndEvent(quietSince_, false, news);
+        }
+        if (inEvent_) {
+            event_.Calibration = event_.Calibration || calibration;
+            if (k < fill) {
+                continue;  // nothing was measured
+            }
+            for (size_t i = 0; i < channels_.size(); ++i) {
+                const TChannel& ch = channels_[i];
+                TEventChannel& c = event_.Channels[i];
+                c.PeakCounts = std::max(c.PeakCounts, std::fabs(ch.Filtered[k]));
+                c.PeakRatio = std::max(c.PeakRatio, ch.Ratios[k]);
+                c.Clipped = c.Clipped || ch.ClipAt[k] != 0;
+                if (ch.OnAt[k] != 0 && !c.Triggered) {
+                    c.Triggered = true;
+                    c.FirstTrigger = ch.OnSince;
+                }
+            }
+        }
+    }
 }

@@ -76,8 +76,8 @@ TRadioGroup* MakeRadioGroup(const char* name, const QString& caption, const QStr
 
 }  // namespace
 
-TControlPage::TControlPage(const TMonitorModel& model, TLinkSession& session,
-                           const TPrompts& prompts, QWidget* parent)
+TControlPage::TControlPage(TMonitorModel& model, TLinkSession& session, const TPrompts& prompts,
+                           QWidget* parent)
     : QWidget(parent), model_(model), session_(session), prompts_(prompts) {
     BuildControls();
 }
@@ -314,6 +314,8 @@ void TControlPage::SRButtonClick() {
 void TControlPage::CAButtonClick() {
     if (calGroup_->ItemIndex() >= 0) {
         Link().SetCalibration(calGroup_->ItemIndex());
+        // The steps of the calibration signal must not count as earthquakes.
+        model_.SetCalibration(calGroup_->ItemIndex());
     }
 }
 

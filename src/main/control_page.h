@@ -24,7 +24,7 @@ class TRadioGroup;
 class TControlPage : public QWidget, public TMonitorPage {
     Q_OBJECT
   public:
-    TControlPage(const TMonitorModel& model, TLinkSession& session, const TPrompts& prompts,
+    TControlPage(TMonitorModel& model, TLinkSession& session, const TPrompts& prompts,
                  QWidget* parent = nullptr);
 
     // TMonitorPage: the controls follow each new format.
@@ -66,7 +66,7 @@ class TControlPage : public QWidget, public TMonitorPage {
     // After a command that interrupts the digitizer's data.
     void AwaitNewData();
 
-    const TMonitorModel& model_;
+    TMonitorModel& model_;  // told of the calibrations sent
     TLinkSession& session_;
     const TPrompts& prompts_;
     bool commandsEnabled_ = true;

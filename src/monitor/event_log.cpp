@@ -15,6 +15,7 @@ TStatus TEventLog::SetSettings(const TDetectorSettings& settings) {
         return made.Error();
     }
     detector_.emplace(std::move(*made));
+    detector_->SetCalibration(calibrating_);
     // A running event ends where the detection stopped, cut.
     if (running_) {
         events_.back().Cut = true;
@@ -22,6 +23,11 @@ TStatus TEventLog::SetSettings(const TDetectorSettings& settings) {
     running_ = false;
     ratios_ = {};
     return {};
+}
+
+void TEventLog::SetCalibration(int mode) {
+    calibrating_ = mode != 0;
+    detector_->SetCalibration(calibrating_);
 }
 
 bool TEventLog::Take(const TRecordBlock& block, int32_t gainBits) {

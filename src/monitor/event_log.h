@@ -26,6 +26,11 @@ class TEventLog {
     TStatus SetSettings(const TDetectorSettings& settings);
     const TDetectorSettings& Settings() const { return detector_->Settings(); }
 
+    // The unit told to calibrate (a "$CA" mode other than 0, "Off") or to stop: while it
+    // calibrates and for the LTA's length after, the events are marked Calibration. Kept
+    // across new settings.
+    void SetCalibration(int mode);
+
     // One whole block with the stream format's gain bits. True when an event started or ended.
     bool Take(const TRecordBlock& block, int32_t gainBits);
 
@@ -50,6 +55,7 @@ class TEventLog {
 
   private:
     std::optional<TEventDetector> detector_;
+    bool calibrating_ = false;
     std::deque<TEvent> events_;
     bool running_ = false;
     uint64_t runningId_ = 0;  // the detector's number of the running event

@@ -10,6 +10,7 @@ TDetectorSettings DetectorSettingsOf(const TEventSettings& s) {
     d.TriggerOff = s.EventTriggerOff;
     d.Channels = static_cast<uint32_t>(s.EventChannels);
     d.Coincidence = s.EventCoincidence;
+    d.HoldSeconds = s.EventHoldSeconds;
     return d;
 }
 
@@ -25,5 +26,6 @@ TEventSettings EventSettingsOf(const TDetectorSettings& d) {
     s.EventTriggerOff = d.TriggerOff;
     s.EventChannels = static_cast<int32_t>(d.Channels);
     s.EventCoincidence = d.Coincidence;
+    s.EventHoldSeconds = d.HoldSeconds;
     return s;
 }

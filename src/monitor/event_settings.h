@@ -19,6 +19,7 @@ struct TEventSettings {
     double EventTriggerOff = 1.5;
     int32_t EventChannels = 0x3F;  // bit n: channel n + 1 takes part; 1 to 63
     int32_t EventCoincidence = 2;  // 1 to the number of channels taking part
+    double EventHoldSeconds = 10;  // quiet time before an event ends, 0 to 600
 
     bool operator==(const TEventSettings&) const = default;
 };

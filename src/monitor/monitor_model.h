@@ -161,6 +161,8 @@ class TMonitorModel {
     // New trigger settings, in force from the next block (the Helicorder's band-pass too) and
     // kept for the settings file; refused, nothing changed, when the detector refuses them.
     TStatus SetEventSettings(const TEventSettings& settings);
+    // The unit told to calibrate in `mode` ("$CA"; 0 stops): the events marked meanwhile.
+    void SetCalibration(int mode) { events_.SetCalibration(mode); }
 
   private:
     void TakeGainFactors();

@@ -84,6 +84,7 @@ void LoadEventSettings(TSettings& s, const TIniFile& ini, const TSettingsContext
         e.EventChannels = static_cast<int32_t>(ParseChannelList(*text).value_or(0));
     }
     e.EventCoincidence = ReadSettingsInteger(ini, "Events", "Coincidence", e.EventCoincidence);
+    number("HoldSeconds", e.EventHoldSeconds);
     // The corners are checked even with the band-pass off, for when it is switched on.
     TDetectorSettings withBand = DetectorSettingsOf(e);
     withBand.BandpassOn = true;
@@ -107,6 +108,7 @@ void SaveEventSettings(const TSettings& s, TIniFile& ini, const TSettingsContext
     number("TriggerOff", s.EventTriggerOff);
     ini.Set("Events", "Channels", ChannelListText(static_cast<uint32_t>(s.EventChannels)));
     WriteSettingsInteger(ini, "Events", "Coincidence", s.EventCoincidence);
+    number("HoldSeconds", s.EventHoldSeconds);
 }
 
 void LoadHelicorderSettings(TSettings& s, const TIniFile& ini) {

@@ -162,8 +162,8 @@ bool TEventConfig::operator==(const TEventConfig& o) const {
            a.Band.HighHz == b.Band.HighHz && a.Band.Poles == b.Band.Poles &&
            a.StaSeconds == b.StaSeconds && a.LtaSeconds == b.LtaSeconds &&
            a.TriggerOn == b.TriggerOn && a.TriggerOff == b.TriggerOff && a.Channels == b.Channels &&
-           a.Coincidence == b.Coincidence && File == o.File && CsvFile == o.CsvFile &&
-           Command == o.Command && CommandSeconds == o.CommandSeconds;
+           a.Coincidence == b.Coincidence && a.HoldSeconds == b.HoldSeconds && File == o.File &&
+           CsvFile == o.CsvFile && Command == o.Command && CommandSeconds == o.CommandSeconds;
 }
 
 const std::vector<TEventKey>& EventKeys() {
@@ -206,6 +206,8 @@ const std::vector<TEventKey>& EventKeys() {
              return "";
          },
          [](const TEventConfig& c) { return std::to_string(c.Detector.Coincidence); }},
+        NumberKey("HoldSeconds", "--trigger-hold", &TDetectorSettings::HoldSeconds, 0, 600,
+                  "must be 0 to 600 seconds"),
         PathKey("File", "--events-file", &TEventConfig::File),
         PathKey("CsvFile", "--events-csv", &TEventConfig::CsvFile),
         {"OnEvent", "--on-event", SetCommand, [](const TEventConfig& c) { return c.Command; }},

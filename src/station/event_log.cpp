@@ -89,6 +89,8 @@ std::string EventStartJson(const TEvent& event, uint64_t id, const TEventPlace& 
     json["sample_rate"] = General(event.SampleRate);
     json["channels"] = ChannelArray(event.TriggeredChannels());
     json["peak_ratio"] = Rounded(TriggeredPeakRatio(event), 3);
+    json["coincidence"] = FormatSampleTime(event.Coincidence);
+    json["calibration"] = event.Calibration;
     return JsonText(json);
 }
 
@@ -109,8 +111,13 @@ std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& pl
                                          : nlohmann::ordered_json()},
                             {"peak_ratio", Rounded(c.PeakRatio, 3)},
                             {"peak_counts", Rounded(c.PeakCounts, 1)},
-                            {"peak_volts", General(c.PeakVolts)}});
+                            {"peak_volts", General(c.PeakVolts)},
+                            {"clipped", c.Clipped}});
     }
+    json["coincidence"] = FormatSampleTime(event.Coincidence);
+    json["calibration"] = event.Calibration;
+    json["clipped"] = event.Clipped();
+    json["peak_filter"] = event.PeakFilter;
     return JsonText(json);
 }
 
@@ -119,7 +126,7 @@ std::string EventCsvHeader() {
     for (int c = 1; c <= 6; ++c) {
         header += ",ch" + std::to_string(c) + "_peak_counts,ch" + std::to_string(c) + "_peak_volts";
     }
-    return header;
+    return header + ",coincidence,calibration,clipped_channels,peak_filter";
 }
 
 std::string EventCsvRow(const TEvent& event, uint64_t id) {
@@ -139,7 +146,14 @@ std::string EventCsvRow(const TEvent& event, uint64_t id) {
             row += "," + Fixed(part->PeakCounts, 1) + "," + GeneralText(part->PeakVolts);
         }
     }
-    return row;
+    std::string clipped;
+    for (const TEventChannel& c : event.Channels) {
+        if (c.Clipped) {
+            clipped += (clipped.empty() ? "" : " ") + std::to_string(c.Channel + 1);
+        }
+    }
+    return row + "," + FormatSampleTime(event.Coincidence) + "," +
+           (event.Calibration ? "yes" : "no") + "," + clipped + "," + event.PeakFilter;
 }
 
 TAppendFile::TAppendFile(std::string path, std::string header)

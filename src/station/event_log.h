@@ -2,19 +2,30 @@
 //
 // The events file holds one JSON object per line. When an event starts:
 //   {"kind":"start","id":3,"network":"XX","station":"12345","start":"2025-01-01T00:01:10.120000Z",
-//    "sample_rate":100,"channels":[1,2],"peak_ratio":5.12}
-// (channels: those triggered at the start, numbered from 1; peak_ratio: their highest STA/LTA
-// then), and when it ends, the whole event:
+//    "sample_rate":100,"channels":[1,2],"peak_ratio":5.12,
+//    "coincidence":"2025-01-01T00:01:10.420000Z","calibration":false}
+// (start: the trigger of the first channel of the run that reached the coincidence;
+// channels: those triggered at the coincidence, numbered from 1; peak_ratio: their highest
+// STA/LTA then; coincidence: the sample at which enough channels were triggered together;
+// calibration: the unit was calibrating, see TEvent), and when it ends, the whole event:
 //   {"kind":"end","id":3,"network":"XX","station":"12345","start":"...","end":"...",
 //    "duration":12.34,"cut":false,"sample_rate":100,"channels":[1,2,3],"peak_ratio":31.2,
 //    "per_channel":[{"channel":1,"triggered":true,"first_trigger":"...","peak_ratio":31.2,
-//                    "peak_counts":812345.5,"peak_volts":0.0812}, ...]}
+//                    "peak_counts":812345.5,"peak_volts":0.0812,"clipped":false}, ...],
+//    "coincidence":"...","calibration":false,"clipped":false,
+//    "peak_filter":"band-passed 1-10 Hz (2 poles)"}
 // (cut: ended because the stream changed or broke rather than by the triggers; per_channel:
-// every channel taking part, first_trigger null for one that did not trigger).
+// every channel taking part, first_trigger (its own trigger time) null for one that did not
+// trigger; peak_counts and peak_volts are of the series the trigger sees, which peak_filter
+// names: band-passed unless the band-pass is off; clipped: a raw sample of the channel at
+// full scale during the event, and of any channel for the event's).
 //
 // The CSV file has a header line and one row per ended event: id, start, end, duration, cut,
 // the triggered channels joined by spaces, the peak ratio, then the peak counts and volts of
-// channels 1 to 6 (empty for a channel not taking part).
+// channels 1 to 6 (empty for a channel not taking part; band-passed as peak_filter says),
+// then the coincidence, calibration (yes or no), the clipped channels joined by spaces and
+// the peak filter. Fields are only ever added at the end, so that readers by position go on
+// working.
 //
 // Lines are appended whole, with one write to a descriptor opened with O_APPEND; a write cut
 // short is taken back, so that a reader never sees half a line.

@@ -79,6 +79,7 @@ bool TStationEvents::Take(const TRecordBlock& block, int32_t gainBits) {
     }
     const TEventPlace place{network_,
                             station_.empty() ? SafeStationCode(block.SerialNumber) : station_};
+    place_ = place;
     for (const TEventNews& n : news.Events) {
         const uint64_t id = firstId_ + n.Event.Id;
         if (n.Kind == TEventNews::TKind::Started) {
@@ -102,8 +103,10 @@ void TStationEvents::Started(const TEvent& event, uint64_t id, const TEventPlace
     while (recent_.size() > RecentCount) {
         recent_.pop_front();
     }
+    recent.Calibration = event.Calibration;
     log_("event " + std::to_string(id) + " started at " + FormatSampleTime(event.Start) +
-         " on channels " + recent.Channels + " (STA/LTA " + Fixed(recent.PeakRatio, 2) + ")");
+         " on channels " + recent.Channels + " (STA/LTA " + Fixed(recent.PeakRatio, 2) + ")" +
+         (event.Calibration ? ", while the unit calibrates" : ""));
     Write(file_, fileFailing_, EventStartJson(event, id, place));
     if (command_) {
         const TEventCommand::TValues values = {
@@ -117,6 +120,8 @@ void TStationEvents::Started(const TEvent& event, uint64_t id, const TEventPlace
             {"EVENT_STATION", place.Station},
             {"EVENT_DEVICE", device_},
             {"EVENT_FILE", file_.Path()},
+            {"EVENT_COINCIDENCE", FormatSampleTime(event.Coincidence)},
+            {"EVENT_CALIBRATION", event.Calibration ? "yes" : "no"},
         };
         log_(command_->Start("event " + std::to_string(id), values, TEventCommand::TClock::now()));
     }
@@ -129,12 +134,15 @@ void TStationEvents::Ended(const TEvent& event, uint64_t id, const TEventPlace& 
             recent.Cut = event.Cut;
             recent.Channels = TriggeredChannelText(event);
             recent.PeakRatio = event.PeakRatio;
+            recent.Calibration = event.Calibration;
+            recent.Clipped = event.Clipped();
         }
     }
     log_("event " + std::to_string(id) + " ended at " + FormatSampleTime(event.End) + " after " +
          Fixed(event.Seconds(), 2) + " s" +
          (event.Cut ? " (cut short by a change of stream)" : "") + ": channels " +
-         TriggeredChannelText(event) + " triggered, peak STA/LTA " + Fixed(event.PeakRatio, 2));
+         TriggeredChannelText(event) + " triggered, peak STA/LTA " + Fixed(event.PeakRatio, 2) +
+         (event.Clipped() ? ", clipped" : "") + (event.Calibration ? ", a calibration" : ""));
     Write(file_, fileFailing_, EventEndJson(event, id, place));
     if (csv_) {
         Write(*csv_, csvFailing_, EventCsvRow(event, id));
@@ -168,6 +176,10 @@ void TStationEvents::Reopen() {
 }
 
 void TStationEvents::Stop() {
+    // An event that had ended but for its hold is written whole.
+    for (const TEventNews& n : detector_.EndHeld().Events) {
+        Ended(n.Event, firstId_ + n.Event.Id, place_);
+    }
     if (detector_.InEvent()) {
         log_("event " + std::to_string(lastId_) +
              " was still running: its end is not in the events file");
@@ -202,7 +214,9 @@ std::string TStationEvents::StatusJson() const {
               e.End ? nlohmann::ordered_json(rounded(SecondsBetween(e.Start, *e.End))) : nullptr},
              {"cut", e.Cut},
              {"channels", e.Channels},
-             {"peak_ratio", rounded(e.PeakRatio)}});
+             {"peak_ratio", rounded(e.PeakRatio)},
+             {"calibration", e.Calibration},
+             {"clipped", e.Clipped}});
     }
     return JsonText(json);
 }

@@ -25,6 +25,8 @@ struct TRecentEvent {
     bool Cut = false;
     std::string Channels;  // triggered, "1,2,3"
     double PeakRatio = 0;
+    bool Calibration = false;  // marked as a calibration's (TEvent::Calibration)
+    bool Clipped = false;      // a channel clipped (known at the end)
 };
 
 class TStationEvents {
@@ -43,7 +45,7 @@ class TStationEvents {
     void Service();
     // The files closed, to be opened afresh at the next line (after a SIGHUP: moved files).
     void Reopen();
-    // The command ended, the files closed.
+    // An event in its hold written as ended, the command ended, the files closed.
     void Stop();
 
     // The "events" section of the status file: a JSON object.
@@ -64,6 +66,7 @@ class TStationEvents {
     TLog log_;
     TEventDetector detector_;
     std::string network_, station_, device_;
+    TEventPlace place_;     // of the last event
     uint64_t firstId_ = 0;  // the detector's event 1 is the station's firstId_ + 1
     uint64_t lastId_ = 0;
     TAppendFile file_;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,12 +91,17 @@ struct TRun {
     std::vector<TDetectorNews> Blocks;
 };
 
+// `before` is called with each block's index before the detector takes it.
 TRun Detect(const std::vector<TRecordBlock>& blocks, const std::vector<int32_t>& gainBits,
-            const TDetectorSettings& settings = {}) {
+            const TDetectorSettings& settings = {},
+            const std::function<void(size_t, TEventDetector&)>& before = {}) {
     auto detector = TEventDetector::Make(settings);
     EXPECT_TRUE(detector) << detector.Error().Text;
     TRun run;
     for (size_t i = 0; i < blocks.size(); ++i) {
+        if (before) {
+            before(i, *detector);
+        }
         TDetectorNews news = (*detector).Take(blocks[i], i < gainBits.size() ? gainBits[i] : 0);
         for (const TEventNews& n : news.Events) {
             run.News.push_back(n);
@@ -149,6 +155,8 @@ TEST(EventDetector, ThreeEarthquakesInNoiseGiveExactlyThoseThree) {
         EXPECT_LT(SecondsBetween(TSampleTime{T0, 0}, e.End), planted.At + planted.Duration + 10);
         EXPECT_EQ(e.TriggeredChannels(), triggered[i]);
         EXPECT_GT(e.PeakRatio, 4);
+        EXPECT_FALSE(e.Calibration);
+        EXPECT_EQ(e.Clipped(), i == 2);  // 1e7 counts: beyond the 24 bits
         ASSERT_EQ(e.Channels.size(), 3u);
         for (const TEventChannel& c : e.Channels) {
             SCOPED_TRACE(c.Channel);
@@ -211,6 +219,7 @@ TEST(EventDetector, FormatChangesAndGapsRestartWithoutASpuriousEvent) {
          "sample width changed from 3 to 4"},
         {"gain", [](TRecordBlock&, int32_t& gainBits) { gainBits = 0x2; }, "gain changed"},
         {"gap", [](TRecordBlock& b, int32_t&) { b.Time += 100; }, "a gap of 100 s"},
+        {"gap beyond the bridge", [](TRecordBlock& b, int32_t&) { b.Time += 6; }, "a gap of 6 s"},
         {"back", [](TRecordBlock& b, int32_t&) { b.Time -= 50; }, "went back by 50 s"},
     };
     for (const TCase& c : cases) {
@@ -322,6 +331,218 @@ TEST(EventDetector, BlockLengthsDoNotChangeTheOutcome) {
             EXPECT_EQ(many.Blocks[k].Ratios[c].Ratio, one.Blocks[ends[k]].Ratios[c].Ratio);
         }
         EXPECT_EQ(many.Restarts[k], "");
+    }
+}
+
+// Strong earthquakes a minute apart while about 2% of the frames are lost (some two in a
+// row): every lost frame is bridged, none restarts the channels, and each quake is one event
+// where it was planted, whether or not a frame was lost within an LTA before it.
+TEST(EventDetector, TwelveQuakesAreFoundWithTwoPercentOfFramesDropped) {
+    TSeries series;
+    series.Seconds = 820;
+    for (int i = 0; i < 12; ++i) {
+        series.Events.push_back(Quake(40 + 64 * i + 0.37 * i, 20, 3e6));
+    }
+    const std::vector<TRecordBlock> all = MakeBlocks(series).Blocks;
+    std::vector<TRecordBlock> blocks;
+    std::vector<int> lost;  // the seconds dropped
+    std::mt19937_64 rng(7);
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (i > 0 && (rng() % 50 == 0 || i == 301 || i == 302)) {
+            lost.push_back(static_cast<int>(i));
+        } else {
+            blocks.push_back(all[i]);
+        }
+    }
+    // Frames lost within the LTA (30 s) before a quake: each restart there made it missed.
+    int blindQuakes = 0;
+    for (const TSimEvent& e : series.Events) {
+        blindQuakes +=
+            std::any_of(lost.begin(), lost.end(), [&](int s) { return s < e.At && s > e.At - 30; });
+    }
+    ASSERT_GE(lost.size(), 12u);
+    ASSERT_GE(blindQuakes, 5);
+
+    const TRun run = Detect(blocks, {});
+    int bridged = 0;
+    for (const TDetectorNews& news : run.Blocks) {
+        EXPECT_EQ(news.Restart, "");
+        bridged += news.Bridged > 0;
+    }
+    // A gap for each run of lost frames.
+    int runs = 0;
+    for (size_t i = 0; i < lost.size(); ++i) {
+        runs += i == 0 || lost[i] != lost[i - 1] + 1;
+    }
+    EXPECT_EQ(bridged, runs);
+    ASSERT_EQ(run.Ended.size(), 12u);
+    for (size_t i = 0; i < 12; ++i) {
+        SCOPED_TRACE(i);
+        const TEvent& e = run.Ended[i];
+        const double delay = SecondsBetween(TSampleTime{T0, 0}, e.Start) - series.Events[i].At;
+        EXPECT_GE(delay, 0);
+        EXPECT_LE(delay, 1.0);
+        EXPECT_FALSE(e.Cut);
+        EXPECT_FALSE(e.Calibration);
+        EXPECT_EQ(e.TriggeredChannels(), (std::vector<int>{0, 1, 2}));
+    }
+}
+
+// A half-scale calibration step on every channel from second 100 to 160, an earthquake at
+// 250, told (or not) by SetCalibration; an earthquake with S 8 s after P; one beyond the
+// sample word's full scale.
+TEST(EventDetector, OneEventPerQuakeAndCalibrationsAndClippingMarked) {
+    struct TExpected {
+        bool Calibration = false;
+        bool Clipped = false;
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TSimEvent> Events;
+        bool Step = false;       // the calibration step from 100 s to 160 s
+        bool Commanded = false;  // SetCalibration at its start and end
+        double Hold = 10;
+        std::vector<TExpected> Expected;  // the events, in order
+        double Rate = 100;
+    };
+    const TExpected plain, calibration{true, false}, clipped{false, true};
+    const TCase cases[] = {
+        {"S 8 s after P", {Quake(100, 60, 1e6)}, false, false, 10, {plain}},
+        {"S 8 s after P, no hold", {Quake(100, 60, 1e6)}, false, false, 0, {plain, plain}},
+        {"calibration commanded",
+         {Quake(250, 20, 3e6)},
+         true,
+         true,
+         10,
+         {calibration, calibration, plain}},
+        {"calibration recognised",
+         {Quake(250, 20, 3e6)},
+         true,
+         false,
+         10,
+         {calibration, calibration, plain}},
+        {"calibration recognised at 50 sps",
+         {Quake(250, 20, 3e6)},
+         true,
+         false,
+         10,
+         {calibration, calibration, plain},
+         50},
+        {"clipped", {Quake(50, 20, 1e6), Quake(150, 20, 2e7)}, false, false, 10, {plain, clipped}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSeries series;
+        series.Seconds = 300;
+        series.Rate = c.Rate;
+        series.Events = c.Events;
+        std::vector<TRecordBlock> blocks = MakeBlocks(series).Blocks;
+        if (c.Step) {
+            for (size_t i = 100; i < 160; ++i) {
+                for (auto& channel : blocks[i].Samples) {
+                    for (int32_t& x : channel) {
+                        x += (1 << 22) * 256;  // half of 24-bit full scale, left-justified
+                    }
+                }
+            }
+        }
+        TDetectorSettings settings;
+        settings.HoldSeconds = c.Hold;
+        const TRun run = Detect(blocks, {}, settings, [&](size_t i, TEventDetector& d) {
+            if (c.Commanded && (i == 100 || i == 160)) {
+                d.SetCalibration(i == 100);
+            }
+        });
+        ASSERT_EQ(run.Ended.size(), c.Expected.size());
+        for (size_t i = 0; i < c.Expected.size(); ++i) {
+            SCOPED_TRACE(i);
+            const TEvent& e = run.Ended[i];
+            EXPECT_EQ(e.Calibration, c.Expected[i].Calibration);
+            EXPECT_EQ(e.Clipped(), c.Expected[i].Clipped);
+            for (const TEventChannel& ch : e.Channels) {
+                EXPECT_EQ(ch.Clipped, c.Expected[i].Clipped);  // every channel went beyond
+            }
+        }
+        // The start's news carries the calibration too.
+        for (const TEventNews& n : run.News) {
+            if (n.Kind == TEventNews::TKind::Started) {
+                const auto ended =
+                    std::find_if(run.Ended.begin(), run.Ended.end(),
+                                 [&](const TEvent& e) { return e.Id == n.Event.Id; });
+                ASSERT_NE(ended, run.Ended.end());
+                EXPECT_EQ(n.Event.Calibration, ended->Calibration);
+            }
+        }
+        if (std::string(c.Name) == "S 8 s after P") {
+            EXPECT_GT(SecondsBetween(TSampleTime{T0, 0}, run.Ended[0].End), 100 + 8 + 2);
+        }
+    }
+}
+
+// Blocks that stop within an event's hold: EndHeld ends it where the hold would have.
+TEST(EventDetector, AnEventInItsHoldEndsWhereItsTriggersDid) {
+    TSeries series;
+    series.Seconds = 200;
+    series.Events = {Quake(100, 20, 3e6)};
+    const std::vector<TRecordBlock> blocks = MakeBlocks(series).Blocks;
+    const TRun whole = Detect(blocks, {});
+    ASSERT_EQ(whole.Ended.size(), 1u);
+    const int64_t ended = whole.Ended[0].End.Seconds - T0;
+    auto detector = TEventDetector::Make(TDetectorSettings{});
+    ASSERT_TRUE(detector);
+    for (int64_t i = 0; i <= ended + 5; ++i) {
+        (*detector).Take(blocks[static_cast<size_t>(i)], 0);
+    }
+    ASSERT_TRUE((*detector).InEvent());
+    const TDetectorNews news = (*detector).EndHeld();
+    ASSERT_EQ(news.Events.size(), 1u);
+    EXPECT_EQ(news.Events[0].Kind, TEventNews::TKind::Ended);
+    EXPECT_EQ(news.Events[0].Event.End, whole.Ended[0].End);
+    EXPECT_FALSE(news.Events[0].Event.Cut);
+    EXPECT_FALSE((*detector).InEvent());
+    EXPECT_TRUE((*detector).EndHeld().Events.empty());
+}
+
+// Channel 1 triggers half a second before channel 2, channel 3 not at all: the event starts at
+// channel 1's trigger, which it keeps; channel 2's is the coincidence.
+TEST(EventDetector, EachChannelKeepsItsOwnTriggerTime) {
+    TSeries series;
+    series.Seconds = 200;
+    series.Events = {Quake(100, 20, 3e6, 0x1), Quake(100.5, 20, 3e6, 0x2)};
+    const TRun run = Detect(MakeBlocks(series).Blocks, {});
+    ASSERT_EQ(run.Ended.size(), 1u);
+    ASSERT_EQ(run.News.size(), 2u);
+    for (const TEvent& e : {run.News[0].Event, run.Ended[0]}) {
+        ASSERT_EQ(e.Channels.size(), 3u);
+        const TEventChannel &one = e.Channels[0], &two = e.Channels[1];
+        EXPECT_TRUE(one.Triggered);
+        EXPECT_TRUE(two.Triggered);
+        EXPECT_FALSE(e.Channels[2].Triggered);
+        EXPECT_EQ(e.Start, one.FirstTrigger);
+        EXPECT_EQ(e.Coincidence, two.FirstTrigger);
+        const double apart = SecondsBetween(one.FirstTrigger, two.FirstTrigger);
+        EXPECT_GT(apart, 0.3);
+        EXPECT_LT(apart, 0.7);
+        EXPECT_GE(SecondsBetween(TSampleTime{T0, 0}, e.Start), 100);
+        EXPECT_LE(SecondsBetween(TSampleTime{T0, 0}, e.Start), 101);
+    }
+}
+
+TEST(EventDetector, FullScaleIsTheWordsExtremeCodeOrThe24BitsOfAFourByteSample) {
+    struct TCase {
+        int32_t Raw;
+        int Bytes;
+        bool Full;
+    };
+    const TCase cases[] = {
+        {0x7FFFFF00, 3, true},      {-0x7FFFFFFF - 1, 3, true}, {0x7FFFFE00, 3, false},
+        {-0x7FFFFF00, 3, false},    {0x7FFF0000, 2, true},      {0x7FFE0000, 2, false},
+        {0x7F000000, 1, true},      {-0x7FFFFFFF - 1, 1, true}, {0x7E000000, 1, false},
+        {(1 << 23) - 1, 4, true},   {(1 << 23) - 2, 4, false},  {-(1 << 23), 4, true},
+        {-(1 << 23) + 1, 4, false}, {0x7FFFFFFF, 4, true},      {0, 4, false},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(AtFullScale(c.Raw, c.Bytes), c.Full) << c.Raw << " " << c.Bytes;
     }
 }
 

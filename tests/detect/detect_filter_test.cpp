@@ -275,6 +275,8 @@ TEST(DetectorSettings, DefaultsAreValidAndEachBadValueIsNamed) {
         {[](TDetectorSettings& s) { s.Channels = 0x1; }, "coincidence"},
         {[](TDetectorSettings& s) { s.Coincidence = 0; }, "coincidence"},
         {[](TDetectorSettings& s) { s.Coincidence = 7; }, "coincidence"},
+        {[](TDetectorSettings& s) { s.HoldSeconds = -1; }, "hold"},
+        {[](TDetectorSettings& s) { s.HoldSeconds = 601; }, "hold"},
     };
     for (const TCase& c : cases) {
         TDetectorSettings s;

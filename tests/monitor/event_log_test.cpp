@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 constexpr int64_t T0 = 1767225600;  // 2026-01-01T00:00:00Z
@@ -35,6 +37,7 @@ TDetectorSettings Quick() {
     s.LtaSeconds = 4;
     s.Channels = 0x3;
     s.Coincidence = 1;
+    s.HoldSeconds = 0;
     return s;
 }
 
@@ -113,4 +116,41 @@ TEST(EventLog, KeepsTheNewestThousand) {
     for (size_t i = 1; i < log.Events().size(); ++i) {
         ASSERT_LT(log.Events()[i - 1].Start, log.Events()[i].Start);
     }
+}
+
+// The calibrations the window sends: the events while the unit calibrates and for the LTA's
+// length (4 s) after are marked, also after new settings; the ones after that are not.
+TEST(EventLog, EventsWhileTheUnitCalibratesAreMarked) {
+    TEventLog log(Quick());
+    int64_t s = 0;
+    const auto quiet = [&](int seconds) {
+        for (int64_t end = s + seconds; s < end; ++s) {
+            log.Take(Second(s, false), 0);
+        }
+    };
+    const auto loud = [&] {
+        log.Take(Second(s++, true), 0);
+        while (log.Running() && s < 1000) {
+            log.Take(Second(s++, false), 0);
+        }
+    };
+    quiet(10);
+    loud();
+    log.SetCalibration(1);  // +5.0v DC
+    quiet(10);
+    loud();
+    ASSERT_TRUE(log.SetSettings(Quick()).Ok());  // still calibrating
+    quiet(10);
+    loud();
+    quiet(10);
+    log.SetCalibration(0);
+    quiet(3);  // within the LTA after
+    loud();
+    quiet(10);
+    loud();
+    std::vector<bool> marked;
+    for (const TEvent& e : log.Events()) {
+        marked.push_back(e.Calibration);
+    }
+    EXPECT_EQ(marked, (std::vector<bool>{false, true, true, true, false}));
 }

@@ -42,6 +42,7 @@ TEST(Settings, MissingFileGivesTheDefaultsWrittenInTableOrder) {
               "LogFrequency=0\nMinutes=10\n"
               "[Events]\nBandpass=1\nLowHz=1\nHighHz=10\nPoles=2\nStaSeconds=1\nLtaSeconds=30\n"
               "TriggerOn=4\nTriggerOff=1.5\nChannels=1,2,3,4,5,6\nCoincidence=2\n"
+              "HoldSeconds=10\n"
               "[Helicorder]\nChannel=1\nHours=24\nRowMinutes=30\nGain=0\nBandpass=0\n");
 }
 
@@ -195,7 +196,7 @@ TEST(Settings, EventsAndHelicorderSections) {
     };
     const TCase cases[] = {
         {"Bandpass=0\nLowHz=0.5\nHighHz=20\nPoles=4\nStaSeconds=0.5\nLtaSeconds=60\n"
-         "TriggerOn=3.5\nTriggerOff=1.2\nChannels=1+3\nCoincidence=1\n",
+         "TriggerOn=3.5\nTriggerOff=1.2\nChannels=1+3\nCoincidence=1\nHoldSeconds=0\n",
          true},
         {"LtaSeconds=3600\nChannels=1\nCoincidence=1\n", true},
         {"StaSeconds=40\n", false},                // STA longer than the LTA
@@ -211,6 +212,8 @@ TEST(Settings, EventsAndHelicorderSections) {
         {"Bandpass=0\nLowHz=12\n", false},  // checked with the band-pass off too
         {"Bandpass=2\n", false},
         {"LowHz=nan\n", false},
+        {"HoldSeconds=601\n", false},
+        {"HoldSeconds=-1\n", false},
     };
     for (const TCase& c : cases) {
         previous.EventCoincidence = 3;
@@ -391,6 +394,7 @@ TEST(Settings, AFullFileReadAndWrittenAgainIsTheSameByteForByte) {
         "LogFrequency=1\r\nMinutes=60\r\n"
         "[Events]\r\nBandpass=0\r\nLowHz=0.5\r\nHighHz=8\r\nPoles=3\r\nStaSeconds=0.75\r\n"
         "LtaSeconds=45\r\nTriggerOn=3.5\r\nTriggerOff=1.25\r\nChannels=1,2,3\r\nCoincidence=3\r\n"
+        "HoldSeconds=2.5\r\n"
         "[Helicorder]\r\nChannel=2\r\nHours=6\r\nRowMinutes=15\r\nGain=5\r\nBandpass=1\r\n";
     TIniFile ini;
     ini.Parse(text);

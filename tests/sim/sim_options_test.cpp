@@ -45,7 +45,9 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
                                            "--at=8:supply=10.2",
                                            "--at=9:temperature=-5",
                                            "--at=10:gps=lost",
-                                           "--at=11:gps=fix"});
+                                           "--at=11:gps=fix",
+                                           "--at",
+                                           "12:calibration=1"});
     ASSERT_EQ(o.Error, "");
     EXPECT_FALSE(o.Help);
     const TSimConfig& c = o.Config;
@@ -75,7 +77,7 @@ TEST(SimOptions, TakesEveryOptionInBothForms) {
         {5, TActionKind::Channels, 6},     {0, TActionKind::Silence, 2},
         {7, TActionKind::Reopen, 0},       {8, TActionKind::Supply, 10.2},
         {9, TActionKind::Temperature, -5}, {10, TActionKind::GpsFix, 0},
-        {11, TActionKind::GpsFix, 1},
+        {11, TActionKind::GpsFix, 1},      {12, TActionKind::Calibration, 1},
     };
     ASSERT_EQ(c.Actions.size(), actions.size());
     for (size_t i = 0; i < actions.size(); ++i) {
@@ -134,6 +136,8 @@ TEST(SimOptions, RejectsBadArgumentsWithAMessage) {
         {"--at", "5:channels=7"},
         {"--at", "5:silence=0"},
         {"--at", "5:silence=x"},
+        {"--at", "5:calibration=10"},
+        {"--at", "5:calibration"},
         {"--at", "5:power-cycle=now"},
         {"--at", "5:supply=31"},
         {"--at", "5:supply"},

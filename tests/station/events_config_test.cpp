@@ -77,6 +77,9 @@ TEST(EventsConfig, EachKeyIsTakenFromTheFileAndTheCommandLineOrRefusedWithItsRea
          [](const TEventConfig& e) { return e.Detector.Coincidence == 1; }},
         {"Coincidence", "--trigger-coincidence", "0",
          "must be 1 to 6 (channels triggered together)", nullptr},
+        {"HoldSeconds", "--trigger-hold", "0", nullptr,
+         [](const TEventConfig& e) { return e.Detector.HoldSeconds == 0; }},
+        {"HoldSeconds", "--trigger-hold", "601", "must be 0 to 600 seconds", nullptr},
         {"File", "--events-file", "/data/ev.jsonl", nullptr,
          [](const TEventConfig& e) { return e.File == "/data/ev.jsonl"; }},
         {"CsvFile", "--events-csv", "/data/ev.csv", nullptr,
@@ -195,6 +198,7 @@ TEST(EventsConfig, PrintConfigReadsBackAsTheSameEvents) {
     e.Detector.TriggerOff = 0.1 + 0.2;  // needs all 17 digits to read back
     e.Detector.Channels = 0x29;
     e.Detector.Coincidence = 3;
+    e.Detector.HoldSeconds = 2.5;
     e.File = " /data/events with blanks.jsonl";
     e.CsvFile = "/data/events.csv";
     e.Command = "'/opt/my tools/alert' --level \"high \\\"now\\\"\"";

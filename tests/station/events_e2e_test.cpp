@@ -121,9 +121,10 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
     // The script appends its argument and the event's values; its path has a blank in it.
     const std::string script = Path("on event.sh");
     std::ofstream(script) << "#!/bin/sh\n"
-                             "printf '%s|%s|%s|%s|%s|%s|%s\\n' \"$1\" \"$EVENT_ID\" "
+                             "printf '%s|%s|%s|%s|%s|%s|%s|%s\\n' \"$1\" \"$EVENT_ID\" "
                              "\"$EVENT_START\" \"$EVENT_CHANNELS\" \"$EVENT_STATION\" "
-                             "\"$EVENT_PEAK_RATIO\" \"$(cat)\" >> \"$0.out\"\n";
+                             "\"$EVENT_PEAK_RATIO\" \"$EVENT_CALIBRATION\" \"$(cat)\" >> "
+                             "\"$0.out\"\n";
     ASSERT_EQ(chmod(script.c_str(), 0755), 0);
     // --trigger on the command line wins over Enable=no in the file.
     TChild station({DIGITIZER_STATION,
@@ -222,7 +223,8 @@ TEST_F(StationEvents, ThreePlantedEarthquakesAreTheThreeEventsEverywhere) {
         }
         // The peak ratio at the start: at least the trigger-on ratio.
         EXPECT_GE(std::stod(rest.substr(rest.find(tail) + tail.size())), 4) << ran[i];
-        EXPECT_EQ(ran[i].back(), '|') << "standard input was not empty: " << ran[i];
+        // No calibration; standard input empty.
+        EXPECT_EQ(ran[i].substr(ran[i].size() - 4), "|no|") << ran[i];
     }
     EXPECT_EQ(Occurrences(log, "exited with status 0"), 3u) << log;
 
@@ -307,4 +309,71 @@ TEST_F(StationEvents, TheManualPageExampleGivesAllThreeEarthquakes) {
             }
         }
     }
+}
+
+// A half-scale calibration step the unit is set to at 60 s and takes off at 100 s (the station
+// sends no command: it must recognise the signal), then an earthquake at 200 s, while 2% of the
+// frames are lost: the step's events are marked calibration, the earthquake is a plain event
+// that starts at its P onset, and no lost frame started the detection afresh.
+TEST_F(StationEvents, CalibrationStepsAreMarkedAndLostFramesBridged) {
+    TChild sim({DIGITIZER_SIM,
+                "--signal",
+                "noise",
+                "--rate",
+                "50",
+                "--speed",
+                "25",
+                "--start",
+                "2025-01-01T00:00:00Z",
+                "--at",
+                "60:calibration=1",
+                "--at",
+                "100:calibration=0",
+                "--event",
+                "200,15,3000000",
+                "--fault",
+                "drop=0.02",
+                "--seed",
+                "3",
+                "--link",
+                Path("dev"),
+                "--journal",
+                Path("journal")});
+    ASSERT_EQ(sim.ReadLines(1, 5s).size(), 1u) << sim.Errors();
+    TChild station({DIGITIZER_STATION, Path("dev"), "--config", Path("station.ini"), "--archive",
+                    Path("archive"), "--trigger", "--events-file", Path("events.jsonl"),
+                    "--status-file", Path("status.json")});
+    ASSERT_TRUE(WaitForUnitTime(T0 + 235, 60s)) << station.Errors();
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.Wait(20s), 0) << station.Errors();
+    sim.Signal(SIGTERM);
+    sim.Wait();
+    const std::string log = station.Errors();
+
+    std::vector<nlohmann::json> ended;
+    for (const std::string& line : Lines(Path("events.jsonl"))) {
+        nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(event.is_discarded()) << line;
+        if (event["kind"].get<std::string>() == "end") {
+            ended.push_back(event);
+        }
+    }
+    ASSERT_GE(ended.size(), 3u) << log;
+    for (size_t i = 0; i + 1 < ended.size(); ++i) {
+        SCOPED_TRACE(i);
+        const double start = SecondsOf(ended[i]["start"].get<std::string>());
+        EXPECT_TRUE(ended[i]["calibration"].get<bool>()) << ended[i].dump();
+        EXPECT_TRUE((start >= 60 && start < 62) || (start >= 100 && start < 102)) << start;
+    }
+    const nlohmann::json& quake = ended.back();
+    EXPECT_FALSE(quake["calibration"].get<bool>()) << quake.dump();
+    const double start = SecondsOf(quake["start"].get<std::string>());
+    EXPECT_GE(start, 200);
+    EXPECT_LE(start, 201);
+    EXPECT_EQ(Occurrences(log, "event detection starts afresh"), 0u) << log;
+    std::ifstream statusFile(Path("status.json"));
+    const nlohmann::json status = nlohmann::json::parse(
+        std::string((std::istreambuf_iterator<char>(statusFile)), {}), nullptr, false);
+    ASSERT_FALSE(status.is_discarded());
+    EXPECT_GE(status["gaps"].get<double>(), 2) << status.dump();  // frames were lost
 }

@@ -42,8 +42,11 @@ TEvent SampleEvent() {
     e.PeakRatio = 31.25;
     TEventChannel c1{0, true, {1735689670, 120000000}, 31.25, 812345.5, 0.0812345};
     TEventChannel c2{1, false, {}, 2.5, 1200, 0.00012};
-    TEventChannel c4{3, true, {1735689671, 0}, 9.5, 40000, 0.004};
+    TEventChannel c4{3, true, {1735689671, 0}, 9.5, 40000, 0.004, true};
     e.Channels = {c1, c2, c4};
+    e.Coincidence = {1735689671, 0};
+    e.Calibration = true;
+    e.PeakFilter = "band-passed 1-10 Hz (2 poles)";
     return e;
 }
 
@@ -61,20 +64,26 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     for (const auto& [name, value] : s.items()) {
         names.push_back(name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"kind", "id", "network", "station", "start",
-                                               "sample_rate", "channels", "peak_ratio"}));
+    // The fields added later come after the first ones, which keep their order.
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"kind", "id", "network", "station", "start", "sample_rate",
+                                        "channels", "peak_ratio", "coincidence", "calibration"}));
     EXPECT_EQ(s["kind"], "start");
     EXPECT_EQ(s["id"], 12);
     EXPECT_EQ(s["station"], "ST\"1");
     EXPECT_EQ(s["start"], "2025-01-01T00:01:10.120000Z");
     EXPECT_EQ(s["channels"], nlohmann::ordered_json({1, 4}));
     EXPECT_EQ(s["peak_ratio"], 31.25);
+    EXPECT_EQ(s["coincidence"], "2025-01-01T00:01:11.000000Z");
+    EXPECT_EQ(s["calibration"], true);
 
     // Numbers as a person writes them: the sample rate whole, the rest rounded.
     const std::string end = EventEndJson(e, 12, place);
     EXPECT_NE(end.find(R"("duration":12.33,"cut":false,"sample_rate":100,)"), std::string::npos)
         << end;
-    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012})"), std::string::npos) << end;
+    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012,"clipped":false})"),
+              std::string::npos)
+        << end;
     nlohmann::json j = nlohmann::json::parse(end, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << end;
     EXPECT_EQ(j["kind"], "end");
@@ -90,11 +99,16 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_TRUE(per[1]["first_trigger"].is_null());
     EXPECT_EQ(per[2]["channel"], 4);
     EXPECT_EQ(per[2]["first_trigger"], "2025-01-01T00:01:11.000000Z");
+    EXPECT_EQ(per[2]["clipped"], true);
+    EXPECT_EQ(j["coincidence"], "2025-01-01T00:01:11.000000Z");
+    EXPECT_EQ(j["calibration"], true);
+    EXPECT_EQ(j["clipped"], true);
+    EXPECT_EQ(j["peak_filter"], "band-passed 1-10 Hz (2 poles)");
 
     const std::vector<std::string> header = Split(EventCsvHeader(), ',');
     const std::vector<std::string> row = Split(EventCsvRow(e, 12), ',');
     ASSERT_EQ(row.size(), header.size());
-    ASSERT_EQ(header.size(), 7u + 12u);
+    ASSERT_EQ(header.size(), 7u + 12u + 4u);
     const std::vector<std::string> front(row.begin(), row.begin() + 7);
     EXPECT_EQ(front, (std::vector<std::string>{"12", "2025-01-01T00:01:10.120000Z",
                                                "2025-01-01T00:01:22.450000Z", "12.330000", "no",
@@ -105,6 +119,12 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_EQ(row[11], "");  // channel 3 does not take part
     EXPECT_EQ(row[13], "40000.0");
     EXPECT_EQ(row[18], "");
+    const std::vector<std::string> added(header.begin() + 19, header.end());
+    EXPECT_EQ(added, (std::vector<std::string>{"coincidence", "calibration", "clipped_channels",
+                                               "peak_filter"}));
+    const std::vector<std::string> back(row.begin() + 19, row.end());
+    EXPECT_EQ(back, (std::vector<std::string>{"2025-01-01T00:01:11.000000Z", "yes", "4",
+                                              "band-passed 1-10 Hz (2 poles)"}));
 }
 
 TEST(EventsLog, LinesAreAppendedWholeTheHeaderOnceAndAFailureIsNotFinal) {
