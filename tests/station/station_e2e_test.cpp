@@ -76,23 +76,6 @@ class StationRun : public ::testing::Test {
     fs::path dir_;
 };
 
-// Where two runs of samples part, for a readable failure.
-std::string Difference(const TSamples& got, const TSamples& want) {
-    size_t i = 0;
-    while (i < got.size() && i < want.size() && got[i] == want[i]) {
-        ++i;
-    }
-    if (i == got.size() && i == want.size()) {
-        return "none";
-    }
-    const auto at = [](const TSamples& s, size_t k) {
-        return k < s.size() ? std::to_string(s[k].first) + "=" + std::to_string(s[k].second)
-                            : std::string("(end)");
-    };
-    return "at sample " + std::to_string(i) + " of " + std::to_string(got.size()) + " archived / " +
-           std::to_string(want.size()) + " sent: archived " + at(got, i) + ", sent " + at(want, i);
-}
-
 // The first and last data sample the archive holds (µs).
 std::pair<int64_t, int64_t> Span(const std::map<std::string, TSamples>& archived) {
     int64_t first = INT64_MAX;

@@ -67,22 +67,6 @@ void PrintTo(const TFaultRow& row, std::ostream* os) {
     *os << row.Name;
 }
 
-// Where two runs of samples part, for a readable failure.
-std::string Difference(const TTimedSamples& got, const TTimedSamples& want) {
-    size_t i = 0;
-    while (i < got.size() && i < want.size() && got[i] == want[i]) {
-        ++i;
-    }
-    if (i == got.size() && i == want.size()) {
-        return "none";
-    }
-    const auto at = [](const TTimedSamples& s, size_t k) {
-        return k < s.size() ? std::to_string(s[k].first) + "=" + std::to_string(s[k].second)
-                            : std::string("(end)");
-    };
-    return "at sample " + std::to_string(i) + ": got " + at(got, i) + ", sent " + at(want, i);
-}
-
 // Runs a shell command of the test's own (mounting, freezing); false when it fails.
 bool Shell(const std::string& command) {
     return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
@@ -371,6 +355,14 @@ void FreeTheDisk(StationFaults& t) {
     ASSERT_EQ(mount("tmpfs", t.Path("archive").c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0);
 }
 
+void Ext4(StationFaults& t) {
+    t.MountExt4("rw");
+}
+
+void Ext4ReadOnlyOnError(StationFaults& t) {
+    t.MountExt4("errors=remount-ro");
+}
+
 // Frozen long enough for a status file to be written meanwhile: it says what waits.
 void Freeze(StationFaults& t) {
     ASSERT_TRUE(t.WaitForUnitTime(Start + 60));
@@ -523,7 +515,15 @@ void RecoveryAfterSilence(StationFaults& t) {
         frames[kept].Seconds - frames[back].Seconds, kept - back);
 }
 
-#ifdef HAVE_LIBSLINK
+void SeedLinkOn(StationFaults& t) {
+    t.port_ = FreeLoopbackPort();
+    t.options_.insert(t.options_.end(), {"--seedlink", "127.0.0.1:" + std::to_string(t.port_),
+                                         "--seedlink-ring-file", t.Path("seedlink.ring")});
+}
+
+#ifndef HAVE_LIBSLINK
+void KillRepeatedly(StationFaults&) {}
+#else
 struct TPeerPacket {
     uint64_t Sequence;
     std::string Record;
@@ -693,63 +693,47 @@ void KillRepeatedly(StationFaults& t) {
 }
 #endif
 
-// The unit's second T has the block count T + 1: silence=N at T leaves out the blocks T + 1
-// to T + N, and the first after it is T + N + 1.
+// A fault of the disk or of a day file: the unit at 20 times its pace, the state of health off.
+TFaultRow Disk(const char* name, bool root, std::function<void(StationFaults&)> prepare,
+               std::function<void(StationFaults&)> during, const char* logged,
+               int64_t seconds = 300) {
+    TFaultRow row{.Name = name, .NeedsRoot = root, .Seconds = seconds, .Logged = logged};
+    row.Sim = {"--speed", "20"};
+    row.Station = {"--flush-seconds", "5", "--no-soh"};
+    row.Prepare = prepare;
+    row.During = during;
+    return row;
+}
+
+// A fault of the line at a fixed rate, or at the rate the station finds: the station waits for
+// the unit, which sends one frame a second for `seconds` and does `at` (--at) on the way. The
+// unit's second T has the block count T + 1: silence=N at T leaves out the blocks T + 1 to
+// T + N, and the first after it is T + N + 1.
+TFaultRow Line(const char* name, const std::string& at, int seconds,
+               std::function<void(StationFaults&)> check, const std::string& baud = "38400") {
+    TFaultRow row{.Name = name, .SimSeconds = seconds};
+    row.Sim = {"--baud", "38400", "--at", at};
+    row.Station = {"--baud", baud};
+    row.Check = check;
+    return row;
+}
+
 const TFaultRow Rows[] = {
-    {.Name = "DiskFilledAndFreed",
-     .NeedsRoot = true,
-     .Sim = {"--speed", "20"},
-     .Station = {"--flush-seconds", "5", "--no-soh"},
-     .Prepare = SmallTmpfs,
-     .During = FreeTheDisk,
-     .Logged = "The archive could not be written"},
-    {.Name = "DiskFullToTheEnd",
-     .NeedsRoot = true,
-     .Sim = {"--speed", "20"},
-     .Station = {"--flush-seconds", "5", "--no-soh"},
-     .Prepare = SmallTmpfs,
-     .Logged = "samples lost"},
-    {.Name = "DiskFrozen",
-     .NeedsRoot = true,
-     .Sim = {"--speed", "20"},
-     .Station = {"--flush-seconds", "5", "--no-soh"},
-     .Seconds = 420,
-     .Prepare = [](StationFaults& t) { t.MountExt4("rw"); },
-     .During = Freeze},
-    {.Name = "DiskReadOnly",
-     .NeedsRoot = true,
-     .Sim = {"--speed", "20"},
-     .Station = {"--flush-seconds", "5", "--no-soh"},
-     .Prepare = [](StationFaults& t) { t.MountExt4("errors=remount-ro"); },
-     .During = TurnReadOnlyAndMountAgain,
-     .Logged = "The archive could not be written"},
-    {.Name = "DayFileDeletedWhileOpen",
-     .Sim = {"--speed", "20"},
-     .Station = {"--flush-seconds", "5", "--no-soh"},
-     .During = DeleteTheDayFile,
-     .Logged = "removed or moved away while open"},
-    {.Name = "DayFileWithADamagedEnd",
-     .Sim = {"--speed", "20"},
-     .Station = {"--flush-seconds", "5", "--no-soh"},
-     .Prepare = DamageTheDayFile,
-     .Logged = "cut 3000 bytes"},
-#ifdef HAVE_LIBSLINK
+    Disk("DiskFilledAndFreed", true, SmallTmpfs, FreeTheDisk, "The archive could not be written"),
+    Disk("DiskFullToTheEnd", true, SmallTmpfs, {}, "samples lost"),
+    Disk("DiskFrozen", true, Ext4, Freeze, "", 420),
+    Disk("DiskReadOnly", true, Ext4ReadOnlyOnError, TurnReadOnlyAndMountAgain,
+         "The archive could not be written"),
+    Disk("DayFileDeletedWhileOpen", false, {}, DeleteTheDayFile,
+         "removed or moved away while open"),
+    Disk("DayFileWithADamagedEnd", false, DamageTheDayFile, {}, "cut 3000 bytes"),
     {.Name = "Kill9TwentyTimesWithASeedLinkClient",
      .NeedsPeer = true,
      .Sim = {"--speed", "10"},
      .Station = {"--baud", "19200", "--flush-seconds", "5", "--seedlink-flush", "2"},
      .Seconds = 0,
-     .Prepare =
-         [](StationFaults& t) {
-             t.port_ = FreeLoopbackPort();
-             t.options_.insert(t.options_.end(),
-                               {"--seedlink", "127.0.0.1:" + std::to_string(t.port_),
-                                "--seedlink-ring-file", t.Path("seedlink.ring")});
-         },
+     .Prepare = SeedLinkOn,
      .During = KillRepeatedly},
-#else
-    {.Name = "Kill9TwentyTimesWithASeedLinkClient", .NeedsPeer = true},
-#endif
     {.Name = "TwoUnitsWithOneSetOfCodes",
      .Sim = {"--speed", "10", "--serial", "UNITA001"},
      .Station = {"--baud", "19200"},
@@ -762,33 +746,14 @@ const TFaultRow Rows[] = {
      .Seconds = 0,
      .During = SecondStationOnTheDevice,
      .Check = [](StationFaults& t) { EXPECT_EQ(t.log_.find("busy"), std::string::npos); }},
-    {.Name = "Silence2s",
-     .Sim = {"--baud", "38400", "--at", "10:silence=2"},
-     .Station = {"--baud", "38400"},
-     .SimSeconds = 24,
-     .Check = LineCounts(2, 1, 0, "2 blocks lost before block 13")},
-    {.Name = "Silence10s",
-     .Sim = {"--baud", "38400", "--at", "10:silence=10"},
-     .Station = {"--baud", "38400"},
-     .SimSeconds = 32,
-     .Check = LineCounts(10, 1, 0, "10 blocks lost before block 21")},
+    Line("Silence2s", "10:silence=2", 24, LineCounts(2, 1, 0, "2 blocks lost before block 13")),
+    Line("Silence10s", "10:silence=10", 32, LineCounts(10, 1, 0, "10 blocks lost before block 21")),
     // Long enough for the watchdog to restart the link several times.
-    {.Name = "Silence30s",
-     .Sim = {"--baud", "38400", "--at", "10:silence=30"},
-     .Station = {"--baud", "38400"},
-     .SimSeconds = 52,
-     .Check = LineCounts(30, 1, 0, "30 blocks lost before block 41")},
-    {.Name = "Silence30sAutoBaud",
-     .Sim = {"--baud", "38400", "--at", "10:silence=30"},
-     .Station = {"--baud", "auto"},
-     .SimSeconds = 52,
-     .Check = RecoveryAfterSilence},
+    Line("Silence30s", "10:silence=30", 52, LineCounts(30, 1, 0, "30 blocks lost before block 41")),
+    Line("Silence30sAutoBaud", "10:silence=30", 52, RecoveryAfterSilence, "auto"),
     // A new sample rate is one format change; no block is lost to it.
-    {.Name = "RateChange",
-     .Sim = {"--baud", "38400", "--at", "14:rate=50"},
-     .Station = {"--baud", "38400"},
-     .SimSeconds = 30,
-     .Check = LineCounts(0, 0, 1, "stream format now 3 channels, 50 sps")},
+    Line("RateChange", "14:rate=50", 30,
+         LineCounts(0, 0, 1, "stream format now 3 channels, 50 sps")),
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, StationFaults, ::testing::ValuesIn(Rows),
