@@ -403,7 +403,11 @@ TResult<TPacketRing::TOpened> TPacketRing::Open(const std::string& path) {
         for (uint64_t s = 0; s < capacity_; ++s) {
             TSlot& slot = reinterpret_cast<TSlot*>(map_ + HeaderPage)[s];
             if (slot.Used != 1 || slot.Index % capacity_ != s || slot.Crc != slot.Checksum()) {
-                slot.Used = 0;  // torn or never written
+                // Torn, or never written: only the former is written to, so that the scan of a
+                // ring of hundreds of megabytes does not make all of it to be written back.
+                if (slot.Used != 0) {
+                    slot.Used = 0;
+                }
                 continue;
             }
             ++valid;
@@ -430,6 +434,9 @@ TResult<TPacketRing::TOpened> TPacketRing::Open(const std::string& path) {
         opened.Dropped = valid - run;
         if (inPlace) {
             close(fd);
+            // The scan brought every slot in: let them go until they are used (the file keeps
+            // what was written to them).
+            madvise(map_ + HeaderPage, capacity_ * sizeof(TSlot), MADV_DONTNEED);
             auto* h = reinterpret_cast<THeader*>(map_);
             h->Boot = thisBoot;
             h->Reserved = std::max(h->Reserved, next_);

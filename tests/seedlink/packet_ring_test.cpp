@@ -185,6 +185,30 @@ TEST_F(PacketRingFile, AfterAKillTheRingIsWholeAndNumberingGoesOnWithoutAGap) {
     EXPECT_EQ(again.At(135)->Record, Alternating(135).Record);
 }
 
+// The file-backed memory this process holds, in kB.
+int64_t ResidentFileKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("RssFile:", 0) == 0) {
+            return std::stoll(line.substr(8));
+        }
+    }
+    return -1;
+}
+
+TEST_F(PacketRingFile, OpeningALargeRingLeavesLittleOfItResident) {
+    const int64_t before = ResidentFileKb();
+    ASSERT_GE(before, 0);
+    TPacketRing ring(size_t{64} << 20);
+    ASSERT_TRUE(ring.Open(Path("ring")));
+    ring.Add(Packet(0));
+    EXPECT_LT(ResidentFileKb() - before, 8 * 1024) << "kB of the 64 MB ring resident";
+    TPacketRing again(size_t{64} << 20);
+    ASSERT_TRUE(again.Open(Path("ring")));
+    EXPECT_EQ(again.Next(), 1u);
+    EXPECT_LT(ResidentFileKb() - before, 8 * 1024) << "kB of two 64 MB rings resident";
+}
+
 TEST_F(PacketRingFile, AfterAPowerCutNoNumberIsGivenTwice) {
     struct TCase {
         const char* Name;
