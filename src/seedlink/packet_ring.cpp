@@ -400,10 +400,25 @@ TResult<TPacketRing::TOpened> TPacketRing::Open(const std::string& path) {
         // The newest valid slot, and the unbroken run of valid slots that ends with it.
         uint64_t newest = 0, valid = 0;
         bool any = false;
+        // What the scan brought in is let go as it goes, in the file's own mapping (the file
+        // keeps what was written to it): a ring of hundreds of megabytes is not all resident.
+        const auto letGo = [&](uint64_t from, uint64_t to) {
+            const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+            const size_t begin = (HeaderPage + from * sizeof(TSlot)) / page * page;
+            madvise(map_ + begin, HeaderPage + to * sizeof(TSlot) - begin, MADV_DONTNEED);
+        };
+        constexpr uint64_t ScanChunk = 16384;
         for (uint64_t s = 0; s < capacity_; ++s) {
+            if (inPlace && s % ScanChunk == 0 && s > 0) {
+                letGo(s - ScanChunk, s);
+            }
             TSlot& slot = reinterpret_cast<TSlot*>(map_ + HeaderPage)[s];
             if (slot.Used != 1 || slot.Index % capacity_ != s || slot.Crc != slot.Checksum()) {
-                slot.Used = 0;  // torn or never written
+                // Torn, or never written: only the former is written to, so that the scan does
+                // not make the whole file to be written back.
+                if (slot.Used != 0) {
+                    slot.Used = 0;
+                }
                 continue;
             }
             ++valid;
@@ -430,6 +445,7 @@ TResult<TPacketRing::TOpened> TPacketRing::Open(const std::string& path) {
         opened.Dropped = valid - run;
         if (inPlace) {
             close(fd);
+            letGo(0, capacity_);
             auto* h = reinterpret_cast<THeader*>(map_);
             h->Boot = thisBoot;
             h->Reserved = std::max(h->Reserved, next_);

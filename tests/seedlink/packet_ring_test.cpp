@@ -185,6 +185,30 @@ TEST_F(PacketRingFile, AfterAKillTheRingIsWholeAndNumberingGoesOnWithoutAGap) {
     EXPECT_EQ(again.At(135)->Record, Alternating(135).Record);
 }
 
+// A figure of this process's memory from /proc/self/status ("VmRSS", "VmHWM"), in kB.
+int64_t MemoryKb(const std::string& name) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(name + ":", 0) == 0) {
+            return std::stoll(line.substr(name.size() + 1));
+        }
+    }
+    return -1;
+}
+
+TEST_F(PacketRingFile, OpeningALargeRingLeavesLittleOfItResident) {
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak from now on
+    const int64_t before = MemoryKb("VmRSS");
+    ASSERT_GE(before, 0);
+    TPacketRing ring(size_t{64} << 20);
+    ASSERT_TRUE(ring.Open(Path("ring")));
+    ring.Add(Packet(0));
+    TPacketRing again(size_t{64} << 20);
+    ASSERT_TRUE(again.Open(Path("ring.2")));
+    EXPECT_LT(MemoryKb("VmRSS") - before, 8 * 1024) << "kB of two 64 MB rings resident";
+    EXPECT_LT(MemoryKb("VmHWM") - before, 24 * 1024) << "kB at the peak, opening them";
+}
+
 TEST_F(PacketRingFile, AfterAPowerCutNoNumberIsGivenTwice) {
     struct TCase {
         const char* Name;

@@ -79,3 +79,19 @@ std::map<std::string, TTimedSamples> SentSamples(const std::string& journal, int
     }
     return sent;
 }
+
+std::string Difference(const TTimedSamples& got, const TTimedSamples& want) {
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i]) {
+        ++i;
+    }
+    if (i == got.size() && i == want.size()) {
+        return "none";
+    }
+    const auto at = [](const TTimedSamples& s, size_t k) {
+        return k < s.size() ? std::to_string(s[k].first) + "=" + std::to_string(s[k].second)
+                            : std::string("(end)");
+    };
+    return "at sample " + std::to_string(i) + " of " + std::to_string(got.size()) + " archived / " +
+           std::to_string(want.size()) + " sent: archived " + at(got, i) + ", sent " + at(want, i);
+}

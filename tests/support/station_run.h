@@ -25,3 +25,6 @@ std::map<std::string, TTimedSamples> ArchivedSamples(const std::string& archive)
 // Z, N, E, 1, 2, 3), from the frame of `from` up to the frame of `to`, with the counter signal.
 std::map<std::string, TTimedSamples> SentSamples(const std::string& journal, int64_t from,
                                                  int64_t to);
+
+// Where two runs of samples part, for a readable failure ("none" when they do not).
+std::string Difference(const TTimedSamples& got, const TTimedSamples& want);
