@@ -229,10 +229,19 @@ TStatus TDayFile::Append(std::span<const uint8_t> record, std::string& notice) {
     return {};
 }
 
-void TDayFile::Sync() {
-    if (fd_ >= 0) {
-        fdatasync(fd_);
+TStatus TDayFile::Sync() {
+    if (fd_ < 0) {
+        return {};
     }
+    if (writeHook) {
+        if (TStatus refused = writeHook(path_, 0); !refused) {
+            return refused;
+        }
+    }
+    if (fdatasync(fd_) != 0) {
+        return SystemError("cannot put " + path_ + " on the disk", errno);
+    }
+    return {};
 }
 
 void TDayFile::Close() {

@@ -38,7 +38,8 @@ struct TDayFileScan {
 TDayFileScan ScanDayFile(int fd, off_t size);
 
 // For tests: called before each record is written with the file's path and the record's
-// size; a failure it returns is that of the write (a full or a frozen disk).
+// size, and with size 0 before each sync; a failure it returns is that of the write or the
+// sync (a full or a frozen disk, an I/O error).
 using TDayFileWriteHook = std::function<TStatus(const std::string& path, size_t size)>;
 void SetDayFileWriteHook(TDayFileWriteHook hook);
 
@@ -57,8 +58,9 @@ class TDayFile {
     // When the path no longer leads to the open file (it was removed or moved away), a new
     // file is opened there first and `notice` says so.
     TStatus Append(std::span<const uint8_t> record, std::string& notice);
-    // Asks the system to put what was written on the disk.
-    void Sync();
+    // Asks the system to put what was written on the disk; fails when the disk did not take
+    // it (an I/O error: what was written may not be there).
+    TStatus Sync();
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }

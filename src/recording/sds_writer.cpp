@@ -261,9 +261,19 @@ void TSdsWriter::Close() {
     }
 }
 
+// A failed sync is an I/O error: records written may not be on the disk. It is reported once
+// for each streak of a file's failures, and its end.
 void TSdsWriter::SyncFiles() {
     for (auto& [id, stream] : streams_) {
-        stream->File.Sync();
+        const TStatus synced = stream->File.Sync();
+        if (!synced && !stream->SyncFailing) {
+            NoteError(synced.Error().Text);
+            news_.Reports.push_back("The archive's disk reports an error: " + synced.Error().Text +
+                                    "; records written to it since its last sync may be lost.");
+        } else if (synced && stream->SyncFailing) {
+            news_.Notices.push_back("the archive's disk takes " + stream->File.Path() + " again");
+        }
+        stream->SyncFailing = !synced;
     }
 }
 

@@ -57,6 +57,7 @@ class TSdsWriter : public TArchiveWriter {
         TDayFile File;
         std::deque<THeldRecord> Held;
         uint64_t LastWritten = 0;  // the writer's count of records at this stream's last one
+        bool SyncFailing = false;  // its file's last sync failed (reported once a streak)
     };
 
     TStream& StreamFor(const std::string& channel, bool soh);

@@ -325,6 +325,44 @@ TEST_F(SdsWriterTest, AShortDiskCostsEveryStreamTheSameAndTheLossIsLoggedWhole) 
     EXPECT_LE(std::abs(lost["XX.12345..HHE"] - lost["XX.12345..HHZ"]), 500) << loss;
 }
 
+// A disk that reports an I/O error when asked to sync: told once per file and streak, with the
+// error in the figures, and its end told too.
+TEST_F(SdsWriterTest, AFailedSyncIsReportedOnceAndItsEndTold) {
+    settings_.FlushSeconds = 5;
+    const int64_t start = At(2025, 6, 1, 0, 0, 0);
+    bool failing = false;
+    SetDayFileWriteHook([&](const std::string&, size_t size) -> TStatus {
+        if (size == 0 && failing) {
+            return TError{"cannot put the file on the disk: Input/output error", EIO};
+        }
+        return {};
+    });
+    TFeeder feeder;
+    TSdsWriter writer(settings_);
+    std::vector<std::string> reports, notices;
+    for (int64_t t = start; t < start + 60; ++t) {
+        failing = t >= start + 10 && t < start + 40;
+        writer.Take(feeder.Block(t, 1, 100));
+        TRecordingNews news = writer.TakeNews();
+        reports.insert(reports.end(), news.Reports.begin(), news.Reports.end());
+        notices.insert(notices.end(), news.Notices.begin(), news.Notices.end());
+    }
+    const std::string error = writer.Stats().LastError;
+    writer.Close();
+    SetDayFileWriteHook({});
+
+    // One data stream and the state-of-health streams: one report each, and one end each.
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.size(), notices.size());
+    for (const std::string& report : reports) {
+        EXPECT_NE(report.find("Input/output error"), std::string::npos) << report;
+    }
+    for (const std::string& notice : notices) {
+        EXPECT_NE(notice.find("again"), std::string::npos) << notice;
+    }
+    EXPECT_NE(error.find("Input/output error"), std::string::npos) << error;
+}
+
 // A day file removed or moved away while open: the next record goes to a new file under its
 // name, and the log says so; nothing after it is lost.
 TEST_F(SdsWriterTest, ADayFileRemovedOrMovedWhileOpenIsOpenedAnew) {
