@@ -1,9 +1,10 @@
 // The Spectrogram page: per displayed channel a band with the scrolling time-frequency
 // picture of its newest minutes (time left to right, the newest at the right edge; frequency
-// bottom to top, linear or logarithmic), the level of each pixel through the colour scale
-// beside them, UTC times below, and the time, frequency and level under the mouse. Its tool
-// bar holds the FFT length, the automatic or fixed colour range, the frequency axis, the span
-// in minutes and the channel choice.
+// bottom to top, linear or logarithmic, up to half the rate or a chosen top), the power
+// spectral density of each pixel through the colour scale beside them, UTC times below, and the
+// time, frequency and level under the mouse. Its tool bar holds the FFT length, the automatic
+// or fixed colour range, the frequency axis and its top, the span in minutes and the channel
+// choice.
 //
 // The columns are made after every block, whether the page is shown or not (the core's
 // TSpectrogram); the picture is drawn only while the page is visible: after a block the bands
@@ -117,6 +118,7 @@ class TTimeFrequencyPage : public TGraphPage {
         double Rate = 0;
         bool Log = false;
         int SpanColumns = 0;
+        int MaxHz = 0;
         bool operator==(const TLayoutKey&) const = default;
     };
 
@@ -153,6 +155,7 @@ class TTimeFrequencyPage : public TGraphPage {
     QSpinBox* maxDb_ = nullptr;
     QCheckBox* logFrequency_ = nullptr;
     TSpinEdit* minutes_ = nullptr;
+    QSpinBox* maxHz_ = nullptr;
     TTimeFrequencyView* view_ = nullptr;
     TTimeFrequencyLegend* legend_ = nullptr;
     QLabel* readout_ = nullptr;

@@ -560,5 +560,5 @@ std::string SpectrogramReadout(int channel, double time, double frequency, doubl
                   static_cast<long long>(t.Year), t.Month, t.Day, t.Hour, t.Minute, t.Second);
     return "Channel " + std::to_string(channel + 1) + "  " + when + "  " +
            FormatNumber(frequency, 2, separators) + " Hz  " + FormatNumber(levelDb, 1, separators) +
-           " dB";
+           " dBFS/Hz";
 }

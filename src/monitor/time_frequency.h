@@ -248,6 +248,6 @@ std::string TimeTickText(double seconds, double step);
 std::string FrequencyTickText(double hz, const TNumberSeparators& separators);
 
 // The page's readout of the pixel under the mouse:
-// "Channel 2  2026-12-07 12:34:56 UTC  12.50 Hz  -87.3 dB".
+// "Channel 2  2026-12-07 12:34:56 UTC  12.50 Hz  -87.3 dBFS/Hz".
 std::string SpectrogramReadout(int channel, double time, double frequency, double levelDb,
                                const TNumberSeparators& separators);

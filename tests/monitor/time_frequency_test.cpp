@@ -437,5 +437,5 @@ TEST(Spectrogram, AxisStepsAndTexts) {
     EXPECT_EQ(FrequencyTickText(250, comma), "250");
     EXPECT_EQ(FrequencyTickText(1500, comma), "1,5k");
     EXPECT_EQ(SpectrogramReadout(1, 1.0e9 + 0.9, 12.5, -87.34, comma),
-              "Channel 2  2001-09-09 01:46:40 UTC  12,50 Hz  -87,3 dB");
+              "Channel 2  2001-09-09 01:46:40 UTC  12,50 Hz  -87,3 dBFS/Hz");
 }

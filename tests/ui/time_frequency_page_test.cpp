@@ -129,7 +129,8 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
         EXPECT_EQ(image.pixel(0, lineRow), QColor(Qt::black).rgb());
     }
     // The readout under the mouse on channel 1's line at the right edge: 1 Hz at the sine's
-    // level, 20 log10(0.04) = -28 dB less what the Hanning window loses off the bin.
+    // density, 10 log10(0.04^2 x 256 / (3 x 100)) = -28.65 dBFS/Hz less what the Hanning
+    // window loses off the bin.
     const QRect plot = view->Bands()[0].Plot;
     MoveMouse(view, QPoint(plot.right(), plot.top() + static_cast<int>(*raster.FrequencyY(1))));
     const QStringList fields = page->Readout().split(QStringLiteral("  "));
@@ -138,10 +139,11 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
     EXPECT_TRUE(fields[1].endsWith(QStringLiteral(" UTC"))) << fields[1].toStdString();
     const QLocale locale = QLocale::system();
     const double hz = locale.toDouble(fields[2].chopped(3));
-    const double db = locale.toDouble(fields[3].chopped(3));
+    ASSERT_TRUE(fields[3].endsWith(QStringLiteral(" dBFS/Hz")));
+    const double db = locale.toDouble(fields[3].chopped(8));
     EXPECT_NEAR(hz, 1.0, 0.1) << page->Readout().toStdString();
-    EXPECT_GE(db, -29.6) << page->Readout().toStdString();
-    EXPECT_LE(db, -27.9) << page->Readout().toStdString();
+    EXPECT_GE(db, -30.1) << page->Readout().toStdString();
+    EXPECT_LE(db, -28.6) << page->Readout().toStdString();
 
     // An impulse in block 31 (sample 3050 of channel 1) shows across every frequency of
     // channel 1's band, once its columns are made, and nowhere in the other bands.
