@@ -38,6 +38,7 @@ TEventDialog::TEventDialog(const TEvent& event, const THelicorder& source, const
                        .arg(channels.join(QStringLiteral(", "))));
     Draw(event, source, band);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(windowTitle(), this));
     auto* view = new QLabel(this);
     view->setObjectName(QStringLiteral("EventPicture"));
     view->setPixmap(QPixmap::fromImage(picture_));

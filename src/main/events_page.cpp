@@ -49,6 +49,18 @@ QDoubleSpinBox* MakeNumber(const QString& name, double low, double high, int dec
     return box;
 }
 
+// "2026-12-08 00:09:10.13", or only "00:09:10.13" when on the date of `day`.
+QString ListTime(const TSampleTime& time, const TSampleTime* day = nullptr) {
+    std::string text = FormatSampleTime(time);  // 2026-12-08T00:09:10.130000Z
+    if (text.size() < 22) {
+        return QString::fromStdString(text);
+    }
+    if (day != nullptr && FormatSampleTime(*day).compare(0, 10, text, 0, 10) == 0) {
+        return QString::fromStdString(text.substr(11, 11));
+    }
+    return QString::fromStdString(text.replace(10, 1, " ").substr(0, 22));
+}
+
 QString ChannelList(const std::vector<int>& channels) {
     QStringList names;
     for (const int c : channels) {
@@ -295,8 +307,7 @@ void TEventsPage::BlockArrived(bool full) {
         const TEvent& running = log.Events().back();
         list_->topLevelItem(0)->setText(DurationColumn,
                                         tr("%1 s, running").arg(running.Seconds(), 0, 'f', 1));
-        list_->topLevelItem(0)->setText(EndColumn,
-                                        QString::fromStdString(FormatSampleTime(running.End)));
+        list_->topLevelItem(0)->setText(EndColumn, ListTime(running.End, &running.Start));
     }
     ShowRatios();
 }
@@ -321,8 +332,8 @@ void TEventsPage::FillList() {
         auto* item = new QTreeWidgetItem;
         item->setData(IdColumn, Qt::UserRole, QVariant::fromValue<qulonglong>(event.Id));
         item->setText(IdColumn, QString::number(event.Id));
-        item->setText(StartColumn, QString::fromStdString(FormatSampleTime(event.Start)));
-        item->setText(EndColumn, QString::fromStdString(FormatSampleTime(event.End)));
+        item->setText(StartColumn, ListTime(event.Start));
+        item->setText(EndColumn, ListTime(event.End, &event.Start));
         item->setText(
             DurationColumn,
             running ? tr("%1 s, running").arg(event.Seconds(), 0, 'f', 1)

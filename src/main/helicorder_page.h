@@ -1,6 +1,6 @@
 // The Helicorder page: one channel over the newest 24, 12, 6 or 1 hours as rows of 15, 30 or
 // 60 minutes (THelicorderPicture), raw or through the trigger's band-pass, on an automatic
-// scale that makes the noise of the hours shown a quarter of a row, zoomed on top of it (the
+// scale that makes the noise of the hours shown an eighth of a row, zoomed on top of it (the
 // buttons, and U and D as on the other graph pages; X and Z lengthen and shorten the hours
 // shown), the events found shaded on their rows (the one opened from the Events page framed),
 // and Save Picture: the whole day as a PNG, title and axes included. The picture is drawn whole

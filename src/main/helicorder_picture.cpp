@@ -78,6 +78,10 @@ int THelicorderPicture::Margins(const QFont& font) {
     return TitleHeight(font) + AxisHeight(font);
 }
 
+QColor THelicorderPicture::ClipColour(const QColor& background) {
+    return background.lightness() < 128 ? Qt::white : Qt::black;
+}
+
 bool THelicorderPicture::OddRow(const THelicorderRows& rows, int row) {
     return FloorDiv(rows.Start(row), rows.RowSeconds) % 2 != 0;
 }
@@ -269,7 +273,7 @@ void THelicorderPicture::DrawTrace(QImage& image, const THelicorderDraw& draw, i
     }
     const double centre = source.Centre(draw.Channel, draw.Series, firstSlot, firstSlot + rowSlots);
     const QRgb colour = (OddRow(rows, row) ? AlternateTrace(draw.Trace) : draw.Trace).rgb();
-    const QRgb clipped = ClipColour().rgb();
+    const QRgb clipped = ClipColour(draw.Background).rgb();
     const auto pixel = [&](double value) {
         const double offset = std::clamp((value - centre) * scale, -clip, clip);
         return static_cast<int>(std::lround(baseline - offset));

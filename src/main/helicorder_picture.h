@@ -44,7 +44,8 @@ class THelicorderPicture {
     static QColor MarkShade(const QColor& background, const QColor& mark);
     // The trace's colour on odd rows: its hue turned half way round (red for a grey trace).
     static QColor AlternateTrace(const QColor& trace);
-    static QColor ClipColour() { return {0xff, 0x30, 0xff}; }
+    // White on a dark background, black on a light one.
+    static QColor ClipColour(const QColor& background);
     static QColor HighlightColour() { return {0xff, 0xff, 0x40}; }
     // Whether a row is odd: by its time, so that it keeps its colours as rows move up.
     static bool OddRow(const THelicorderRows& rows, int row);

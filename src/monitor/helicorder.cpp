@@ -236,6 +236,6 @@ double HelicorderHalfRowCounts(double medianSpan) {
     if (!(medianSpan > 0)) {
         return 8388608;
     }
-    const double exponent = std::round(std::log2(2 * medianSpan));
+    const double exponent = std::round(std::log2(4 * medianSpan));
     return std::exp2(std::clamp(exponent, 4.0, 23.0));
 }

@@ -119,6 +119,6 @@ struct THelicorderRows {
 THelicorderRows HelicorderRows(int64_t newestSecond, int hours, int rowMinutes);
 
 // The automatic scale of the Helicorder's rows: the counts from a row's centre line to its
-// edge that make the median slot span (MedianSpan) a quarter of a row, as a power of two (so
+// edge that make the median slot span (MedianSpan) an eighth of a row, as a power of two (so
 // that the zoom's steps of two keep the same levels), 16 counts to 2^23.
 double HelicorderHalfRowCounts(double medianSpan);
