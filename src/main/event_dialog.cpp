@@ -33,7 +33,8 @@ TEventDialog::TEventDialog(const TEvent& event, const THelicorder& source, const
     }
     setWindowTitle(tr("Event %1: %2 UTC, %3 s, channels %4")
                        .arg(event.Id)
-                       .arg(QString::fromStdString(FormatSampleTime(event.Start)))
+                       .arg(QString::fromStdString(
+                           FormatSampleTime(event.Start).replace(10, 1, " ").substr(0, 22)))
                        .arg(event.Seconds(), 0, 'f', 1)
                        .arg(channels.join(QStringLiteral(", "))));
     Draw(event, source, band);

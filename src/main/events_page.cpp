@@ -128,8 +128,8 @@ void TEventsPage::BuildControls() {
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setHeaderLabels({tr("#"), tr("Start (UTC)"), tr("End (UTC)"), tr("Duration"),
-                            tr("Channels"), tr("Peak STA/LTA"), tr("Peak counts"), tr("Peak volts"),
-                            tr("Clipped")});
+                            tr("Channels"), tr("Peak\nSTA/LTA"), tr("Peak counts"),
+                            tr("Peak volts"), tr("Clipped")});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->setToolTip(tr("Double-click an event to open it and see it on the Helicorder page"));
     left->addWidget(list_, 1);
@@ -183,11 +183,11 @@ void TEventsPage::BuildControls() {
     form->addRow(tr("LTA"), lta_);
     form->addRow(tr("Trigger on"), on_);
     form->addRow(tr("Trigger off"), off_);
-    auto* channelRow = new QHBoxLayout;
+    auto* channelRow = new QGridLayout;
     for (int c = 0; c < MaxChannels; ++c) {
         channels_[static_cast<size_t>(c)] = MakeCheck(QStringLiteral("EventChannel%1").arg(c + 1),
                                                       QString::number(c + 1), true, trigger);
-        channelRow->addWidget(channels_[static_cast<size_t>(c)]);
+        channelRow->addWidget(channels_[static_cast<size_t>(c)], c / 3, c % 3);
     }
     form->addRow(tr("Channels"), channelRow);
     coincidence_ = new QSpinBox(trigger);
@@ -321,9 +321,9 @@ void TEventsPage::FillList() {
     // The peaks are of the series the trigger sees: band-passed while the band-pass is on.
     const bool bandpass = log.Settings().BandpassOn;
     list_->headerItem()->setText(CountsColumn,
-                                 bandpass ? tr("Peak counts (band-passed)") : tr("Peak counts"));
+                                 bandpass ? tr("Peak counts\n(band-passed)") : tr("Peak counts"));
     list_->headerItem()->setText(VoltsColumn,
-                                 bandpass ? tr("Peak volts (band-passed)") : tr("Peak volts"));
+                                 bandpass ? tr("Peak volts\n(band-passed)") : tr("Peak volts"));
     QList<QTreeWidgetItem*> items;
     const auto& events = log.Events();
     for (auto it = events.rbegin(); it != events.rend(); ++it) {
