@@ -115,6 +115,9 @@ void THelicorderPage::BuildControls() {
     TZoomButtons* zoom = AddZoomButtons(QStringLiteral("Heli"));
     gainLabel_ = new QLabel(toolBar);
     gainLabel_->setObjectName(QStringLiteral("HeliGain"));
+    gainLabel_->setToolTip(
+        tr("The zoom on the automatic scale, which makes the noise of the "
+           "hours shown an eighth of a row"));
     AddTools({gainLabel_});
     AddToolStretch();
     saveButton_ = MakeButton(QStringLiteral("HeliSaveButton"), tr("Save Picture..."), toolBar);
@@ -155,7 +158,7 @@ void THelicorderPage::ShowSettings() {
         zoom->ZoomInClick();
     }
     UpdateZoomButtons(true);
-    gainLabel_->setText(tr("x%1 on the automatic scale").arg(Zoom(), 0, 'f', 0));
+    gainLabel_->setText(tr("auto x%1").arg(Zoom(), 0, 'f', 0));
 }
 
 void THelicorderPage::TakeControls() {

@@ -98,20 +98,19 @@ void TTimeFrequencyPage::BuildControls() {
     logFrequency_->setToolTip(tr("Logarithmic frequency axis"));
     maxHz_ = new QSpinBox(toolBar);
     maxHz_->setObjectName(QStringLiteral("SpectrogramMaxHz"));
-    maxHz_->setRange(0, 100000);
+    maxHz_->setRange(0, 1500);
     maxHz_->setSuffix(tr(" Hz"));
-    maxHz_->setSpecialValueText(tr("Half rate"));
+    maxHz_->setSpecialValueText(tr("All Hz"));
     maxHz_->setKeyboardTracking(false);
-    maxHz_->setToolTip(tr("The highest frequency shown; Half rate: all of them"));
+    maxHz_->setToolTip(tr("The highest frequency shown; All Hz: up to half the sample rate"));
     minutes_ = new TSpinEdit(toolBar);
     minutes_->setObjectName(QStringLiteral("SpectrogramMinutes"));
     minutes_->setRange(SpectrogramMinMinutes, SpectrogramMaxMinutes);
     minutes_->setToolTip(tr("Minutes shown"));
     SetSpanField(minutes_);
     AddTools({new QLabel(tr("FFT"), toolBar), points_, autoRange_, minDb_,
-              new QLabel(tr("to"), toolBar), maxDb_, new QLabel(tr("dBFS/Hz"), toolBar),
-              logFrequency_, new QLabel(tr("Up to"), toolBar), maxHz_,
-              new QLabel(tr("Minutes"), toolBar), minutes_});
+              new QLabel(tr("to"), toolBar), maxDb_, new QLabel(tr("dB"), toolBar), logFrequency_,
+              maxHz_, new QLabel(tr("Minutes"), toolBar), minutes_});
     AddDisplayChecks(QStringLiteral("SDisp"));
 
     auto* body = new QHBoxLayout;

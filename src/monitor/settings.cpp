@@ -199,7 +199,7 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
         ReadSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
     TakeIfAccepted(s.SpectrogramMinutes, spanMinutes, spanMinutes >= 1 && spanMinutes <= 60);
     const int32_t maxHz = ReadSettingsInteger(ini, "Spectrogram", "MaxHz", s.SpectrogramMaxHz);
-    TakeIfAccepted(s.SpectrogramMaxHz, maxHz, maxHz >= 0 && maxHz <= 100000);
+    TakeIfAccepted(s.SpectrogramMaxHz, maxHz, maxHz >= 0 && maxHz <= 1500);
 
     LoadEventSettings(s, ini, context);
     LoadHelicorderSettings(s, ini);
