@@ -439,6 +439,7 @@ void TTimeFrequencyPage::DrawPixelColumn(QImage& image, int x, int channel, int6
 void TTimeFrequencyPage::DrawTimeStrip() {
     QImage& strip = view_->TimeStrip();
     strip.fill(background_);
+    timeLabels_.clear();
     const std::vector<TTimeFrequencyView::TBand>& bands = view_->Bands();
     if (bands.empty() || raster_.Width() <= 0 || spectrogram_.ColumnSeconds() <= 0) {
         return;
@@ -464,8 +465,9 @@ void TTimeFrequencyPage::DrawTimeStrip() {
     // The strip starts at the plots' left edge; "UTC" at its right end.
     const QString utc = tr("UTC");
     const int utcLeft = strip.width() - metrics.horizontalAdvance(utc) - 2;
-    painter.drawText(QRect(utcLeft, 2, strip.width() - utcLeft, strip.height() - 2),
-                     Qt::AlignLeft | Qt::AlignVCenter, utc);
+    const QRect utcRect(utcLeft, 2, strip.width() - utcLeft, strip.height() - 2);
+    painter.drawText(utcRect, Qt::AlignLeft | Qt::AlignVCenter, utc);
+    timeLabels_.push_back(utcRect);
     if (!found) {
         return;
     }
@@ -490,7 +492,9 @@ void TTimeFrequencyPage::DrawTimeStrip() {
         if (labelLeft + width > freeRight) {
             continue;
         }
-        painter.drawText(QRect(labelLeft, 2, width, strip.height() - 2), Qt::AlignCenter, text);
+        const QRect label(labelLeft, 2, width, strip.height() - 2);
+        painter.drawText(label, Qt::AlignCenter, text);
+        timeLabels_.insert(timeLabels_.begin(), label);  // drawn leftwards
         freeRight = labelLeft - gap;
     }
 }

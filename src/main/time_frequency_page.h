@@ -102,6 +102,8 @@ class TTimeFrequencyPage : public TGraphPage {
     // band as last drawn.
     int64_t RightPixel(int channel) const { return rightPixel_.at(static_cast<size_t>(channel)); }
     QString Readout() const;
+    // The time strip's labels as last drawn, "UTC" last, in the strip's pixels.
+    const std::vector<QRect>& TimeLabels() const { return timeLabels_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -146,6 +148,7 @@ class TTimeFrequencyPage : public TGraphPage {
     TLayoutKey layoutKey_;
     bool stale_ = true;
     std::vector<int16_t> rowLevels_;
+    std::vector<QRect> timeLabels_;
     uint32_t background_ = 0xff000000u;
     QColor textColour_;
 

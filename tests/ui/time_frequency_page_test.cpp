@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QTabWidget>
 #include <algorithm>
@@ -182,6 +183,24 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
     EXPECT_NE(view->Image(0), before);
     EXPECT_EQ(page->RightPixel(0), raster.LastPixel(page->Spectrogram().Columns(0).Total()));
     EXPECT_NEAR(raster.RowFrequency(BrightestRow(view->Image(0), width - 1)), 1, BinWidth);
+
+    // The time labels apart from each other and from "UTC" over spans of 1, 2 and 4 minutes
+    // (X doubles the span); the frequency axis' "Hz" left of the strip, not under it.
+    for (int span = 1; span <= 4; span *= 2) {
+        const std::vector<QRect>& labels = page->TimeLabels();
+        ASSERT_GE(labels.size(), 3u) << span;
+        for (size_t i = 1; i < labels.size(); ++i) {
+            EXPECT_LT(labels[i - 1].right(), labels[i].left()) << span << " label " << i;
+        }
+        EXPECT_GE(labels.front().left(), 0);
+        EXPECT_LE(labels.back().right(), view->TimeStrip().width());
+        const QPoint strip = view->TimeStripOrigin();
+        EXPECT_GT(strip.x(), QFontMetrics(view->font()).horizontalAdvance(QStringLiteral("Hz")));
+        EXPECT_EQ(strip.x(), view->Bands()[0].Plot.left());
+        form_->FormKeyDown(Qt::Key_X, Qt::NoModifier);
+        QApplication::processEvents();
+        ASSERT_EQ(form_->Model().Settings().SpectrogramMinutes, 2 * span);
+    }
 
     // Another rate: the columns start again and the bands are empty.
     Block(50);
