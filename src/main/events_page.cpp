@@ -8,7 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QProgressBar>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -18,14 +18,25 @@
 #include <algorithm>
 #include <cmath>
 
+#include "main/event_dialog.h"
 #include "main/widgets.h"
 #include "monitor/monitor_model.h"
 #include "monitor/voltage_format.h"
 
 namespace {
 
-enum TColumn { StartColumn, DurationColumn, ChannelsColumn, RatioColumn, AmplitudeColumn };
-constexpr int BarSteps = 100;  // a bar's steps per unit of ratio
+enum TColumn {
+    IdColumn,
+    StartColumn,
+    EndColumn,
+    DurationColumn,
+    ChannelsColumn,
+    RatioColumn,
+    CountsColumn,
+    VoltsColumn,
+    ClippedColumn
+};
+constexpr double FullScaleCounts = 8388607;  // 2^23 - 1
 
 QDoubleSpinBox* MakeNumber(const QString& name, double low, double high, int decimals,
                            const QString& suffix, QWidget* parent) {
@@ -38,6 +49,18 @@ QDoubleSpinBox* MakeNumber(const QString& name, double low, double high, int dec
     return box;
 }
 
+// "2026-12-08 00:09:10.13", or only "00:09:10.13" when on the date of `day`.
+QString ListTime(const TSampleTime& time, const TSampleTime* day = nullptr) {
+    std::string text = FormatSampleTime(time);  // 2026-12-08T00:09:10.130000Z
+    if (text.size() < 22) {
+        return QString::fromStdString(text);
+    }
+    if (day != nullptr && FormatSampleTime(*day).compare(0, 10, text, 0, 10) == 0) {
+        return QString::fromStdString(text.substr(11, 11));
+    }
+    return QString::fromStdString(text.replace(10, 1, " ").substr(0, 22));
+}
+
 QString ChannelList(const std::vector<int>& channels) {
     QStringList names;
     for (const int c : channels) {
@@ -47,6 +70,46 @@ QString ChannelList(const std::vector<int>& channels) {
 }
 
 }  // namespace
+
+bool EventClipped(const TEvent& event) {
+    return std::any_of(event.Channels.begin(), event.Channels.end(),
+                       [](const TEventChannel& c) { return c.PeakCounts >= FullScaleCounts; });
+}
+
+TRatioBar::TRatioBar(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(60, 12);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void TRatioBar::SetLevels(double ratio, double on, double off, bool triggered) {
+    if (ratio != ratio_ || on != on_ || off != off_ || triggered != triggered_) {
+        ratio_ = ratio;
+        on_ = on;
+        off_ = off;
+        triggered_ = triggered;
+        update();
+    }
+}
+
+int TRatioBar::XOf(double ratio) const {
+    const double end = 2 * on_;
+    const double share = end > 0 ? std::clamp(ratio / end, 0.0, 1.0) : 0;
+    return 1 + static_cast<int>(std::lround(share * (width() - 3)));
+}
+
+void TRatioBar::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    const QPalette& colours = palette();
+    painter.fillRect(rect(), colours.base());
+    painter.setPen(colours.mid().color());
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const int bar = XOf(ratio_);
+    painter.fillRect(QRect(1, 2, bar, height() - 4),
+                     triggered_ ? OnColour().lighter(130) : colours.highlight().color());
+    // The marks across the whole height, over the bar.
+    painter.fillRect(QRect(XOf(off_) - 1, 0, 2, height()), OffColour());
+    painter.fillRect(QRect(XOf(on_) - 1, 0, 2, height()), OnColour());
+}
 
 TEventsPage::TEventsPage(TMonitorModel& model, TShowEvent showEvent, QWidget* parent)
     : QWidget(parent), model_(model), showEvent_(std::move(showEvent)) {
@@ -64,10 +127,11 @@ void TEventsPage::BuildControls() {
     list_->setObjectName(QStringLiteral("EventList"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
-    list_->setHeaderLabels({tr("Start (UTC)"), tr("Duration"), tr("Channels"), tr("Peak STA/LTA"),
-                            tr("Peak amplitude")});
+    list_->setHeaderLabels({tr("#"), tr("Start (UTC)"), tr("End (UTC)"), tr("Duration"),
+                            tr("Channels"), tr("Peak\nSTA/LTA"), tr("Peak counts"),
+                            tr("Peak volts"), tr("Clipped")});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    list_->setToolTip(tr("Double-click an event to see it on the Helicorder page"));
+    list_->setToolTip(tr("Double-click an event to open it and see it on the Helicorder page"));
     left->addWidget(list_, 1);
     state_ = new QLabel(this);
     state_->setObjectName(QStringLiteral("EventState"));
@@ -89,10 +153,9 @@ void TEventsPage::BuildControls() {
     for (int c = 0; c < MaxChannels; ++c) {
         auto* label = new QLabel(ratios);
         label->setObjectName(QStringLiteral("EventRatio%1").arg(c + 1));
-        auto* bar = new QProgressBar(ratios);
+        auto* bar = new TRatioBar(ratios);
         bar->setObjectName(QStringLiteral("EventRatioBar%1").arg(c + 1));
-        bar->setTextVisible(false);
-        bar->setMaximumHeight(14);
+        bar->setToolTip(tr("Red: trigger on; blue: trigger off"));
         ratioGrid->addWidget(label, c, 0);
         ratioGrid->addWidget(bar, c, 1);
         ratioLabels_[static_cast<size_t>(c)] = label;
@@ -120,11 +183,11 @@ void TEventsPage::BuildControls() {
     form->addRow(tr("LTA"), lta_);
     form->addRow(tr("Trigger on"), on_);
     form->addRow(tr("Trigger off"), off_);
-    auto* channelRow = new QHBoxLayout;
+    auto* channelRow = new QGridLayout;
     for (int c = 0; c < MaxChannels; ++c) {
         channels_[static_cast<size_t>(c)] = MakeCheck(QStringLiteral("EventChannel%1").arg(c + 1),
                                                       QString::number(c + 1), true, trigger);
-        channelRow->addWidget(channels_[static_cast<size_t>(c)]);
+        channelRow->addWidget(channels_[static_cast<size_t>(c)], c / 3, c % 3);
     }
     form->addRow(tr("Channels"), channelRow);
     coincidence_ = new QSpinBox(trigger);
@@ -154,14 +217,27 @@ void TEventsPage::BuildControls() {
         connect(box, &QCheckBox::toggled, this, [this] { ApplySettings(); });
     }
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        const uint64_t id = item->data(StartColumn, Qt::UserRole).toULongLong();
+        const uint64_t id = item->data(IdColumn, Qt::UserRole).toULongLong();
         for (const TEvent& event : model_.Events().Events()) {
-            if (event.Id == id && showEvent_) {
-                showEvent_(event);
+            if (event.Id == id) {
+                OpenEvent(event);
                 return;
             }
         }
     });
+}
+
+void TEventsPage::OpenEvent(const TEvent& event) {
+    if (showEvent_) {
+        showEvent_(event);
+    }
+    const TDetectorSettings& settings = model_.Events().Settings();
+    const QString band = settings.BandpassOn
+                             ? tr("%1-%2 Hz").arg(settings.Band.LowHz).arg(settings.Band.HighHz)
+                             : tr("(no band-pass)");
+    auto* dialog = new TEventDialog(event, model_.Helicorder(), band, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
 }
 
 void TEventsPage::ShowSettings() {
@@ -231,6 +307,7 @@ void TEventsPage::BlockArrived(bool full) {
         const TEvent& running = log.Events().back();
         list_->topLevelItem(0)->setText(DurationColumn,
                                         tr("%1 s, running").arg(running.Seconds(), 0, 'f', 1));
+        list_->topLevelItem(0)->setText(EndColumn, ListTime(running.End, &running.Start));
     }
     ShowRatios();
 }
@@ -241,14 +318,22 @@ void TEventsPage::FillList() {
     listedCount_ = log.Count();
     listedRunning_ = log.Running();
     list_->clear();
+    // The peaks are of the series the trigger sees: band-passed while the band-pass is on.
+    const bool bandpass = log.Settings().BandpassOn;
+    list_->headerItem()->setText(CountsColumn,
+                                 bandpass ? tr("Peak counts\n(band-passed)") : tr("Peak counts"));
+    list_->headerItem()->setText(VoltsColumn,
+                                 bandpass ? tr("Peak volts\n(band-passed)") : tr("Peak volts"));
     QList<QTreeWidgetItem*> items;
     const auto& events = log.Events();
     for (auto it = events.rbegin(); it != events.rend(); ++it) {
         const TEvent& event = *it;
         const bool running = log.Running() && it == events.rbegin();
         auto* item = new QTreeWidgetItem;
-        item->setData(StartColumn, Qt::UserRole, QVariant::fromValue<qulonglong>(event.Id));
-        item->setText(StartColumn, QString::fromStdString(FormatSampleTime(event.Start)));
+        item->setData(IdColumn, Qt::UserRole, QVariant::fromValue<qulonglong>(event.Id));
+        item->setText(IdColumn, QString::number(event.Id));
+        item->setText(StartColumn, ListTime(event.Start));
+        item->setText(EndColumn, ListTime(event.End, &event.Start));
         item->setText(
             DurationColumn,
             running ? tr("%1 s, running").arg(event.Seconds(), 0, 'f', 1)
@@ -262,11 +347,13 @@ void TEventsPage::FillList() {
                 microvolts = channel.PeakVolts * 1e6;
             }
         }
-        item->setText(
-            AmplitudeColumn,
-            tr("%1 counts, %2")
-                .arg(std::llround(counts))
-                .arg(QString::fromStdString(FormatVoltage("", microvolts, model_.Separators()))));
+        item->setText(CountsColumn, QString::number(std::llround(counts)));
+        item->setText(VoltsColumn,
+                      QString::fromStdString(FormatVoltage("", microvolts, model_.Separators())));
+        item->setText(ClippedColumn, EventClipped(event) ? tr("clipped") : QString());
+        for (const int column : {IdColumn, CountsColumn, VoltsColumn, RatioColumn}) {
+            item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+        }
         items << item;
     }
     list_->addTopLevelItems(items);
@@ -277,17 +364,15 @@ void TEventsPage::ShowRatios() {
     const double on = log.Settings().TriggerOn;
     for (int c = 0; c < MaxChannels; ++c) {
         QLabel* label = ratioLabels_[static_cast<size_t>(c)];
-        QProgressBar* bar = ratioBars_[static_cast<size_t>(c)];
+        TRatioBar* bar = ratioBars_[static_cast<size_t>(c)];
         const std::optional<TChannelRatio>& ratio = log.Ratio(c);
         label->setVisible(ratio.has_value());
         bar->setVisible(ratio.has_value());
         if (!ratio) {
             continue;
         }
-        // The bar reaches its end at twice the trigger-on ratio.
-        bar->setRange(0, static_cast<int>(std::lround(2 * on * BarSteps)));
-        bar->setValue(
-            std::clamp(static_cast<int>(std::lround(ratio->Ratio * BarSteps)), 0, bar->maximum()));
+        bar->SetLevels(ratio->Ready ? ratio->Ratio : 0, on, log.Settings().TriggerOff,
+                       ratio->Triggered);
         label->setText(!ratio->Ready      ? tr("%1: LTA filling").arg(c + 1)
                        : ratio->Triggered ? tr("%1: %2 ON").arg(c + 1).arg(ratio->Ratio, 0, 'f', 2)
                                           : tr("%1: %2").arg(c + 1).arg(ratio->Ratio, 0, 'f', 2));

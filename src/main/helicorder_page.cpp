@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -114,6 +115,9 @@ void THelicorderPage::BuildControls() {
     TZoomButtons* zoom = AddZoomButtons(QStringLiteral("Heli"));
     gainLabel_ = new QLabel(toolBar);
     gainLabel_->setObjectName(QStringLiteral("HeliGain"));
+    gainLabel_->setToolTip(
+        tr("The zoom on the automatic scale, which makes the noise of the "
+           "hours shown an eighth of a row"));
     AddTools({gainLabel_});
     AddToolStretch();
     saveButton_ = MakeButton(QStringLiteral("HeliSaveButton"), tr("Save Picture..."), toolBar);
@@ -154,7 +158,7 @@ void THelicorderPage::ShowSettings() {
         zoom->ZoomInClick();
     }
     UpdateZoomButtons(true);
-    gainLabel_->setText(tr("x%1").arg(Zoom(), 0, 'f', 0));
+    gainLabel_->setText(tr("auto x%1").arg(Zoom(), 0, 'f', 0));
 }
 
 void THelicorderPage::TakeControls() {
@@ -164,6 +168,27 @@ void THelicorderPage::TakeControls() {
     s.HelicorderRowMinutes = RowChoices[std::clamp(rowMinutes_->currentIndex(), 0, 2)];
     s.HelicorderBandpass = bandpass_->isChecked() ? 1 : 0;
     Redraw(true);
+}
+
+QString THelicorderPage::Title(const THelicorderDraw& draw) const {
+    const TSettings& s = model_.Settings();
+    const auto civil = TBlockTime{draw.Rows.Start(draw.Rows.Count) - 1}.Civil();
+    const QString date = QStringLiteral("%1-%2-%3")
+                             .arg(static_cast<long long>(civil.Year), 4, 10, QLatin1Char('0'))
+                             .arg(civil.Month, 2, 10, QLatin1Char('0'))
+                             .arg(civil.Day, 2, 10, QLatin1Char('0'));
+    const TDetectorSettings& trigger = model_.Events().Settings();
+    const QString filter = draw.Series == THelicorder::TSeries::Filtered
+                               ? tr("band-pass %1-%2 Hz, %3 poles")
+                                     .arg(trigger.Band.LowHz)
+                                     .arg(trigger.Band.HighHz)
+                                     .arg(trigger.Band.Poles)
+                               : tr("unfiltered");
+    return tr("%1.%2  channel %3  %4 UTC  %5  %6 counts a row")
+        .arg(QString::fromStdString(s.Network), QString::fromStdString(s.Station))
+        .arg(draw.Channel + 1)
+        .arg(date, filter)
+        .arg(QLocale().toString(2 * draw.HalfRowCounts, 'f', 0));
 }
 
 THelicorderDraw THelicorderPage::MakeDraw(int hours) const {
@@ -179,7 +204,13 @@ THelicorderDraw THelicorderPage::MakeDraw(int hours) const {
                                ? source.NewestSlot() / THelicorder::SlotsPerSecond
                                : model_.BlockTime().Seconds;
     draw.Rows = HelicorderRows(newest, hours, s.HelicorderRowMinutes);
-    draw.Zoom = Zoom();
+    // The automatic scale from the noise of the hours shown, the zoom on top of it.
+    const int64_t first = THelicorder::SlotOf(draw.Rows.FirstStart);
+    const int64_t end = THelicorder::SlotOf(draw.Rows.Start(draw.Rows.Count));
+    draw.HalfRowCounts =
+        HelicorderHalfRowCounts(source.MedianSpan(draw.Channel, draw.Series, first, end)) / Zoom();
+    draw.Highlight = highlight_;
+    draw.Title = Title(draw);
     draw.Background = resources_.WaveBackgroundBrush().color();
     draw.Trace = resources_.WavePen().color();
     draw.Mark = resources_.FirstSamplePen().color();
@@ -195,7 +226,8 @@ void THelicorderPage::Redraw(bool whole) {
     }
     const bool sameRows = drawn_ && draw.Rows.FirstStart == draw_.Rows.FirstStart &&
                           draw.Rows.Count == draw_.Rows.Count &&
-                          draw.Rows.RowSeconds == draw_.Rows.RowSeconds;
+                          draw.Rows.RowSeconds == draw_.Rows.RowSeconds &&
+                          draw.HalfRowCounts == draw_.HalfRowCounts && draw.Title == draw_.Title;
     const int64_t newest = model_.Helicorder().NewestSlot();
     if (whole || !sameRows || drawnSlot_ < 0 || newest < drawnSlot_) {
         picture_.Draw(image, draw);
@@ -261,13 +293,16 @@ void THelicorderPage::ShowEvent(const TEvent& event) {
     if (event.Start.Seconds < draw.Rows.FirstStart) {
         s.HelicorderHours = 24;
     }
+    highlight_ = event.Id;
     ShowSettings();
     Redraw(true);
 }
 
 QImage THelicorderPage::DayPicture() const {
     THelicorderDraw draw = MakeDraw(24);
-    QImage image(PictureWidth, draw.Rows.Count * PictureRowHeight, QImage::Format_RGB32);
+    QImage image(PictureWidth,
+                 draw.Rows.Count * PictureRowHeight + THelicorderPicture::Margins(draw.Font),
+                 QImage::Format_RGB32);
     THelicorderPicture picture;
     picture.Draw(image, draw);
     return image;

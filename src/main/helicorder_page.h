@@ -1,9 +1,10 @@
 // The Helicorder page: one channel over the newest 24, 12, 6 or 1 hours as rows of 15, 30 or
-// 60 minutes (THelicorderPicture), raw or through the trigger's band-pass, scaled by a zoom
-// (the buttons, and U and D as on the other graph pages; X and Z lengthen and shorten the
-// hours shown), the events found shaded on their rows, and Save Picture: the whole day as a
-// PNG. The picture is drawn whole when its layout changes and only its newest rows after a
-// block; only while the page is visible.
+// 60 minutes (THelicorderPicture), raw or through the trigger's band-pass, on an automatic
+// scale that makes the noise of the hours shown an eighth of a row, zoomed on top of it (the
+// buttons, and U and D as on the other graph pages; X and Z lengthen and shorten the hours
+// shown), the events found shaded on their rows (the one opened from the Events page framed),
+// and Save Picture: the whole day as a PNG, title and axes included. The picture is drawn whole
+// when its layout changes and only its newest rows after a block; only while the page is visible.
 #pragma once
 
 #include <QImage>
@@ -42,7 +43,7 @@ class THelicorderPage : public TGraphPage {
     Q_OBJECT
   public:
     // The picture that Save Picture writes: the whole day, PictureWidth wide and
-    // PictureRowHeight for each row.
+    // PictureRowHeight for each row, with the title and the minutes' axis.
     static constexpr int PictureWidth = 1600;
     static constexpr int PictureRowHeight = 16;
 
@@ -70,6 +71,10 @@ class THelicorderPage : public TGraphPage {
     // The picture's layout as last drawn.
     const THelicorderDraw& LastDraw() const { return draw_; }
     int PlotLeft() const { return picture_.PlotLeft(); }
+    const THelicorderPicture& Picture() const { return picture_; }
+    // The counts from a row's centre line to its edge as last drawn: the automatic scale
+    // over the zoom.
+    double HalfRowCounts() const { return draw_.HalfRowCounts; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -77,6 +82,7 @@ class THelicorderPage : public TGraphPage {
   private:
     void BuildControls();
     THelicorderDraw MakeDraw(int hours) const;
+    QString Title(const THelicorderDraw& draw) const;
     void TakeControls();
     void ShowSettings();
     void Redraw(bool whole);
@@ -89,6 +95,7 @@ class THelicorderPage : public TGraphPage {
     bool drawn_ = false;      // the picture shows draw_'s layout
     int64_t drawnSlot_ = -1;  // the newest slot when last drawn
     bool pending_ = false;    // blocks arrived since
+    uint64_t highlight_ = 0;  // the event last opened from the Events page
 
     QComboBox* channel_ = nullptr;
     QComboBox* hours_ = nullptr;

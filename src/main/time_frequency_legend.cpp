@@ -10,12 +10,20 @@ namespace {
 constexpr int BarLeft = 4;
 constexpr int BarWidth = 12;
 
+// Power spectral density, dB of full scale squared per Hz.
+QString Caption() {
+    return QStringLiteral("dBFS/Hz");
+}
+
 }  // namespace
 
 TTimeFrequencyLegend::TTimeFrequencyLegend(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     const QFontMetrics metrics(font());
-    setFixedWidth(BarLeft + BarWidth + 6 + metrics.horizontalAdvance(QStringLiteral("-250")) + 4);
+    setFixedWidth(
+        std::max(BarLeft + BarWidth + 6 + metrics.horizontalAdvance(QStringLiteral("-250")),
+                 metrics.horizontalAdvance(Caption())) +
+        4);
 }
 
 void TTimeFrequencyLegend::SetRange(const TDbRange& range) {
@@ -37,7 +45,7 @@ void TTimeFrequencyLegend::paintEvent(QPaintEvent* /*event*/) {
     const QFontMetrics metrics(font());
     const int line = metrics.height();
     painter.setPen(text_);
-    painter.drawText(QRect(0, 0, width(), line), Qt::AlignCenter, QStringLiteral("dBFS"));
+    painter.drawText(QRect(0, 0, width(), line), Qt::AlignCenter, Caption());
     // The bar from a line below the caption to half a line above the bottom.
     const int top = line + line / 2;
     const int bottom = height() - line / 2 - 1;

@@ -31,7 +31,7 @@ QSpinBox* MakeDbSpin(const QString& name, int minimum, int maximum, QWidget* par
     auto* spin = new QSpinBox(parent);
     spin->setObjectName(name);
     spin->setRange(minimum, maximum);
-    spin->setToolTip(QObject::tr("dB of full scale"));
+    spin->setToolTip(QObject::tr("Power spectral density, dB of full scale squared per Hz"));
     return spin;
 }
 
@@ -94,8 +94,15 @@ void TTimeFrequencyPage::BuildControls() {
     autoRange_->setToolTip(tr("Colour range from the noise floor to the highest level"));
     minDb_ = MakeDbSpin(QStringLiteral("SpectrogramMinDb"), -250, 49, toolBar);
     maxDb_ = MakeDbSpin(QStringLiteral("SpectrogramMaxDb"), -249, 50, toolBar);
-    logFrequency_ = MakeCheck(QStringLiteral("SpectrogramLog"), tr("Log f"), false, toolBar);
+    logFrequency_ = MakeCheck(QStringLiteral("SpectrogramLog"), tr("Log f"), true, toolBar);
     logFrequency_->setToolTip(tr("Logarithmic frequency axis"));
+    maxHz_ = new QSpinBox(toolBar);
+    maxHz_->setObjectName(QStringLiteral("SpectrogramMaxHz"));
+    maxHz_->setRange(0, 1500);
+    maxHz_->setSuffix(tr(" Hz"));
+    maxHz_->setSpecialValueText(tr("All Hz"));
+    maxHz_->setKeyboardTracking(false);
+    maxHz_->setToolTip(tr("The highest frequency shown; All Hz: up to half the sample rate"));
     minutes_ = new TSpinEdit(toolBar);
     minutes_->setObjectName(QStringLiteral("SpectrogramMinutes"));
     minutes_->setRange(SpectrogramMinMinutes, SpectrogramMaxMinutes);
@@ -103,7 +110,7 @@ void TTimeFrequencyPage::BuildControls() {
     SetSpanField(minutes_);
     AddTools({new QLabel(tr("FFT"), toolBar), points_, autoRange_, minDb_,
               new QLabel(tr("to"), toolBar), maxDb_, new QLabel(tr("dB"), toolBar), logFrequency_,
-              new QLabel(tr("Minutes"), toolBar), minutes_});
+              maxHz_, new QLabel(tr("Minutes"), toolBar), minutes_});
     AddDisplayChecks(QStringLiteral("SDisp"));
 
     auto* body = new QHBoxLayout;
@@ -129,6 +136,10 @@ void TTimeFrequencyPage::BuildControls() {
     connect(maxDb_, &QSpinBox::valueChanged, this, [this] { MaxDbChange(); });
     connect(logFrequency_, &QCheckBox::toggled, this, [this] { LogFrequencyClick(); });
     connect(minutes_, &TSpinEdit::Changed, this, [this] { MinutesChange(); });
+    connect(maxHz_, &QSpinBox::valueChanged, this, [this] {
+        model_.Settings().SpectrogramMaxHz = maxHz_->value();
+        SettingChanged();
+    });
     connect(view_, &TTimeFrequencyView::Resized, this, [this] { SettingChanged(); });
     connect(view_, &TTimeFrequencyView::MouseMoved, this,
             [this](QPoint point) { ViewMouseMove(point); });
@@ -143,6 +154,8 @@ void TTimeFrequencyPage::ShowSettings() {
         const QSignalBlocker maxBlocker(maxDb_);
         const QSignalBlocker logBlocker(logFrequency_);
         const QSignalBlocker minutesBlocker(minutes_);
+        const QSignalBlocker maxHzBlocker(maxHz_);
+        maxHz_->setValue(settings.SpectrogramMaxHz);
         const int points = points_->findText(QString::number(settings.SpectrogramPoints));
         points_->setCurrentIndex(points >= 0 ? points : 2);
         autoRange_->setChecked(settings.SpectrogramAutoRange != 0);
@@ -229,6 +242,7 @@ TTimeFrequencyPage::TLayoutKey TTimeFrequencyPage::CurrentLayoutKey() const {
     key.Rate = spectrogram_.Rate();
     key.Log = model_.Settings().SpectrogramLogFrequency != 0;
     key.SpanColumns = spectrogram_.SpanColumns();
+    key.MaxHz = model_.Settings().SpectrogramMaxHz;
     return key;
 }
 
@@ -266,11 +280,13 @@ void TTimeFrequencyPage::LayOut() {
         view_->Image(c) = std::move(image);
     }
     view_->SetBands(std::move(bands));
-    view_->TimeStrip() = QImage(std::max(width, 1), stripHeight, QImage::Format_RGB32);
+    // The time strip under the plots only: the frequency axis' unit stays beside it.
+    view_->TimeStrip() = QImage(std::max(width - left, 1), stripHeight, QImage::Format_RGB32);
     view_->TimeStrip().fill(background_);
-    view_->SetTimeStripOrigin(QPoint(0, height - stripHeight));
+    view_->SetTimeStripOrigin(QPoint(left, height - stripHeight));
     raster_.Layout(plotWidth, bandHeight, spectrogram_.Points(), spectrogram_.BinWidth(),
-                   model_.Settings().SpectrogramLogFrequency != 0, spectrogram_.SpanColumns());
+                   model_.Settings().SpectrogramLogFrequency != 0, spectrogram_.SpanColumns(),
+                   model_.Settings().SpectrogramMaxHz);
     rowLevels_.assign(static_cast<size_t>(bandHeight), 0);
     layoutKey_ = CurrentLayoutKey();
     DrawFrame();
@@ -286,7 +302,7 @@ void TTimeFrequencyPage::DrawFrame() {
     const QFontMetrics metrics(view_->font());
     const int line = metrics.height();
     const double binWidth = spectrogram_.BinWidth();
-    const double top = binWidth * (spectrogram_.Points() / 2);
+    const double top = raster_.TopFrequency();
     // The frequencies labelled, lowest first.
     std::vector<double> ticks;
     if (binWidth > 0 && raster_.Height() > 0) {
@@ -327,10 +343,9 @@ void TTimeFrequencyPage::DrawFrame() {
             lastY = at;
         }
     }
-    // The axes' units below the frequency labels.
+    // The frequency axis' unit below its labels, beside the time strip.
     const QPoint strip = view_->TimeStripOrigin();
-    const int left = view_->Bands().empty() ? 0 : view_->Bands().front().Plot.left();
-    painter.drawText(QRect(0, strip.y(), std::max(left - 4, 1), line + 6),
+    painter.drawText(QRect(0, strip.y(), std::max(strip.x() - 4, 1), line + 6),
                      Qt::AlignRight | Qt::AlignVCenter, tr("Hz"));
 }
 
@@ -424,6 +439,7 @@ void TTimeFrequencyPage::DrawPixelColumn(QImage& image, int x, int channel, int6
 void TTimeFrequencyPage::DrawTimeStrip() {
     QImage& strip = view_->TimeStrip();
     strip.fill(background_);
+    timeLabels_.clear();
     const std::vector<TTimeFrequencyView::TBand>& bands = view_->Bands();
     if (bands.empty() || raster_.Width() <= 0 || spectrogram_.ColumnSeconds() <= 0) {
         return;
@@ -446,26 +462,40 @@ void TTimeFrequencyPage::DrawTimeStrip() {
     painter.setFont(view_->font());
     painter.setPen(textColour_);
     const QFontMetrics metrics(view_->font());
-    const int left = bands.front().Plot.left();
-    painter.drawText(QRect(0, 0, std::max(left - 4, 1), strip.height()),
-                     Qt::AlignRight | Qt::AlignVCenter, tr("UTC"));
+    // The strip starts at the plots' left edge; "UTC" at its right end.
+    const QString utc = tr("UTC");
+    const int utcLeft = strip.width() - metrics.horizontalAdvance(utc) - 2;
+    const QRect utcRect(utcLeft, 2, strip.width() - utcLeft, strip.height() - 2);
+    painter.drawText(utcRect, Qt::AlignLeft | Qt::AlignVCenter, utc);
+    timeLabels_.push_back(utcRect);
     if (!found) {
         return;
     }
     const double secondsPerPixel =
         spectrogram_.ColumnSeconds() * spectrogram_.SpanColumns() / raster_.Width();
-    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("00:00:00"));
-    const double step = TimeTickStep(secondsPerPixel, labelWidth + 16);
-    const int right = left + raster_.Width() - 1;
+    const int gap = metrics.horizontalAdvance(QStringLiteral("0"));
+    const double step = TimeTickStep(
+        secondsPerPixel, metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 2 * gap);
+    const int right = raster_.Width() - 1;
+    // From the newest tick leftwards; a label that would reach into the one drawn after it
+    // (or into "UTC") is left out, its tick kept.
+    int freeRight = utcLeft - gap;
     for (double t = std::floor(newest / step) * step;; t -= step) {
         const int x = right - static_cast<int>(std::lround((newest - t) / secondsPerPixel));
-        if (x < left) {
+        if (x < 0) {
             break;
         }
         painter.drawLine(x, 0, x, 2);
-        const int labelLeft = std::clamp(x - labelWidth / 2, left, strip.width() - labelWidth);
-        painter.drawText(QRect(labelLeft, 2, labelWidth, strip.height() - 2), Qt::AlignCenter,
-                         QString::fromStdString(TimeTickText(t, step)));
+        const QString text = QString::fromStdString(TimeTickText(t, step));
+        const int width = metrics.horizontalAdvance(text);
+        const int labelLeft = std::max(x - width / 2, 0);
+        if (labelLeft + width > freeRight) {
+            continue;
+        }
+        const QRect label(labelLeft, 2, width, strip.height() - 2);
+        painter.drawText(label, Qt::AlignCenter, text);
+        timeLabels_.insert(timeLabels_.begin(), label);  // drawn leftwards
+        freeRight = labelLeft - gap;
     }
 }
 

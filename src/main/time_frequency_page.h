@@ -1,9 +1,10 @@
 // The Spectrogram page: per displayed channel a band with the scrolling time-frequency
 // picture of its newest minutes (time left to right, the newest at the right edge; frequency
-// bottom to top, linear or logarithmic), the level of each pixel through the colour scale
-// beside them, UTC times below, and the time, frequency and level under the mouse. Its tool
-// bar holds the FFT length, the automatic or fixed colour range, the frequency axis, the span
-// in minutes and the channel choice.
+// bottom to top, linear or logarithmic, up to half the rate or a chosen top), the power
+// spectral density of each pixel through the colour scale beside them, UTC times below, and the
+// time, frequency and level under the mouse. Its tool bar holds the FFT length, the automatic
+// or fixed colour range, the frequency axis and its top, the span in minutes and the channel
+// choice.
 //
 // The columns are made after every block, whether the page is shown or not (the core's
 // TSpectrogram); the picture is drawn only while the page is visible: after a block the bands
@@ -101,6 +102,8 @@ class TTimeFrequencyPage : public TGraphPage {
     // band as last drawn.
     int64_t RightPixel(int channel) const { return rightPixel_.at(static_cast<size_t>(channel)); }
     QString Readout() const;
+    // The time strip's labels as last drawn, "UTC" last, in the strip's pixels.
+    const std::vector<QRect>& TimeLabels() const { return timeLabels_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -117,6 +120,7 @@ class TTimeFrequencyPage : public TGraphPage {
         double Rate = 0;
         bool Log = false;
         int SpanColumns = 0;
+        int MaxHz = 0;
         bool operator==(const TLayoutKey&) const = default;
     };
 
@@ -144,6 +148,7 @@ class TTimeFrequencyPage : public TGraphPage {
     TLayoutKey layoutKey_;
     bool stale_ = true;
     std::vector<int16_t> rowLevels_;
+    std::vector<QRect> timeLabels_;
     uint32_t background_ = 0xff000000u;
     QColor textColour_;
 
@@ -153,6 +158,7 @@ class TTimeFrequencyPage : public TGraphPage {
     QSpinBox* maxDb_ = nullptr;
     QCheckBox* logFrequency_ = nullptr;
     TSpinEdit* minutes_ = nullptr;
+    QSpinBox* maxHz_ = nullptr;
     TTimeFrequencyView* view_ = nullptr;
     TTimeFrequencyLegend* legend_ = nullptr;
     QLabel* readout_ = nullptr;

@@ -171,6 +171,33 @@ double THelicorder::Centre(int channel, TSeries series, int64_t from, int64_t to
     return count > 0 ? sum / static_cast<double>(count) : 0;
 }
 
+double THelicorder::MedianSpan(int channel, TSeries series, int64_t from, int64_t to) const {
+    if (channel < 0 || channel >= MaxChannels || newest_ < 0) {
+        return 0;
+    }
+    const TChannel& ch = channels_[static_cast<size_t>(channel)];
+    const std::vector<TRange>& slots = series == TSeries::Raw ? ch.Raw : ch.Filtered;
+    if (slots.empty()) {
+        return 0;
+    }
+    from = std::max(from, OldestSlot());
+    to = std::min(to, newest_ + 1);
+    std::vector<float> spans;
+    spans.reserve(static_cast<size_t>(std::max<int64_t>(to - from, 0)));
+    for (int64_t s = from; s < to; ++s) {
+        const TRange& r = slots[RingIndex(s)];
+        if (!r.Empty()) {
+            spans.push_back(r.Max - r.Min);
+        }
+    }
+    if (spans.empty()) {
+        return 0;
+    }
+    const auto middle = spans.begin() + static_cast<std::ptrdiff_t>(spans.size() / 2);
+    std::nth_element(spans.begin(), middle, spans.end());
+    return *middle;
+}
+
 size_t THelicorder::Bytes() const {
     size_t bytes = 0;
     for (const TChannel& channel : channels_) {
@@ -203,4 +230,12 @@ THelicorderRows HelicorderRows(int64_t newestSecond, int hours, int rowMinutes) 
     const int64_t last = FloorDiv(newestSecond, rows.RowSeconds) * rows.RowSeconds;
     rows.FirstStart = last - static_cast<int64_t>(rows.Count - 1) * rows.RowSeconds;
     return rows;
+}
+
+double HelicorderHalfRowCounts(double medianSpan) {
+    if (!(medianSpan > 0)) {
+        return 8388608;
+    }
+    const double exponent = std::round(std::log2(4 * medianSpan));
+    return std::exp2(std::clamp(exponent, 4.0, 23.0));
 }

@@ -74,6 +74,9 @@ class THelicorder {
     TRange Range(int channel, TSeries series, int64_t from, int64_t to) const;
     // The mean of the midpoints of those slots that hold samples; 0 when none does.
     double Centre(int channel, TSeries series, int64_t from, int64_t to) const;
+    // The median of the slots' spans (highest less lowest) over those that hold samples: the
+    // noise's level, whatever a few events add; 0 when none does.
+    double MedianSpan(int channel, TSeries series, int64_t from, int64_t to) const;
 
     // The bytes the slots take (the channels that carried samples).
     size_t Bytes() const;
@@ -114,3 +117,8 @@ struct THelicorderRows {
     int RowOf(int64_t second) const;
 };
 THelicorderRows HelicorderRows(int64_t newestSecond, int hours, int rowMinutes);
+
+// The automatic scale of the Helicorder's rows: the counts from a row's centre line to its
+// edge that make the median slot span (MedianSpan) an eighth of a row, as a power of two (so
+// that the zoom's steps of two keep the same levels), 16 counts to 2^23.
+double HelicorderHalfRowCounts(double medianSpan);

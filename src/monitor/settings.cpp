@@ -200,6 +200,8 @@ void LoadSettings(TSettings& s, const TIniFile& ini, const TSettingsContext& con
     const int32_t spanMinutes =
         ReadSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
     TakeIfAccepted(s.SpectrogramMinutes, spanMinutes, spanMinutes >= 1 && spanMinutes <= 60);
+    const int32_t maxHz = ReadSettingsInteger(ini, "Spectrogram", "MaxHz", s.SpectrogramMaxHz);
+    TakeIfAccepted(s.SpectrogramMaxHz, maxHz, maxHz >= 0 && maxHz <= 1500);
 
     LoadEventSettings(s, ini, context);
     LoadHelicorderSettings(s, ini);
@@ -231,6 +233,7 @@ void SaveSettings(const TSettings& s, TIniFile& ini, const TSettingsContext& con
     WriteSettingsInteger(ini, "Spectrogram", "MaxDb", s.SpectrogramMaxDb);
     WriteSettingsInteger(ini, "Spectrogram", "LogFrequency", s.SpectrogramLogFrequency);
     WriteSettingsInteger(ini, "Spectrogram", "Minutes", s.SpectrogramMinutes);
+    WriteSettingsInteger(ini, "Spectrogram", "MaxHz", s.SpectrogramMaxHz);
     SaveEventSettings(s, ini, context);
     SaveHelicorderSettings(s, ini);
 }

@@ -104,7 +104,17 @@ TSpectrogram::TSpectrogram(int points, int spanMinutes)
     : points_(IsSpectrogramPoints(points) ? points : 1024),
       spanMinutes_(std::clamp(spanMinutes, SpectrogramMinMinutes, SpectrogramMaxMinutes)),
       buffer_(points_) {
+    PrepareWindow();
+}
+
+void TSpectrogram::PrepareWindow() {
     window_.Prepare(TFftWindow::Hanning, points_);
+    std::vector<double> ones(static_cast<size_t>(points_), 1.0), zeros(ones.size(), 0.0);
+    window_.Apply(ones, zeros);
+    windowPower_ = 0;
+    for (const double w : ones) {
+        windowPower_ += w * w;
+    }
 }
 
 void TSpectrogram::SetPoints(int points) {
@@ -113,7 +123,7 @@ void TSpectrogram::SetPoints(int points) {
     }
     points_ = points;
     buffer_ = TFftBuffer(points_);
-    window_.Prepare(TFftWindow::Hanning, points_);
+    PrepareWindow();
     const double rate = rate_;
     EmptyColumns();
     rate_ = rate;
@@ -215,14 +225,19 @@ void TSpectrogram::MakeColumn(TChannel& channel, double time) {
     }
     window_.Apply(buffer_.Real, buffer_.Imag);
     Fft(buffer_, false);
-    // One-sided: every bin but 0 and N / 2 holds half of its sine's amplitude.
+    // One-sided density: every bin but 0 and N / 2 holds its negative frequency's power too;
+    // the window's power and the rate make it per Hz whatever the FFT length.
     const auto bins = static_cast<size_t>(Bins());
+    // (The transform divides by the length.)
+    const double density =
+        static_cast<double>(points) * static_cast<double>(points) / (rate_ * windowPower_);
     levels_.resize(bins);
     for (size_t k = 0; k < bins; ++k) {
-        const double power = buffer_.Real[k] * buffer_.Real[k] + buffer_.Imag[k] * buffer_.Imag[k];
-        const double db = power > 0 ? 10 * std::log10(power) : SpectrogramFloorDb;
         const bool edge = k == 0 || k + 1 == bins;
-        levels_[k] = LevelFromDb(edge || power <= 0 ? db : db + 6.020599913279624);
+        const double power =
+            (buffer_.Real[k] * buffer_.Real[k] + buffer_.Imag[k] * buffer_.Imag[k]) * density;
+        levels_[k] =
+            LevelFromDb(power > 0 ? 10 * std::log10(edge ? power : 2 * power) : SpectrogramFloorDb);
     }
     sorted_.assign(levels_.begin() + 1, levels_.end());
     const auto tenth = sorted_.begin() + static_cast<std::ptrdiff_t>(sorted_.size() / 10);
@@ -304,8 +319,29 @@ TDbRange TSpectrogram::SteadyRange(const TDbRange& shown, const TDbRange& fresh)
 
 // --- TSpectrogramRaster ---
 
+namespace {
+
+// The power (relative, 10^(dB / 10)) of every level a column can hold.
+double LevelPower(int16_t level) {
+    static const std::vector<double> table = [] {
+        const int lowest = LevelFromDb(SpectrogramFloorDb);
+        const int highest = LevelFromDb(SpectrogramCeilingDb);
+        std::vector<double> powers(static_cast<size_t>(highest - lowest + 1));
+        for (int l = lowest; l <= highest; ++l) {
+            powers[static_cast<size_t>(l - lowest)] = std::pow(10.0, l / 1000.0);
+        }
+        return powers;
+    }();
+    const int lowest = LevelFromDb(SpectrogramFloorDb);
+    const auto at =
+        static_cast<size_t>(std::clamp<int>(level - lowest, 0, static_cast<int>(table.size()) - 1));
+    return table[at];
+}
+
+}  // namespace
+
 void TSpectrogramRaster::Layout(int width, int height, int points, double binWidth,
-                                bool logFrequency, int spanColumns) {
+                                bool logFrequency, int spanColumns, double maxHz) {
     width_ = std::max(width, 0);
     height_ = std::max(height, 0);
     points_ = IsSpectrogramPoints(points) ? points : 1024;
@@ -313,7 +349,12 @@ void TSpectrogramRaster::Layout(int width, int height, int points, double binWid
     log_ = logFrequency;
     spanColumns_ = std::max(spanColumns, 1);
     const int half = points_ / 2;
-    const int bins = half + 1;
+    // The top of the axis: the bin at the highest frequency asked for, half the rate at most.
+    top_ = half;
+    if (maxHz > 0 && binWidth > 0 && maxHz < half * binWidth) {
+        top_ = std::clamp(static_cast<int>(std::ceil(maxHz / binWidth - 1e-9)), 2, half);
+    }
+    const int bins = top_ + 1;
     rows_.assign(static_cast<size_t>(height_), TRange{});
     for (int y = 0; y < height_; ++y) {
         const double h = height_;
@@ -326,19 +367,19 @@ void TSpectrogramRaster::Layout(int width, int height, int points, double binWid
             first = static_cast<int>(std::floor(lo + 1e-9));
             last = std::max(first, static_cast<int>(std::ceil(hi - 1e-9)) - 1);
         } else {
-            // Bins 1 ... N / 2 on a logarithmic axis: a row takes the bins whose centres lie
+            // Bins 1 ... top on a logarithmic axis: a row takes the bins whose centres lie
             // in it, or the nearest one.
-            const double lo = std::pow(half, (height_ - 1 - y) / h);
-            const double hi = std::pow(half, (height_ - y) / h);
+            const double lo = std::pow(top_, (height_ - 1 - y) / h);
+            const double hi = std::pow(top_, (height_ - y) / h);
             first = static_cast<int>(std::ceil(lo - 1e-9));
-            last = y == 0 ? half : static_cast<int>(std::ceil(hi - 1e-9)) - 1;
+            last = y == 0 ? top_ : static_cast<int>(std::ceil(hi - 1e-9)) - 1;
             if (first > last) {
                 first = last = static_cast<int>(std::lround(std::sqrt(lo * hi)));
             }
         }
         const int lowest = log_ ? 1 : 0;
-        first = std::clamp(first, lowest, half);
-        last = std::clamp(last, first, half);
+        first = std::clamp(first, lowest, top_);
+        last = std::clamp(last, first, top_);
         rows_[static_cast<size_t>(y)] = {first, last};
     }
 }
@@ -361,30 +402,28 @@ int64_t TSpectrogramRaster::LastPixel(int64_t total) const {
 
 double TSpectrogramRaster::RowFrequency(int row) const {
     const double h = height_;
-    const int half = points_ / 2;
     if (log_) {
-        return binWidth_ * std::pow(half, (height_ - row - 0.5) / h);
+        return binWidth_ * std::pow(top_, (height_ - row - 0.5) / h);
     }
-    const double u = (height_ - row - 0.5) * (half + 1) / h;
+    const double u = (height_ - row - 0.5) * (top_ + 1) / h;
     return std::max(0.0, u - 0.5) * binWidth_;
 }
 
 std::optional<double> TSpectrogramRaster::FrequencyY(double frequency) const {
-    const int half = points_ / 2;
     if (!(binWidth_ > 0) || height_ <= 0) {
         return std::nullopt;
     }
-    const double top = half * binWidth_;
+    const double top = top_ * binWidth_;
     if (log_) {
         if (frequency < binWidth_ * (1 - 1e-9) || frequency > top * (1 + 1e-9)) {
             return std::nullopt;
         }
-        return height_ - height_ * std::log(frequency / binWidth_) / std::log(half);
+        return height_ - height_ * std::log(frequency / binWidth_) / std::log(top_);
     }
     if (frequency < 0 || frequency > top * (1 + 1e-9)) {
         return std::nullopt;
     }
-    return height_ - (frequency / binWidth_ + 0.5) * height_ / (half + 1);
+    return height_ - (frequency / binWidth_ + 0.5) * height_ / (top_ + 1);
 }
 
 bool TSpectrogramRaster::PixelLevels(const TSpectrogramColumns& columns, int64_t pixel,
@@ -395,17 +434,19 @@ bool TSpectrogramRaster::PixelLevels(const TSpectrogramColumns& columns, int64_t
     if (range.First > range.Last || rows.size() < rows_.size()) {
         return false;
     }
-    std::fill(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(rows_.size()), NoLevel);
+    sums_.assign(rows_.size(), 0);
     for (int64_t n = range.First; n <= range.Last; ++n) {
         const std::span<const int16_t> levels = columns.Levels(n);
         for (size_t y = 0; y < rows_.size(); ++y) {
-            const TRange bins = rows_[y];
-            int16_t level = rows[y];
-            for (int64_t k = bins.First; k <= bins.Last; ++k) {
-                level = std::max(level, levels[static_cast<size_t>(k)]);
+            for (int64_t k = rows_[y].First; k <= rows_[y].Last; ++k) {
+                sums_[y] += LevelPower(levels[static_cast<size_t>(k)]);
             }
-            rows[y] = level;
         }
+    }
+    const auto columnCount = static_cast<double>(range.Last - range.First + 1);
+    for (size_t y = 0; y < rows_.size(); ++y) {
+        const auto count = columnCount * static_cast<double>(rows_[y].Last - rows_[y].First + 1);
+        rows[y] = LevelFromDb(10 * std::log10(sums_[y] / count));
     }
     return true;
 }
@@ -415,21 +456,11 @@ std::optional<int16_t> TSpectrogramRaster::PixelLevel(const TSpectrogramColumns&
     if (row < 0 || row >= height_) {
         return std::nullopt;
     }
-    TRange range = PixelColumns(pixel);
-    range.First = std::max(range.First, columns.Oldest());
-    range.Last = std::min(range.Last, columns.Total() - 1);
-    if (range.First > range.Last) {
+    std::vector<int16_t> rows(rows_.size());
+    if (!PixelLevels(columns, pixel, rows)) {
         return std::nullopt;
     }
-    const TRange bins = rows_[static_cast<size_t>(row)];
-    int16_t level = NoLevel;
-    for (int64_t n = range.First; n <= range.Last; ++n) {
-        const std::span<const int16_t> levels = columns.Levels(n);
-        for (int64_t k = bins.First; k <= bins.Last; ++k) {
-            level = std::max(level, levels[static_cast<size_t>(k)]);
-        }
-    }
-    return level;
+    return rows[static_cast<size_t>(row)];
 }
 
 // --- Colours, axes and readout ---
@@ -529,5 +560,5 @@ std::string SpectrogramReadout(int channel, double time, double frequency, doubl
                   static_cast<long long>(t.Year), t.Month, t.Day, t.Hour, t.Minute, t.Second);
     return "Channel " + std::to_string(channel + 1) + "  " + when + "  " +
            FormatNumber(frequency, 2, separators) + " Hz  " + FormatNumber(levelDb, 1, separators) +
-           " dB";
+           " dBFS/Hz";
 }

@@ -159,6 +159,7 @@ class TSpectrogram {
     };
 
     void EmptyColumns();
+    void PrepareWindow();
     int Capacity() const;
     void MakeColumn(TChannel& channel, double time);
 
@@ -168,14 +169,15 @@ class TSpectrogram {
     std::array<TChannel, MaxChannels> channels_;
     TFftBuffer buffer_;
     TWindowTable window_;
+    double windowPower_ = 1;  // the sum of the window's weights squared
     std::vector<int16_t> levels_;
     std::vector<int16_t> sorted_;
 };
 
 // How a band of Width() x Height() pixels shows one channel's columns: time runs left to
 // right, the newest complete pixel column at the right edge; frequency bottom to top, from
-// 0 Hz (linear) or the first bin (logarithmic) to half the rate. A pixel shows the highest
-// level of its columns and bins, so that a line or an event narrower than a pixel stays seen.
+// 0 Hz (linear) or the first bin (logarithmic) to half the rate or a lower top. A pixel shows
+// the mean power of its columns and bins, so that white noise looks flat on either axis.
 class TSpectrogramRaster {
   public:
     struct TRange {
@@ -184,9 +186,9 @@ class TSpectrogramRaster {
     };
 
     // spanColumns columns across `width` pixels; rows for bins 0 ... points / 2, binWidth Hz
-    // apart.
+    // apart, up to the bin at maxHz when that is positive and below half the rate.
     void Layout(int width, int height, int points, double binWidth, bool logFrequency,
-                int spanColumns);
+                int spanColumns, double maxHz = 0);
 
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -200,6 +202,8 @@ class TSpectrogramRaster {
     int64_t LastPixel(int64_t total) const;
     // The bins row y (0 at the top) shows.
     TRange RowBins(int row) const { return rows_[static_cast<size_t>(row)]; }
+    // The highest frequency on the axis, Hz.
+    double TopFrequency() const { return top_ * binWidth_; }
     // The frequency at the middle of row y, Hz.
     double RowFrequency(int row) const;
     // The height from the band's top at which `frequency` lies (0 ... Height()); nothing for
@@ -221,7 +225,9 @@ class TSpectrogramRaster {
     double binWidth_ = 0;
     bool log_ = false;
     int64_t spanColumns_ = 1;
+    int top_ = 512;  // the highest bin on the axis
     std::vector<TRange> rows_;
+    mutable std::vector<double> sums_;
 };
 
 // The 256 colours of the level scale, 0xffRRGGBB, dark violet (lowest) through blue and green
@@ -242,6 +248,6 @@ std::string TimeTickText(double seconds, double step);
 std::string FrequencyTickText(double hz, const TNumberSeparators& separators);
 
 // The page's readout of the pixel under the mouse:
-// "Channel 2  2026-12-07 12:34:56 UTC  12.50 Hz  -87.3 dB".
+// "Channel 2  2026-12-07 12:34:56 UTC  12.50 Hz  -87.3 dBFS/Hz".
 std::string SpectrogramReadout(int channel, double time, double frequency, double levelDb,
                                const TNumberSeparators& separators);

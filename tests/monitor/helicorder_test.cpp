@@ -205,3 +205,29 @@ TEST(Helicorder, RowsEndWithTheRowOfTheNewestSecond) {
         EXPECT_EQ(rows.RowOf(rows.Start(c.Count)), c.Count);
     }
 }
+
+// The automatic scale's level: the median slot span, which events on fewer than half of the
+// slots do not move, and an empty channel or range has none; the scale a power of two that
+// puts that span at an eighth of a row, within 16 counts and full scale.
+TEST(Helicorder, TheNoiseLevelIsTheMedianSpanWhateverTheEvents) {
+    THelicorder helicorder;
+    // 100 seconds at 10 samples per second: a slot of five samples alternating +-100 spans
+    // 200; seconds 20 ... 59 (40% of the slots) an earthquake of +-100000.
+    for (int64_t s = 0; s < 100; ++s) {
+        const int32_t amplitude = s >= 20 && s < 60 ? 100000 : 100;
+        helicorder.Take(Block(T0 + s, 10, 10, 1, [amplitude](int, int j) {
+            return j % 2 == 0 ? amplitude : -amplitude;
+        }));
+    }
+    EXPECT_EQ(helicorder.MedianSpan(0, TSeries::Raw, Slot(T0), Slot(T0 + 100)), 200);
+    EXPECT_EQ(helicorder.MedianSpan(0, TSeries::Raw, Slot(T0 + 20), Slot(T0 + 50)), 200000);
+    EXPECT_EQ(helicorder.MedianSpan(1, TSeries::Raw, Slot(T0), Slot(T0 + 100)), 0);
+    EXPECT_EQ(helicorder.MedianSpan(0, TSeries::Raw, Slot(T0 + 200), Slot(T0 + 300)), 0);
+
+    const std::pair<double, double> scales[] = {
+        {200, 1024}, {150, 512}, {0, 8388608}, {1, 16}, {1e7, 8388608}, {3e5, 1048576},
+    };
+    for (const auto& [span, halfRow] : scales) {
+        EXPECT_EQ(HelicorderHalfRowCounts(span), halfRow) << span;
+    }
+}

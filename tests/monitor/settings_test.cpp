@@ -39,7 +39,7 @@ TEST(Settings, MissingFileGivesTheDefaultsWrittenInTableOrder) {
               "[Files]\nEnable=0\nLocation=LO\nNetwork=NK\nUseSerialNumber=0\nStation=STATN\n"
               "BaseDir=/home/u/recorderfiles\nDurationMinutes=5\n"
               "[Spectrogram]\nPoints=1024\nAutoRange=1\nMinDb=-160\nMaxDb=-40\n"
-              "LogFrequency=0\nMinutes=10\n"
+              "LogFrequency=1\nMinutes=10\nMaxHz=0\n"
               "[Events]\nBandpass=1\nLowHz=1\nHighHz=10\nPoles=2\nStaSeconds=1\nLtaSeconds=30\n"
               "TriggerOn=4\nTriggerOff=1.5\nChannels=1,2,3,4,5,6\nCoincidence=2\n"
               "HoldSeconds=10\n"
@@ -147,16 +147,18 @@ TEST(Settings, SpectrogramSectionKeepsThePreviousValueForRejectedKeys) {
     previous.SpectrogramMinDb = -150;
     previous.SpectrogramMaxDb = -30;
     previous.SpectrogramMinutes = 20;
+    previous.SpectrogramLogFrequency = 0;
     struct TCase {
         const char* Text;
         TSpectrogramSettings Expected;
     };
     const TCase cases[] = {
-        {"Points=256\nAutoRange=0\nMinDb=-250\nMaxDb=50\nLogFrequency=1\nMinutes=60\n",
-         {256, 0, -250, 50, 1, 60}},
+        {"Points=256\nAutoRange=0\nMinDb=-250\nMaxDb=50\nLogFrequency=1\nMinutes=60\nMaxHz=25\n",
+         {256, 0, -250, 50, 1, 60, 25}},
         {"Points=4096\nMinDb=-100\nMaxDb=-99\nMinutes=1\n", {4096, 1, -100, -99, 0, 1}},
         // Not a power of two in range, flags other than 0 or 1, spans outside 1..60.
-        {"Points=8192\nAutoRange=2\nLogFrequency=-1\nMinutes=61\n", {2048, 1, -150, -30, 0, 20}},
+        {"Points=8192\nAutoRange=2\nLogFrequency=-1\nMinutes=61\nMaxHz=-1\n",
+         {2048, 1, -150, -30, 0, 20}},
         {"Points=128\nMinutes=0\n", {2048, 1, -150, -30, 0, 20}},
         {"Points=1000\nMinutes=x\n", {2048, 1, -150, -30, 0, 20}},
         // The bounds are taken as a pair: an empty, inverted or out-of-range pair keeps both.
@@ -179,7 +181,7 @@ TEST(Settings, SpectrogramSectionKeepsThePreviousValueForRejectedKeys) {
     EXPECT_EQ(ini.Text().substr(fft, ini.Text().find("[Events]") - fft),
               "[FFT]\nAutoCalc=1\nPoints=1024\nWindow=Blackman Harris\nFgdCol=16776960\n"
               "BgdCol=0\n[Spectrogram]\nPoints=2048\nAutoRange=1\nMinDb=-150\nMaxDb=-30\n"
-              "LogFrequency=0\nMinutes=20\n");
+              "LogFrequency=0\nMinutes=20\nMaxHz=0\n");
 }
 
 // [Events] is taken whole when the detector accepts it, else kept whole; [Helicorder] key by
@@ -391,7 +393,7 @@ TEST(Settings, AFullFileReadAndWrittenAgainIsTheSameByteForByte) {
         "Station=\" AB \"\r\nBaseDir=/data/rec\r\nDurationMinutes=15\r\n"
         "[Elsewhere]\r\n# note\r\nx=1\r\n"
         "[Spectrogram]\r\nPoints=4096\r\nAutoRange=0\r\nMinDb=-180\r\nMaxDb=-60\r\n"
-        "LogFrequency=1\r\nMinutes=60\r\n"
+        "LogFrequency=1\r\nMinutes=60\r\nMaxHz=0\r\n"
         "[Events]\r\nBandpass=0\r\nLowHz=0.5\r\nHighHz=8\r\nPoles=3\r\nStaSeconds=0.75\r\n"
         "LtaSeconds=45\r\nTriggerOn=3.5\r\nTriggerOff=1.25\r\nChannels=1,2,3\r\nCoincidence=3\r\n"
         "HoldSeconds=2.5\r\n"

@@ -1,4 +1,4 @@
-// The Spectrogram page's columns without a window: a sine in its bin at its level, columns
+// The Spectrogram page's columns without a window: a sine in its bin at its density, columns
 // every half transform whatever the blocks' lengths, the rings read after each block, the span
 // and the rate, the auto range, and how pixels show columns and bins.
 #include "monitor/time_frequency.h"
@@ -37,7 +37,9 @@ constexpr std::array<bool, MaxChannels> AllChannels{true, true, true, true, true
 
 }  // namespace
 
-TEST(Spectrogram, ASineShowsInItsBinAtItsLevelInDbOfFullScale) {
+// A sine's power A^2 / 2 falls in its bin of width rate / N x the Hanning window's noise
+// bandwidth of 1.5 bins: 10 log10(A^2 N / (3 rate)) dBFS/Hz.
+TEST(Spectrogram, ASineShowsInItsBinAtItsDensity) {
     struct TCase {
         int Points;
         double Rate;
@@ -66,9 +68,10 @@ TEST(Spectrogram, ASineShowsInItsBinAtItsLevelInDbOfFullScale) {
             const std::span<const int16_t> levels = columns.Levels(n);
             ASSERT_EQ(levels.size(), static_cast<size_t>(c.Points / 2 + 1));
             EXPECT_EQ(PeakBin(levels), std::lround(c.Bin)) << c.Points << " " << c.Bin;
-            const double expected = 20 * std::log10(c.Amplitude);
+            const double expected =
+                20 * std::log10(c.Amplitude) + 10 * std::log10(c.Points / (3 * c.Rate));
             const double level = DbFromLevel(levels[static_cast<size_t>(PeakBin(levels))]);
-            EXPECT_LE(level, expected + 0.01) << c.Points << " " << c.Bin;
+            EXPECT_LE(level, expected + 0.03) << c.Points << " " << c.Bin;
             EXPECT_GE(level, expected - c.Tolerance) << c.Points << " " << c.Bin;
             EXPECT_EQ(columns.Peak(n), levels[static_cast<size_t>(PeakBin(levels))]);
             // Far from a line on its bin only rounding: 60 dB down at least.
@@ -300,32 +303,91 @@ TEST(Spectrogram, PixelsShowEveryColumnOnceAndRowsEveryBin) {
     }
 }
 
-TEST(Spectrogram, APixelShowsTheHighestLevelOfItsColumnsAndBins) {
+// White noise of RMS s x full scale reads 10 log10(2 s^2 / rate) dBFS/Hz whatever the FFT
+// length, and, a pixel showing the mean power of its columns and bins, as much at the top of
+// a logarithmic axis (many bins a row) as at its foot (one bin a row), below a top frequency
+// too; a line in one of a row's bins is diluted by the row's bins.
+TEST(Spectrogram, DensityOfWhiteNoiseIsTheSameAtAnyLengthAndOnEveryRow) {
+    struct TCase {
+        int Points;
+        double Rate;
+        double Rms;    // x full scale
+        bool Log;      // the axis
+        double MaxHz;  // its top; 0: half the rate
+    };
+    const TCase cases[] = {
+        {256, 100, 0.01, true, 0},    {1024, 100, 0.01, true, 0}, {4096, 100, 0.01, false, 0},
+        {1024, 500, 0.001, true, 25}, {2048, 40, 0.1, false, 10}, {512, 200, 0.003, true, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Points << " points at " << c.Rate << " Hz");
+        std::mt19937 random(7);
+        std::normal_distribution<double> noise(0, c.Rms * 8388607);
+        std::vector<int32_t> words(static_cast<size_t>(c.Points) * 101);
+        for (int32_t& word : words) {
+            word = static_cast<int32_t>(std::lround(noise(random))) * 256;
+        }
+        TSpectrogram spectrogram(c.Points, 60);
+        ASSERT_EQ(spectrogram.Take(0, words, 0, c.Rate), 201);
+        const TSpectrogramColumns& columns = spectrogram.Columns(0);
+        const double expected = 10 * std::log10(2 * c.Rms * c.Rms / c.Rate);
+        // The mean power over the columns and the inner bins.
+        double sum = 0;
+        int count = 0;
+        for (int64_t n = 0; n < columns.Total(); ++n) {
+            const std::span<const int16_t> levels = columns.Levels(n);
+            for (size_t k = 1; k + 1 < levels.size(); ++k) {
+                sum += std::pow(10.0, DbFromLevel(levels[k]) / 10);
+                ++count;
+            }
+        }
+        EXPECT_NEAR(10 * std::log10(sum / count), expected, 0.2);
+
+        // One pixel per column across 201 pixels; 40 rows.
+        TSpectrogramRaster raster;
+        raster.Layout(201, 40, c.Points, spectrogram.BinWidth(), c.Log, 201, c.MaxHz);
+        EXPECT_NEAR(raster.TopFrequency(), c.MaxHz > 0 ? c.MaxHz : c.Rate / 2,
+                    spectrogram.BinWidth());
+        std::vector<int16_t> rows(40);
+        std::vector<double> rowPower(40, 0);
+        for (int64_t p = 0; p < 201; ++p) {
+            ASSERT_TRUE(raster.PixelLevels(columns, p, rows));
+            for (size_t y = 0; y < rows.size(); ++y) {
+                rowPower[y] += std::pow(10.0, DbFromLevel(rows[y]) / 10) / 201;
+            }
+        }
+        EXPECT_GT(raster.RowBins(0).Last - raster.RowBins(0).First, 2) << "a top row of bins";
+        EXPECT_NEAR(10 * std::log10(rowPower[0]), expected, 0.5);
+        // Bin 1 alone at the foot of a logarithmic axis, a little lower: the column's mean
+        // taken off takes some of it.
+        EXPECT_NEAR(10 * std::log10(rowPower[39]), expected, 1.5);
+    }
+
+    // A line in bin 64 of a row of four or five bins: the row's level is their mean, not the
+    // line's.
     TSpectrogram spectrogram(256, 1);
-    // A weak 12.5 Hz sine (bin 32), then one column's samples of a strong 25 Hz sine (bin 64),
-    // then the weak one again.
-    std::vector<int32_t> words = Sine(128 * 11, 12.5, 100, 0.001);
-    const std::vector<int32_t> burst = Sine(256, 25, 100, 0.5, 128 * 11);
-    words.insert(words.end(), burst.begin(), burst.end());
-    const std::vector<int32_t> after = Sine(128 * 11, 12.5, 100, 0.001, 128 * 13);
-    words.insert(words.end(), after.begin(), after.end());
-    spectrogram.Take(0, words, 0, 100);
+    spectrogram.Take(0, Sine(256, 25, 100, 0.5), 0, 100);
     const TSpectrogramColumns& columns = spectrogram.Columns(0);
-    ASSERT_EQ(columns.Total(), 23);
-    // Three columns per pixel: pixel 3 holds columns 9 ... 11, the strong ones.
+    ASSERT_EQ(columns.Total(), 1);
     TSpectrogramRaster raster;
-    raster.Layout(10, 129, 256, spectrogram.BinWidth(), false, 30);
-    std::vector<int16_t> rows(129);
-    ASSERT_TRUE(raster.PixelLevels(columns, 3, rows));
-    const int row25 = static_cast<int>(*raster.FrequencyY(25));
-    EXPECT_EQ(raster.RowBins(row25).First, 64);
-    EXPECT_NEAR(DbFromLevel(rows[static_cast<size_t>(row25)]), -6.02, 0.02);
-    EXPECT_EQ(raster.PixelLevel(columns, 3, row25), rows[static_cast<size_t>(row25)]);
-    ASSERT_TRUE(raster.PixelLevels(columns, 0, rows));
-    EXPECT_LT(DbFromLevel(rows[static_cast<size_t>(row25)]), -100);
-    EXPECT_NEAR(DbFromLevel(rows[static_cast<size_t>(*raster.FrequencyY(12.5))]), -60, 0.02);
-    EXPECT_FALSE(raster.PixelLevels(columns, 8, rows)) << "columns 24 ... 26 are not made yet";
-    EXPECT_EQ(raster.PixelLevel(columns, -1, 5), std::nullopt);
+    raster.Layout(1, 129, 256, spectrogram.BinWidth(), false, 1);
+    TSpectrogramRaster coarse;
+    coarse.Layout(1, 33, 256, spectrogram.BinWidth(), false, 1);
+    const int fine = static_cast<int>(*raster.FrequencyY(25));
+    const int wide = static_cast<int>(*coarse.FrequencyY(25));
+    ASSERT_EQ(raster.RowBins(fine).First, 64);
+    const TSpectrogramRaster::TRange bins = coarse.RowBins(wide);
+    ASSERT_GE(bins.Last - bins.First, 3);
+    double power = 0;
+    for (int64_t k = bins.First; k <= bins.Last; ++k) {
+        power += std::pow(10.0, DbFromLevel(columns.Levels(0)[static_cast<size_t>(k)]) / 10) /
+                 static_cast<double>(bins.Last - bins.First + 1);
+    }
+    EXPECT_NEAR(DbFromLevel(*coarse.PixelLevel(columns, 0, wide)), 10 * std::log10(power), 0.02);
+    EXPECT_LT(DbFromLevel(*coarse.PixelLevel(columns, 0, wide)),
+              DbFromLevel(*raster.PixelLevel(columns, 0, fine)) - 3);
+    EXPECT_EQ(coarse.PixelLevel(columns, 1, wide), std::nullopt) << "column 1 is not made yet";
+    EXPECT_EQ(coarse.PixelLevel(columns, -1, 5), std::nullopt);
 }
 
 TEST(Spectrogram, ColoursGetLighterAlongTheScale) {
@@ -375,5 +437,5 @@ TEST(Spectrogram, AxisStepsAndTexts) {
     EXPECT_EQ(FrequencyTickText(250, comma), "250");
     EXPECT_EQ(FrequencyTickText(1500, comma), "1,5k");
     EXPECT_EQ(SpectrogramReadout(1, 1.0e9 + 0.9, 12.5, -87.34, comma),
-              "Channel 2  2001-09-09 01:46:40 UTC  12,50 Hz  -87,3 dB");
+              "Channel 2  2001-09-09 01:46:40 UTC  12,50 Hz  -87,3 dBFS/Hz");
 }

@@ -1,7 +1,9 @@
-// The README's pictures of the Temperatures and FFT pages: the window against
+// The README's pictures of the Temperatures and FFT pages, and of the Events,
+// Helicorder and time-frequency pages with an opened event: the window against
 // the simulator, grabbed into KESTREL32_SCREENSHOTS (a directory) as
-// screenshot-temperatures.png and screenshot-fft.png. Skipped unless that
-// variable is set.
+// screenshot-temperatures.png, screenshot-fft.png, screenshot-events.png,
+// screenshot-event.png, screenshot-helicorder.png and
+// screenshot-time-frequency.png. Skipped unless that variable is set.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,8 +11,14 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QTreeWidget>
+
 #include "main/band_list.h"
+#include "main/event_dialog.h"
+#include "main/events_page.h"
 #include "main/fft_page.h"
+#include "main/helicorder_page.h"
+#include "main/time_frequency_page.h"
 #include "support/qt_wait.h"
 #include "support/window_fixture.h"
 
@@ -71,4 +79,56 @@ TEST_F(Screenshots, TemperaturesAndFftPages) {
     QApplication::sendEvent(spectra, &readout);
     QtRunFor(200ms);
     EXPECT_TRUE(form_->grab().save(dir + QStringLiteral("/screenshot-fft.png")));
+}
+
+TEST_F(Screenshots, EventsHelicorderAndTimeFrequencyPages) {
+    const QString dir = qEnvironmentVariable("KESTREL32_SCREENSHOTS");
+    if (dir.isEmpty()) {
+        GTEST_SKIP() << "set KESTREL32_SCREENSHOTS to a directory to take the pictures";
+    }
+    // 42 minutes of noise from 23:30 UTC, at 100 frames a second, with five earthquakes, the
+    // second beyond full scale; the Helicorder an hour in rows of 15 minutes.
+    WriteSettings("[Helicorder]\nChannel=1\nHours=1\nRowMinutes=15\nGain=0\nBandpass=0\n");
+    TSimConfig config = SimConfig();
+    config.Speed = 100;
+    config.Signal = TSignalKind::Noise;
+    config.StartTime = 1796686200;  // 2026-12-07 23:30:00
+    const auto quake = [](double at, double duration, double amplitude, uint32_t channels) {
+        TSimEvent e;
+        e.At = at;
+        e.Duration = duration;
+        e.Amplitude = amplitude;
+        e.Channels = channels;
+        return e;
+    };
+    config.Events = {quake(300, 40, 3e6, 0x7), quake(1000, 60, 2e7, 0x7),
+                     quake(1500, 25, 1.5e6, 0x3), quake(2100, 50, 5e6, 0x7),
+                     quake(2350, 30, 2.5e6, 0x7)};
+    Launch(config);
+    ASSERT_FALSE(HasFatalFailure());
+    form_->resize(1100, 720);
+    ASSERT_TRUE(WaitForBlocks(2520, 240s));
+    form_->Timer()->stop();
+    sim_->Stop();
+    QtRunFor(500ms);
+
+    form_->FormKeyDown(Qt::Key_E, Qt::NoModifier);
+    QtRunFor(200ms);
+    EXPECT_TRUE(form_->grab().save(dir + QStringLiteral("/screenshot-events.png")));
+
+    // The fourth event opened: the Helicorder frames it, the dialog shows its traces.
+    QTreeWidget* list = form_->EventsPage()->List();
+    ASSERT_GE(list->topLevelItemCount(), 4);
+    emit list->itemDoubleClicked(list->topLevelItem(list->topLevelItemCount() - 4), 0);
+    QtRunFor(300ms);
+    auto* dialog = form_->EventsPage()->findChild<TEventDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->grab().save(dir + QStringLiteral("/screenshot-event.png")));
+    dialog->close();
+    QtRunFor(200ms);
+    EXPECT_TRUE(form_->grab().save(dir + QStringLiteral("/screenshot-helicorder.png")));
+
+    form_->FormKeyDown(Qt::Key_P, Qt::NoModifier);
+    QtRunFor(300ms);
+    EXPECT_TRUE(form_->grab().save(dir + QStringLiteral("/screenshot-time-frequency.png")));
 }

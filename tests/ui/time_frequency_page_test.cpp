@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QTabWidget>
 #include <algorithm>
@@ -129,7 +130,8 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
         EXPECT_EQ(image.pixel(0, lineRow), QColor(Qt::black).rgb());
     }
     // The readout under the mouse on channel 1's line at the right edge: 1 Hz at the sine's
-    // level, 20 log10(0.04) = -28 dB less what the Hanning window loses off the bin.
+    // density, 10 log10(0.04^2 x 256 / (3 x 100)) = -28.65 dBFS/Hz less what the Hanning
+    // window loses off the bin.
     const QRect plot = view->Bands()[0].Plot;
     MoveMouse(view, QPoint(plot.right(), plot.top() + static_cast<int>(*raster.FrequencyY(1))));
     const QStringList fields = page->Readout().split(QStringLiteral("  "));
@@ -138,10 +140,11 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
     EXPECT_TRUE(fields[1].endsWith(QStringLiteral(" UTC"))) << fields[1].toStdString();
     const QLocale locale = QLocale::system();
     const double hz = locale.toDouble(fields[2].chopped(3));
-    const double db = locale.toDouble(fields[3].chopped(3));
+    ASSERT_TRUE(fields[3].endsWith(QStringLiteral(" dBFS/Hz")));
+    const double db = locale.toDouble(fields[3].chopped(8));
     EXPECT_NEAR(hz, 1.0, 0.1) << page->Readout().toStdString();
-    EXPECT_GE(db, -29.6) << page->Readout().toStdString();
-    EXPECT_LE(db, -27.9) << page->Readout().toStdString();
+    EXPECT_GE(db, -30.1) << page->Readout().toStdString();
+    EXPECT_LE(db, -28.6) << page->Readout().toStdString();
 
     // An impulse in block 31 (sample 3050 of channel 1) shows across every frequency of
     // channel 1's band, once its columns are made, and nowhere in the other bands.
@@ -180,6 +183,24 @@ TEST_F(SpectrogramPageTest, ShowsTheSimulatorsSinesAsLinesAndAnImpulseAsAStripe)
     EXPECT_NE(view->Image(0), before);
     EXPECT_EQ(page->RightPixel(0), raster.LastPixel(page->Spectrogram().Columns(0).Total()));
     EXPECT_NEAR(raster.RowFrequency(BrightestRow(view->Image(0), width - 1)), 1, BinWidth);
+
+    // The time labels apart from each other and from "UTC" over spans of 1, 2 and 4 minutes
+    // (X doubles the span); the frequency axis' "Hz" left of the strip, not under it.
+    for (int span = 1; span <= 4; span *= 2) {
+        const std::vector<QRect>& labels = page->TimeLabels();
+        ASSERT_GE(labels.size(), 3u) << span;
+        for (size_t i = 1; i < labels.size(); ++i) {
+            EXPECT_LT(labels[i - 1].right(), labels[i].left()) << span << " label " << i;
+        }
+        EXPECT_GE(labels.front().left(), 0);
+        EXPECT_LE(labels.back().right(), view->TimeStrip().width());
+        const QPoint strip = view->TimeStripOrigin();
+        EXPECT_GT(strip.x(), QFontMetrics(view->font()).horizontalAdvance(QStringLiteral("Hz")));
+        EXPECT_EQ(strip.x(), view->Bands()[0].Plot.left());
+        form_->FormKeyDown(Qt::Key_X, Qt::NoModifier);
+        QApplication::processEvents();
+        ASSERT_EQ(form_->Model().Settings().SpectrogramMinutes, 2 * span);
+    }
 
     // Another rate: the columns start again and the bands are empty.
     Block(50);
