@@ -34,9 +34,8 @@ enum TColumn {
     RatioColumn,
     CountsColumn,
     VoltsColumn,
-    ClippedColumn
+    MarksColumn  // clipped (a raw sample at full scale), calibration
 };
-constexpr double FullScaleCounts = 8388607;  // 2^23 - 1
 
 QDoubleSpinBox* MakeNumber(const QString& name, double low, double high, int decimals,
                            const QString& suffix, QWidget* parent) {
@@ -70,11 +69,6 @@ QString ChannelList(const std::vector<int>& channels) {
 }
 
 }  // namespace
-
-bool EventClipped(const TEvent& event) {
-    return std::any_of(event.Channels.begin(), event.Channels.end(),
-                       [](const TEventChannel& c) { return c.PeakCounts >= FullScaleCounts; });
-}
 
 TRatioBar::TRatioBar(QWidget* parent) : QWidget(parent) {
     setMinimumSize(60, 12);
@@ -129,7 +123,7 @@ void TEventsPage::BuildControls() {
     list_->setUniformRowHeights(true);
     list_->setHeaderLabels({tr("#"), tr("Start (UTC)"), tr("End (UTC)"), tr("Duration"),
                             tr("Channels"), tr("Peak\nSTA/LTA"), tr("Peak counts"),
-                            tr("Peak volts"), tr("Clipped")});
+                            tr("Peak volts"), tr("Marks")});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->setToolTip(tr("Double-click an event to open it and see it on the Helicorder page"));
     left->addWidget(list_, 1);
@@ -350,7 +344,14 @@ void TEventsPage::FillList() {
         item->setText(CountsColumn, QString::number(std::llround(counts)));
         item->setText(VoltsColumn,
                       QString::fromStdString(FormatVoltage("", microvolts, model_.Separators())));
-        item->setText(ClippedColumn, EventClipped(event) ? tr("clipped") : QString());
+        QStringList marks;
+        if (event.Clipped()) {
+            marks << tr("clipped");
+        }
+        if (event.Calibration) {
+            marks << tr("calibration");
+        }
+        item->setText(MarksColumn, marks.join(QStringLiteral(", ")));
         for (const int column : {IdColumn, CountsColumn, VoltsColumn, RatioColumn}) {
             item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
         }

@@ -51,9 +51,6 @@ class TRatioBar : public QWidget {
     bool triggered_ = false;
 };
 
-// True when a channel's peak reached the converter's full scale (2^23 - 1 counts) in the event.
-bool EventClipped(const TEvent& event);
-
 class TEventsPage : public QWidget, public TMonitorPage {
     Q_OBJECT
   public:
