@@ -64,9 +64,8 @@ double NormalizationFactor(const TSensor& sensor, double frequency) {
         return 1;
     }
     const double magnitude = std::abs(PolesZerosValue(sensor, frequency));
-    return magnitude > 0 && std::isfinite(magnitude) && std::isfinite(1 / magnitude)
-               ? 1 / magnitude
-               : 0;
+    return magnitude > 0 && std::isfinite(magnitude) && std::isfinite(1 / magnitude) ? 1 / magnitude
+                                                                                     : 0;
 }
 
 std::optional<std::vector<std::complex<double>>> ParseRoots(const std::string& text,
@@ -91,8 +90,8 @@ std::optional<std::vector<std::complex<double>>> ParseRoots(const std::string& t
 std::string FormatRoots(const std::vector<std::complex<double>>& roots) {
     std::string text;
     for (const std::complex<double>& root : roots) {
-        text += (text.empty() ? "" : "; ") + ExactNumber(root.real()) + " " +
-                ExactNumber(root.imag());
+        text +=
+            (text.empty() ? "" : "; ") + ExactNumber(root.real()) + " " + ExactNumber(root.imag());
     }
     return text;
 }

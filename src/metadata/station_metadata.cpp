@@ -66,8 +66,9 @@ TSensor SensorOf(const TJson& json) {
     sensor.InputUnits = json.at("units").get<std::string>();
     sensor.Sensitivity = json.at("sensitivity").get<double>();
     sensor.Frequency = json.at("frequency").get<double>();
-    sensor.Transfer =
-        json.at("transfer").get<std::string>() == "hz" ? TPzTransfer::Hertz : TPzTransfer::RadiansPerSecond;
+    sensor.Transfer = json.at("transfer").get<std::string>() == "hz"
+                          ? TPzTransfer::Hertz
+                          : TPzTransfer::RadiansPerSecond;
     sensor.Poles = RootsOf(json.at("poles"));
     sensor.Zeros = RootsOf(json.at("zeros"));
     sensor.Azimuths = json.at("azimuths").get<std::vector<double>>();
@@ -77,8 +78,11 @@ TSensor SensorOf(const TJson& json) {
 
 TJson EpochJson(const TChannelEpoch& epoch) {
     const TChannelSetup& s = epoch.Setup;
-    TJson json = {{"location", s.Location}, {"code", s.Code},   {"start", epoch.Start},
-                  {"rate", s.SampleRate},   {"index", s.Index}};
+    TJson json = {{"location", s.Location},
+                  {"code", s.Code},
+                  {"start", epoch.Start},
+                  {"rate", s.SampleRate},
+                  {"index", s.Index}};
     if (epoch.End) {
         json["end"] = *epoch.End;
     }
@@ -277,9 +281,9 @@ TResult<TStationMetadata> ParseMetadataJson(const std::string& text) {
         metadata.Location = json.at("location").get<std::string>();
         if (json.contains("gps_position")) {
             const TJson& p = json.at("gps_position");
-            metadata.GpsPosition = TPosition{p.at("latitude").get<double>(),
-                                             p.at("longitude").get<double>(),
-                                             p.at("elevation").get<double>()};
+            metadata.GpsPosition =
+                TPosition{p.at("latitude").get<double>(), p.at("longitude").get<double>(),
+                          p.at("elevation").get<double>()};
         }
         for (const TJson& epoch : json.at("epochs")) {
             metadata.Epochs.push_back(EpochOf(epoch));

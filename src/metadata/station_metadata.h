@@ -21,12 +21,12 @@
 struct TChannelSetup {
     std::string Location;
     std::string Code;
-    int Index = -1;  // the data channel, 0 to 5; -1 for a state-of-health stream
+    int Index = -1;                   // the data channel, 0 to 5; -1 for a state-of-health stream
     TSohKind Soh = TSohKind::Supply;  // what a state-of-health stream records
     double SampleRate = 0;
-    int GainFactor = 1;       // 1 or 10 (data channels)
-    int BytesPerSample = 3;   // the record's counts are 24-bit below 4 bytes
-    int FilterCode = -1;      // 0 minimum phase, 1 linear phase, -1 unknown
+    int GainFactor = 1;      // 1 or 10 (data channels)
+    int BytesPerSample = 3;  // the record's counts are 24-bit below 4 bytes
+    int FilterCode = -1;     // 0 minimum phase, 1 linear phase, -1 unknown
     std::optional<TSensor> Sensor;
     bool operator==(const TChannelSetup&) const = default;
 };

@@ -27,9 +27,7 @@ void Gain(pugi::xml_node stage, double value, double frequency) {
 }
 
 const char* FilterText(int filterCode) {
-    return filterCode == 0   ? "minimum-phase"
-           : filterCode == 1 ? "linear-phase"
-                             : "unknown-phase";
+    return filterCode == 0 ? "minimum-phase" : filterCode == 1 ? "linear-phase" : "unknown-phase";
 }
 
 // The sensor's stage: its poles and zeros (none for a flat response), normalised at the
@@ -44,9 +42,8 @@ void SensorStage(pugi::xml_node response, const TSensor& sensor, int number) {
     }
     Units(pz, "InputUnits", sensor.InputUnits);
     Units(pz, "OutputUnits", "V");
-    Text(pz, "PzTransferFunctionType", sensor.Transfer == TPzTransfer::Hertz
-                                           ? "LAPLACE (HERTZ)"
-                                           : "LAPLACE (RADIANS/SECOND)");
+    Text(pz, "PzTransferFunctionType",
+         sensor.Transfer == TPzTransfer::Hertz ? "LAPLACE (HERTZ)" : "LAPLACE (RADIANS/SECOND)");
     Number(pz, "NormalizationFactor", NormalizationFactor(sensor, sensor.Frequency));
     Number(pz, "NormalizationFrequency", sensor.Frequency);
     const auto roots = [&](const char* name, const std::vector<std::complex<double>>& list,

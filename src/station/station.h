@@ -14,6 +14,7 @@
 #include "datalink/datalink_client.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
+#include "metadata/station_metadata.h"
 #include "recording/block_intake.h"
 #include "recording/live_records.h"
 #include "recording/recorder.h"
@@ -35,6 +36,17 @@ std::string DefaultStatusFile(const TStationConfig& config);
 TLiveSettings LiveSettingsOf(const TStationConfig& config);
 // The SeedLink server's settings for a configuration (which must name a SeedLink address).
 TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config);
+
+// The channels a configuration records, with its sensors, for the station's metadata.
+TChannelPlan ChannelPlanOf(const TStationConfig& config);
+
+// The StationXML document of the configuration and its archive (--stationxml): the stations
+// of the configured network and location whose metadata the archive keeps (only the
+// configured station's when a station code is configured), with the configured position and
+// site name. `notes` gets what a person should know: files that could not be read, no station
+// recorded yet.
+std::string StationXmlOf(const TStationConfig& config, int64_t now,
+                         std::vector<std::string>& notes);
 
 class TStation {
   public:
@@ -85,6 +97,9 @@ class TStation {
     void HandLive(TLiveRecord record);
     void LogNetwork();
     void StartEvents(uint64_t lastId);
+    // The channel epochs and the GPS position of the station's metadata brought up to date
+    // with a block and kept in the archive.
+    void KeepMetadata(const TIntakeBlock& taken, const TGpsInfo& gps);
 
     TStationConfig config_;
     TLog log_;
@@ -123,4 +138,11 @@ class TStation {
     int64_t lastErrorTime_ = 0;
     bool statusFailing_ = false;
     bool stopped_ = false;
+
+    // The station's metadata as ARCHIVE/metadata keeps it; loaded at the first block (and
+    // again when the codes or the archive change).
+    std::string metadataPath_;
+    std::optional<TStationMetadata> metadata_;
+    TPositionFixes fixes_;
+    bool metadataFailing_ = false;
 };
