@@ -5,6 +5,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "recording/period_files.h"
+
 namespace {
 
 void Text(pugi::xml_node parent, const char* name, const std::string& value) {
@@ -209,6 +211,22 @@ std::pair<double, double> Orientation(const TChannelSetup& setup) {
         default:
             return {0, 0};
     }
+}
+
+std::string RecordingStationXml(const TFileSettings& files, const TStreamFormat& format,
+                                int64_t since, const std::string& source, int64_t now) {
+    TChannelPlan plan;
+    plan.Location = files.Location;
+    plan.Soh = false;  // the window records the samples only
+    for (int c = 0; c < MaxChannels; ++c) {
+        plan.ChannelCodes[static_cast<size_t>(c)] = ChannelCode(c);
+    }
+    TStationEntry entry;
+    entry.Metadata.Network = files.Network;
+    entry.Metadata.Station = files.Station;
+    entry.Metadata.Location = files.Location;
+    UpdateEpochs(entry.Metadata.Epochs, ChannelSetups(plan, format, false), since);
+    return StationXmlDocument(files.Network, {entry}, source, now);
 }
 
 std::string XmlTime(int64_t utcSeconds) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "metadata/station_metadata.h"
+#include "recording/file_settings.h"
 
 // One station of the document: what the archive keeps of it, and what the configuration adds.
 struct TStationEntry {
@@ -32,6 +33,12 @@ double OverallSensitivity(const TChannelSetup& setup);
 // group (channels 1-3 and 4-6), else by the last letter of its code: Z and 3 up (0, -90),
 // N and 1 north (0, 0), E and 2 east (90, 0); other codes (0, 0).
 std::pair<double, double> Orientation(const TChannelSetup& setup);
+
+// The document of the window's recording: its codes (`files`, the channels named as its period
+// files name them), the channels of `format` with the digitizer's response alone (the window
+// knows no sensor), in one epoch from `since`; no position (the document says so).
+std::string RecordingStationXml(const TFileSettings& files, const TStreamFormat& format,
+                                int64_t since, const std::string& source, int64_t now);
 
 // "2026-12-08T07:37:31Z".
 std::string XmlTime(int64_t utcSeconds);
