@@ -550,7 +550,8 @@ void TStation::Reconfigure(const TStationConfig& config) {
     // The detector starts afresh only when its settings or the names it writes change.
     const bool eventsChanged =
         !(config.Events == config_.Events) || config.Network != config_.Network ||
-        config.Station != config_.Station || config.Archive != config_.Archive ||
+        config.Sensors != config_.Sensors || config.Station != config_.Station ||
+        config.Archive != config_.Archive ||
         StationDevicePath(config) != StationDevicePath(config_);
     if (eventsChanged && events_) {
         events_->Stop();
