@@ -94,17 +94,20 @@ TEST_F(StationDisk, EverySampleIsArchivedOnceOrCountedLost) {
         std::function<int64_t()> CompleteFrom;
     };
     int64_t deletedAt = 0;
+    // A disk of five pages: the station's metadata file and the three day files' first records,
+    // and no more.
+    const char* const small = "size=20k";
     const TRow rows[] = {
         {"the disk filled and freed", true,
-         [&] { ASSERT_EQ(mount("tmpfs", Path("archive").c_str(), "tmpfs", 0, "size=16k"), 0); },
+         [&] { ASSERT_EQ(mount("tmpfs", Path("archive").c_str(), "tmpfs", 0, small), 0); },
          [&] {
              ASSERT_TRUE(WaitForUnitTime(Start + 150));
              ASSERT_EQ(mount("tmpfs", Path("archive").c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0);
          },
          "The archive could not be written", [] { return Start; }},
         {"the disk full until the stop", true,
-         [&] { ASSERT_EQ(mount("tmpfs", Path("archive").c_str(), "tmpfs", 0, "size=16k"), 0); },
-         [] {}, "samples lost", [] { return Start; }},
+         [&] { ASSERT_EQ(mount("tmpfs", Path("archive").c_str(), "tmpfs", 0, small), 0); }, [] {},
+         "samples lost", [] { return Start; }},
         {"a day file deleted while open", false, [] {},
          [&] {
              ASSERT_TRUE(WaitForUnitTime(Start + 60));
