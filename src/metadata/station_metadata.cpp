@@ -295,12 +295,16 @@ TResult<TStationMetadata> ParseMetadataJson(const std::string& text) {
 }
 
 TResult<std::optional<TStationMetadata>> LoadMetadata(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
         if (errno == ENOENT) {
             return std::optional<TStationMetadata>();
         }
         return SystemError(path, errno);
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return TError{path + ": cannot be read"};
     }
     std::ostringstream text;
     text << in.rdbuf();

@@ -10,6 +10,7 @@
 #include "digitizer/port_list.h"
 #include "metadata/station_xml.h"
 #include "recording/archive_owners.h"
+#include "recording/period_files.h"
 #include "seedfile/seed_file.h"
 #include "station/instance_locks.h"
 #include "station/status_sections.h"
@@ -110,6 +111,15 @@ TSeedLinkConfig SeedLinkConfigOf(const TStationConfig& config) {
 TChannelPlan ChannelPlanOf(const TStationConfig& config) {
     TChannelPlan plan;
     plan.Location = config.Location;
+    if (config.Layout == TArchiveLayout::Periods) {
+        // Its files name the channels P_0 ... P_5 and hold no state of health.
+        for (int c = 0; c < MaxChannels; ++c) {
+            plan.ChannelCodes[static_cast<size_t>(c)] = ChannelCode(c);
+        }
+        plan.Soh = false;
+        plan.Sensors = config.Sensors;
+        return plan;
+    }
     for (size_t c = 0; c < config.ChannelCodes.size() && c < plan.ChannelCodes.size(); ++c) {
         plan.ChannelCodes[c] = config.ChannelCodes[c];
     }
@@ -370,7 +380,11 @@ void TStation::TakeBlock(const TDataBlock& block, uint32_t baud) {
 
 void TStation::KeepMetadata(const TIntakeBlock& taken, const TGpsInfo& gps) {
     const TRecordBlock& record = taken.Record;
-    const std::string station = StationCodeOf(config_.Station, record.SerialNumber);
+    // The station code the archive's files carry.
+    const std::string station =
+        config_.Layout == TArchiveLayout::Periods
+            ? RecorderSettingsOf(config_, record.SerialNumber).Periods.Station
+            : StationCodeOf(config_.Station, record.SerialNumber);
     const std::string path =
         MetadataPath(config_.Archive, config_.Network, station, config_.Location);
     if (path != metadataPath_) {

@@ -2,6 +2,8 @@
 // refused and how, and --print-config text that reads back as the same configuration.
 #include "station/station_config.h"
 
+#include "station/station.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -350,4 +352,30 @@ TEST(StationConfig, ReadsTheNamedFileAndRefusesOneThatIsMissingOrNoFile) {
 
     unlink(path.c_str());
     rmdir(dir);
+}
+
+// The channels the metadata names are those the layout's files name.
+TEST(StationConfig, TheMetadatasChannelsAreTheLayoutsStreams) {
+    TStreamFormat format;
+    format.ChannelCount = 4;
+    format.SampleRate = 100;
+    format.BytesPerSample = 3;
+    const struct {
+        const char* Layout;
+        std::vector<std::string> Codes;
+    } cases[] = {
+        {"sds", {"HHZ", "HNN", "HHE", "HH1", "LEV", "LEC", "LKS", "LCS", "LCF"}},
+        {"periods", {"P_0", "P_1", "P_2", "P_3"}},
+    };
+    for (const auto& c : cases) {
+        const TStationCommand command =
+            Parse({"1", "--layout", c.Layout, "--channel-codes", "HHZ,NN"}, "");
+        ASSERT_EQ(command.Error, "");
+        std::vector<std::string> codes;
+        for (const TChannelSetup& setup :
+             ChannelSetups(ChannelPlanOf(command.Config), format, false)) {
+            codes.push_back(setup.Code);
+        }
+        EXPECT_EQ(codes, c.Codes) << c.Layout;
+    }
 }
