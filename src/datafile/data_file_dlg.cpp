@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -18,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/files.h"
 #include "settings/numeric_entry.h"
 
 namespace {
@@ -78,6 +80,11 @@ QString BrowseForFolder(QWidget* owner, const QString& title, const QString& sta
     return path;
 }
 
+QString ChooseXmlFile(QWidget* owner, const QString& title, const QString& suggested) {
+    return QFileDialog::getSaveFileName(owner, title, suggested,
+                                        QObject::tr("StationXML (*.xml);;All files (*)"));
+}
+
 TDataFileDlg::TDataFileDlg(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("DataFileDlg"));
     setWindowTitle(tr("Data File"));
@@ -89,6 +96,7 @@ TDataFileDlg::TDataFileDlg(QWidget* owner) : QDialog(owner) {
     durationSpinEdit_->installEventFilter(this);
     connect(useSNum_, &QCheckBox::toggled, this, [this] { UseSNumClick(); });
     connect(dataPathButton_, &QPushButton::clicked, this, [this] { DataPathButtonClick(); });
+    connect(stationXmlButton_, &QPushButton::clicked, this, [this] { StationXmlButtonClick(); });
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -134,7 +142,12 @@ void TDataFileDlg::BuildControls() {
     row->addWidget(dataPathLocn_, 1);
     row->addWidget(dataPathButton_);
 
-    // OK and Cancel side by side at the bottom.
+    // "Save StationXML..." on the left of the bottom row, OK and Cancel side by side on the
+    // right.
+    stationXmlButton_ = new QPushButton(tr("Save StationXML..."), this);
+    stationXmlButton_->setObjectName(QStringLiteral("StationXmlButton"));
+    stationXmlButton_->setAutoDefault(false);
+    stationXmlButton_->setEnabled(false);
     okButton_ = new QPushButton(tr("&OK"), this);
     okButton_->setObjectName(QStringLiteral("OKButton"));
     okButton_->setDefault(true);
@@ -142,10 +155,10 @@ void TDataFileDlg::BuildControls() {
     cancelButton_ = new QPushButton(tr("&Cancel"), this);
     cancelButton_->setObjectName(QStringLiteral("CancelButton"));
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(stationXmlButton_);
     buttons->addStretch();
     buttons->addWidget(okButton_);
     buttons->addWidget(cancelButton_);
-    buttons->addStretch();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(details);
@@ -154,9 +167,9 @@ void TDataFileDlg::BuildControls() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // The directory group, the buttons, then "Details".
-    QWidget* const order[] = {dataPathLocn_,    dataPathButton_,   okButton_,    cancelButton_,
-                              enableDataFiles_, durationSpinEdit_, stationEdit_, useSNum_,
-                              locationEdit_,    networkEdit_};
+    QWidget* const order[] = {dataPathLocn_,     dataPathButton_,  okButton_,         cancelButton_,
+                              stationXmlButton_, enableDataFiles_, durationSpinEdit_, stationEdit_,
+                              useSNum_,          locationEdit_,    networkEdit_};
     for (size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -219,6 +232,35 @@ bool TDataFileDlg::DurationSpinEditKeyPress(char32_t key) {
 
 void TDataFileDlg::UseSNumClick() {
     stationEdit_->setEnabled(!useSNum_->isChecked());
+}
+
+void TDataFileDlg::SetStationXml(TStationXmlSource source) {
+    stationXml_ = std::move(source);
+    stationXmlButton_->setEnabled(static_cast<bool>(stationXml_));
+}
+
+void TDataFileDlg::StationXmlButtonClick() {
+    const std::string document = stationXml_ ? stationXml_() : std::string();
+    if (document.empty()) {
+        const QString reason = tr("There is no StationXML yet: no block has come from the unit.");
+        report_ ? report_(this, reason) : void(QMessageBox::warning(this, windowTitle(), reason));
+        return;
+    }
+    QString folder = dataPathLocn_->text();
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) {
+        folder += QLatin1Char('/');
+    }
+    const QString suggested = folder + networkEdit_->text() + QLatin1Char('.') +
+                              stationEdit_->text() + QStringLiteral(".xml");
+    const QString path = xmlChooser_(this, tr("Save StationXML"), suggested);
+    if (path.isEmpty()) {
+        return;
+    }
+    if (const TStatus saved = ReplaceFileDurably(path.toStdString(), document); !saved) {
+        const QString reason =
+            tr("The StationXML was not saved: %1").arg(QString::fromStdString(saved.Error().Text));
+        report_ ? report_(this, reason) : void(QMessageBox::warning(this, windowTitle(), reason));
+    }
 }
 
 void TDataFileDlg::DataPathButtonClick() {

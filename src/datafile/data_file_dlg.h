@@ -1,6 +1,7 @@
 // The data file dialog: the recording options, editable only while the link is
 // stopped. The main window copies the settings in before showing it and takes them back when
-// it closes with OK.
+// it closes with OK. "Save StationXML..." saves the recording's metadata document, which the
+// window makes when asked.
 #pragma once
 
 #include <QDialog>
@@ -33,11 +34,19 @@ std::string SeedCodeText(std::string_view text, int length);
 // of the file system.
 QString BrowseForFolder(QWidget* owner, const QString& title, const QString& startFolder);
 
+// The save dialog: QFileDialog for an XML file, opened at `suggested`. The chosen path, or an
+// empty string when the user cancels.
+QString ChooseXmlFile(QWidget* owner, const QString& title, const QString& suggested);
+
 class TDataFileDlg : public QDialog {
     Q_OBJECT
   public:
     // A folder browser: owner, title, start folder; the chosen path or "".
     using TFolderBrowser = std::function<QString(QWidget*, const QString&, const QString&)>;
+    // The recording's StationXML document; empty while there is none (no block yet).
+    using TStationXmlSource = std::function<std::string()>;
+    // Tells the user that the document could not be saved.
+    using TFailureReport = std::function<void(QWidget*, const QString&)>;
 
     explicit TDataFileDlg(QWidget* owner = nullptr);
 
@@ -57,9 +66,18 @@ class TDataFileDlg : public QDialog {
     // Whether a typed character goes into the duration: control characters and digits do;
     // anything else is refused with a beep (DurationSpinEditKeyPress).
     bool DurationSpinEditKeyPress(char32_t key);
+    // Asks for a file (suggested: NET.STA.xml in the data folder) and saves the document
+    // there, replacing the file as a whole; a failure is reported, nothing is half written.
+    void StationXmlButtonClick();
 
     // The browser DataPathButtonClick opens; BrowseForFolder unless a test sets its own.
     void SetFolderBrowser(TFolderBrowser browser) { browser_ = std::move(browser); }
+    // The document's source; the button is enabled only with one.
+    void SetStationXml(TStationXmlSource source);
+    // The save dialog StationXmlButtonClick opens (ChooseXmlFile unless a test sets its own),
+    // and how it reports a failure (a warning box unless a test sets its own).
+    void SetXmlFileChooser(TFolderBrowser chooser) { xmlChooser_ = std::move(chooser); }
+    void SetFailureReport(TFailureReport report) { report_ = std::move(report); }
 
     QCheckBox* EnableDataFiles() const { return enableDataFiles_; }
     QSpinBox* DurationSpinEdit() const { return durationSpinEdit_; }
@@ -69,6 +87,7 @@ class TDataFileDlg : public QDialog {
     QLineEdit* NetworkEdit() const { return networkEdit_; }
     QLineEdit* DataPathLocn() const { return dataPathLocn_; }
     QPushButton* DataPathButton() const { return dataPathButton_; }
+    QPushButton* StationXmlButton() const { return stationXmlButton_; }
     QPushButton* OKButton() const { return okButton_; }
     QPushButton* CancelButton() const { return cancelButton_; }
 
@@ -79,6 +98,9 @@ class TDataFileDlg : public QDialog {
     void BuildControls();
 
     TFolderBrowser browser_ = BrowseForFolder;
+    TFolderBrowser xmlChooser_ = ChooseXmlFile;
+    TStationXmlSource stationXml_;
+    TFailureReport report_;
     QCheckBox* enableDataFiles_ = nullptr;
     QSpinBox* durationSpinEdit_ = nullptr;
     QLineEdit* stationEdit_ = nullptr;
@@ -87,6 +109,7 @@ class TDataFileDlg : public QDialog {
     QLineEdit* networkEdit_ = nullptr;
     QLineEdit* dataPathLocn_ = nullptr;
     QPushButton* dataPathButton_ = nullptr;
+    QPushButton* stationXmlButton_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
 };

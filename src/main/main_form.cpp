@@ -34,7 +34,9 @@
 #include "settings/ini_file.h"
 #include "upload/upload_dlg.h"
 #if FILES_FEATURE
+#include "about/version.h"
 #include "datafile/data_file_dlg.h"
+#include "metadata/station_xml.h"
 #endif
 
 const char* const MainCaption = "Varnhold 6 Channel 24 Bit Multi Sample Rate Digitizer Monitor";
@@ -391,6 +393,15 @@ void TMainForm::DataFileButtonClick() {
 #if FILES_FEATURE
     TDataFileDlg dataFileDlg(this);
     dataFileDlg.SetOptions(model_.Settings());
+    // The metadata of what is recorded: the codes in force and the unit's current format.
+    dataFileDlg.SetStationXml([this] {
+        if (model_.ChannelCount() <= 0) {
+            return std::string();
+        }
+        return RecordingStationXml(model_.Settings(), model_.Format(), model_.FormatSince(),
+                                   std::string("kestrel32 ") + ProgramVersion,
+                                   TBlockTime::Now().Seconds);
+    });
     // While the link runs the options can only be looked at.
     const bool stopped = startButton_->isEnabled();
     dataFileDlg.OKButton()->setEnabled(stopped);

@@ -52,6 +52,7 @@ TBlockOutcome TMonitorModel::ProcessBlock(const TDataBlock& block,
     outcome.FullRedraw = outcome.FormatChanged;
     if (outcome.FormatChanged) {
         FollowFormatChange(header);
+        formatSince_ = taken.Record.Time;
     }
     blockTime_ = TBlockTime{taken.Record.Time};
     systemTimeText_ = FormatBlockTime(blockTime_);

@@ -109,6 +109,8 @@ class TMonitorModel {
     // 10 for a channel at high gain, 1 at low gain.
     const std::array<int32_t, MaxChannels>& GainFactors() const { return gainFactor_; }
     TBlockTime BlockTime() const { return blockTime_; }
+    // The time of the first block of the current format (UTC seconds).
+    int64_t FormatSince() const { return formatSince_; }
     const TChannelModel& Channels() const { return channels_; }
     TRecorder& Recorder() { return recorder_; }
     const TRecorder& Recorder() const { return recorder_; }
@@ -176,6 +178,7 @@ class TMonitorModel {
 
     TBlockIntake intake_;
     const TStreamFormat& format_ = intake_.Format();  // of the newest block
+    int64_t formatSince_ = 0;
     std::array<int32_t, MaxChannels> gainFactor_{1, 1, 1, 1, 1, 1};
     TBlockTime blockTime_;
     TChannelModel channels_;

@@ -66,6 +66,15 @@ nlohmann::ordered_json Head(const char* kind, const TEvent& event, uint64_t id,
 
 }  // namespace
 
+std::optional<double> PeakGround(const TEventChannel& channel,
+                                 const std::array<std::optional<TSensor>, 2>& sensors) {
+    const std::optional<TSensor>& sensor = sensors[channel.Channel < 3 ? 0 : 1];
+    if (!sensor || !(sensor->Sensitivity > 0)) {
+        return std::nullopt;
+    }
+    return channel.PeakVolts / sensor->Sensitivity;
+}
+
 std::string TriggeredChannelText(const TEvent& event) {
     std::string text;
     for (const int c : event.TriggeredChannels()) {
@@ -104,15 +113,20 @@ std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& pl
     json["peak_ratio"] = Rounded(event.PeakRatio, 3);
     nlohmann::ordered_json& channels = json["per_channel"] = nlohmann::ordered_json::array();
     for (const TEventChannel& c : event.Channels) {
-        channels.push_back({{"channel", c.Channel + 1},
-                            {"triggered", c.Triggered},
-                            {"first_trigger",
-                             c.Triggered ? nlohmann::ordered_json(FormatSampleTime(c.FirstTrigger))
-                                         : nlohmann::ordered_json()},
-                            {"peak_ratio", Rounded(c.PeakRatio, 3)},
-                            {"peak_counts", Rounded(c.PeakCounts, 1)},
-                            {"peak_volts", General(c.PeakVolts)},
-                            {"clipped", c.Clipped}});
+        nlohmann::ordered_json channel = {
+            {"channel", c.Channel + 1},
+            {"triggered", c.Triggered},
+            {"first_trigger", c.Triggered ? nlohmann::ordered_json(FormatSampleTime(c.FirstTrigger))
+                                          : nlohmann::ordered_json()},
+            {"peak_ratio", Rounded(c.PeakRatio, 3)},
+            {"peak_counts", Rounded(c.PeakCounts, 1)},
+            {"peak_volts", General(c.PeakVolts)},
+            {"clipped", c.Clipped}};
+        if (const std::optional<double> ground = PeakGround(c, place.Sensors)) {
+            channel["peak_ground"] = General(*ground);
+            channel["ground_units"] = place.Sensors[c.Channel < 3 ? 0 : 1]->InputUnits;
+        }
+        channels.push_back(std::move(channel));
     }
     json["coincidence"] = FormatSampleTime(event.Coincidence);
     json["calibration"] = event.Calibration;
@@ -126,10 +140,16 @@ std::string EventCsvHeader() {
     for (int c = 1; c <= 6; ++c) {
         header += ",ch" + std::to_string(c) + "_peak_counts,ch" + std::to_string(c) + "_peak_volts";
     }
-    return header + ",coincidence,calibration,clipped_channels,peak_filter";
+    header += ",coincidence,calibration,clipped_channels,peak_filter";
+    for (int c = 1; c <= 6; ++c) {
+        header +=
+            ",ch" + std::to_string(c) + "_peak_ground,ch" + std::to_string(c) + "_ground_units";
+    }
+    return header;
 }
 
-std::string EventCsvRow(const TEvent& event, uint64_t id) {
+std::string EventCsvRow(const TEvent& event, uint64_t id,
+                        const std::array<std::optional<TSensor>, 2>& sensors) {
     std::string channels;
     for (const int c : event.TriggeredChannels()) {
         channels += (channels.empty() ? "" : " ") + std::to_string(c + 1);
@@ -152,8 +172,17 @@ std::string EventCsvRow(const TEvent& event, uint64_t id) {
             clipped += (clipped.empty() ? "" : " ") + std::to_string(c.Channel + 1);
         }
     }
-    return row + "," + FormatSampleTime(event.Coincidence) + "," +
-           (event.Calibration ? "yes" : "no") + "," + clipped + "," + event.PeakFilter;
+    row += "," + FormatSampleTime(event.Coincidence) + "," + (event.Calibration ? "yes" : "no") +
+           "," + clipped + "," + event.PeakFilter;
+    for (int c = 0; c < 6; ++c) {
+        const auto part = std::find_if(event.Channels.begin(), event.Channels.end(),
+                                       [c](const TEventChannel& e) { return e.Channel == c; });
+        const std::optional<double> ground =
+            part == event.Channels.end() ? std::nullopt : PeakGround(*part, sensors);
+        row += ground ? "," + GeneralText(*ground) + "," + sensors[c < 3 ? 0 : 1]->InputUnits
+                      : std::string(",,");
+    }
+    return row;
 }
 
 TAppendFile::TAppendFile(std::string path, std::string header)

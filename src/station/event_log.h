@@ -11,43 +11,58 @@
 //   {"kind":"end","id":3,"network":"XX","station":"12345","start":"...","end":"...",
 //    "duration":12.34,"cut":false,"sample_rate":100,"channels":[1,2,3],"peak_ratio":31.2,
 //    "per_channel":[{"channel":1,"triggered":true,"first_trigger":"...","peak_ratio":31.2,
-//                    "peak_counts":812345.5,"peak_volts":0.0812,"clipped":false}, ...],
+//                    "peak_counts":812345.5,"peak_volts":0.0812,"clipped":false,
+//                    "peak_ground":5.41e-05,"ground_units":"M/S"}, ...],
 //    "coincidence":"...","calibration":false,"clipped":false,
 //    "peak_filter":"band-passed 1-10 Hz (2 poles)"}
 // (cut: ended because the stream changed or broke rather than by the triggers; per_channel:
 // every channel taking part, first_trigger (its own trigger time) null for one that did not
 // trigger; peak_counts and peak_volts are of the series the trigger sees, which peak_filter
 // names: band-passed unless the band-pass is off; clipped: a raw sample of the channel at
-// full scale during the event, and of any channel for the event's).
+// full scale during the event, and of any channel for the event's; peak_ground and
+// ground_units only for a channel with a sensor configured: the peak volts divided by the
+// sensor's sensitivity, the ground motion at the sensitivity's frequency, in its units).
 //
 // The CSV file has a header line and one row per ended event: id, start, end, duration, cut,
 // the triggered channels joined by spaces, the peak ratio, then the peak counts and volts of
 // channels 1 to 6 (empty for a channel not taking part; band-passed as peak_filter says),
 // then the coincidence, calibration (yes or no), the clipped channels joined by spaces and
-// the peak filter. Fields are only ever added at the end, so that readers by position go on
-// working.
+// the peak filter, then the peak ground motion and its units of channels 1 to 6 (empty
+// without a sensor). Fields are only ever added at the end, so that readers by position go
+// on working.
 //
 // Lines are appended whole, with one write to a descriptor opened with O_APPEND; a write cut
 // short is taken back, so that a reader never sees half a line.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
 #include "detect/event_detector.h"
+#include "metadata/sensor.h"
 
 // Where the event was seen, for the lines.
 struct TEventPlace {
     std::string Network;
     std::string Station;
+    // The sensors of channels 1-3 and 4-6, for the peaks' ground motion.
+    std::array<std::optional<TSensor>, 2> Sensors = {};
 };
+
+// A channel's peak as ground motion: its peak volts over the sensitivity of the sensor of its
+// group, at the sensitivity's frequency; nothing without a sensor.
+std::optional<double> PeakGround(const TEventChannel& channel,
+                                 const std::array<std::optional<TSensor>, 2>& sensors);
 
 // The lines, without their line feed. `id` is the station's number of the event.
 std::string EventStartJson(const TEvent& event, uint64_t id, const TEventPlace& place);
 std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& place);
 std::string EventCsvHeader();
-std::string EventCsvRow(const TEvent& event, uint64_t id);
+std::string EventCsvRow(const TEvent& event, uint64_t id,
+                        const std::array<std::optional<TSensor>, 2>& sensors = {});
 
 // The channels an event's start or end names: those triggered, numbered from 1 ("1,2,3").
 std::string TriggeredChannelText(const TEvent& event);

@@ -138,6 +138,14 @@ int main(int argc, char** argv) {
         case TStationAction::PrintConfig:
             std::fputs(FormatStationConfig(command.Config).c_str(), stdout);
             return 0;
+        case TStationAction::StationXml: {
+            std::vector<std::string> notes;
+            std::fputs(StationXmlOf(command.Config, std::time(nullptr), notes).c_str(), stdout);
+            for (const std::string& note : notes) {
+                std::fprintf(stderr, "digitizer-station: %s\n", note.c_str());
+            }
+            return 0;
+        }
         case TStationAction::Status:
             return ShowStatus(command.Config);
         case TStationAction::Run:

@@ -8,7 +8,9 @@
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
+#include "metadata/station_xml.h"
 #include "recording/archive_owners.h"
+#include "recording/period_files.h"
 #include "seedfile/seed_file.h"
 #include "station/instance_locks.h"
 #include "station/status_sections.h"
@@ -145,6 +147,70 @@ TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refu
         snapshot.Health = "ok";
     }
     return snapshot;
+}
+
+TChannelPlan ChannelPlanOf(const TStationConfig& config) {
+    TChannelPlan plan;
+    plan.Location = config.Location;
+    if (config.Layout == TArchiveLayout::Periods) {
+        // Its files name the channels P_0 ... P_5 and hold no state of health.
+        for (int c = 0; c < MaxChannels; ++c) {
+            plan.ChannelCodes[static_cast<size_t>(c)] = ChannelCode(c);
+        }
+        plan.Soh = false;
+        plan.Sensors = config.Sensors;
+        return plan;
+    }
+    for (size_t c = 0; c < config.ChannelCodes.size() && c < plan.ChannelCodes.size(); ++c) {
+        plan.ChannelCodes[c] = config.ChannelCodes[c];
+    }
+    plan.Soh = config.Soh;
+    plan.Sensors = config.Sensors;
+    return plan;
+}
+
+std::string StationXmlOf(const TStationConfig& config, int64_t now,
+                         std::vector<std::string>& notes) {
+    std::vector<TStationMetadata> stations;
+    if (config.Station.empty()) {
+        stations = LoadArchiveMetadata(config.Archive, config.Network, config.Location, notes);
+    } else {
+        const std::string path =
+            MetadataPath(config.Archive, config.Network, config.Station, config.Location);
+        TResult<std::optional<TStationMetadata>> loaded = LoadMetadata(path);
+        if (!loaded) {
+            notes.push_back(loaded.Error().Text);
+        } else if (*loaded) {
+            stations.push_back(std::move(**loaded));
+        } else {
+            TStationMetadata empty;
+            empty.Network = config.Network;
+            empty.Station = config.Station;
+            empty.Location = config.Location;
+            stations.push_back(std::move(empty));
+        }
+    }
+    std::vector<TStationEntry> entries;
+    for (TStationMetadata& metadata : stations) {
+        if (metadata.Epochs.empty()) {
+            notes.push_back("station " + metadata.Station + " has recorded nothing into " +
+                            config.Archive + " yet: it has no channels");
+        }
+        TStationEntry entry;
+        entry.Metadata = std::move(metadata);
+        entry.SiteName = config.SiteName;
+        if (config.Latitude && config.Longitude) {
+            entry.Configured =
+                TPosition{*config.Latitude, *config.Longitude, config.Elevation.value_or(0)};
+        }
+        entries.push_back(std::move(entry));
+    }
+    if (entries.empty()) {
+        notes.push_back("no station of network " + config.Network + " has recorded into " +
+                        config.Archive + " yet");
+    }
+    return StationXmlDocument(config.Network, entries,
+                              std::string("digitizer-station ") + ProgramVersion, now);
 }
 
 TStation::TStation(TStationConfig config, TLog log, TBlockIntake::TUtcClock now)
@@ -377,6 +443,7 @@ void TStation::TakeBlock(const TDataBlock& block, uint32_t baud) {
     if (!UnitMayRecord(record.SerialNumber)) {
         return;
     }
+    KeepMetadata(taken, *block.Gps);
     if (live_) {
         live_->Take(record);
     }
@@ -399,6 +466,54 @@ void TStation::CheckHealth() {
     const double silent = std::chrono::duration<double>(now - lastBlock_).count();
     if (health_.Check(NowMicroseconds(), silent, diskFreeMegabytes_)) {
         nextStatus_ = now;  // the status shows an alarm as it is raised and cleared
+    }
+}
+
+void TStation::KeepMetadata(const TIntakeBlock& taken, const TGpsInfo& gps) {
+    const TRecordBlock& record = taken.Record;
+    // The station code the archive's files carry.
+    const std::string station =
+        config_.Layout == TArchiveLayout::Periods
+            ? RecorderSettingsOf(config_, record.SerialNumber).Periods.Station
+            : StationCodeOf(config_.Station, record.SerialNumber);
+    const std::string path =
+        MetadataPath(config_.Archive, config_.Network, station, config_.Location);
+    if (path != metadataPath_) {
+        metadataPath_ = path;
+        metadata_.reset();
+        fixes_ = TPositionFixes();
+        TResult<std::optional<TStationMetadata>> loaded = LoadMetadata(path);
+        if (!loaded) {
+            // Never written over: what it held of earlier epochs would be lost.
+            log_("the station's metadata is not kept: " + loaded.Error().Text);
+            return;
+        }
+        metadata_ = loaded->value_or(
+            TStationMetadata{config_.Network, station, config_.Location, std::nullopt, {}});
+    }
+    if (!metadata_) {
+        return;
+    }
+    const std::vector<TChannelSetup> setups =
+        ChannelSetups(ChannelPlanOf(config_), taken.Format, record.Soh.HasModuleTemperatures);
+    bool changed = UpdateEpochs(metadata_->Epochs, setups, record.Time);
+    if (!metadata_->GpsPosition) {
+        if (const std::optional<TPosition> fix = PositionOf(gps); fix && fixes_.Add(*fix)) {
+            metadata_->GpsPosition = fixes_.Steady();
+            changed = true;
+        }
+    }
+    if (!changed) {
+        return;
+    }
+    if (const TStatus saved = SaveMetadata(path, *metadata_); !saved) {
+        if (!metadataFailing_) {
+            log_("cannot keep the station's metadata: " + saved.Error().Text);
+        }
+        metadataFailing_ = true;
+    } else if (metadataFailing_) {
+        metadataFailing_ = false;
+        log_("the station's metadata is kept again: " + path);
     }
 }
 
@@ -556,7 +671,8 @@ void TStation::Reconfigure(const TStationConfig& config) {
     // The detector starts afresh only when its settings or the names it writes change.
     const bool eventsChanged =
         !(config.Events == config_.Events) || config.Network != config_.Network ||
-        config.Station != config_.Station || config.Archive != config_.Archive ||
+        config.Sensors != config_.Sensors || config.Station != config_.Station ||
+        config.Archive != config_.Archive ||
         StationDevicePath(config) != StationDevicePath(config_);
     if (eventsChanged && events_) {
         events_->Stop();
@@ -578,6 +694,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
     }
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
     codesClaimed_ = false;  // the codes or the archive may be others now
+    metadataPath_.clear();  // and so may the metadata's file
     recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
     // The files are closed so that the next records open them afresh (rotated or moved ones
     // too).

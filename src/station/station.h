@@ -14,6 +14,7 @@
 #include "datalink/datalink_client.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
+#include "metadata/station_metadata.h"
 #include "recording/block_intake.h"
 #include "recording/live_records.h"
 #include "recording/recorder.h"
@@ -42,6 +43,17 @@ TWebConfig WebConfigOf(const TStationConfig& config);
 // What /api/health answers for a status: healthy while the link is receiving and recording is
 // allowed. Alarms join here, as one more reason to be unhealthy.
 TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refused);
+
+// The channels a configuration records, with its sensors, for the station's metadata.
+TChannelPlan ChannelPlanOf(const TStationConfig& config);
+
+// The StationXML document of the configuration and its archive (--stationxml): the stations
+// of the configured network and location whose metadata the archive keeps (only the
+// configured station's when a station code is configured), with the configured position and
+// site name. `notes` gets what a person should know: files that could not be read, no station
+// recorded yet.
+std::string StationXmlOf(const TStationConfig& config, int64_t now,
+                         std::vector<std::string>& notes);
 
 class TStation {
   public:
@@ -95,6 +107,9 @@ class TStation {
     // The alarms evaluated; the status written at once when one was raised or cleared.
     void CheckHealth();
     void StartWeb();
+    // The channel epochs and the GPS position of the station's metadata brought up to date
+    // with a block and kept in the archive.
+    void KeepMetadata(const TIntakeBlock& taken, const TGpsInfo& gps);
 
     TStationConfig config_;
     TLog log_;
@@ -140,4 +155,11 @@ class TStation {
     int64_t lastErrorTime_ = 0;
     bool statusFailing_ = false;
     bool stopped_ = false;
+
+    // The station's metadata as ARCHIVE/metadata keeps it; loaded at the first block (and
+    // again when the codes or the archive change).
+    std::string metadataPath_;
+    std::optional<TStationMetadata> metadata_;
+    TPositionFixes fixes_;
+    bool metadataFailing_ = false;
 };

@@ -22,6 +22,8 @@ namespace {
 
 constexpr char SectionName[] = "Station";
 constexpr size_t MaxChannelCodes = 6;
+// The sensors' sections, of channels 1-3 and 4-6.
+constexpr const char* SensorSections[2] = {"Sensor 1-3", "Sensor 4-6"};
 
 char LowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
@@ -98,6 +100,181 @@ std::vector<TKey> WithSectionKeys(std::vector<TKey> keys) {
                         AlarmSectionName});
     }
     return keys;
+}
+
+// --- The station's metadata ---
+
+// A decimal number from min to max.
+bool ParseDecimal(const std::string& text, double min, double max, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && error == std::errc() && last == end && value >= min && value <= max;
+}
+
+TSetter PlaceSetter(std::optional<double> TStationConfig::*field, double min, double max) {
+    return [=](TStationConfig& config, const std::string& value) -> std::string {
+        double number = 0;
+        if (TrimBlanks(value).empty()) {
+            (config.*field).reset();
+        } else if (ParseDecimal(TrimBlanks(value), min, max, number)) {
+            config.*field = number;
+        } else {
+            return "must be a number from " + ExactNumber(min) + " to " + ExactNumber(max) +
+                   ", or empty for none";
+        }
+        return "";
+    };
+}
+
+// A key of a sensor's section: sets the sensor of group `group`, made when its first key is
+// read.
+using TSensorSetter = std::function<std::string(TSensor&, const std::string&)>;
+
+struct TSensorKey {
+    const char* IniName;
+    TSensorSetter Set;
+    std::function<std::string(const TSensor&)> Get;
+};
+
+std::string SetPositive(double& field, const std::string& value) {
+    double number = 0;
+    if (!ParseDecimal(TrimBlanks(value), 1e-300, 1e300, number)) {
+        return "must be a number above 0";
+    }
+    field = number;
+    return "";
+}
+
+const std::vector<TSensorKey>& SensorKeys() {
+    static const std::vector<TSensorKey> keys = {
+        {"Description",
+         [](TSensor& s, const std::string& v) -> std::string {
+             if (HasControl(v)) {
+                 return "must not contain control characters";
+             }
+             s.Description = v;
+             return "";
+         },
+         [](const TSensor& s) { return s.Description; }},
+        {"Units",
+         [](TSensor& s, const std::string& v) -> std::string {
+             const std::string units = Upper(TrimBlanks(v));
+             if (!IsSensorUnit(units)) {
+                 return "must be M/S, M/S**2, M or V";
+             }
+             s.InputUnits = units;
+             return "";
+         },
+         [](const TSensor& s) { return s.InputUnits; }},
+        {"Sensitivity",
+         [](TSensor& s, const std::string& v) { return SetPositive(s.Sensitivity, v); },
+         [](const TSensor& s) { return ExactNumber(s.Sensitivity); }},
+        {"Frequency", [](TSensor& s, const std::string& v) { return SetPositive(s.Frequency, v); },
+         [](const TSensor& s) { return ExactNumber(s.Frequency); }},
+        {"Transfer",
+         [](TSensor& s, const std::string& v) -> std::string {
+             const std::string lower = Lower(TrimBlanks(v));
+             if (lower == "rad") {
+                 s.Transfer = TPzTransfer::RadiansPerSecond;
+             } else if (lower == "hz") {
+                 s.Transfer = TPzTransfer::Hertz;
+             } else {
+                 return "must be rad (poles and zeros in rad/s) or hz";
+             }
+             return "";
+         },
+         [](const TSensor& s) {
+             return std::string(s.Transfer == TPzTransfer::Hertz ? "hz" : "rad");
+         }},
+        {"Poles",
+         [](TSensor& s, const std::string& v) -> std::string {
+             std::string error;
+             auto roots = ParseRoots(v, error);
+             if (roots) {
+                 s.Poles = std::move(*roots);
+             }
+             return error;
+         },
+         [](const TSensor& s) { return FormatRoots(s.Poles); }},
+        {"Zeros",
+         [](TSensor& s, const std::string& v) -> std::string {
+             std::string error;
+             auto roots = ParseRoots(v, error);
+             if (roots) {
+                 s.Zeros = std::move(*roots);
+             }
+             return error;
+         },
+         [](const TSensor& s) { return FormatRoots(s.Zeros); }},
+        {"Azimuths",
+         [](TSensor& s, const std::string& v) -> std::string {
+             std::string error;
+             auto numbers = ParseNumberList(v, error);
+             if (numbers) {
+                 s.Azimuths = std::move(*numbers);
+             }
+             return error;
+         },
+         [](const TSensor& s) { return FormatNumberList(s.Azimuths); }},
+        {"Dips",
+         [](TSensor& s, const std::string& v) -> std::string {
+             std::string error;
+             auto numbers = ParseNumberList(v, error);
+             if (numbers) {
+                 s.Dips = std::move(*numbers);
+             }
+             return error;
+         },
+         [](const TSensor& s) { return FormatNumberList(s.Dips); }},
+    };
+    return keys;
+}
+
+// The sensors' keys after the others, one set per group.
+std::vector<TKey> WithSensorKeys(std::vector<TKey> keys) {
+    for (size_t group = 0; group < 2; ++group) {
+        for (const TSensorKey& key : SensorKeys()) {
+            const auto set = key.Set;
+            keys.push_back({key.IniName, nullptr,
+                            [set, group](TStationConfig& c, const std::string& v) {
+                                std::optional<TSensor>& sensor = c.Sensors[group];
+                                if (!sensor) {
+                                    sensor.emplace();
+                                }
+                                return set(*sensor, v);
+                            },
+                            SensorSections[group]});
+        }
+    }
+    return keys;
+}
+
+// What a configured sensor lacks or cannot have; empty when it is whole.
+std::string CheckSensors(const TStationConfig& config) {
+    for (size_t group = 0; group < 2; ++group) {
+        const std::optional<TSensor>& sensor = config.Sensors[group];
+        if (!sensor) {
+            continue;
+        }
+        const std::string where = std::string("[") + SensorSections[group] + "] ";
+        if (sensor->Sensitivity <= 0) {
+            return where + "needs Sensitivity= (volts per input unit)";
+        }
+        if (NormalizationFactor(*sensor, sensor->Frequency) == 0) {
+            return where + "Frequency=" + ExactNumber(sensor->Frequency) +
+                   " falls on a pole or zero: the response cannot be normalised there";
+        }
+        if (sensor->Azimuths.size() != sensor->Dips.size()) {
+            return where + "Azimuths= and Dips= must give as many numbers";
+        }
+    }
+    if (config.Latitude.has_value() != config.Longitude.has_value()) {
+        return "Latitude= and Longitude= go together";
+    }
+    if (config.Elevation && !config.Latitude) {
+        return "Elevation= needs Latitude= and Longitude=";
+    }
+    return "";
 }
 
 TSetter WholeSetter(int TStationConfig::*field, long min, long max) {
@@ -295,7 +472,7 @@ std::string SetDataLink(TStationConfig& config, const std::string& value) {
 }
 
 const std::vector<TKey>& Keys() {
-    static const std::vector<TKey> keys = WithSectionKeys({
+    static const std::vector<TKey> keys = WithSensorKeys(WithSectionKeys({
         {"Device", "--device", SetDevice},
         {"Archive", "--archive",
          [](TStationConfig& c, const std::string& v) { return SetPath(c.Archive, v, false); }},
@@ -354,7 +531,12 @@ const std::vector<TKey>& Keys() {
          [](TStationConfig& c, const std::string& v) { return SetPath(c.HttpRoot, v, true); }},
         {"HttpDataSelectMaxMB", "--http-dataselect-max-mb",
          WholeSetter(&TStationConfig::HttpDataSelectMaxMB, 1, 1000000)},
-    });
+        {"Latitude", "--latitude", PlaceSetter(&TStationConfig::Latitude, -90, 90)},
+        {"Longitude", "--longitude", PlaceSetter(&TStationConfig::Longitude, -180, 180)},
+        {"Elevation", "--elevation", PlaceSetter(&TStationConfig::Elevation, -12000, 9000)},
+        {"SiteName", "--site-name",
+         [](TStationConfig& c, const std::string& v) { return SetPath(c.SiteName, v, true); }},
+    }));
     return keys;
 }
 
@@ -376,8 +558,12 @@ const TKey* FindKey(const std::string& iniName, const char* section = SectionNam
 std::string ApplyIni(TStationConfig& config, const std::string& text, const std::string& name) {
     TIniFile ini;
     ini.Parse(text);
-    const char* const known[] = {SectionName, EventSectionName, AlarmSectionName};
-    int sections[3] = {0, 0, 0};  // of each known section
+    // The sections this program knows, and how often each was seen.
+    std::vector<std::pair<const char*, int>> sections = {{SectionName, 0},
+                                                         {EventSectionName, 0},
+                                                         {AlarmSectionName, 0},
+                                                         {SensorSections[0], 0},
+                                                         {SensorSections[1], 0}};
     const char* inSection = nullptr;
     std::vector<std::string> spelled(Keys().size());
     size_t start = 0;
@@ -390,15 +576,16 @@ std::string ApplyIni(TStationConfig& config, const std::string& text, const std:
         const std::string where = name + ": line " + std::to_string(lineNumber) + ": ";
         if (!trimmed.empty() && trimmed.front() == '[' && trimmed.find(']') != std::string::npos) {
             const std::string section = TrimBlanks(trimmed.substr(1, trimmed.find(']') - 1));
-            const auto found = std::find_if(std::begin(known), std::end(known), [&](const char* n) {
-                return Lower(n) == Lower(section);
+            const auto known = std::find_if(sections.begin(), sections.end(), [&](auto& s) {
+                return Lower(s.first) == Lower(section);
             });
-            if (found == std::end(known)) {
+            if (known == sections.end()) {
                 return where + "unknown section [" + Shown(section) + "]; the known ones are [" +
-                       SectionName + "], [" + EventSectionName + "] and [" + AlarmSectionName + "]";
+                       SectionName + "], [" + EventSectionName + "], [" + AlarmSectionName +
+                       "], [" + SensorSections[0] + "] and [" + SensorSections[1] + "]";
             }
-            inSection = *found;
-            if (++sections[found - std::begin(known)] > 1) {
+            inSection = known->first;
+            if (++known->second > 1) {
                 return where + "a second [" + inSection + "] section; keep all its keys in one";
             }
             continue;
@@ -484,6 +671,7 @@ struct TArgScan {
     TCommandAction Action = TCommandAction::Run;
     bool ListPorts = false;
     bool PrintConfig = false;
+    bool StationXml = false;
     bool Status = false;
     std::optional<std::string> StatusFile;  // the FILE of --status
     std::optional<std::string> ConfigPath;
@@ -525,6 +713,7 @@ TArgScan ScanArgs(const std::vector<std::string>& args) {
         .Flag("--trigger", fixedOption(FindKey("Enable", EventSectionName), "yes"))
         .Flag("--no-trigger", fixedOption(FindKey("Enable", EventSectionName), "no"))
         .Flag("--print-config", [&] { scan.PrintConfig = true; })
+        .Flag("--stationxml", [&] { scan.StationXml = true; })
         .Flag("--list-ports", [&] { scan.ListPorts = true; })
         .Value("--config",
                [&](const std::string& path) {
@@ -550,8 +739,8 @@ TArgScan ScanArgs(const std::vector<std::string>& args) {
     const TCommandScan common = table.Scan(args);
     scan.Action = common.Action;
     scan.Error = common.Error;
-    if (scan.Error.empty() && scan.Status && scan.PrintConfig) {
-        scan.Error = "--status and --print-config cannot be used together";
+    if (scan.Error.empty() && int(scan.Status) + int(scan.PrintConfig) + int(scan.StationXml) > 1) {
+        scan.Error = "use one of --status, --print-config and --stationxml";
     }
     return scan;
 }
@@ -608,6 +797,9 @@ TStationCommand Finish(const TArgScan& scan, const std::optional<std::string>& i
     if (command.Error.empty()) {
         command.Error = CheckEventConfig(config.Events);
     }
+    if (command.Error.empty()) {
+        command.Error = CheckSensors(config);
+    }
     if (command.Error.empty() && scan.StatusFile) {
         const std::string reason = SetPath(config.StatusFile, *scan.StatusFile, false);
         if (!reason.empty()) {
@@ -616,6 +808,7 @@ TStationCommand Finish(const TArgScan& scan, const std::optional<std::string>& i
     }
     command.Action = scan.Status        ? TStationAction::Status
                      : scan.PrintConfig ? TStationAction::PrintConfig
+                     : scan.StationXml  ? TStationAction::StationXml
                                         : TStationAction::Run;
     if (command.Error.empty() && command.Action == TStationAction::Run &&
         StationDevicePath(config).empty()) {
@@ -705,6 +898,10 @@ std::string FormatStationConfig(const TStationConfig& config) {
         {"HttpIdleTimeout", std::to_string(config.HttpIdleTimeout)},
         {"HttpRoot", config.HttpRoot},
         {"HttpDataSelectMaxMB", std::to_string(config.HttpDataSelectMaxMB)},
+        {"Latitude", config.Latitude ? ExactNumber(*config.Latitude) : ""},
+        {"Longitude", config.Longitude ? ExactNumber(*config.Longitude) : ""},
+        {"Elevation", config.Elevation ? ExactNumber(*config.Elevation) : ""},
+        {"SiteName", config.SiteName},
     };
     TIniFile ini;
     ini.Parse(
@@ -715,6 +912,8 @@ std::string FormatStationConfig(const TStationConfig& config) {
         "; [Events]: Enable=yes detects events; File empty is events.jsonl in the archive,\n"
         "; CsvFile and OnEvent empty are none.\n"
         "; [Alarms]: a threshold of off turns its alarm off; OnAlarm empty is none.\n"
+        "; Latitude, Longitude, Elevation empty: from the unit's GPS. [Sensor 1-3] and\n"
+        "; [Sensor 4-6], when there, describe the sensors of the channels.\n"
         "[Station]\n");
     for (const auto& [key, value] : values) {
         ini.Set(SectionName, key, value);
@@ -724,6 +923,13 @@ std::string FormatStationConfig(const TStationConfig& config) {
     }
     for (const TAlarmKey& key : AlarmKeys()) {
         ini.Set(AlarmSectionName, key.IniName, key.Get(config.Alarms));
+    }
+    for (size_t group = 0; group < 2; ++group) {
+        if (config.Sensors[group]) {
+            for (const TSensorKey& key : SensorKeys()) {
+                ini.Set(SensorSections[group], key.IniName, key.Get(*config.Sensors[group]));
+            }
+        }
     }
     return ini.Text();
 }
@@ -744,6 +950,7 @@ std::string SeedLinkRingPath(const TStationConfig& config) {
 const char* StationUsage() {
     return "Usage: digitizer-station DEVICE|PORT [--config FILE] [options]\n"
            "       digitizer-station [DEVICE|PORT] --print-config [options]\n"
+           "       digitizer-station [DEVICE|PORT] --stationxml [options]\n"
            "       digitizer-station [DEVICE|PORT] --status [FILE]\n"
            "\n"
            "Records the samples of the digitizer on DEVICE (a path such as /dev/ttyUSB0)\n"
@@ -816,6 +1023,11 @@ const char* StationUsage() {
            "  --http-root DIR         the page's files (default: none served)\n"
            "  --http-dataselect-max-mb M  refuse dataselect answers larger than M MB with\n"
            "                          413 (default 1024)\n"
+           "  --latitude DEG          the station's latitude, -90 to 90, with\n"
+           "                          --longitude DEG, -180 to 180, and --elevation M\n"
+           "                          (default: the unit's GPS, once its fixes are steady)\n"
+           "  --site-name TEXT        the site's name in the metadata (default: the\n"
+           "                          station code)\n"
            "\n"
            "Event detection (keys of the [Events] section; off unless asked for):\n"
            "  --trigger, --no-trigger detect events or not (Enable=yes/no; default no)\n"
@@ -861,6 +1073,9 @@ const char* StationUsage() {
            "\n"
            "  --print-config          print the configuration in force as INI text for\n"
            "                          the file, and exit\n"
+           "  --stationxml            print the station's StationXML metadata for the\n"
+           "                          configuration and the archive in force, and exit\n"
+           "                          (the sensors: sections [Sensor 1-3], [Sensor 4-6])\n"
            "  --status [FILE]         show the status file (FILE, else the device's) for\n"
            "                          a person, and exit; a FILE under /dev/ or a number\n"
            "                          is taken for the device, --status=FILE is not\n"

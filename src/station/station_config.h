@@ -9,11 +9,13 @@
 // are refused so that a typo is never silently ignored.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "metadata/sensor.h"
 #include "recording/recorder_settings.h"
 #include "station/alarms.h"
 #include "station/event_config.h"
@@ -78,10 +80,20 @@ struct TStationConfig {
     // (station/alarms.h).
     TAlarmConfig Alarms;
 
+    // The station's metadata (--stationxml): where it stands, configured or none (then the
+    // unit's GPS), and its site's name (empty: the station code).
+    std::optional<double> Latitude;   // degrees north, -90 to 90
+    std::optional<double> Longitude;  // degrees east, -180 to 180
+    std::optional<double> Elevation;  // metres; 0 when only latitude and longitude are given
+    std::string SiteName;
+    // The sensors of channels 1-3 and 4-6 ([Sensor 1-3], [Sensor 4-6]); none: the digitizer
+    // alone.
+    std::array<std::optional<TSensor>, 2> Sensors;
+
     bool operator==(const TStationConfig&) const = default;
 };
 
-enum class TStationAction { Run, PrintConfig, Status, ListPorts, Help, Version };
+enum class TStationAction { Run, PrintConfig, StationXml, Status, ListPorts, Help, Version };
 
 // What the command line asks for. With Status, Config.StatusFile is the file to show (the
 // FILE of --status, else the configured one); when it is empty the service's default for

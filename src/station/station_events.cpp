@@ -50,6 +50,7 @@ TStationEvents::TStationEvents(const TStationConfig& config, TLog log, TEventDet
       network_(config.Network),
       station_(config.Station),
       device_(StationDevicePath(config)),
+      sensors_(config.Sensors),
       firstId_(lastId),
       lastId_(lastId),
       file_(EventsFilePath(config.Events, config.Archive)) {
@@ -77,8 +78,8 @@ bool TStationEvents::Take(const TRecordBlock& block, int32_t gainBits) {
     if (news.Events.empty()) {
         return false;
     }
-    const TEventPlace place{network_,
-                            station_.empty() ? SafeStationCode(block.SerialNumber) : station_};
+    const TEventPlace place{
+        network_, station_.empty() ? SafeStationCode(block.SerialNumber) : station_, sensors_};
     place_ = place;
     for (const TEventNews& n : news.Events) {
         const uint64_t id = firstId_ + n.Event.Id;
@@ -145,7 +146,7 @@ void TStationEvents::Ended(const TEvent& event, uint64_t id, const TEventPlace& 
          (event.Clipped() ? ", clipped" : "") + (event.Calibration ? ", a calibration" : ""));
     Write(file_, fileFailing_, EventEndJson(event, id, place));
     if (csv_) {
-        Write(*csv_, csvFailing_, EventCsvRow(event, id));
+        Write(*csv_, csvFailing_, EventCsvRow(event, id, place.Sensors));
     }
 }
 

@@ -66,7 +66,8 @@ class TStationEvents {
     TLog log_;
     TEventDetector detector_;
     std::string network_, station_, device_;
-    TEventPlace place_;     // of the last event
+    TEventPlace place_;  // of the last event
+    std::array<std::optional<TSensor>, 2> sensors_;
     uint64_t firstId_ = 0;  // the detector's event 1 is the station's firstId_ + 1
     uint64_t lastId_ = 0;
     TAppendFile file_;

@@ -1,7 +1,8 @@
 // The data file dialog and recording in the window (FILES_FEATURE builds): every control with
 // its caption, limit and tab order; the duration key filter and change rule; the serial number
 // switch; the folder browser; DataFileButtonClick with OK only while stopped and the settings
-// written at once; a failure at Stop reported without blocking.
+// written at once; a failure at Stop reported without blocking; the recording's StationXML
+// saved where the user chooses.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -61,10 +63,15 @@ TEST(DataFileDlg, HasEveryControlWithItsCaptionLimitAndTabOrder) {
     EXPECT_TRUE(ok->isDefault());
     EXPECT_EQ(Child<QPushButton>(dialog, "CancelButton")->text(), QStringLiteral("&Cancel"));
 
-    // Tab order: the directory group, OK, Cancel, then "Details".
-    const char* order[] = {"DataPathLocn",    "DataPathButton",   "OKButton",    "CancelButton",
-                           "EnableDataFiles", "DurationSpinEdit", "StationEdit", "UseSNum",
-                           "LocationEdit",    "NetworkEdit",      "DataPathLocn"};
+    auto* xml = Child<QPushButton>(dialog, "StationXmlButton");
+    EXPECT_EQ(xml->text(), QStringLiteral("Save StationXML..."));
+    EXPECT_FALSE(xml->isEnabled());  // until the window gives it a document
+
+    // Tab order: the directory group, OK, Cancel, Save StationXML, then "Details".
+    const char* order[] = {"DataPathLocn",     "DataPathButton",   "OKButton",
+                           "CancelButton",     "StationXmlButton", "EnableDataFiles",
+                           "DurationSpinEdit", "StationEdit",      "UseSNum",
+                           "LocationEdit",     "NetworkEdit",      "DataPathLocn"};
     const QWidget* at = Child<QWidget>(dialog, order[0]);
     for (size_t i = 1; i < std::size(order); ++i) {
         const QWidget* next = at->nextInFocusChain();
@@ -84,7 +91,55 @@ TEST(DataFileDlg, HasEveryControlWithItsCaptionLimitAndTabOrder) {
     EXPECT_LT(detailsBottom, Child<QGroupBox>(dialog, "GroupBox1")->geometry().top());
     EXPECT_LT(Child<QGroupBox>(dialog, "GroupBox1")->geometry().bottom(), ok->geometry().top());
     EXPECT_EQ(ok->geometry().top(), Child<QPushButton>(dialog, "CancelButton")->geometry().top());
+    // Save StationXML on the same row, to the left of OK.
+    EXPECT_EQ(xml->geometry().top(), ok->geometry().top());
+    EXPECT_LT(xml->geometry().right(), ok->geometry().left());
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+}
+
+TEST(DataFileDlg, SavesTheStationXmlWhereChosenAndReportsWhatFails) {
+    QTemporaryDir dir;
+    TDataFileDlg dialog;
+    TFileSettings settings;
+    settings.BaseDir = dir.path().toStdString();
+    settings.Network = "NK";
+    settings.Station = "STATN";
+    dialog.SetOptions(settings);
+    std::string document = "<FDSNStationXML/>\n";
+    dialog.SetStationXml([&] { return document; });
+    EXPECT_TRUE(dialog.StationXmlButton()->isEnabled());
+    QString suggested, chosen = dir.filePath(QStringLiteral("out.xml"));
+    dialog.SetXmlFileChooser([&](QWidget*, const QString&, const QString& start) {
+        suggested = start;
+        return chosen;
+    });
+    std::vector<QString> reports;
+    dialog.SetFailureReport([&](QWidget*, const QString& text) { reports.push_back(text); });
+    const auto read = [](const QString& path) {
+        std::ifstream in(path.toStdString());
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+
+    dialog.StationXmlButton()->click();
+    EXPECT_EQ(suggested, dir.filePath(QStringLiteral("NK.STATN.xml")));
+    EXPECT_EQ(read(chosen), document);
+    EXPECT_TRUE(reports.empty());
+
+    // Cancelled: nothing written. A folder that is not there: reported, nothing written.
+    chosen.clear();
+    document = "<other/>\n";
+    dialog.StationXmlButton()->click();
+    EXPECT_EQ(read(dir.filePath(QStringLiteral("out.xml"))), "<FDSNStationXML/>\n");
+    chosen = dir.filePath(QStringLiteral("missing/out.xml"));
+    dialog.StationXmlButton()->click();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].contains(QStringLiteral("missing/out.xml"))) << reports[0].toStdString();
+    // No document yet (no block): said, no file asked for.
+    document.clear();
+    suggested.clear();
+    dialog.StationXmlButton()->click();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(suggested.isEmpty());
 }
 
 TEST(DataFileDlg, DurationTakesDigitsOnlyAndNeverFallsBelowOne) {
@@ -324,6 +379,34 @@ TEST_F(DataFileWindowTest, OptionsChangeOnlyWhileStoppedAndAreSavedAtOnce) {
     });
     Click(QStringLiteral("DataFileButton"));
     EXPECT_EQ(form_->Model().Settings().Station, "KEST");
+}
+
+// The window's document: the codes in force and the unit's format, its channels named as the
+// period files name them, each with the digitizer's response.
+TEST_F(DataFileWindowTest, TheStationXmlDescribesTheRecording) {
+    WriteSettings("[Files]\nNetwork=QX\nStation=WIN1\nLocation=00\n");
+    Launch();
+    ASSERT_TRUE(WaitForBlocks(3, 10s));
+    std::string saved;
+    form_->Prompts().SetDialogHook([&](QDialog& dialog) {
+        auto& dlg = dynamic_cast<TDataFileDlg&>(dialog);
+        const QString path = dir_.filePath(QStringLiteral("window.xml"));
+        dlg.SetXmlFileChooser([&](QWidget*, const QString&, const QString&) { return path; });
+        dlg.StationXmlButton()->click();
+        std::ifstream in(path.toStdString());
+        saved.assign((std::istreambuf_iterator<char>(in)), {});
+        return int(QDialog::Rejected);
+    });
+    Click(QStringLiteral("DataFileButton"));
+    EXPECT_NE(saved.find("<Network code=\"QX\">"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<Station code=\"WIN1\""), std::string::npos);
+    for (const char* code : {"P_0", "P_1", "P_2"}) {
+        EXPECT_NE(saved.find(std::string("<Channel code=\"") + code + "\" locationCode=\"00\""),
+                  std::string::npos)
+            << code;
+    }
+    EXPECT_EQ(saved.find("P_3"), std::string::npos);  // three channels
+    EXPECT_NE(saved.find("<SampleRate>100</SampleRate>"), std::string::npos);
 }
 
 // A base directory that cannot be made: one report at Stop, the window goes on.

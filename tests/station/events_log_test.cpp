@@ -108,7 +108,7 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     const std::vector<std::string> header = Split(EventCsvHeader(), ',');
     const std::vector<std::string> row = Split(EventCsvRow(e, 12), ',');
     ASSERT_EQ(row.size(), header.size());
-    ASSERT_EQ(header.size(), 7u + 12u + 4u);
+    ASSERT_EQ(header.size(), 7u + 12u + 4u + 12u);
     const std::vector<std::string> front(row.begin(), row.begin() + 7);
     EXPECT_EQ(front, (std::vector<std::string>{"12", "2025-01-01T00:01:10.120000Z",
                                                "2025-01-01T00:01:22.450000Z", "12.330000", "no",
@@ -119,12 +119,44 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_EQ(row[11], "");  // channel 3 does not take part
     EXPECT_EQ(row[13], "40000.0");
     EXPECT_EQ(row[18], "");
-    const std::vector<std::string> added(header.begin() + 19, header.end());
+    const std::vector<std::string> added(header.begin() + 19, header.begin() + 23);
     EXPECT_EQ(added, (std::vector<std::string>{"coincidence", "calibration", "clipped_channels",
                                                "peak_filter"}));
-    const std::vector<std::string> back(row.begin() + 19, row.end());
+    const std::vector<std::string> back(row.begin() + 19, row.begin() + 23);
     EXPECT_EQ(back, (std::vector<std::string>{"2025-01-01T00:01:11.000000Z", "yes", "4",
                                               "band-passed 1-10 Hz (2 poles)"}));
+    // No sensor: no ground motion in either.
+    EXPECT_FALSE(j["per_channel"][0].contains("peak_ground"));
+    EXPECT_EQ(std::vector<std::string>(row.begin() + 23, row.end()), std::vector<std::string>(12));
+}
+
+TEST(EventsLog, WithASensorThePeaksAreAlsoGroundMotionInItsUnits) {
+    const TEvent e = SampleEvent();
+    TEventPlace place{"XX", "ST1"};
+    place.Sensors[0] = TSensor{"bb", "M/S", 1500, 1, TPzTransfer::RadiansPerSecond, {}, {}, {}, {}};
+    const nlohmann::json j = nlohmann::json::parse(EventEndJson(e, 3, place));
+    const nlohmann::json& per = j["per_channel"];
+    EXPECT_EQ(per[0]["peak_ground"], 5.41563e-05);  // 0.0812345 V / 1500 V/(m/s)
+    EXPECT_EQ(per[0]["ground_units"], "M/S");
+    EXPECT_FALSE(per[2].contains("peak_ground"));  // channel 4: no sensor there
+    // An accelerometer on 4-6 too.
+    place.Sensors[1] = TSensor{"acc", "M/S**2", 1.02, 5, TPzTransfer::Hertz, {}, {}, {}, {}};
+    const nlohmann::json both = nlohmann::json::parse(EventEndJson(e, 3, place));
+    EXPECT_EQ(both["per_channel"][2]["peak_ground"], 0.00392157);  // 0.004 V / 1.02 V/(m/s^2)
+    EXPECT_EQ(both["per_channel"][2]["ground_units"], "M/S**2");
+
+    const std::vector<std::string> header = Split(EventCsvHeader(), ',');
+    const std::vector<std::string> row = Split(EventCsvRow(e, 3, place.Sensors), ',');
+    ASSERT_EQ(row.size(), header.size());
+    EXPECT_EQ(header[23], "ch1_peak_ground");
+    EXPECT_EQ(header[24], "ch1_ground_units");
+    EXPECT_EQ(row[23], "5.41563e-05");
+    EXPECT_EQ(row[24], "M/S");
+    EXPECT_EQ(row[25], "8e-08");  // channel 2: 0.00012 V / 1500
+    EXPECT_EQ(row[27], "");       // channel 3 does not take part
+    EXPECT_EQ(row[29], "0.00392157");
+    EXPECT_EQ(row[30], "M/S**2");
+    EXPECT_EQ(row[31], "");
 }
 
 TEST(EventsLog, LinesAreAppendedWholeTheHeaderOnceAndAFailureIsNotFinal) {

@@ -2,6 +2,8 @@
 // refused and how, and --print-config text that reads back as the same configuration.
 #include "station/station_config.h"
 
+#include "station/station.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -126,7 +128,42 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
         {{"1", "--device", "/dev/ttyS1"}, "", "--device /dev/ttyS1: the device is given twice"},
         {{"1", "--status", "--print-config"},
          "",
-         "--status and --print-config cannot be used together"},
+         "use one of --status, --print-config and --stationxml"},
+        {{"--stationxml", "--print-config"},
+         "",
+         "use one of --status, --print-config and --stationxml"},
+        // The station's place and sensors.
+        {{"1", "--latitude", "91"},
+         "",
+         "--latitude 91: must be a number from -90 to 90, or empty for none"},
+        {{"1", "--latitude", "45"}, "", "Latitude= and Longitude= go together"},
+        {{"1"}, section + "Elevation=300", "Elevation= needs Latitude= and Longitude="},
+        {{"1"},
+         "[Sensor 1-3]\nUnits=M/S\n",
+         "[Sensor 1-3] needs Sensitivity= (volts per input unit)"},
+        {{"1"},
+         "[Sensor 4-6]\nSensitivity=1\nUnits=G\n",
+         "station.ini: [Sensor 4-6] Units=G: must be M/S, M/S**2, M or V"},
+        {{"1"},
+         "[Sensor 1-3]\nSensitivity=0\n",
+         "station.ini: [Sensor 1-3] Sensitivity=0: must be a number above 0"},
+        {{"1"},
+         "[Sensor 1-3]\nSensitivity=1500\nPoles=-1 1 1\n",
+         "station.ini: [Sensor 1-3] Poles=-1 1 1: '-1 1 1': each root is its real part and "
+         "imaginary part (\"-0.037 0.037\"), roots separated by ';'"},
+        {{"1"},
+         "[Sensor 1-3]\nSensitivity=1500\nTransfer=hz\nZeros=0 1\nFrequency=1\n",
+         "[Sensor 1-3] Frequency=1 falls on a pole or zero: the response cannot be normalised "
+         "there"},
+        {{"1"},
+         "[Sensor 1-3]\nSensitivity=1500\nAzimuths=0,90\n",
+         "[Sensor 1-3] Azimuths= and Dips= must give as many numbers"},
+        {{"1"},
+         "[Sensor 1-3]\nSensitivity=1500\nGain=2\n",
+         "station.ini: Gain=2: unknown key in [Sensor 1-3]"},
+        {{"1"},
+         "[Sensor 1-3]\nSensitivity=1\n[sensor 1-3]\n",
+         "station.ini: line 3: a second [Sensor 1-3] section; keep all its keys in one"},
         {{}, "", "which digitizer? Give DEVICE or PORT, or Device= in station.ini"},
         {{"1"}, section + "Archve=/data", "station.ini: Archve=/data: unknown key in [Station]"},
         {{"1"},
@@ -139,11 +176,11 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
         {{"1"},
          section + "Network=AB\n[Statoin]\nStation=ST",
          "station.ini: line 3: unknown section [Statoin]; the known ones are [Station], "
-         "[Events] and [Alarms]"},
+         "[Events], [Alarms], [Sensor 1-3] and [Sensor 4-6]"},
         {{"1"},
          "[Event]\nEnable=yes\n",
          "station.ini: line 1: unknown section [Event]; the known ones are [Station], "
-         "[Events] and [Alarms]"},
+         "[Events], [Alarms], [Sensor 1-3] and [Sensor 4-6]"},
         {{"1"},
          "Archive=/x\n" + section,
          "station.ini: line 1: 'Archive=/x' is before the [Station] section"},
@@ -242,7 +279,29 @@ TEST(StationConfig, PrintedConfigurationReadsBackTheSame) {
     config.HttpIdleTimeout = 3600;
     config.HttpRoot = "/usr/share/kestrel32/web";
     config.HttpDataSelectMaxMB = 1;
+    config.Latitude = -33.456789012345;
+    config.Longitude = 170.5;
+    config.Elevation = -12.25;
+    config.SiteName = "Vault 2, north wall";
+    config.Sensors[1] = TSensor{"Accelerometer",
+                                "M/S**2",
+                                1.02,
+                                5,
+                                TPzTransfer::Hertz,
+                                {{-70.7107, 70.7107}, {-70.7107, -70.7107}},
+                                {},
+                                {0, 90, 0},
+                                {0, 0, -90}};
     TStationConfig defaults;
+    defaults.Sensors[0] = TSensor{"Broadband",
+                                  "M/S",
+                                  1500,
+                                  1,
+                                  TPzTransfer::RadiansPerSecond,
+                                  {{-0.03701, 0.03701}, {-0.03701, -0.03701}, {-251.3, 0}},
+                                  {{0, 0}, {0, 0}},
+                                  {},
+                                  {}};
     defaults.Port = 7;
     for (const TStationConfig& original : {config, defaults}) {
         const TStationCommand command = Parse({}, FormatStationConfig(original));
@@ -265,6 +324,7 @@ TEST(StationConfig, ActionsAndWhatEachNeeds) {
         {{"--version", "relative"}, TStationAction::Version, "", ""},
         // Printing the configuration needs no device.
         {{"--print-config"}, TStationAction::PrintConfig, "", ""},
+        {{"--stationxml"}, TStationAction::StationXml, "", ""},
         // --status takes the next argument as its file unless it names a device.
         {{"--status", "/tmp/s.json"}, TStationAction::Status, "/tmp/s.json", ""},
         {{"--status=/dev/x.json"}, TStationAction::Status, "/dev/x.json", ""},
@@ -313,4 +373,30 @@ TEST(StationConfig, ReadsTheNamedFileAndRefusesOneThatIsMissingOrNoFile) {
 
     unlink(path.c_str());
     rmdir(dir);
+}
+
+// The channels the metadata names are those the layout's files name.
+TEST(StationConfig, TheMetadatasChannelsAreTheLayoutsStreams) {
+    TStreamFormat format;
+    format.ChannelCount = 4;
+    format.SampleRate = 100;
+    format.BytesPerSample = 3;
+    const struct {
+        const char* Layout;
+        std::vector<std::string> Codes;
+    } cases[] = {
+        {"sds", {"HHZ", "HNN", "HHE", "HH1", "LEV", "LEC", "LKS", "LCS", "LCF"}},
+        {"periods", {"P_0", "P_1", "P_2", "P_3"}},
+    };
+    for (const auto& c : cases) {
+        const TStationCommand command =
+            Parse({"1", "--layout", c.Layout, "--channel-codes", "HHZ,NN"}, "");
+        ASSERT_EQ(command.Error, "");
+        std::vector<std::string> codes;
+        for (const TChannelSetup& setup :
+             ChannelSetups(ChannelPlanOf(command.Config), format, false)) {
+            codes.push_back(setup.Code);
+        }
+        EXPECT_EQ(codes, c.Codes) << c.Layout;
+    }
 }

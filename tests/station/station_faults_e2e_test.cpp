@@ -351,8 +351,10 @@ TEST_P(StationFaults, EverySampleSentWholeIsArchivedOnceOrCountedLost) {
 
 // ---- Rows -----------------------------------------------------------------------------------
 
+// A disk of five pages: the station's metadata file and the three day files' first records,
+// and no more.
 void SmallTmpfs(StationFaults& t) {
-    if (mount("tmpfs", t.Path("archive").c_str(), "tmpfs", 0, "size=16k") != 0) {
+    if (mount("tmpfs", t.Path("archive").c_str(), "tmpfs", 0, "size=20k") != 0) {
         GTEST_SKIP() << "a file system cannot be mounted here: " << std::strerror(errno);
     }
 }

@@ -32,7 +32,7 @@ std::map<std::string, TTimedSamples> ArchivedSamples(const std::string& archive)
     for (const auto& entry : fs::recursive_directory_iterator(archive)) {
         const std::string relative = fs::relative(entry.path(), archive).string();
         if (!entry.is_regular_file() || relative.starts_with(".") ||
-            relative.find("/.") != std::string::npos) {
+            relative.find("/.") != std::string::npos || relative.starts_with("metadata/")) {
             continue;
         }
         const std::string name = entry.path().filename().string();

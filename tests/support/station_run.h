@@ -18,7 +18,7 @@ bool WaitForUnitTime(const std::string& journal, int64_t time, std::chrono::mill
 // Every archived sample per channel code in time order, at the time its record gives it.
 // Every file is read without a word from libmseed, each record in the file of its own day
 // and none across midnight (each a test failure otherwise). Files below a folder whose name
-// begins with '.' (the archive's own bookkeeping) are not data.
+// begins with '.' (the archive's own bookkeeping) and the station's metadata/ are not data.
 std::map<std::string, TTimedSamples> ArchivedSamples(const std::string& archive);
 
 // What the journal says the unit sent whole, per channel code (band by rate, then H and
