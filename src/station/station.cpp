@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "about/version.h"
 #include "digitizer/port_list.h"
@@ -16,6 +17,17 @@
 #include "station/status_sections.h"
 
 namespace {
+
+// The live page installed with the program: DATADIR/kestrel32/web beside the program's own
+// bin directory, so that it follows the prefix the package was installed under.
+std::string InstalledWebRoot() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
+    }
+    return (program.parent_path().parent_path() / KESTREL_DATADIR / "kestrel32" / "web").string();
+}
 
 int64_t NowMicroseconds() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -118,7 +130,7 @@ TWebConfig WebConfigOf(const TStationConfig& config) {
     web.MaxConnections = config.HttpMaxConnections;
     web.RequestTimeoutSeconds = config.HttpRequestTimeout;
     web.IdleTimeoutSeconds = config.HttpIdleTimeout;
-    web.WebRoot = config.HttpRoot;
+    web.WebRoot = config.HttpRoot.empty() ? InstalledWebRoot() : config.HttpRoot;
     web.Archive = config.Archive;
     web.DataSelectMaxBytes = uint64_t(config.HttpDataSelectMaxMB) << 20;
     return web;

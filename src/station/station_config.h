@@ -71,7 +71,7 @@ struct TStationConfig {
     int HttpMaxConnections = 32;     // connections served at a time (worker threads), 1..1000
     int HttpRequestTimeout = 30;     // seconds to read a request or send a piece, 1..3600
     int HttpIdleTimeout = 10;        // seconds a kept-alive connection may wait, 1..3600
-    std::string HttpRoot;            // the page's files; empty = none served
+    std::string HttpRoot;            // the page's files; empty = the installed live page
     int HttpDataSelectMaxMB = 1024;  // larger dataselect answers are refused, 1..1000000
 
     // The [Events] section: event detection, off by default (station/event_config.h).

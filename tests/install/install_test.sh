@@ -6,10 +6,11 @@
 # file belongs to one of the packages' install components, and nothing of the station's
 # needs Qt.
 #
-#   install_test.sh BUILD_DIR WITH_GUI(0|1)
+#   install_test.sh BUILD_DIR WITH_GUI(0|1) WITH_LIVE_PAGE(0|1)
 set -euo pipefail
 build=$1
 gui=$2
+live_page=${3:-0}
 root=$(mktemp -d "${TMPDIR:-/tmp}/install_test.XXXXXX")
 work=$(mktemp -d "${TMPDIR:-/tmp}/install_test_work.XXXXXX")
 trap 'rm -rf "$root" "$work"' EXIT
@@ -29,6 +30,12 @@ expected=("$unit")
 for p in "${programs[@]}"; do
   expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
+page_files=()
+if [ "$live_page" = 1 ]; then
+  page_files=(share/kestrel32/web/index.html share/kestrel32/web/live.css
+    share/kestrel32/web/live.js share/kestrel32/web/live.js.LEGAL.txt)
+  expected+=("${page_files[@]}")
+fi
 if [ "$gui" = 1 ]; then
   expected+=(share/applications/kestrel32.desktop share/icons/hicolor/scalable/apps/kestrel32.svg)
   for size in 16 32 48 64 128 256; do
@@ -68,7 +75,7 @@ for p in "${station_programs[@]}"; do
   qt=$(readelf -d "$usr/bin/$p" | grep -o 'libQt[^]]*' || true)
   [ -z "$qt" ] || fail "$p needs $qt"
 done
-for f in "$unit" share/man/man1/digitizer-station.1.gz; do
+for f in "$unit" share/man/man1/digitizer-station.1.gz "${page_files[@]}"; do
   [ -f "$work/station/usr/$f" ] || fail "/usr/$f is not in the station package"
 done
 [ -f "$work/station/etc/kestrel32/station.ini" ] || fail "station.ini is not in the station package"
