@@ -55,6 +55,14 @@ nlohmann::ordered_json ChannelArray(const std::vector<int>& channels) {
     return array;
 }
 
+nlohmann::ordered_json SeedIdArray(const std::vector<int>& channels, const TEventPlace& place) {
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const int c : channels) {
+        array.push_back(c >= 0 && c < 6 ? place.SeedIds[static_cast<size_t>(c)] : "");
+    }
+    return array;
+}
+
 nlohmann::ordered_json Head(const char* kind, const TEvent& event, uint64_t id,
                             const TEventPlace& place) {
     return {{"kind", kind},
@@ -74,6 +82,17 @@ std::string TriggeredChannelText(const TEvent& event) {
     return text;
 }
 
+std::string TriggeredSeedIds(const TEvent& event, const TEventPlace& place, char separator) {
+    std::string text;
+    for (const int c : event.TriggeredChannels()) {
+        if (c >= 0 && c < 6) {
+            text += (text.empty() ? "" : std::string(1, separator)) +
+                    place.SeedIds[static_cast<size_t>(c)];
+        }
+    }
+    return text;
+}
+
 double TriggeredPeakRatio(const TEvent& event) {
     double peak = 0;
     for (const TEventChannel& c : event.Channels) {
@@ -89,6 +108,7 @@ std::string EventStartJson(const TEvent& event, uint64_t id, const TEventPlace& 
     json["sample_rate"] = General(event.SampleRate);
     json["channels"] = ChannelArray(event.TriggeredChannels());
     json["peak_ratio"] = Rounded(TriggeredPeakRatio(event), 3);
+    json["seed_ids"] = SeedIdArray(event.TriggeredChannels(), place);
     return JsonText(json);
 }
 
@@ -109,8 +129,10 @@ std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& pl
                                          : nlohmann::ordered_json()},
                             {"peak_ratio", Rounded(c.PeakRatio, 3)},
                             {"peak_counts", Rounded(c.PeakCounts, 1)},
-                            {"peak_volts", General(c.PeakVolts)}});
+                            {"peak_volts", General(c.PeakVolts)},
+                            {"seed_id", SeedIdArray({c.Channel}, place)[0]}});
     }
+    json["seed_ids"] = SeedIdArray(event.TriggeredChannels(), place);
     return JsonText(json);
 }
 
@@ -119,10 +141,10 @@ std::string EventCsvHeader() {
     for (int c = 1; c <= 6; ++c) {
         header += ",ch" + std::to_string(c) + "_peak_counts,ch" + std::to_string(c) + "_peak_volts";
     }
-    return header;
+    return header + ",seed_ids";
 }
 
-std::string EventCsvRow(const TEvent& event, uint64_t id) {
+std::string EventCsvRow(const TEvent& event, uint64_t id, const TEventPlace& place) {
     std::string channels;
     for (const int c : event.TriggeredChannels()) {
         channels += (channels.empty() ? "" : " ") + std::to_string(c + 1);
@@ -139,7 +161,7 @@ std::string EventCsvRow(const TEvent& event, uint64_t id) {
             row += "," + Fixed(part->PeakCounts, 1) + "," + GeneralText(part->PeakVolts);
         }
     }
-    return row;
+    return row + "," + TriggeredSeedIds(event, place, ' ');
 }
 
 TAppendFile::TAppendFile(std::string path, std::string header)

@@ -177,12 +177,23 @@ std::string SetChannelCodes(TStationConfig& config, const std::string& value) {
         size_t start = 0;
         while (true) {
             const size_t comma = value.find(',', start);
-            const std::string code = Upper(TrimBlanks(value.substr(
+            std::string code = Upper(TrimBlanks(value.substr(
                 start, comma == std::string::npos ? std::string::npos : comma - start)));
-            if (code.size() < 2 || code.size() > 3 || !IsCodeText(code)) {
+            // LOC.CHA: a location of its own, "--" or nothing for none.
+            const size_t dot = code.find('.');
+            std::string location = dot == std::string::npos ? "" : code.substr(0, dot);
+            const std::string channel = dot == std::string::npos ? code : code.substr(dot + 1);
+            if (location == "--") {
+                location.clear();
+                code = "." + channel;
+            }
+            if (channel.size() < 2 || channel.size() > 3 || !IsCodeText(channel) ||
+                location.size() > 2 || (!location.empty() && !IsCodeText(location))) {
                 std::string error = "'";
                 error += Shown(code);
-                error += "': a channel code is 2 or 3 letters or digits";
+                error +=
+                    "': a channel code is 2 or 3 letters or digits, after LL. for a "
+                    "location of its own (up to 2 letters or digits)";
                 return error;
             }
             if (std::find(codes.begin(), codes.end(), code) != codes.end()) {

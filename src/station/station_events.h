@@ -5,6 +5,7 @@
 // are written, and the command started, at an event's start and end).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -63,7 +64,8 @@ class TStationEvents {
     TEventConfig config_;
     TLog log_;
     TEventDetector detector_;
-    std::string network_, station_, device_;
+    std::string network_, station_, location_, device_;
+    std::array<std::string, 6> channelCodes_;  // as configured
     uint64_t firstId_ = 0;  // the detector's event 1 is the station's firstId_ + 1
     uint64_t lastId_ = 0;
     TAppendFile file_;
