@@ -111,14 +111,14 @@ TEST_F(SdsWriterTest, ACrossMidnightRunWithALossAndARateChangeKeepsEverySampleAt
     EXPECT_TRUE(writer.TakeNews().Empty());
 
     const auto files = Files();
-    for (const char* name : {"2024/XX/12345/HHZ.D/XX.12345..HHZ.D.2024.366",
-                             "2025/XX/12345/HHE.D/XX.12345..HHE.D.2025.001",
-                             "2025/XX/12345/BHN.D/XX.12345..BHN.D.2025.001",
-                             "2024/XX/12345/LEV.D/XX.12345..LEV.D.2024.366",
-                             "2025/XX/12345/LCF.D/XX.12345..LCF.D.2025.001"}) {
+    for (const char* name : {"2024/XX/2345/HHZ.D/XX.2345..HHZ.D.2024.366",
+                             "2025/XX/2345/HHE.D/XX.2345..HHE.D.2025.001",
+                             "2025/XX/2345/BHN.D/XX.2345..BHN.D.2025.001",
+                             "2024/XX/2345/LEV.D/XX.2345..LEV.D.2024.366",
+                             "2025/XX/2345/LCF.D/XX.2345..LCF.D.2025.001"}) {
         EXPECT_TRUE(files.count(name)) << name;
     }
-    EXPECT_FALSE(files.count("2025/XX/12345/BHE.D/XX.12345..BHE.D.2025.001"));
+    EXPECT_FALSE(files.count("2025/XX/2345/BHE.D/XX.2345..BHE.D.2025.001"));
 
     // Per stream, the samples of its files in order, each with the time its record gives it.
     std::map<std::string, std::vector<std::pair<int64_t, int32_t>>> archived;
@@ -161,7 +161,7 @@ TEST_F(SdsWriterTest, APartialRecordLeftBehindIsCutOffAndTheNumberingRunsOn) {
         }
         writer.Close();
     }
-    const fs::path file = root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    const fs::path file = root_ / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060";
     const TMseedFile before = ReadMseedFile(file.string());
     ASSERT_TRUE(before.Ok);
     const int lastSequence = before.Records.back().Sequence;
@@ -217,7 +217,7 @@ TEST_F(SdsWriterTest, ADiskThatFailsHoldsTheRecordsInOrderReportsOnceAndCatchesU
     EXPECT_NE(news.Notices[0].find("written to the archive again"), std::string::npos);
     EXPECT_EQ(writer.HeldBytes(), 0u);
     const TMseedFile z =
-        ReadMseedFile((blocker / "archive/2025/XX/12345/HHN.D/XX.12345..HHN.D.2025.152").string());
+        ReadMseedFile((blocker / "archive/2025/XX/2345/HHN.D/XX.2345..HHN.D.2025.152").string());
     ASSERT_TRUE(z.Ok);
     EXPECT_EQ(z.Log, std::vector<std::string>{});
     EXPECT_EQ(z.Segments, 1);
@@ -320,9 +320,9 @@ TEST_F(SdsWriterTest, AShortDiskCostsEveryStreamTheSameAndTheLossIsLoggedWhole) 
         lost[id] = reported;
     }
     // The same span for every data stream, to a record (500 samples: one flush period).
-    ASSERT_GT(lost["XX.12345..HHZ"], 0) << loss;
-    EXPECT_LE(std::abs(lost["XX.12345..HHN"] - lost["XX.12345..HHZ"]), 500) << loss;
-    EXPECT_LE(std::abs(lost["XX.12345..HHE"] - lost["XX.12345..HHZ"]), 500) << loss;
+    ASSERT_GT(lost["XX.2345..HHZ"], 0) << loss;
+    EXPECT_LE(std::abs(lost["XX.2345..HHN"] - lost["XX.2345..HHZ"]), 500) << loss;
+    EXPECT_LE(std::abs(lost["XX.2345..HHE"] - lost["XX.2345..HHZ"]), 500) << loss;
 }
 
 // A day file removed or moved away while open: the next record goes to a new file under its
@@ -331,7 +331,7 @@ TEST_F(SdsWriterTest, ADayFileRemovedOrMovedWhileOpenIsOpenedAnew) {
     settings_.Soh = false;
     settings_.FlushSeconds = 5;
     const int64_t start = At(2025, 3, 1, 10, 0, 0);
-    const fs::path file = root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    const fs::path file = root_ / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060";
     for (const bool moved : {false, true}) {
         SCOPED_TRACE(moved ? "moved" : "removed");
         fs::remove_all(root_);
@@ -387,8 +387,8 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
         for (int day = 55; day <= 61; ++day) {
             for (const char* cha : {"HHZ", "HHN"}) {
                 const fs::path f =
-                    root_ / "2025/XX/12345" / (std::string(cha) + ".D") /
-                    ("XX.12345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
+                    root_ / "2025/XX/2345" / (std::string(cha) + ".D") /
+                    ("XX.2345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
                 fs::create_directories(f.parent_path());
                 std::ofstream(f) << "x";
             }
@@ -405,8 +405,8 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
         std::vector<int> kept;
         for (int day = 55; day <= 61; ++day) {
             const std::string suffix = ".2025.0" + std::to_string(day);
-            const bool z = fs::exists(root_ / "2025/XX/12345/HHZ.D" / ("XX.12345..HHZ.D" + suffix));
-            const bool n = fs::exists(root_ / "2025/XX/12345/HHN.D" / ("XX.12345..HHN.D" + suffix));
+            const bool z = fs::exists(root_ / "2025/XX/2345/HHZ.D" / ("XX.2345..HHZ.D" + suffix));
+            const bool n = fs::exists(root_ / "2025/XX/2345/HHN.D" / ("XX.2345..HHN.D" + suffix));
             EXPECT_EQ(z, n) << "whole days, all streams: " << suffix;
             if (z) {
                 kept.push_back(day);
@@ -420,7 +420,7 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
             int64_t(std::count_if(news.Notices.begin(), news.Notices.end(),
                                   [](const std::string& n) { return n.starts_with("removed "); })),
             removed);
-        EXPECT_EQ(ReadMseedFile((root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060").string())
+        EXPECT_EQ(ReadMseedFile((root_ / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060").string())
                       .Samples()
                       .size(),
                   1200u);

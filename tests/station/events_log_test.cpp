@@ -51,7 +51,11 @@ TEvent SampleEvent() {
 
 TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     const TEvent e = SampleEvent();
-    const TEventPlace place{"XX", "ST\"1"};  // a quote in a name stays inside its string
+    // A quote in a name stays inside its string.
+    const TEventPlace place{"XX",
+                            "ST\"1",
+                            {"XX.ST\"1.00.HHZ", "XX.ST\"1.00.HHN", "XX.ST\"1.00.HHE",
+                             "XX.ST\"1.10.HNZ", "XX.ST\"1.10.HNN", "XX.ST\"1.10.HNE"}};
 
     const std::string start = EventStartJson(e, 12, place);
     EXPECT_EQ(start.find('\n'), std::string::npos);
@@ -61,20 +65,22 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     for (const auto& [name, value] : s.items()) {
         names.push_back(name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"kind", "id", "network", "station", "start",
-                                               "sample_rate", "channels", "peak_ratio"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"kind", "id", "network", "station", "start", "sample_rate",
+                                        "channels", "peak_ratio", "seed_ids"}));
     EXPECT_EQ(s["kind"], "start");
     EXPECT_EQ(s["id"], 12);
     EXPECT_EQ(s["station"], "ST\"1");
     EXPECT_EQ(s["start"], "2025-01-01T00:01:10.120000Z");
     EXPECT_EQ(s["channels"], nlohmann::ordered_json({1, 4}));
     EXPECT_EQ(s["peak_ratio"], 31.25);
+    EXPECT_EQ(s["seed_ids"], nlohmann::ordered_json({"XX.ST\"1.00.HHZ", "XX.ST\"1.10.HNZ"}));
 
     // Numbers as a person writes them: the sample rate whole, the rest rounded.
     const std::string end = EventEndJson(e, 12, place);
     EXPECT_NE(end.find(R"("duration":12.33,"cut":false,"sample_rate":100,)"), std::string::npos)
         << end;
-    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012})"), std::string::npos) << end;
+    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012,)"), std::string::npos) << end;
     nlohmann::json j = nlohmann::json::parse(end, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << end;
     EXPECT_EQ(j["kind"], "end");
@@ -90,11 +96,14 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_TRUE(per[1]["first_trigger"].is_null());
     EXPECT_EQ(per[2]["channel"], 4);
     EXPECT_EQ(per[2]["first_trigger"], "2025-01-01T00:01:11.000000Z");
+    EXPECT_EQ(per[1]["seed_id"], "XX.ST\"1.00.HHN");
+    EXPECT_EQ(per[2]["seed_id"], "XX.ST\"1.10.HNZ");
+    EXPECT_EQ(j["seed_ids"], nlohmann::json({"XX.ST\"1.00.HHZ", "XX.ST\"1.10.HNZ"}));
 
     const std::vector<std::string> header = Split(EventCsvHeader(), ',');
-    const std::vector<std::string> row = Split(EventCsvRow(e, 12), ',');
+    const std::vector<std::string> row = Split(EventCsvRow(e, 12, place), ',');
     ASSERT_EQ(row.size(), header.size());
-    ASSERT_EQ(header.size(), 7u + 12u);
+    ASSERT_EQ(header.size(), 7u + 12u + 1u);
     const std::vector<std::string> front(row.begin(), row.begin() + 7);
     EXPECT_EQ(front, (std::vector<std::string>{"12", "2025-01-01T00:01:10.120000Z",
                                                "2025-01-01T00:01:22.450000Z", "12.330000", "no",
@@ -105,6 +114,8 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_EQ(row[11], "");  // channel 3 does not take part
     EXPECT_EQ(row[13], "40000.0");
     EXPECT_EQ(row[18], "");
+    EXPECT_EQ(header[19], "seed_ids");
+    EXPECT_EQ(row[19], "XX.ST\"1.00.HHZ XX.ST\"1.10.HNZ");
 }
 
 TEST(EventsLog, LinesAreAppendedWholeTheHeaderOnceAndAFailureIsNotFinal) {
