@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "support/mseed_read.h"
 
@@ -425,4 +426,60 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
                       .size(),
                   1200u);
     }
+}
+
+TEST_F(SdsWriterTest, TwoSensorsUnderTwoLocationsAndTheTimingQualityOfEveryRecord) {
+    // A broadband sensor on channels 1 to 3, an accelerometer on 4 to 6 under location 10;
+    // the GPS locked, then lost for ten minutes, then back.
+    settings_.RecordLength = 512;
+    settings_.Location = "00";
+    settings_.ChannelCodes = {"HHZ", "HHN", "HHE", "10.HNZ", "10.HNN", "10.HNE"};
+    TSdsWriter writer(settings_);
+    TFeeder feeder;
+    const int64_t start = At(2025, 3, 1, 0, 0, 0);
+    // The quality each block's samples were taken with, by its time.
+    std::map<int64_t, int> quality;
+    for (int64_t t = start; t < start + 900; ++t) {
+        const bool lost = t >= start + 100 && t < start + 700;
+        TRecordBlock block = feeder.Block(t, 6, 20, !lost);
+        block.Soh.GpsFix = lost ? 0 : 1;
+        block.Soh.GpsFixAge = lost ? int32_t(t - (start + 99)) : 0;
+        quality[t] = lost ? std::max(10, 90 - int(t - (start + 99)) / 60) : 100;
+        writer.Take(block);
+    }
+    writer.Close();
+
+    const auto files = Files();
+    std::set<std::string> streams;
+    for (const auto& [name, file] : files) {
+        ASSERT_TRUE(file.Ok) << name << ": " << file.Error;
+        EXPECT_EQ(file.Log, std::vector<std::string>{}) << name;
+        for (const TMseedRecord& r : file.Records) {
+            streams.insert(r.Location + "." + r.Channel);
+            // The lowest quality of the blocks whose samples the record holds.
+            const int64_t first = r.StartMicroseconds / 1000000;
+            const int64_t last =
+                (r.StartMicroseconds + (r.SampleCount - 1) * 1000000 / int64_t(r.SampleRate)) /
+                1000000;
+            int lowest = 100;
+            for (int64_t t = first; t <= last; ++t) {
+                lowest = std::min(lowest, quality.at(t));
+            }
+            EXPECT_EQ(r.TimingQuality, lowest) << name << " record " << r.Sequence;
+            EXPECT_EQ(r.IoFlags & SeedClockLocked, lowest == 100 ? SeedClockLocked : 0)
+                << name << " record " << r.Sequence;
+        }
+    }
+    // Band B by the rate of 20 per second; the state of health under the station's location.
+    EXPECT_EQ(streams,
+              (std::set<std::string>{"00.BHZ", "00.BHN", "00.BHE", "10.BNZ", "10.BNN", "10.BNE",
+                                     "00.LEV", "00.LEC", "00.LKS", "00.LCS", "00.LCF"}));
+    EXPECT_TRUE(files.count("2025/XX/2345/BNE.D/XX.2345.10.BNE.D.2025.060"));
+    // Every quality from 100 down to the floor shows somewhere.
+    const TMseedFile& z = files.at("2025/XX/2345/BHZ.D/XX.2345.00.BHZ.D.2025.060");
+    std::set<int> seen;
+    for (const TMseedRecord& r : z.Records) {
+        seen.insert(r.TimingQuality);
+    }
+    EXPECT_TRUE(seen.count(100) && seen.count(90) && seen.count(81));
 }
