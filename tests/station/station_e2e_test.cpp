@@ -228,6 +228,71 @@ TEST_F(StationRun, ASecondUnitWithTheSameCodesIsRefusedAndNothingOfItIsArchived)
     EXPECT_EQ(owner, "A001");
 }
 
+TEST_F(StationRun, OneUnitKeepsItsStationCodeWithEitherHeaderAndTwoSensorsTheirLocations) {
+    // A broadband sensor on channels 1 to 3, an accelerometer on 4 to 6 under location 10; no
+    // station code configured. The unit sends the short header (four characters of its serial
+    // number), then, after a restart, the enhanced one (all eight).
+    std::ofstream(Path("station.ini"))
+        << "[Station]\nLocation=00\nChannelCodes=HHZ,HHN,HHE,10.HNZ,10.HNN,10.HNE\n";
+    const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
+    for (const bool enhanced : {false, true}) {
+        SCOPED_TRACE(enhanced ? "enhanced header" : "short header");
+        const std::string journal = Path(enhanced ? "journal2" : "journal");
+        std::vector<std::string> args = {
+            DIGITIZER_SIM,
+            "--signal",
+            "counter",
+            "--link",
+            Path("dev"),
+            "--journal",
+            journal,
+            "--channels",
+            "6",
+            "--speed",
+            "10",
+            "--start",
+            enhanced ? "2025-01-01T00:10:00Z" : "2024-12-31T23:58:00Z"};
+        if (enhanced) {
+            args.push_back("--mde");
+        }
+        TChild sim(args);
+        ASSERT_EQ(sim.ReadLines(1, 5s).size(), 1u) << sim.Errors();
+        auto station = StartStation({"--baud", "19200", "--flush-seconds", "5"});
+        const int64_t from = enhanced ? start + 720 : start;
+        ASSERT_TRUE(::WaitForUnitTime(journal, from + 25, 30s)) << station->Errors();
+        station->Signal(SIGTERM);
+        ASSERT_EQ(station->Wait(20s), 0) << station->Errors();
+        EXPECT_EQ(station->Errors().find("refused"), std::string::npos) << station->Errors();
+        sim.Signal(SIGTERM);
+        sim.Wait();
+    }
+    // One station code in every record of both runs; channels 4 to 6 as 10.HN?; every record
+    // with blockette 1001, the unit locked throughout.
+    std::set<std::string> stations, streams;
+    std::set<int> qualities;
+    for (const auto& entry : fs::recursive_directory_iterator(Path("archive"))) {
+        if (!entry.is_regular_file() || entry.path().string().find("/.") != std::string::npos) {
+            continue;
+        }
+        const TMseedFile file = ReadMseedFile(entry.path().string());
+        ASSERT_TRUE(file.Ok) << entry.path() << ": " << file.Error;
+        for (const TMseedRecord& r : file.Records) {
+            stations.insert(r.Station);
+            streams.insert(r.Location + "." + r.Channel);
+            qualities.insert(r.TimingQuality);
+        }
+    }
+    EXPECT_EQ(stations, std::set<std::string>{"2345"});
+    for (const char* stream : {"00.HHZ", "00.HHE", "10.HNZ", "10.HNN", "10.HNE", "00.LCF"}) {
+        EXPECT_TRUE(streams.count(stream)) << stream;
+    }
+    EXPECT_FALSE(streams.count("00.HH1") || streams.count("10.HHZ"));
+    EXPECT_EQ(qualities, std::set<int>{100});
+    // Each run recorded: the first in the old year, the second in the new.
+    EXPECT_TRUE(fs::exists(Path("archive/2024/XX/2345/HNZ.D/XX.2345.10.HNZ.D.2024.366")));
+    EXPECT_TRUE(fs::exists(Path("archive/2025/XX/2345/HNZ.D/XX.2345.10.HNZ.D.2025.001")));
+}
+
 TEST_F(StationRun, KilledAndStartedAgainLosesAtMostTheFlushTime) {
     const int64_t start = SeedTimeOf(2024, 12, 31, 23, 58, 0)->Seconds;
     auto sim = StartSim({"--speed", "10"});
