@@ -148,8 +148,8 @@ TEST_F(LiveRecords, TheArchivesStreamsAndSamplesAcrossARateChangeAndAGap) {
         archiveIds.insert(entry.first);
     }
     EXPECT_EQ(liveIds, archiveIds);
-    for (const char* id : {"XY.2345.00.HHZ", "XY.2345.00.SHN", "XY.2345.00.BHE",
-                           "XY.2345.00.LK3", "XY.2345.00.LEV", "XY.2345.00.LCF"}) {
+    for (const char* id : {"XY.2345.00.HHZ", "XY.2345.00.SHN", "XY.2345.00.BHE", "XY.2345.00.LK3",
+                           "XY.2345.00.LEV", "XY.2345.00.LCF"}) {
         EXPECT_TRUE(liveIds.count(id)) << id;
     }
     for (const auto& [id, samples] : archive_) {
