@@ -17,9 +17,9 @@ void TLiveRecords::Configure(const TLiveSettings& settings) {
     haveLast_ = false;
 }
 
-TLiveRecords::TStream& TLiveRecords::StreamFor(const std::string& station,
-                                               const std::string& channel, bool soh) {
-    TSeedCodes codes{station, settings_.Location, settings_.Network, channel};
+TLiveRecords::TStream& TLiveRecords::StreamFor(const std::string& station, const TStreamCode& code,
+                                               bool soh) {
+    TSeedCodes codes{station, code.Location, settings_.Network, code.Channel};
     const std::string id =
         codes.Network + "." + codes.Station + "." + codes.Location + "." + codes.Channel;
     auto [it, added] = streams_.try_emplace(id);
@@ -52,17 +52,18 @@ void TLiveRecords::Take(const TRecordBlock& block) {
     format_ = format;
 
     const uint8_t flags = block.ClockLocked ? SeedClockLocked : 0;
+    const int quality = TimingQualityOf(block);
     std::vector<const TStream*> fed;
     if (block.HasSamples() && block.SampleRate > 0) {
-        const std::vector<std::string> codes =
-            DataChannelCodes(settings_.ChannelCodes, block.ChannelCount, block.SampleRate);
+        const std::vector<TStreamCode> codes = DataStreamCodes(
+            settings_.ChannelCodes, settings_.Location, block.ChannelCount, block.SampleRate);
         for (int c = 0; c < block.ChannelCount; ++c) {
             const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(c)];
             scaled_.resize(raw.size());
             std::transform(raw.begin(), raw.end(), scaled_.begin(),
                            [&](int32_t x) { return CountScale(x, block.BytesPerSample); });
             TStream& stream = StreamFor(format.Station, codes[static_cast<size_t>(c)], false);
-            Append(stream, scaled_, block.Time, block.SampleRate, flags);
+            Append(stream, scaled_, block.Time, block.SampleRate, flags, quality);
             fed.push_back(&stream);
         }
     }
@@ -70,8 +71,8 @@ void TLiveRecords::Take(const TRecordBlock& block) {
         for (const TSohStream& s :
              SohStreams(block.ChannelCount, block.Soh.HasModuleTemperatures)) {
             const int32_t value = SohValue(s, block.Soh);
-            TStream& stream = StreamFor(format.Station, s.Channel, true);
-            Append(stream, std::span<const int32_t>(&value, 1), block.Time, 1.0, flags);
+            TStream& stream = StreamFor(format.Station, {settings_.Location, s.Channel}, true);
+            Append(stream, std::span<const int32_t>(&value, 1), block.Time, 1.0, flags, quality);
             fed.push_back(&stream);
         }
     }
@@ -92,12 +93,13 @@ void TLiveRecords::Take(const TRecordBlock& block) {
 }
 
 void TLiveRecords::Append(TStream& stream, std::span<const int32_t> samples, int64_t start,
-                          double rate, uint8_t flags) {
+                          double rate, uint8_t flags, int quality) {
     if (!stream.Series) {
         stream.Series.emplace(TSeriesFormat{stream.Codes, rate, RecordLength, TByteOrder::Big},
                               TSeedTime{start, 0}, stream.NextSequence);
     }
-    stream.Series->Append(samples, flags, [&](const TSeriesRecord& record) { Hand(record); });
+    stream.Series->Append(samples, flags, quality,
+                          [&](const TSeriesRecord& record) { Hand(record); });
     stream.NextSequence = stream.Series->NextSequence();
 }
 

@@ -16,6 +16,7 @@
 
 #include "recording/live_record.h"
 #include "recording/record_block.h"
+#include "recording/stream_codes.h"
 #include "seedfile/mseed_series.h"
 
 struct TLiveSettings {
@@ -65,9 +66,9 @@ class TLiveRecords {
         bool operator==(const TFormat&) const = default;
     };
 
-    TStream& StreamFor(const std::string& station, const std::string& channel, bool soh);
+    TStream& StreamFor(const std::string& station, const TStreamCode& code, bool soh);
     void Append(TStream& stream, std::span<const int32_t> samples, int64_t start, double rate,
-                uint8_t flags);
+                uint8_t flags, int quality);
     void EndSeries(TStream& stream);
     void Hand(const TSeriesRecord& record);
 

@@ -57,6 +57,12 @@ TRecordBlock MakeRecordBlock(const TDataBlock& block, int64_t time, bool clockLo
     if (block.Gps) {
         r.Soh.Satellites = block.Gps->SvCount;
         r.Soh.GpsFix = block.Gps->Present != 0 && block.Gps->FixValid != 0 ? 1 : 0;
+        if (block.Header && block.Header->LastValidGpsBlock != -1) {
+            // Taken as 32-bit unsigned, as the unit counts.
+            const uint32_t age =
+                block.Header->BlockCount - static_cast<uint32_t>(block.Header->LastValidGpsBlock);
+            r.Soh.GpsFixAge = static_cast<int32_t>(std::min<uint32_t>(age, INT32_MAX));
+        }
     }
     if (block.Samples && block.Samples->DatLength != 0 && samplesPerBlock > 0) {
         for (int c = 0; c < r.ChannelCount; ++c) {
@@ -66,4 +72,19 @@ TRecordBlock MakeRecordBlock(const TDataBlock& block, int64_t time, bool clockLo
         }
     }
     return r;
+}
+
+int TimingQuality(bool locked, int32_t satellites, int32_t fixAge) {
+    if (fixAge < 0) {
+        return 0;
+    }
+    if (locked && fixAge <= 1) {
+        return satellites == 0 || satellites >= 4 ? 100 : satellites == 3 ? 90 : 80;
+    }
+    return std::max(10, 90 - fixAge / 60);
+}
+
+int TimingQualityOf(const TRecordBlock& block) {
+    return TimingQuality(block.ClockLocked && block.Soh.GpsFix != 0, block.Soh.Satellites,
+                         block.Soh.GpsFixAge);
 }

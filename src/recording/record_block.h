@@ -21,6 +21,9 @@ struct TSohReadings {
     bool HasModuleTemperatures = false;
     int32_t Satellites = 0;
     int32_t GpsFix = 0;  // 1 with a valid fix, else 0
+    // Blocks (seconds) since the block of the last valid GPS fix; -1 when the unit has had
+    // none (or sends no GPS record).
+    int32_t GpsFixAge = -1;
 };
 
 struct TRecordBlock {
@@ -46,6 +49,18 @@ struct TRecordBlock {
 TRecordBlock MakeRecordBlock(const TDataBlock& block, int64_t time, bool clockLocked,
                              int channelCount, double sampleRate, int bytesPerSample,
                              int samplesPerBlock);
+
+// The timing quality of a block's time, 0 to 100, for blockette 1001:
+// - 0 when the unit has never had a fix (GpsFixAge -1);
+// - locked (the time from the GPS with a valid fix, of this block or the one before): 100
+//   with 4 or more
+//   satellites or when the receiver does not say how many (0: the sentence carries none),
+//   90 with 3, 80 with fewer;
+// - otherwise the clock runs on from the last fix: 90 in the first minute after it, one less
+//   for every further whole minute, never below 10 (a clock that once was set).
+// A GPS time without a fix is the receiver's own clock: the age counts, not the time field.
+int TimingQuality(bool locked, int32_t satellites, int32_t fixAge);
+int TimingQualityOf(const TRecordBlock& block);
 
 // The sample on the count scale the records carry: a 1- to 3-byte sample divided by 256 (its
 // 24-bit value), a 4-byte sample as held.

@@ -28,8 +28,9 @@ struct TSdsSettings {
     std::string Network = "XX";
     std::string Station;  // empty: from the unit's serial number
     std::string Location;
-    // Per channel: empty for the code by the sample rate (band, "H", orientation), two
-    // characters for the band code by the rate followed by them, three used as they are.
+    // Per channel, as DataStreamCodes takes them: empty for the code by the sample rate
+    // (band, "H", orientation), "IO" or "BIO" (band letter by the rate), either after
+    // "LOC." for a location of its own.
     std::array<std::string, MaxChannels> ChannelCodes;
     size_t RecordLength = 4096;  // 512 or 4096
     int FlushSeconds = 60;       // a partial record written at least this often (data time)

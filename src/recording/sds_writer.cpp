@@ -36,9 +36,9 @@ void TSdsWriter::Configure(const TRecorderSettings& settings) {
     haveLast_ = false;
 }
 
-TSdsWriter::TStream& TSdsWriter::StreamFor(const std::string& channel, bool soh) {
-    TSeedCodes codes{format_ ? format_->Station : std::string(), settings_.Location,
-                     settings_.Network, channel};
+TSdsWriter::TStream& TSdsWriter::StreamFor(const TStreamCode& code, bool soh) {
+    TSeedCodes codes{format_ ? format_->Station : std::string(), code.Location, settings_.Network,
+                     code.Channel};
     const std::string id =
         codes.Network + "." + codes.Station + "." + codes.Location + "." + codes.Channel;
     std::unique_ptr<TStream>& stream = streams_[id];
@@ -80,18 +80,19 @@ void TSdsWriter::Take(const TRecordBlock& block) {
     WriteHeld();
 
     const uint8_t flags = block.ClockLocked ? SeedClockLocked : 0;
+    const int quality = TimingQualityOf(block);
     std::vector<TStream*> touched;
     if (block.HasSamples() && block.SampleRate > 0) {
         std::vector<int32_t> scaled;
-        const std::vector<std::string> codes =
-            DataChannelCodes(settings_.ChannelCodes, block.ChannelCount, block.SampleRate);
+        const std::vector<TStreamCode> codes = DataStreamCodes(
+            settings_.ChannelCodes, settings_.Location, block.ChannelCount, block.SampleRate);
         for (int c = 0; c < block.ChannelCount; ++c) {
             const std::vector<int32_t>& raw = block.Samples[static_cast<size_t>(c)];
             scaled.resize(raw.size());
             std::transform(raw.begin(), raw.end(), scaled.begin(),
                            [&](int32_t x) { return CountScale(x, block.BytesPerSample); });
             TStream& stream = StreamFor(codes[static_cast<size_t>(c)], false);
-            Append(stream, scaled, block.Time, block.SampleRate, flags);
+            Append(stream, scaled, block.Time, block.SampleRate, flags, quality);
             touched.push_back(&stream);
         }
     }
@@ -100,8 +101,8 @@ void TSdsWriter::Take(const TRecordBlock& block) {
         for (const TSohStream& s :
              SohStreams(block.ChannelCount, block.Soh.HasModuleTemperatures)) {
             const int32_t value = SohValue(s, block.Soh);
-            TStream& stream = StreamFor(s.Channel, true);
-            Append(stream, std::span<const int32_t>(&value, 1), block.Time, 1.0, flags);
+            TStream& stream = StreamFor({settings_.Location, s.Channel}, true);
+            Append(stream, std::span<const int32_t>(&value, 1), block.Time, 1.0, flags, quality);
             soh.push_back(&stream);
         }
     }
@@ -176,7 +177,7 @@ void TSdsWriter::Prune() {
 }
 
 void TSdsWriter::Append(TStream& stream, std::span<const int32_t> samples, int64_t seriesStart,
-                        double rate, uint8_t flags) {
+                        double rate, uint8_t flags, int quality) {
     if (!stream.Series) {
         if (stream.NextSequence == 0) {
             // The numbering runs on from the day file's last record.
@@ -218,7 +219,7 @@ void TSdsWriter::Append(TStream& stream, std::span<const int32_t> samples, int64
             }
             n = lo;
         }
-        series.Append(samples.first(n), flags, sink);
+        series.Append(samples.first(n), flags, quality, sink);
         samples = samples.subspan(n);
         if (!samples.empty()) {
             series.Flush(sink);  // no record spans midnight

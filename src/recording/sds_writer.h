@@ -18,6 +18,7 @@
 #include "recording/archive_writer.h"
 #include "recording/day_file.h"
 #include "recording/recorder_settings.h"
+#include "recording/stream_codes.h"
 #include "seedfile/mseed_series.h"
 
 class TSdsWriter : public TArchiveWriter {
@@ -60,9 +61,9 @@ class TSdsWriter : public TArchiveWriter {
         bool SyncFailing = false;  // its file's last sync failed (reported once a streak)
     };
 
-    TStream& StreamFor(const std::string& channel, bool soh);
+    TStream& StreamFor(const TStreamCode& code, bool soh);
     void Append(TStream& stream, std::span<const int32_t> samples, int64_t seriesStart, double rate,
-                uint8_t flags);
+                uint8_t flags, int quality);
     void EndSeries(TStream& stream);
     void EndAllSeries();
     void Write(TStream& stream, const TSeriesRecord& record);

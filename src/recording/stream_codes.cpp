@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 char BandCode(double sampleRate) {
     if (sampleRate >= 1000) {
@@ -28,10 +29,17 @@ char BandCode(double sampleRate) {
     return 'U';
 }
 
+char BandCodeLike(char configured, double sampleRate) {
+    if (std::strchr("GDES", configured) != nullptr && configured != 0 && sampleRate >= 10) {
+        return sampleRate >= 1000 ? 'G' : sampleRate >= 250 ? 'D' : sampleRate >= 80 ? 'E' : 'S';
+    }
+    return BandCode(sampleRate);
+}
+
 std::string DataChannelCode(const std::string& configured, int channel, double sampleRate) {
     static constexpr char Orientations[] = "ZNE123";
     if (configured.size() == 3) {
-        return configured;
+        return BandCodeLike(configured[0], sampleRate) + configured.substr(1);
     }
     std::string code(1, BandCode(sampleRate));
     if (configured.size() == 2) {
@@ -42,19 +50,29 @@ std::string DataChannelCode(const std::string& configured, int channel, double s
     return code;
 }
 
-std::vector<std::string> DataChannelCodes(const std::array<std::string, 6>& configured,
-                                          int channelCount, double sampleRate) {
-    std::vector<std::string> codes;
-    const auto taken = [&](const std::string& code) {
+TStreamCode SplitStreamCode(const std::string& configured, const std::string& location) {
+    const size_t dot = configured.find('.');
+    if (dot == std::string::npos) {
+        return {location, configured};
+    }
+    return {configured.substr(0, dot), configured.substr(dot + 1)};
+}
+
+std::vector<TStreamCode> DataStreamCodes(const std::array<std::string, 6>& configured,
+                                         const std::string& location, int channelCount,
+                                         double sampleRate) {
+    std::vector<TStreamCode> codes;
+    const auto taken = [&](const TStreamCode& code) {
         return std::find(codes.begin(), codes.end(), code) != codes.end();
     };
     for (int c = 0; c < channelCount && c < 6; ++c) {
-        std::string code = DataChannelCode(configured[static_cast<size_t>(c)], c, sampleRate);
+        const TStreamCode given = SplitStreamCode(configured[static_cast<size_t>(c)], location);
+        TStreamCode code{given.Location, DataChannelCode(given.Channel, c, sampleRate)};
         if (taken(code)) {
-            code = DataChannelCode("", c, sampleRate);
+            code.Channel = DataChannelCode("", c, sampleRate);
         }
         if (taken(code)) {
-            code = std::string(1, BandCode(sampleRate)) + "X" + static_cast<char>('1' + c);
+            code.Channel = std::string(1, BandCode(sampleRate)) + "X" + static_cast<char>('1' + c);
         }
         codes.push_back(code);
     }
@@ -69,8 +87,8 @@ std::string StationFromSerial(const std::string& serialNumber) {
             code += static_cast<char>(std::toupper(u));
         }
     }
-    if (code.size() > 5) {
-        code.erase(0, code.size() - 5);
+    if (code.size() > 4) {
+        code.erase(0, code.size() - 4);
     }
     return code.empty() ? "UNIT" : code;
 }

@@ -12,22 +12,39 @@
 #include "recording/record_block.h"
 
 // F from 1000 samples per second, C from 250, H from 80, B from 10, M above 1, L from 0.5,
-// V from 0.05, U below.
+// V from 0.05, U below (the band codes of a broadband sensor).
 char BandCode(double sampleRate);
+// The band code at `sampleRate` in the family of a configured band letter: for a short-period
+// letter (G, D, E, S) G from 1000, D from 250, E from 80, S from 10 samples per second, below
+// that the broadband code; for any other letter the broadband code.
+char BandCodeLike(char configured, double sampleRate);
 
-// The code of channel `channel` (0 to 5) at `sampleRate`: `configured` as it is when it has
-// three characters, the band code followed by it when it has two, else band, H and the
-// channel's orientation.
+// The code of channel `channel` (0 to 5) at `sampleRate`: a configured code of three
+// characters with its band letter replaced as BandCodeLike says ("HNZ" at 200 is "HNZ", at 20
+// "BNZ"; "EHZ" at 20 is "SHZ"), the band code followed by a configured code of two, else
+// band, H and the channel's orientation.
 std::string DataChannelCode(const std::string& configured, int channel, double sampleRate);
 
-// The codes of channels 0 .. channelCount - 1, all different: a channel whose code is taken
-// already (a configured "HZ" beside a configured "HHZ" at band H) gets its default code, and
-// when that is taken too, the band code, "X" and its number (1 to 6).
-std::vector<std::string> DataChannelCodes(const std::array<std::string, 6>& configured,
-                                          int channelCount, double sampleRate);
+// A configured stream code: "LOC.CHA" (a location of 0 to 2 letters or digits) or "CHA"
+// alone (the station's location). The channel part as DataChannelCode takes it.
+struct TStreamCode {
+    std::string Location;
+    std::string Channel;
+    bool operator==(const TStreamCode&) const = default;
+};
+TStreamCode SplitStreamCode(const std::string& configured, const std::string& location);
+
+// The location and channel codes of channels 0 .. channelCount - 1, no two alike: a channel
+// whose code is taken already (a configured "HZ" beside a configured "HHZ" at band H) gets its
+// default code, and when that is taken too, the band code, "X" and its number (1 to 6).
+std::vector<TStreamCode> DataStreamCodes(const std::array<std::string, 6>& configured,
+                                         const std::string& location, int channelCount,
+                                         double sampleRate);
 
 // A station code from the unit's serial number: letters (upper case) and digits only, the
-// last five of them ("00012345" gives "12345"); "UNIT" when none is left.
+// last four of them ("00012345" gives "2345"), as the short header carries them, so that one
+// unit has one code whether its header is the short or the enhanced one; "UNIT" when none is
+// left.
 std::string StationFromSerial(const std::string& serialNumber);
 
 // The station code of the streams: `configured`, or from the serial number when it is empty.

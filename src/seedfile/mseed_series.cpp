@@ -1,5 +1,6 @@
 #include "seedfile/mseed_series.h"
 
+#include <algorithm>
 #include <cstring>
 
 int RecordLengthExponent(size_t length) {
@@ -29,23 +30,25 @@ void TMseedSeries::BeginRecord(int32_t before) {
     open_ = true;
 }
 
-uint8_t TMseedSeries::FlagsOf(int64_t first, int64_t end) const {
-    uint8_t flags = 0xFF;
+TMseedSeries::TFlagRun TMseedSeries::FlagsOf(int64_t first, int64_t end) const {
+    TFlagRun of{first, 0xFF, 100};
     for (size_t k = 0; k < runs_.size(); ++k) {
         const int64_t runEnd = k + 1 < runs_.size() ? runs_[k + 1].First : appended_;
         if (runs_[k].First < end && runEnd > first) {
-            flags &= runs_[k].Flags;
+            of.Flags &= runs_[k].Flags;
+            of.Quality = std::min(of.Quality, runs_[k].Quality);
         }
     }
-    return flags;
+    return of;
 }
 
-void TMseedSeries::Append(std::span<const int32_t> samples, uint8_t ioFlags, const TSink& sink) {
+void TMseedSeries::Append(std::span<const int32_t> samples, uint8_t ioFlags, int timingQuality,
+                          const TSink& sink) {
     if (samples.empty()) {
         return;
     }
-    if (runs_.empty() || runs_.back().Flags != ioFlags) {
-        runs_.push_back({appended_, ioFlags});
+    if (runs_.empty() || runs_.back().Flags != ioFlags || runs_.back().Quality != timingQuality) {
+        runs_.push_back({appended_, ioFlags, timingQuality});
     }
     for (const int32_t x : samples) {
         if (!open_) {
@@ -71,16 +74,17 @@ void TMseedSeries::CompleteRecord(const TSink& sink) {
     builder_.Finish();
     const size_t taken = builder_.Taken();
     if (taken > 0) {
-        const uint8_t flags = FlagsOf(recordFirst_, recordFirst_ + static_cast<int64_t>(taken));
-        const auto header =
+        const TFlagRun of = FlagsOf(recordFirst_, recordFirst_ + static_cast<int64_t>(taken));
+        auto header =
             MakeFixedHeader(sequence_, format_.Codes, ExactRateFactors(format_.SampleRate),
-                            static_cast<int>(taken), TimeOf(recordFirst_), format_.Order, flags);
+                            static_cast<int>(taken), TimeOf(recordFirst_), format_.Order, of.Flags);
+        header[39] = 2;  // blockettes 1000 and 1001
         std::memcpy(record_.data(), header.data(), header.size());
-        const auto blockette =
-            MakeBlockette1000(format_.Order, RecordLengthExponent(record_.size()));
-        std::memcpy(record_.data() + SeedBlocketteOffset, blockette.data(), blockette.size());
-        std::memset(record_.data() + SeedBlocketteOffset + blockette.size(), 0,
-                    SeedDataOffset - SeedBlocketteOffset - blockette.size());
+        const auto b1000 = MakeBlockette1000(format_.Order, RecordLengthExponent(record_.size()),
+                                             SeedBlockette1001Offset);
+        std::memcpy(record_.data() + SeedBlocketteOffset, b1000.data(), b1000.size());
+        const auto b1001 = MakeBlockette1001(format_.Order, of.Quality, builder_.FramesUsed());
+        std::memcpy(record_.data() + SeedBlockette1001Offset, b1001.data(), b1001.size());
         TSeriesRecord out;
         out.Bytes = record_;
         out.Codes = &format_.Codes;

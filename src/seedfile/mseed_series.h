@@ -3,7 +3,8 @@
 // shorter record, after which the next record continues the series. Record start times are
 // the series start plus the samples before the record over the rate, in exact integers, so
 // that records follow each other without gap or overlap however the series was cut; the
-// header gives the rate exactly where its fields can (100 / 3 as 100 and -3).
+// header gives the rate exactly where its fields can (100 / 3 as 100 and -3). Every record
+// carries blockette 1000 and then blockette 1001 with the timing quality of its samples.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +46,11 @@ class TMseedSeries {
     TMseedSeries(TSeriesFormat format, TSeedTime start, int firstSequence = 1);
 
     // Appends samples (on the scale the records carry) that came with the I/O and clock flags
-    // `ioFlags`; a record carries a flag only when every block in it did. Every record that
-    // fills up is handed to `sink`.
-    void Append(std::span<const int32_t> samples, uint8_t ioFlags, const TSink& sink);
+    // `ioFlags` and the timing quality `timingQuality` (0 to 100); a record carries a flag only
+    // when every block in it did, and the lowest timing quality of its blocks. Every record
+    // that fills up is handed to `sink`.
+    void Append(std::span<const int32_t> samples, uint8_t ioFlags, int timingQuality,
+                const TSink& sink);
     // The samples that wait, handed on now as one (or, when they need more room than is left,
     // two) shorter records; nothing when none wait.
     void Flush(const TSink& sink);
@@ -64,15 +67,15 @@ class TMseedSeries {
   private:
     void BeginRecord(int32_t before);
     void CompleteRecord(const TSink& sink);
-    // The flags of samples [first, end): every block's among them ANDed.
-    uint8_t FlagsOf(int64_t first, int64_t end) const;
-
-    // The flags of the samples not yet handed on, a run per block: run k holds the samples
-    // from its First up to the next run's.
+    // The flags and timing quality of the samples not yet handed on, a run per block: run k
+    // holds the samples from its First up to the next run's.
     struct TFlagRun {
         int64_t First = 0;
         uint8_t Flags = 0;
+        int Quality = 0;
     };
+    // Of samples [first, end): every block's flags among them ANDed, the lowest quality.
+    TFlagRun FlagsOf(int64_t first, int64_t end) const;
 
     TSeriesFormat format_;
     TExactRate rate_;

@@ -185,14 +185,25 @@ std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const 
     return h;
 }
 
-std::array<uint8_t, 8> MakeBlockette1000(TByteOrder order, int lengthExponent) {
+std::array<uint8_t, 8> MakeBlockette1000(TByteOrder order, int lengthExponent, uint16_t next) {
     std::array<uint8_t, 8> b{};
     Put16(&b[0], 1000, order);
-    Put16(&b[2], 0, order);  // no next blockette
-    b[4] = 10;               // Steim-1
+    Put16(&b[2], next, order);
+    b[4] = 10;  // Steim-1
     b[5] = order == TByteOrder::Big ? 1 : 0;
     b[6] = static_cast<uint8_t>(lengthExponent);
     b[7] = 0;
+    return b;
+}
+
+std::array<uint8_t, 8> MakeBlockette1001(TByteOrder order, int timingQuality, int frameCount) {
+    std::array<uint8_t, 8> b{};
+    Put16(&b[0], 1001, order);
+    Put16(&b[2], 0, order);  // no next blockette
+    b[4] = static_cast<uint8_t>(std::clamp(timingQuality, 0, 100));
+    b[5] = 0;  // microseconds
+    b[6] = 0;
+    b[7] = static_cast<uint8_t>(std::clamp(frameCount, 0, 255));
     return b;
 }
 

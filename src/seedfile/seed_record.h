@@ -15,6 +15,9 @@ inline constexpr size_t SeedRecordLength = 4096;
 inline constexpr size_t SeedHeaderLength = 48;
 inline constexpr size_t SeedBlocketteOffset = 48;
 inline constexpr size_t SeedDataOffset = 64;
+// Records made as the data arrives carry blockette 1001 after blockette 1000, in the eight
+// bytes before the data.
+inline constexpr size_t SeedBlockette1001Offset = 56;
 inline constexpr int SteimFrameCount = 63;
 inline constexpr int SteimFrameWords = 16;
 inline constexpr size_t SteimFramesLength = SteimFrameCount * SteimFrameWords * 4;  // 4032
@@ -94,9 +97,13 @@ std::array<uint8_t, SeedHeaderLength> MakeFixedHeader(int sequenceNumber, const 
                                                       TRateFactors factors, int sampleCount,
                                                       TSeedTime startTime, TByteOrder order,
                                                       uint8_t ioFlags);
-// Blockette 1000: Steim-1, records of 2^lengthExponent bytes (4096 unless said).
+// Blockette 1000: Steim-1, records of 2^lengthExponent bytes (4096 unless said), followed by
+// the blockette at byte `next` (0: none).
 std::array<uint8_t, 8> MakeBlockette1000(TByteOrder order = TByteOrder::Little,
-                                         int lengthExponent = 12);
+                                         int lengthExponent = 12, uint16_t next = 0);
+// Blockette 1001 (data extension), the last: timing quality 0 to 100, no microseconds beyond
+// the header's time, and the Steim frames the record holds.
+std::array<uint8_t, 8> MakeBlockette1001(TByteOrder order, int timingQuality, int frameCount);
 
 // Greedy Steim-1 of `count` samples (already divided) into the 4032-byte frame area `frames`,
 // which must be zero: takes as many samples as fit, from the first, each difference against

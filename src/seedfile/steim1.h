@@ -92,6 +92,8 @@ class TSteim1Builder {
     // Moves the samples that wait for a word into `out` (room for 3) and returns how many.
     size_t TakeWaiting(int32_t* out);
     size_t Waiting() const { return waiting_; }
+    // Frames that hold a word (after Finish: the frames of the record).
+    int FramesUsed() const { return frame_ + (word_ > (frame_ == 0 ? 3 : 1) ? 1 : 0); }
 
   private:
     void Emit(size_t left);

@@ -55,6 +55,14 @@ nlohmann::ordered_json ChannelArray(const std::vector<int>& channels) {
     return array;
 }
 
+nlohmann::ordered_json SeedIdArray(const std::vector<int>& channels, const TEventPlace& place) {
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const int c : channels) {
+        array.push_back(c >= 0 && c < 6 ? place.SeedIds[static_cast<size_t>(c)] : "");
+    }
+    return array;
+}
+
 nlohmann::ordered_json Head(const char* kind, const TEvent& event, uint64_t id,
                             const TEventPlace& place) {
     return {{"kind", kind},
@@ -83,6 +91,17 @@ std::string TriggeredChannelText(const TEvent& event) {
     return text;
 }
 
+std::string TriggeredSeedIds(const TEvent& event, const TEventPlace& place, char separator) {
+    std::string text;
+    for (const int c : event.TriggeredChannels()) {
+        if (c >= 0 && c < 6) {
+            text += (text.empty() ? "" : std::string(1, separator)) +
+                    place.SeedIds[static_cast<size_t>(c)];
+        }
+    }
+    return text;
+}
+
 double TriggeredPeakRatio(const TEvent& event) {
     double peak = 0;
     for (const TEventChannel& c : event.Channels) {
@@ -100,6 +119,7 @@ std::string EventStartJson(const TEvent& event, uint64_t id, const TEventPlace& 
     json["peak_ratio"] = Rounded(TriggeredPeakRatio(event), 3);
     json["coincidence"] = FormatSampleTime(event.Coincidence);
     json["calibration"] = event.Calibration;
+    json["seed_ids"] = SeedIdArray(event.TriggeredChannels(), place);
     return JsonText(json);
 }
 
@@ -121,7 +141,8 @@ std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& pl
             {"peak_ratio", Rounded(c.PeakRatio, 3)},
             {"peak_counts", Rounded(c.PeakCounts, 1)},
             {"peak_volts", General(c.PeakVolts)},
-            {"clipped", c.Clipped}};
+            {"clipped", c.Clipped},
+            {"seed_id", SeedIdArray({c.Channel}, place)[0]}};
         if (const std::optional<double> ground = PeakGround(c, place.Sensors)) {
             channel["peak_ground"] = General(*ground);
             channel["ground_units"] = place.Sensors[c.Channel < 3 ? 0 : 1]->InputUnits;
@@ -132,6 +153,7 @@ std::string EventEndJson(const TEvent& event, uint64_t id, const TEventPlace& pl
     json["calibration"] = event.Calibration;
     json["clipped"] = event.Clipped();
     json["peak_filter"] = event.PeakFilter;
+    json["seed_ids"] = SeedIdArray(event.TriggeredChannels(), place);
     return JsonText(json);
 }
 
@@ -145,11 +167,11 @@ std::string EventCsvHeader() {
         header +=
             ",ch" + std::to_string(c) + "_peak_ground,ch" + std::to_string(c) + "_ground_units";
     }
-    return header;
+    return header + ",seed_ids";
 }
 
-std::string EventCsvRow(const TEvent& event, uint64_t id,
-                        const std::array<std::optional<TSensor>, 2>& sensors) {
+std::string EventCsvRow(const TEvent& event, uint64_t id, const TEventPlace& place) {
+    const std::array<std::optional<TSensor>, 2>& sensors = place.Sensors;
     std::string channels;
     for (const int c : event.TriggeredChannels()) {
         channels += (channels.empty() ? "" : " ") + std::to_string(c + 1);
@@ -182,7 +204,7 @@ std::string EventCsvRow(const TEvent& event, uint64_t id,
         row += ground ? "," + GeneralText(*ground) + "," + sensors[c < 3 ? 0 : 1]->InputUnits
                       : std::string(",,");
     }
-    return row;
+    return row + "," + TriggeredSeedIds(event, place, ' ');
 }
 
 TAppendFile::TAppendFile(std::string path, std::string header)

@@ -12,6 +12,7 @@
 #include "metadata/station_xml.h"
 #include "recording/archive_owners.h"
 #include "recording/period_files.h"
+#include "recording/stream_codes.h"
 #include "seedfile/seed_file.h"
 #include "station/instance_locks.h"
 #include "station/status_sections.h"
@@ -69,8 +70,7 @@ TRecorderSettings RecorderSettingsOf(const TStationConfig& config,
     settings.Sds.FlushSeconds = config.FlushSeconds;
     settings.Sds.Soh = config.Soh;
     settings.Periods.BaseDir = config.Archive;
-    settings.Periods.Station =
-        config.Station.empty() ? SafeStationCode(serialNumber) : config.Station;
+    settings.Periods.Station = StationCodeOf(config.Station, serialNumber);
     settings.Periods.Location = config.Location;
     settings.Periods.Network = config.Network;
     settings.Periods.DurationMinutes = config.DurationMinutes;
@@ -529,7 +529,12 @@ void TStation::KeepMetadata(const TIntakeBlock& taken, const TGpsInfo& gps) {
     }
 }
 
-bool TStation::UnitMayRecord(const std::string& serialNumber) {
+bool TStation::UnitMayRecord(const std::string& blockSerial) {
+    // The short header carries the last four characters of the serial number, the enhanced
+    // one all eight: the unit is known by those four, so that it stays one unit whichever
+    // header it sends.
+    const std::string serialNumber =
+        blockSerial.size() > 4 ? blockSerial.substr(blockSerial.size() - 4) : blockSerial;
     if (serialNumber != serialNumber_) {
         if (!serialNumber_.empty()) {
             log_("the unit's serial number is now " + serialNumber);

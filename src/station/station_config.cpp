@@ -361,12 +361,23 @@ std::string SetChannelCodes(TStationConfig& config, const std::string& value) {
         size_t start = 0;
         while (true) {
             const size_t comma = value.find(',', start);
-            const std::string code = Upper(TrimBlanks(value.substr(
+            std::string code = Upper(TrimBlanks(value.substr(
                 start, comma == std::string::npos ? std::string::npos : comma - start)));
-            if (code.size() < 2 || code.size() > 3 || !IsCodeText(code)) {
+            // LOC.CHA: a location of its own, "--" or nothing for none.
+            const size_t dot = code.find('.');
+            std::string location = dot == std::string::npos ? "" : code.substr(0, dot);
+            const std::string channel = dot == std::string::npos ? code : code.substr(dot + 1);
+            if (location == "--") {
+                location.clear();
+                code = "." + channel;
+            }
+            if (channel.size() < 2 || channel.size() > 3 || !IsCodeText(channel) ||
+                location.size() > 2 || (!location.empty() && !IsCodeText(location))) {
                 std::string error = "'";
                 error += Shown(code);
-                error += "': a channel code is 2 or 3 letters or digits";
+                error +=
+                    "': a channel code is 2 or 3 letters or digits, after LL. for a "
+                    "location of its own (up to 2 letters or digits)";
                 return error;
             }
             if (std::find(codes.begin(), codes.end(), code) != codes.end()) {
@@ -969,12 +980,14 @@ const char* StationUsage() {
            "                          --duration-minutes in day directories (default sds)\n"
            "  --network NN            network code, 1 or 2 letters or digits (default XX)\n"
            "  --station SSSSS         station code, up to 5 letters or digits\n"
-           "                          (default: the unit's serial number)\n"
+           "                          (default: the last 4 characters of the unit's\n"
+           "                          serial number)\n"
            "  --location LL           location code, up to 2 letters or digits, or --\n"
            "                          (default none)\n"
-           "  --channel-codes C1,...  up to 6 channel codes, one per channel: 3 characters\n"
-           "                          as they are, or 2 after a band code chosen from the\n"
-           "                          sample rate (default: chosen from the sample rate)\n"
+           "  --channel-codes C1,...  up to 6 channel codes, one per channel, each\n"
+           "                          [LL.]CHA or [LL.]IO: a location of its own, then 3\n"
+           "                          characters whose band letter follows the sample rate,\n"
+           "                          or 2 after it (default: chosen from the sample rate)\n"
            "  --record-length N       miniSEED record length, 512 or 4096 (default 4096)\n"
            "  --flush-seconds S       write what is recorded at least every S seconds of\n"
            "                          data, 1 to 3600 (default 60)\n"

@@ -5,7 +5,7 @@
 
 #include "base/json_text.h"
 
-#include "seedfile/seed_file.h"
+#include "recording/stream_codes.h"
 
 namespace {
 
@@ -49,11 +49,15 @@ TStationEvents::TStationEvents(const TStationConfig& config, TLog log, TEventDet
       detector_(std::move(detector)),
       network_(config.Network),
       station_(config.Station),
+      location_(config.Location),
       device_(StationDevicePath(config)),
       sensors_(config.Sensors),
       firstId_(lastId),
       lastId_(lastId),
       file_(EventsFilePath(config.Events, config.Archive)) {
+    for (size_t c = 0; c < config.ChannelCodes.size() && c < channelCodes_.size(); ++c) {
+        channelCodes_[c] = config.ChannelCodes[c];
+    }
     if (!config_.CsvFile.empty()) {
         csv_ = std::make_unique<TAppendFile>(config_.CsvFile, EventCsvHeader());
     }
@@ -78,8 +82,13 @@ bool TStationEvents::Take(const TRecordBlock& block, int32_t gainBits) {
     if (news.Events.empty()) {
         return false;
     }
-    const TEventPlace place{
-        network_, station_.empty() ? SafeStationCode(block.SerialNumber) : station_, sensors_};
+    TEventPlace place{network_, StationCodeOf(station_, block.SerialNumber), sensors_, {}};
+    const std::vector<TStreamCode> codes =
+        DataStreamCodes(channelCodes_, location_, block.ChannelCount, block.SampleRate);
+    for (size_t c = 0; c < codes.size(); ++c) {
+        place.SeedIds[c] =
+            place.Network + "." + place.Station + "." + codes[c].Location + "." + codes[c].Channel;
+    }
     place_ = place;
     for (const TEventNews& n : news.Events) {
         const uint64_t id = firstId_ + n.Event.Id;
@@ -119,6 +128,7 @@ void TStationEvents::Started(const TEvent& event, uint64_t id, const TEventPlace
             {"EVENT_SAMPLE_RATE", Fixed(event.SampleRate, 6)},
             {"EVENT_NETWORK", place.Network},
             {"EVENT_STATION", place.Station},
+            {"EVENT_SEED_IDS", TriggeredSeedIds(event, place, ',')},
             {"EVENT_DEVICE", device_},
             {"EVENT_FILE", file_.Path()},
             {"EVENT_COINCIDENCE", FormatSampleTime(event.Coincidence)},
@@ -146,7 +156,7 @@ void TStationEvents::Ended(const TEvent& event, uint64_t id, const TEventPlace& 
          (event.Clipped() ? ", clipped" : "") + (event.Calibration ? ", a calibration" : ""));
     Write(file_, fileFailing_, EventEndJson(event, id, place));
     if (csv_) {
-        Write(*csv_, csvFailing_, EventCsvRow(event, id, place.Sensors));
+        Write(*csv_, csvFailing_, EventCsvRow(event, id, place));
     }
 }
 

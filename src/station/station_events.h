@@ -5,6 +5,7 @@
 // are written, and the command started, at an event's start and end).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -65,8 +66,9 @@ class TStationEvents {
     TEventConfig config_;
     TLog log_;
     TEventDetector detector_;
-    std::string network_, station_, device_;
-    TEventPlace place_;  // of the last event
+    std::string network_, station_, location_, device_;
+    std::array<std::string, 6> channelCodes_;  // as configured
+    TEventPlace place_;                        // of the last event
     std::array<std::optional<TSensor>, 2> sensors_;
     uint64_t firstId_ = 0;  // the detector's event 1 is the station's firstId_ + 1
     uint64_t lastId_ = 0;

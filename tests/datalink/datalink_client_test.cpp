@@ -78,7 +78,7 @@ TMadeRecords MakeRecords(size_t count) {
                 v = values[c];
             }
             made.Samples[c].insert(made.Samples[c].end(), block.begin(), block.end());
-            series[c]->Append(block, 0, sink);
+            series[c]->Append(block, 0, 0, sink);
         }
     }
     for (auto& s : series) {

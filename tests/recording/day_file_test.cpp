@@ -94,7 +94,7 @@ TEST_F(DayFileTest, OnlyATailThatIsNotAWholeRecordIsCut) {
         }
         writer.Close();
     }
-    const fs::path file = root_ / "archive/2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    const fs::path file = root_ / "archive/2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060";
     const std::string good = [&] {
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});

@@ -40,7 +40,7 @@ TEST(Recorder, AHeldUpWorkerLosesTheOldestWaitingBlocksNotTheNewest) {
     // A day file with a partial record at its end: opening it makes news at the first block,
     // and the news callback holds the worker there.
     const int64_t start = 1735689600;  // 2025-01-01 00:00:00
-    const fs::path day = root / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.001";
+    const fs::path day = root / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.001";
     fs::create_directories(day.parent_path());
     std::ofstream(day) << "partial";
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "support/mseed_read.h"
 
@@ -111,14 +112,14 @@ TEST_F(SdsWriterTest, ACrossMidnightRunWithALossAndARateChangeKeepsEverySampleAt
     EXPECT_TRUE(writer.TakeNews().Empty());
 
     const auto files = Files();
-    for (const char* name : {"2024/XX/12345/HHZ.D/XX.12345..HHZ.D.2024.366",
-                             "2025/XX/12345/HHE.D/XX.12345..HHE.D.2025.001",
-                             "2025/XX/12345/BHN.D/XX.12345..BHN.D.2025.001",
-                             "2024/XX/12345/LEV.D/XX.12345..LEV.D.2024.366",
-                             "2025/XX/12345/LCF.D/XX.12345..LCF.D.2025.001"}) {
+    for (const char* name : {"2024/XX/2345/HHZ.D/XX.2345..HHZ.D.2024.366",
+                             "2025/XX/2345/HHE.D/XX.2345..HHE.D.2025.001",
+                             "2025/XX/2345/BHN.D/XX.2345..BHN.D.2025.001",
+                             "2024/XX/2345/LEV.D/XX.2345..LEV.D.2024.366",
+                             "2025/XX/2345/LCF.D/XX.2345..LCF.D.2025.001"}) {
         EXPECT_TRUE(files.count(name)) << name;
     }
-    EXPECT_FALSE(files.count("2025/XX/12345/BHE.D/XX.12345..BHE.D.2025.001"));
+    EXPECT_FALSE(files.count("2025/XX/2345/BHE.D/XX.2345..BHE.D.2025.001"));
 
     // Per stream, the samples of its files in order, each with the time its record gives it.
     std::map<std::string, std::vector<std::pair<int64_t, int32_t>>> archived;
@@ -161,7 +162,7 @@ TEST_F(SdsWriterTest, APartialRecordLeftBehindIsCutOffAndTheNumberingRunsOn) {
         }
         writer.Close();
     }
-    const fs::path file = root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    const fs::path file = root_ / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060";
     const TMseedFile before = ReadMseedFile(file.string());
     ASSERT_TRUE(before.Ok);
     const int lastSequence = before.Records.back().Sequence;
@@ -217,7 +218,7 @@ TEST_F(SdsWriterTest, ADiskThatFailsHoldsTheRecordsInOrderReportsOnceAndCatchesU
     EXPECT_NE(news.Notices[0].find("written to the archive again"), std::string::npos);
     EXPECT_EQ(writer.HeldBytes(), 0u);
     const TMseedFile z =
-        ReadMseedFile((blocker / "archive/2025/XX/12345/HHN.D/XX.12345..HHN.D.2025.152").string());
+        ReadMseedFile((blocker / "archive/2025/XX/2345/HHN.D/XX.2345..HHN.D.2025.152").string());
     ASSERT_TRUE(z.Ok);
     EXPECT_EQ(z.Log, std::vector<std::string>{});
     EXPECT_EQ(z.Segments, 1);
@@ -320,9 +321,9 @@ TEST_F(SdsWriterTest, AShortDiskCostsEveryStreamTheSameAndTheLossIsLoggedWhole) 
         lost[id] = reported;
     }
     // The same span for every data stream, to a record (500 samples: one flush period).
-    ASSERT_GT(lost["XX.12345..HHZ"], 0) << loss;
-    EXPECT_LE(std::abs(lost["XX.12345..HHN"] - lost["XX.12345..HHZ"]), 500) << loss;
-    EXPECT_LE(std::abs(lost["XX.12345..HHE"] - lost["XX.12345..HHZ"]), 500) << loss;
+    ASSERT_GT(lost["XX.2345..HHZ"], 0) << loss;
+    EXPECT_LE(std::abs(lost["XX.2345..HHN"] - lost["XX.2345..HHZ"]), 500) << loss;
+    EXPECT_LE(std::abs(lost["XX.2345..HHE"] - lost["XX.2345..HHZ"]), 500) << loss;
 }
 
 // A disk that reports an I/O error when asked to sync: told once per file and streak, with the
@@ -369,7 +370,7 @@ TEST_F(SdsWriterTest, ADayFileRemovedOrMovedWhileOpenIsOpenedAnew) {
     settings_.Soh = false;
     settings_.FlushSeconds = 5;
     const int64_t start = At(2025, 3, 1, 10, 0, 0);
-    const fs::path file = root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060";
+    const fs::path file = root_ / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060";
     for (const bool moved : {false, true}) {
         SCOPED_TRACE(moved ? "moved" : "removed");
         fs::remove_all(root_);
@@ -425,8 +426,8 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
         for (int day = 55; day <= 61; ++day) {
             for (const char* cha : {"HHZ", "HHN"}) {
                 const fs::path f =
-                    root_ / "2025/XX/12345" / (std::string(cha) + ".D") /
-                    ("XX.12345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
+                    root_ / "2025/XX/2345" / (std::string(cha) + ".D") /
+                    ("XX.2345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
                 fs::create_directories(f.parent_path());
                 std::ofstream(f) << "x";
             }
@@ -443,8 +444,8 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
         std::vector<int> kept;
         for (int day = 55; day <= 61; ++day) {
             const std::string suffix = ".2025.0" + std::to_string(day);
-            const bool z = fs::exists(root_ / "2025/XX/12345/HHZ.D" / ("XX.12345..HHZ.D" + suffix));
-            const bool n = fs::exists(root_ / "2025/XX/12345/HHN.D" / ("XX.12345..HHN.D" + suffix));
+            const bool z = fs::exists(root_ / "2025/XX/2345/HHZ.D" / ("XX.2345..HHZ.D" + suffix));
+            const bool n = fs::exists(root_ / "2025/XX/2345/HHN.D" / ("XX.2345..HHN.D" + suffix));
             EXPECT_EQ(z, n) << "whole days, all streams: " << suffix;
             if (z) {
                 kept.push_back(day);
@@ -458,9 +459,65 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
             int64_t(std::count_if(news.Notices.begin(), news.Notices.end(),
                                   [](const std::string& n) { return n.starts_with("removed "); })),
             removed);
-        EXPECT_EQ(ReadMseedFile((root_ / "2025/XX/12345/HHZ.D/XX.12345..HHZ.D.2025.060").string())
+        EXPECT_EQ(ReadMseedFile((root_ / "2025/XX/2345/HHZ.D/XX.2345..HHZ.D.2025.060").string())
                       .Samples()
                       .size(),
                   1200u);
     }
+}
+
+TEST_F(SdsWriterTest, TwoSensorsUnderTwoLocationsAndTheTimingQualityOfEveryRecord) {
+    // A broadband sensor on channels 1 to 3, an accelerometer on 4 to 6 under location 10;
+    // the GPS locked, then lost for ten minutes, then back.
+    settings_.RecordLength = 512;
+    settings_.Location = "00";
+    settings_.ChannelCodes = {"HHZ", "HHN", "HHE", "10.HNZ", "10.HNN", "10.HNE"};
+    TSdsWriter writer(settings_);
+    TFeeder feeder;
+    const int64_t start = At(2025, 3, 1, 0, 0, 0);
+    // The quality each block's samples were taken with, by its time.
+    std::map<int64_t, int> quality;
+    for (int64_t t = start; t < start + 900; ++t) {
+        const bool lost = t >= start + 100 && t < start + 700;
+        TRecordBlock block = feeder.Block(t, 6, 20, !lost);
+        block.Soh.GpsFix = lost ? 0 : 1;
+        block.Soh.GpsFixAge = lost ? int32_t(t - (start + 99)) : 0;
+        quality[t] = lost ? std::max(10, 90 - int(t - (start + 99)) / 60) : 100;
+        writer.Take(block);
+    }
+    writer.Close();
+
+    const auto files = Files();
+    std::set<std::string> streams;
+    for (const auto& [name, file] : files) {
+        ASSERT_TRUE(file.Ok) << name << ": " << file.Error;
+        EXPECT_EQ(file.Log, std::vector<std::string>{}) << name;
+        for (const TMseedRecord& r : file.Records) {
+            streams.insert(r.Location + "." + r.Channel);
+            // The lowest quality of the blocks whose samples the record holds.
+            const int64_t first = r.StartMicroseconds / 1000000;
+            const int64_t last =
+                (r.StartMicroseconds + (r.SampleCount - 1) * 1000000 / int64_t(r.SampleRate)) /
+                1000000;
+            int lowest = 100;
+            for (int64_t t = first; t <= last; ++t) {
+                lowest = std::min(lowest, quality.at(t));
+            }
+            EXPECT_EQ(r.TimingQuality, lowest) << name << " record " << r.Sequence;
+            EXPECT_EQ(r.IoFlags & SeedClockLocked, lowest == 100 ? SeedClockLocked : 0)
+                << name << " record " << r.Sequence;
+        }
+    }
+    // Band B by the rate of 20 per second; the state of health under the station's location.
+    EXPECT_EQ(streams,
+              (std::set<std::string>{"00.BHZ", "00.BHN", "00.BHE", "10.BNZ", "10.BNN", "10.BNE",
+                                     "00.LEV", "00.LEC", "00.LKS", "00.LCS", "00.LCF"}));
+    EXPECT_TRUE(files.count("2025/XX/2345/BNE.D/XX.2345.10.BNE.D.2025.060"));
+    // Every quality from 100 down to the floor shows somewhere.
+    const TMseedFile& z = files.at("2025/XX/2345/BHZ.D/XX.2345.00.BHZ.D.2025.060");
+    std::set<int> seen;
+    for (const TMseedRecord& r : z.Records) {
+        seen.insert(r.TimingQuality);
+    }
+    EXPECT_TRUE(seen.count(100) && seen.count(90) && seen.count(81));
 }

@@ -93,7 +93,7 @@ TEST(MseedSeries, EveryCutAndOrderDecodesToTheSamplesAtTheirTimes) {
         size_t at = 0;
         while (at < x.size()) {
             const size_t n = std::min<size_t>(rng() % 701, x.size() - at);
-            series.Append(std::span<const int32_t>(x).subspan(at, n), 0, sink);
+            series.Append(std::span<const int32_t>(x).subspan(at, n), 0, 100, sink);
             at += n;
             if (rng() % 5 == 0) {
                 series.Flush(sink);
@@ -117,6 +117,18 @@ TEST(MseedSeries, EveryCutAndOrderDecodesToTheSamplesAtTheirTimes) {
             EXPECT_EQ(read.Records[k].StartMicroseconds, t.Seconds * 1000000 + t.Ticks * 100);
             EXPECT_EQ(read.Records[k].Sequence, expectedSequence);
             EXPECT_EQ(read.Records[k].ByteOrder, c.Order == TByteOrder::Big ? 1 : 0);
+            // Blockette 1001 counts the frames in use: the last of them has a control word,
+            // the rest of the record is empty.
+            EXPECT_EQ(read.Records[k].TimingQuality, 100);
+            const int frames = read.Records[k].FrameCount;
+            const uint8_t* bytes = file.data() + k * c.Length;
+            ASSERT_GE(frames, 1);
+            ASSERT_LE(size_t(frames), (c.Length - SeedDataOffset) / 64);
+            const uint8_t* lastFrame = bytes + SeedDataOffset + size_t(frames - 1) * 64;
+            EXPECT_TRUE(lastFrame[0] | lastFrame[1] | lastFrame[2] | lastFrame[3]) << k;
+            EXPECT_TRUE(std::all_of(lastFrame + 64, bytes + c.Length, [](uint8_t b) {
+                return b == 0;
+            })) << k;
             expectedSequence = expectedSequence == 999999 ? 1 : expectedSequence + 1;
         }
     }
@@ -131,8 +143,9 @@ TEST(MseedSeries, WholeRecordsHoldTheWordsOfTheWholeRecordEncoder) {
     const TSeedTime start{1700000000, 0};
     TMseedSeries series({Codes, 100, 4096, TByteOrder::Little}, start);
     std::vector<std::vector<uint8_t>> made;
-    series.Append(
-        x, 0, [&](const TSeriesRecord& r) { made.emplace_back(r.Bytes.begin(), r.Bytes.end()); });
+    series.Append(x, 0, 100, [&](const TSeriesRecord& r) {
+        made.emplace_back(r.Bytes.begin(), r.Bytes.end());
+    });
     ASSERT_GE(made.size(), 3u);
 
     const TSampleView view(held);
@@ -142,12 +155,18 @@ TEST(MseedSeries, WholeRecordsHoldTheWordsOfTheWholeRecordEncoder) {
         TSeedRecord record;
         const TSeedTime t = start.PlusTicks(TicksForSamples(int64_t(first), {100, 1}));
         first += EncodeSeedRecord(record, int(k) + 1, Codes, previous, first, view, 3, 100, t);
-        EXPECT_EQ(std::memcmp(record.data(), made[k].data(), SeedRecordLength), 0)
+        // The same but for the blockette count and blockette 1001 (the data files have none).
+        EXPECT_EQ(std::memcmp(record.data(), made[k].data(), 39), 0) << "record " << k;
+        EXPECT_EQ(made[k][39], 2) << "record " << k;
+        EXPECT_EQ(std::memcmp(record.data() + 40, made[k].data() + 40, 10), 0) << "record " << k;
+        EXPECT_EQ(std::memcmp(record.data() + SeedDataOffset, made[k].data() + SeedDataOffset,
+                              SteimFramesLength),
+                  0)
             << "record " << k;
     }
 }
 
-TEST(MseedSeries, ARecordIsClockLockedOnlyWhenEveryBlockInItWas) {
+TEST(MseedSeries, ARecordIsClockLockedOnlyWhenEveryBlockInItWasAndHasItsLowestTimingQuality) {
     // 40 samples a block, 512-byte records: several blocks per record.
     TMseedSeries series({Codes, 40, 512, TByteOrder::Big}, {1700000000, 0});
     std::vector<uint8_t> file;
@@ -156,8 +175,9 @@ TEST(MseedSeries, ARecordIsClockLockedOnlyWhenEveryBlockInItWas) {
     };
     const std::vector<int32_t> x = Signal(TSignal::SmallSteps, 40, 1);
     for (int block = 0; block < 40; ++block) {
-        // Locked but for blocks 12 and 13.
-        series.Append(x, block == 12 || block == 13 ? 0 : SeedClockLocked, sink);
+        // Locked but for blocks 12 and 13, whose timing quality is 60 and 50.
+        const bool unlocked = block == 12 || block == 13;
+        series.Append(x, unlocked ? 0 : SeedClockLocked, unlocked ? 72 - block : 100, sink);
     }
     series.Flush(sink);
     const TMseedFile read = ReadMseedFile(WriteTemp(file, "mseed_series_flags"));
@@ -169,6 +189,8 @@ TEST(MseedSeries, ARecordIsClockLockedOnlyWhenEveryBlockInItWas) {
         const bool holdsUnlocked = first <= 13 * 40 + 39 && last >= 12 * 40;
         EXPECT_EQ(record.IoFlags & SeedClockLocked, holdsUnlocked ? 0 : SeedClockLocked)
             << "record from sample " << first;
+        const int lowest = first <= 13 * 40 + 39 && last >= 13 * 40 ? 59 : holdsUnlocked ? 60 : 100;
+        EXPECT_EQ(record.TimingQuality, lowest) << "record from sample " << first;
         locked += (record.IoFlags & SeedClockLocked) != 0;
         first = last + 1;
     }

@@ -54,7 +54,12 @@ TEvent SampleEvent() {
 
 TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     const TEvent e = SampleEvent();
-    const TEventPlace place{"XX", "ST\"1"};  // a quote in a name stays inside its string
+    // A quote in a name stays inside its string.
+    const TEventPlace place{"XX",
+                            "ST\"1",
+                            {},
+                            {"XX.ST\"1.00.HHZ", "XX.ST\"1.00.HHN", "XX.ST\"1.00.HHE",
+                             "XX.ST\"1.10.HNZ", "XX.ST\"1.10.HNN", "XX.ST\"1.10.HNE"}};
 
     const std::string start = EventStartJson(e, 12, place);
     EXPECT_EQ(start.find('\n'), std::string::npos);
@@ -65,9 +70,9 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
         names.push_back(name);
     }
     // The fields added later come after the first ones, which keep their order.
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"kind", "id", "network", "station", "start", "sample_rate",
-                                        "channels", "peak_ratio", "coincidence", "calibration"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"kind", "id", "network", "station", "start",
+                                               "sample_rate", "channels", "peak_ratio",
+                                               "coincidence", "calibration", "seed_ids"}));
     EXPECT_EQ(s["kind"], "start");
     EXPECT_EQ(s["id"], 12);
     EXPECT_EQ(s["station"], "ST\"1");
@@ -76,12 +81,13 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_EQ(s["peak_ratio"], 31.25);
     EXPECT_EQ(s["coincidence"], "2025-01-01T00:01:11.000000Z");
     EXPECT_EQ(s["calibration"], true);
+    EXPECT_EQ(s["seed_ids"], nlohmann::ordered_json({"XX.ST\"1.00.HHZ", "XX.ST\"1.10.HNZ"}));
 
     // Numbers as a person writes them: the sample rate whole, the rest rounded.
     const std::string end = EventEndJson(e, 12, place);
     EXPECT_NE(end.find(R"("duration":12.33,"cut":false,"sample_rate":100,)"), std::string::npos)
         << end;
-    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012,"clipped":false})"),
+    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012,"clipped":false,"),
               std::string::npos)
         << end;
     nlohmann::json j = nlohmann::json::parse(end, nullptr, false);
@@ -104,11 +110,14 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     EXPECT_EQ(j["calibration"], true);
     EXPECT_EQ(j["clipped"], true);
     EXPECT_EQ(j["peak_filter"], "band-passed 1-10 Hz (2 poles)");
+    EXPECT_EQ(per[1]["seed_id"], "XX.ST\"1.00.HHN");
+    EXPECT_EQ(per[2]["seed_id"], "XX.ST\"1.10.HNZ");
+    EXPECT_EQ(j["seed_ids"], nlohmann::json({"XX.ST\"1.00.HHZ", "XX.ST\"1.10.HNZ"}));
 
     const std::vector<std::string> header = Split(EventCsvHeader(), ',');
-    const std::vector<std::string> row = Split(EventCsvRow(e, 12), ',');
+    const std::vector<std::string> row = Split(EventCsvRow(e, 12, place), ',');
     ASSERT_EQ(row.size(), header.size());
-    ASSERT_EQ(header.size(), 7u + 12u + 4u + 12u);
+    ASSERT_EQ(header.size(), 7u + 12u + 4u + 12u + 1u);
     const std::vector<std::string> front(row.begin(), row.begin() + 7);
     EXPECT_EQ(front, (std::vector<std::string>{"12", "2025-01-01T00:01:10.120000Z",
                                                "2025-01-01T00:01:22.450000Z", "12.330000", "no",
@@ -127,7 +136,10 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
                                               "band-passed 1-10 Hz (2 poles)"}));
     // No sensor: no ground motion in either.
     EXPECT_FALSE(j["per_channel"][0].contains("peak_ground"));
-    EXPECT_EQ(std::vector<std::string>(row.begin() + 23, row.end()), std::vector<std::string>(12));
+    EXPECT_EQ(std::vector<std::string>(row.begin() + 23, row.begin() + 35),
+              std::vector<std::string>(12));
+    EXPECT_EQ(header[35], "seed_ids");
+    EXPECT_EQ(row[35], "XX.ST\"1.00.HHZ XX.ST\"1.10.HNZ");
 }
 
 TEST(EventsLog, WithASensorThePeaksAreAlsoGroundMotionInItsUnits) {
@@ -146,7 +158,7 @@ TEST(EventsLog, WithASensorThePeaksAreAlsoGroundMotionInItsUnits) {
     EXPECT_EQ(both["per_channel"][2]["ground_units"], "M/S**2");
 
     const std::vector<std::string> header = Split(EventCsvHeader(), ',');
-    const std::vector<std::string> row = Split(EventCsvRow(e, 3, place.Sensors), ',');
+    const std::vector<std::string> row = Split(EventCsvRow(e, 3, place), ',');
     ASSERT_EQ(row.size(), header.size());
     EXPECT_EQ(header[23], "ch1_peak_ground");
     EXPECT_EQ(header[24], "ch1_ground_units");

@@ -63,11 +63,12 @@ TEST(JsonOutput, EveryOutputReadsBackWithTheTextsItWasGiven) {
         // The events file's lines.
         TEvent event;
         event.Channels = {{0, true, {}, 5, 100, 0.001}};
-        const TEventPlace place{c.Text, c.Text};
+        const TEventPlace place{c.Text, c.Text, {c.Text}};
         const std::string start = EventStartJson(event, 1, place);
         const std::string end = EventEndJson(event, 1, place);
         EXPECT_EQ(nlohmann::json::parse(start)["network"], c.Read) << start;
         EXPECT_EQ(nlohmann::json::parse(end)["station"], c.Read) << end;
+        EXPECT_EQ(nlohmann::json::parse(end)["seed_ids"][0], c.Read) << end;
 
         // The status file with the station's sections.
         TSeedLinkStatus seedlink;

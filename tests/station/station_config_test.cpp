@@ -107,16 +107,34 @@ TEST(StationConfig, RefusesBadValuesNamingKeyValueAndReason) {
          "--channel-codes HHZ,HHN,HHE,HH1,HH2,HH3,HH4: at most 6 channel codes, one per channel"},
         {{"1", "--channel-codes", "HHZ,H"},
          "",
-         "--channel-codes HHZ,H: 'H': a channel code is 2 or 3 letters or digits"},
+         "--channel-codes HHZ,H: 'H': a channel code is 2 or 3 letters or digits, after LL. for a "
+         "location of its own (up to 2 letters or digits)"},
         {{"1", "--channel-codes", "HHZ,,HHE"},
          "",
-         "--channel-codes HHZ,,HHE: '': a channel code is 2 or 3 letters or digits"},
+         "--channel-codes HHZ,,HHE: '': a channel code is 2 or 3 letters or digits, after LL. for "
+         "a location of its own (up to 2 letters or digits)"},
         {{"1", "--channel-codes", "HH_"},
          "",
-         "--channel-codes HH_: 'HH_': a channel code is 2 or 3 letters or digits"},
+         "--channel-codes HH_: 'HH_': a channel code is 2 or 3 letters or digits, after LL. for a "
+         "location of its own (up to 2 letters or digits)"},
         {{"1"},
          section + "ChannelCodes=hhz,HHZ",
          "station.ini: ChannelCodes=hhz,HHZ: 'HHZ' is given twice"},
+        {{"1"},
+         section + "ChannelCodes=00.HHZ,100.HNZ",
+         "station.ini: ChannelCodes=00.HHZ,100.HNZ: '100.HNZ': a channel code is 2 or 3 letters "
+         "or digits, after LL. for a location of its own (up to 2 letters or digits)"},
+        {{"1", "--channel-codes", "0_.HHZ"},
+         "",
+         "--channel-codes 0_.HHZ: '0_.HHZ': a channel code is 2 or 3 letters or digits, after LL. "
+         "for a location of its own (up to 2 letters or digits)"},
+        {{"1", "--channel-codes", "10.HNZ,10.H"},
+         "",
+         "--channel-codes 10.HNZ,10.H: '10.H': a channel code is 2 or 3 letters or digits, after "
+         "LL. for a location of its own (up to 2 letters or digits)"},
+        {{"1", "--channel-codes", "10.HNZ,10.hnz"},
+         "",
+         "--channel-codes 10.HNZ,10.hnz: '10.HNZ' is given twice"},
         {{"1"},
          section + "Soh=maybe",
          "station.ini: Soh=maybe: must be yes or no (or true/false, 1/0, on/off)"},
@@ -205,7 +223,7 @@ TEST(StationConfig, CommandLineWinsOverFileAndPositionalOverDevice) {
         "Network=ab\n"
         "Station=st01\n"
         "Location=--\n"
-        "ChannelCodes = hz, hn ,BHE\n"
+        "ChannelCodes = hz, 10.hn ,BHE, --.hnz, .HNN\n"
         "RecordLength=512\n"
         "FlushSeconds=10\n"
         "Baud=AUTO\n"
@@ -221,7 +239,7 @@ TEST(StationConfig, CommandLineWinsOverFileAndPositionalOverDevice) {
     expected.Network = "AB";
     expected.Station = "ST01";
     expected.Location = "";
-    expected.ChannelCodes = {"HZ", "HN", "BHE"};
+    expected.ChannelCodes = {"HZ", "10.HN", "BHE", ".HNZ", ".HNN"};
     expected.RecordLength = 512;
     expected.FlushSeconds = 10;
     expected.Baud = 0;
@@ -255,7 +273,7 @@ TEST(StationConfig, PrintedConfigurationReadsBackTheSame) {
     config.Network = "N1";
     config.Station = "";
     config.Location = "";
-    config.ChannelCodes = {"HHZ", "HN"};
+    config.ChannelCodes = {"HHZ", "HN", "10.HNZ", ".HNE"};
     config.RecordLength = 512;
     config.FlushSeconds = 3600;
     config.Baud = 1200;

@@ -117,9 +117,9 @@ TEST_F(StationRun, AYearsEndWithARateChangeACablePullAndAPowerCycle) {
                                        "time; they part "
                                     << Difference(got, samples);
     }
-    for (const char* day : {"2024/XX/12345/HHZ.D/XX.12345..HHZ.D.2024.366",
-                            "2025/XX/12345/BHN.D/XX.12345..BHN.D.2025.001",
-                            "2025/XX/12345/LK3.D/XX.12345..LK3.D.2025.001"}) {
+    for (const char* day : {"2024/XX/2345/HHZ.D/XX.2345..HHZ.D.2024.366",
+                            "2025/XX/2345/BHN.D/XX.2345..BHN.D.2025.001",
+                            "2025/XX/2345/LK3.D/XX.2345..LK3.D.2025.001"}) {
         EXPECT_TRUE(fs::exists(dir_ / "archive" / day)) << day;
     }
     const std::string errors = station->Errors();

@@ -51,6 +51,10 @@ TMseedFile ReadMseedFile(const std::string& path) {
         record.ByteOrder = msr->byteorder;
         record.RecordLength = msr->reclen;
         record.IoFlags = msr->fsdh->io_flags;
+        if (msr->Blkt1001 != nullptr) {
+            record.TimingQuality = msr->Blkt1001->timing_qual;
+            record.FrameCount = msr->Blkt1001->framecnt;
+        }
         if (msr->sampletype == 'i' && msr->datasamples != nullptr) {
             const auto* samples = static_cast<const int32_t*>(msr->datasamples);
             record.Samples.assign(samples, samples + msr->numsamples);

@@ -18,6 +18,9 @@ struct TMseedRecord {
     int ByteOrder = -1;
     int RecordLength = 0;
     int IoFlags = 0;  // I/O and clock flags (0x20: clock locked)
+    // Of blockette 1001: the timing quality (-1 when the record has none) and frame count.
+    int TimingQuality = -1;
+    int FrameCount = 0;
     std::vector<int32_t> Samples;
 };
 
