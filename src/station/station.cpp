@@ -169,13 +169,30 @@ void TStation::Start() {
     lastBlock_ = TClock::now();
 }
 
+TRecorderSettings TStation::RecorderSettings() const {
+    TRecorderSettings settings = RecorderSettingsOf(config_, serialNumber_);
+    settings.Sds.Spans = spans_;
+    return settings;
+}
+
 void TStation::StartWeb() {
     web_.reset();
+    const bool keepSpans = !config_.Http.empty() && config_.Layout == TArchiveLayout::Sds;
+    spans_ = keepSpans ? std::make_shared<TArchiveSpans>() : nullptr;
+    // The writer adds to the new picture from now on; what is in the archive already is read
+    // once (a record seen both ways counts once).
+    recorder_->Configure(RecorderSettings());
     if (config_.Http.empty()) {
         return;
     }
+    if (spans_) {
+        const int64_t records = spans_->AddArchive(config_.Archive);
+        log_("availability: " + std::to_string(records) + " records of the archive make " +
+             std::to_string(spans_->SpanCount()) + " spans");
+    }
     TWebConfig web = WebConfigOf(config_);
     web.Snapshot = webSnapshot_;
+    web.Spans = spans_;
     if (seedlink_) {
         TSeedLinkServer* server = seedlink_.get();  // outlives the HTTP server (Stop, Reconfigure)
         web.SeedLink = [server](int fd, const std::string& address,
@@ -408,7 +425,7 @@ bool TStation::UnitMayRecord(const std::string& serialNumber) {
             log_("the unit's serial number is now " + serialNumber);
         }
         serialNumber_ = serialNumber;
-        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+        recorder_->Configure(RecorderSettings());
         codesClaimed_ = false;
     }
     if (!codesClaimed_) {
@@ -578,7 +595,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
     }
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
     codesClaimed_ = false;  // the codes or the archive may be others now
-    recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+    recorder_->Configure(RecorderSettings());
     // The files are closed so that the next records open them afresh (rotated or moved ones
     // too).
     recorder_->Close();

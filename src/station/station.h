@@ -14,6 +14,7 @@
 #include "datalink/datalink_client.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
+#include "recording/archive_spans.h"
 #include "recording/block_intake.h"
 #include "recording/live_records.h"
 #include "recording/recorder.h"
@@ -95,6 +96,8 @@ class TStation {
     // The alarms evaluated; the status written at once when one was raised or cleared.
     void CheckHealth();
     void StartWeb();
+    // The recorder's settings for the configuration, with the spans picture when one is kept.
+    TRecorderSettings RecorderSettings() const;
 
     TStationConfig config_;
     TLog log_;
@@ -111,6 +114,8 @@ class TStation {
     std::unique_ptr<TDataLinkClient> datalink_;
     // The HTTP server, when configured (--http), and what the station last said for it.
     std::unique_ptr<TWebServer> web_;
+    // The archive's spans for the availability service: kept while the HTTP server runs.
+    std::shared_ptr<TArchiveSpans> spans_;
     std::shared_ptr<TWebSnapshotBox> webSnapshot_ = std::make_shared<TWebSnapshotBox>();
     // Event detection, when configured (--trigger).
     std::unique_ptr<TStationEvents> events_;
