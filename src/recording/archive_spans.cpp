@@ -141,7 +141,7 @@ void TArchiveSpans::RemoveDayFile(const std::string& path) {
     }
 }
 
-int64_t TArchiveSpans::AddArchive(const std::string& root) {
+int64_t TArchiveSpans::AddArchive(const std::string& root, std::stop_token stop) {
     namespace fs = std::filesystem;
     std::vector<fs::path> files;
     std::error_code ec;
@@ -162,6 +162,9 @@ int64_t TArchiveSpans::AddArchive(const std::string& root) {
     int64_t records = 0;
     std::array<uint8_t, 256> head{};  // the fixed header and its blockettes
     for (const fs::path& file : files) {
+        if (stop.stop_requested()) {
+            break;
+        }
         const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             continue;
@@ -175,7 +178,11 @@ int64_t TArchiveSpans::AddArchive(const std::string& root) {
                 at += 256;  // damage: the next place a record may begin
                 continue;
             }
-            records += AddRecord(bytes, now) ? 1 : 0;
+            if (record->SampleRate > 0 && record->Samples > 0) {
+                Add(TStreamKey{record->Network, record->Station, record->Location, record->Channel},
+                    record->Start, record->End, record->SampleRate, now);
+                ++records;
+            }
             at += off_t(record->Length);
         }
         close(fd);

@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,9 @@ class TArchiveSpans {
     void Cut(const TStreamKey& key, int64_t from, int64_t to);
     // The day file `path` (NET.STA.LOC.CHA.D.YEAR.DOY) removed: its day of its stream cut.
     void RemoveDayFile(const std::string& path);
-    // The day files under `root` read, record header by record header. The number of records.
-    int64_t AddArchive(const std::string& root);
+    // The day files under `root` read, record header by record header, until `stop` is
+    // asked. The number of records.
+    int64_t AddArchive(const std::string& root, std::stop_token stop = {});
 
     // A copy of the streams `wanted` takes, their spans cut to [from, to).
     std::vector<TStreamSpans> Select(const std::function<bool(const TStreamKey&)>& wanted,

@@ -177,6 +177,7 @@ TRecorderSettings TStation::RecorderSettings() const {
 
 void TStation::StartWeb() {
     web_.reset();
+    spansReader_ = {};  // asked to stop and joined
     const bool keepSpans = !config_.Http.empty() && config_.Layout == TArchiveLayout::Sds;
     spans_ = keepSpans ? std::make_shared<TArchiveSpans>() : nullptr;
     // The writer adds to the new picture from now on; what is in the archive already is read
@@ -186,9 +187,10 @@ void TStation::StartWeb() {
         return;
     }
     if (spans_) {
-        const int64_t records = spans_->AddArchive(config_.Archive);
-        log_("availability: " + std::to_string(records) + " records of the archive make " +
-             std::to_string(spans_->SpanCount()) + " spans");
+        // On a thread of its own: a large archive takes a while, and the loop must not wait.
+        spansReader_ = std::jthread([spans = spans_, root = config_.Archive](std::stop_token stop) {
+            spans->AddArchive(root, stop);
+        });
     }
     TWebConfig web = WebConfigOf(config_);
     web.Snapshot = webSnapshot_;
@@ -612,6 +614,7 @@ void TStation::Stop() {
     }
     stopped_ = true;
     web_.reset();
+    spansReader_ = {};
     if (keeper_) {
         keeper_->Close();
     }

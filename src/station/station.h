@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "datalink/datalink_client.h"
@@ -116,6 +117,8 @@ class TStation {
     std::unique_ptr<TWebServer> web_;
     // The archive's spans for the availability service: kept while the HTTP server runs.
     std::shared_ptr<TArchiveSpans> spans_;
+    // Reads the archive's record headers into spans_ when the server starts.
+    std::jthread spansReader_;
     std::shared_ptr<TWebSnapshotBox> webSnapshot_ = std::make_shared<TWebSnapshotBox>();
     // Event detection, when configured (--trigger).
     std::unique_ptr<TStationEvents> events_;
