@@ -3,9 +3,12 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "digitizer/data_block.h"
+
+class TArchiveSpans;
 
 // `Sds`: one file per stream and UTC day, ROOT/YEAR/NET/STA/CHA.D/NET.STA.LOC.CHA.D.YEAR.DOY,
 // records appended as they fill. `Periods`: the window's day directories and file periods,
@@ -40,6 +43,9 @@ struct TSdsSettings {
     // MinFreePercent of the disk is free (0: none for space).
     int KeepDays = 0;
     int MinFreePercent = 0;
+    // The picture of the archive's spans kept up to date with every record written and every
+    // day file removed; none: not kept.
+    std::shared_ptr<TArchiveSpans> Spans;
 
     bool operator==(const TSdsSettings&) const = default;
 };

@@ -3,14 +3,22 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
+#include "recording/archive_spans.h"
 #include "recording/stream_codes.h"
 
 namespace {
 
 constexpr int64_t SecondsPerDay = 86400;
+
+int64_t NowMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 int64_t NextMidnight(TSeedTime time) {
     const int64_t day = time.Seconds >= 0 ? time.Seconds / SecondsPerDay
@@ -168,6 +176,9 @@ void TSdsWriter::Prune() {
         for (const fs::path& file : files) {
             if (fs::remove(file, ec)) {
                 ++stats_.FilesRemoved;
+                if (settings_.Spans) {
+                    settings_.Spans->RemoveDayFile(file.string());
+                }
                 news_.Notices.push_back("removed " + file.string() +
                                         (day < keepFrom ? " (older than the days kept)"
                                                         : " (the disk is short of space)"));
@@ -345,6 +356,9 @@ bool TSdsWriter::WriteOne(TStream& stream, std::span<const uint8_t> bytes, TSeed
         Recovered(path);
     }
     stream.LastWritten = ++recordsWritten_;
+    if (settings_.Spans) {
+        settings_.Spans->AddRecord(bytes, NowMicroseconds());
+    }
     TStreamStats& figures = StreamStats(stream.Id);
     figures.SamplesRecorded += static_cast<int64_t>(samples);
     figures.LastSample = end;

@@ -247,13 +247,32 @@ void TStation::Start() {
     lastBlock_ = TClock::now();
 }
 
+TRecorderSettings TStation::RecorderSettings() const {
+    TRecorderSettings settings = RecorderSettingsOf(config_, serialNumber_);
+    settings.Sds.Spans = spans_;
+    return settings;
+}
+
 void TStation::StartWeb() {
     web_.reset();
+    spansReader_ = {};  // asked to stop and joined
+    const bool keepSpans = !config_.Http.empty() && config_.Layout == TArchiveLayout::Sds;
+    spans_ = keepSpans ? std::make_shared<TArchiveSpans>() : nullptr;
+    // The writer adds to the new picture from now on; what is in the archive already is read
+    // once (a record seen both ways counts once).
+    recorder_->Configure(RecorderSettings());
     if (config_.Http.empty()) {
         return;
     }
+    if (spans_) {
+        // On a thread of its own: a large archive takes a while, and the loop must not wait.
+        spansReader_ = std::jthread([spans = spans_, root = config_.Archive](std::stop_token stop) {
+            spans->AddArchive(root, stop);
+        });
+    }
     TWebConfig web = WebConfigOf(config_);
     web.Snapshot = webSnapshot_;
+    web.Spans = spans_;
     if (seedlink_) {
         TSeedLinkServer* server = seedlink_.get();  // outlives the HTTP server (Stop, Reconfigure)
         web.SeedLink = [server](int fd, const std::string& address,
@@ -540,7 +559,7 @@ bool TStation::UnitMayRecord(const std::string& blockSerial) {
             log_("the unit's serial number is now " + serialNumber);
         }
         serialNumber_ = serialNumber;
-        recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+        recorder_->Configure(RecorderSettings());
         codesClaimed_ = false;
     }
     if (!codesClaimed_) {
@@ -712,7 +731,7 @@ void TStation::Reconfigure(const TStationConfig& config) {
     statusPath_ = config_.StatusFile.empty() ? DefaultStatusFile(config_) : config_.StatusFile;
     codesClaimed_ = false;  // the codes or the archive may be others now
     metadataPath_.clear();  // and so may the metadata's file
-    recorder_->Configure(RecorderSettingsOf(config_, serialNumber_));
+    recorder_->Configure(RecorderSettings());
     // The files are closed so that the next records open them afresh (rotated or moved ones
     // too).
     recorder_->Close();
@@ -729,6 +748,7 @@ void TStation::Stop() {
     }
     stopped_ = true;
     web_.reset();
+    spansReader_ = {};
     if (keeper_) {
         keeper_->Close();
     }

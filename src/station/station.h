@@ -9,12 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "datalink/datalink_client.h"
 #include "digitizer/block_queue.h"
 #include "digitizer/link_keeper.h"
 #include "metadata/station_metadata.h"
+#include "recording/archive_spans.h"
 #include "recording/block_intake.h"
 #include "recording/live_records.h"
 #include "recording/recorder.h"
@@ -110,6 +112,8 @@ class TStation {
     // The channel epochs and the GPS position of the station's metadata brought up to date
     // with a block and kept in the archive.
     void KeepMetadata(const TIntakeBlock& taken, const TGpsInfo& gps);
+    // The recorder's settings for the configuration, with the spans picture when one is kept.
+    TRecorderSettings RecorderSettings() const;
 
     TStationConfig config_;
     TLog log_;
@@ -126,6 +130,10 @@ class TStation {
     std::unique_ptr<TDataLinkClient> datalink_;
     // The HTTP server, when configured (--http), and what the station last said for it.
     std::unique_ptr<TWebServer> web_;
+    // The archive's spans for the availability service: kept while the HTTP server runs.
+    std::shared_ptr<TArchiveSpans> spans_;
+    // Reads the archive's record headers into spans_ when the server starts.
+    std::jthread spansReader_;
     std::shared_ptr<TWebSnapshotBox> webSnapshot_ = std::make_shared<TWebSnapshotBox>();
     // Event detection, when configured (--trigger).
     std::unique_ptr<TStationEvents> events_;

@@ -11,19 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "seedfile/record_head.h"
 #include "web/fdsn_request.h"
-
-// What a miniSEED 2 record's fixed header and blockette 1000 say about it.
-struct TRecordHead {
-    std::string Network, Station, Location, Channel;
-    int64_t Start = 0;  // first sample, microseconds since 1970 UTC
-    int64_t End = 0;    // one sample period after the last sample
-    size_t Length = 0;  // bytes of the whole record
-};
-
-// The head of the record at the start of `bytes` (at least the 48-byte header and the
-// blockettes up to blockette 1000); nothing when it is no such record.
-std::optional<TRecordHead> ReadRecordHead(std::span<const uint8_t> bytes);
 
 // One day file of one stream and the windows of the query it is read for.
 struct TDayFileRead {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <initializer_list>
 #include <set>
 
 #include "seedfile/seed_time.h"
@@ -12,6 +13,11 @@ using TQueryResult = TFdsnParsed<TDataSelectQuery>;
 
 TQueryResult Refused(const std::string& text, int status = 400) {
     return TQueryResult{std::nullopt, TFdsnFault{status, text}};
+}
+
+// Whether `value` is one of `words`.
+bool OneOf(const std::string& value, std::initializer_list<const char*> words) {
+    return std::any_of(words.begin(), words.end(), [&](const char* w) { return value == w; });
 }
 
 // A value from outside as a message shows it: control characters as '?', cut short.
@@ -100,7 +106,12 @@ enum class TParam {
     Quality,
     MinimumLength,
     LongestOnly,
-    Format
+    Format,
+    Merge,
+    OrderBy,
+    Limit,
+    MergeGaps,
+    Show
 };
 
 std::optional<TParam> ParamOf(const std::string& name) {
@@ -120,7 +131,12 @@ std::optional<TParam> ParamOf(const std::string& name) {
                                                            {"quality", TParam::Quality},
                                                            {"minimumlength", TParam::MinimumLength},
                                                            {"longestonly", TParam::LongestOnly},
-                                                           {"format", TParam::Format}};
+                                                           {"format", TParam::Format},
+                                                           {"merge", TParam::Merge},
+                                                           {"orderby", TParam::OrderBy},
+                                                           {"limit", TParam::Limit},
+                                                           {"mergegaps", TParam::MergeGaps},
+                                                           {"show", TParam::Show}};
     for (const auto& [text, param] : names) {
         if (name == text) {
             return param;
@@ -129,18 +145,105 @@ std::optional<TParam> ParamOf(const std::string& name) {
     return std::nullopt;
 }
 
+// Of the availability service only (`extent`: of /extent), or of dataselect only.
+bool AvailabilityOnly(TParam param, bool extent) {
+    return param == TParam::Merge || param == TParam::OrderBy || param == TParam::Limit ||
+           (!extent && (param == TParam::MergeGaps || param == TParam::Show));
+}
+
+std::string TakeAvailability(TAvailabilityQuery& query, TParam param, const std::string& value,
+                             const std::string& bad) {
+    const std::string v = Lower(value);
+    switch (param) {
+        case TParam::Format:
+            if (!OneOf(v, {"text", "json", "geocsv", "request"})) {
+                return bad + " (text, json, geocsv or request)";
+            }
+            query.Format = v;
+            return {};
+        case TParam::Merge: {
+            size_t from = 0;
+            while (from <= v.size()) {
+                const size_t comma = std::min(v.find(',', from), v.size());
+                const std::string item = v.substr(from, comma - from);
+                if (item == "samplerate") {
+                    query.MergeSampleRate = true;
+                } else if (item == "quality") {
+                    query.MergeQuality = true;
+                } else if (item == "overlap" && !query.Extent) {
+                    query.MergeOverlap = true;
+                } else {
+                    return bad + (query.Extent ? " (samplerate, quality)"
+                                               : " (samplerate, quality, overlap)");
+                }
+                from = comma + 1;
+            }
+            return {};
+        }
+        case TParam::OrderBy:
+            if (!OneOf(v, {"nslc_time_quality_samplerate", "latestupdate", "latestupdate_desc"}) &&
+                !(query.Extent && OneOf(v, {"timespancount", "timespancount_desc"}))) {
+                return bad;
+            }
+            query.OrderBy = v;
+            return {};
+        case TParam::Limit: {
+            int64_t limit = 0;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), limit);
+            if (error != std::errc() || end != value.data() + value.size() || limit < 1) {
+                return bad + " (a whole number from 1)";
+            }
+            query.Limit = limit;
+            return {};
+        }
+        case TParam::MergeGaps: {
+            double seconds = -1;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (error != std::errc() || end != value.data() + value.size() || !(seconds >= 0) ||
+                seconds > 1e9) {
+                return bad + " (seconds, 0 or more)";
+            }
+            query.MergeGapsMicroseconds = int64_t(seconds * 1e6);
+            return {};
+        }
+        case TParam::Show:
+            if (v != "latestupdate") {
+                return bad + " (latestupdate)";
+            }
+            query.ShowLatestUpdate = true;
+            return {};
+        default:
+            return bad;
+    }
+}
+
 // One key and value into the query and its selection; the fault's text, empty when taken.
+// `availability`: the query is of the availability service, which takes its own parameters.
 std::string Take(TDataSelectQuery& query, TFdsnSelection& selection, std::set<TParam>& seen,
-                 const std::string& key, const std::string& value) {
+                 const std::string& key, const std::string& value,
+                 TAvailabilityQuery* availability = nullptr) {
     const std::string name = Lower(key);
     const std::optional<TParam> param = ParamOf(name);
-    if (!param) {
+    const bool dataSelectOnly = param == TParam::MinimumLength || param == TParam::LongestOnly;
+    if (!param || (availability != nullptr && dataSelectOnly) ||
+        (availability == nullptr && AvailabilityOnly(*param, false)) ||
+        (availability != nullptr && availability->Extent && AvailabilityOnly(*param, false) &&
+         !AvailabilityOnly(*param, true))) {
         return "unknown parameter '" + Shown(key) + "'";
     }
     if (!seen.insert(*param).second) {
         return "parameter '" + Shown(key) + "' given more than once";
     }
     const std::string bad = "bad value of parameter '" + Shown(key) + "': '" + Shown(value) + "'";
+    if (availability != nullptr &&
+        (*param == TParam::Format || AvailabilityOnly(*param, availability->Extent))) {
+        return TakeAvailability(*availability, *param, value, bad);
+    }
+    if (availability != nullptr && *param == TParam::Quality && value == "*") {
+        return {};
+    }
     switch (*param) {
         case TParam::Network:
         case TParam::Station:
@@ -198,6 +301,8 @@ std::string Take(TDataSelectQuery& query, TFdsnSelection& selection, std::set<TP
         }
         case TParam::Format:
             return Lower(value) == "miniseed" ? std::string() : bad + " (only miniseed)";
+        default:
+            return bad;
     }
     return bad;
 }
@@ -328,8 +433,11 @@ bool CodeListMatches(const std::vector<std::string>& patterns, std::string_view 
                        [&](const std::string& p) { return CodePatternMatches(p, code); });
 }
 
-TFdsnParsed<TDataSelectQuery> ParseDataSelectGet(std::string_view text) {
-    TDataSelectQuery query;
+namespace {
+
+// The parameters of a query string into `query`; the fault's text, empty when all are taken.
+std::string TakeQueryString(std::string_view text, TDataSelectQuery& query,
+                            TAvailabilityQuery* availability) {
     TFdsnSelection selection;
     std::set<TParam> seen;
     size_t from = 0;
@@ -346,16 +454,36 @@ TFdsnParsed<TDataSelectQuery> ParseDataSelectGet(std::string_view text) {
                                                      ? std::optional<std::string>()
                                                      : DecodeQueryText(pair.substr(equals + 1));
         if (!key || !value) {
-            return Refused("bad parameter '" + Shown(pair) + "' (key=value, percent-encoded)");
+            return "bad parameter '" + Shown(pair) + "' (key=value, percent-encoded)";
         }
-        if (const std::string fault = Take(query, selection, seen, *key, *value); !fault.empty()) {
-            return Refused(fault);
+        if (const std::string fault = Take(query, selection, seen, *key, *value, availability);
+            !fault.empty()) {
+            return fault;
         }
     }
     if (const std::string fault = CheckWindow(selection); !fault.empty()) {
-        return Refused(fault);
+        return fault;
     }
     query.Selections.push_back(std::move(selection));
+    return {};
+}
+
+}  // namespace
+
+TFdsnParsed<TDataSelectQuery> ParseDataSelectGet(std::string_view text) {
+    TDataSelectQuery query;
+    if (const std::string fault = TakeQueryString(text, query, nullptr); !fault.empty()) {
+        return Refused(fault);
+    }
+    return {std::move(query), {}};
+}
+
+TFdsnParsed<TAvailabilityQuery> ParseAvailabilityGet(std::string_view text, bool extent) {
+    TAvailabilityQuery query;
+    query.Extent = extent;
+    if (const std::string fault = TakeQueryString(text, query, &query); !fault.empty()) {
+        return {std::nullopt, TFdsnFault{400, fault}};
+    }
     return {std::move(query), {}};
 }
 
@@ -388,9 +516,7 @@ TFdsnParsed<TDataSelectQuery> ParseDataSelectPost(std::string_view body) {
             const std::vector<std::string_view> valueWords = Words(line.substr(equals + 1));
             const std::string value(valueWords.empty() ? std::string_view() : valueWords.front());
             const std::optional<TParam> param = ParamOf(Lower(key));
-            if (param && *param != TParam::NoData && *param != TParam::Quality &&
-                *param != TParam::MinimumLength && *param != TParam::LongestOnly &&
-                *param != TParam::Format) {
+            if (param && *param <= TParam::End) {
                 return Refused(where + "parameter '" + Shown(key) +
                                "' belongs in the selection lines");
             }

@@ -30,6 +30,20 @@ struct TDataSelectQuery {
     bool operator==(const TDataSelectQuery&) const = default;
 };
 
+// An FDSN availability query (version 1), of /extent or of /query.
+struct TAvailabilityQuery : TDataSelectQuery {
+    bool Extent = false;           // /extent: one row per stream and rate
+    std::string Format = "text";   // text, json, geocsv or request
+    bool MergeSampleRate = false;  // streams of several rates as one
+    bool MergeQuality = false;     // the quality column left out (all data is D)
+    bool MergeOverlap = false;     // overlapping spans as one (query only)
+    std::string OrderBy = "nslc_time_quality_samplerate";
+    int64_t Limit = 0;                  // the most rows; 0: all
+    int64_t MergeGapsMicroseconds = 0;  // gaps no longer than this closed (query only)
+    bool ShowLatestUpdate = false;      // show=latestupdate (query only)
+    bool operator==(const TAvailabilityQuery&) const = default;
+};
+
 // A refused request: the status (400, or 413 for more selections than are served) and the
 // text naming the parameter.
 struct TFdsnFault {
@@ -50,6 +64,9 @@ inline constexpr size_t MaxPostSelections = 1000;
 TFdsnParsed<TDataSelectQuery> ParseDataSelectGet(std::string_view query);
 // Lines "key=value" then "NET STA LOC CHA START END" (START and END may be "*").
 TFdsnParsed<TDataSelectQuery> ParseDataSelectPost(std::string_view body);
+
+// The query string of /extent (`extent`) or /query of the availability service.
+TFdsnParsed<TAvailabilityQuery> ParseAvailabilityGet(std::string_view query, bool extent);
 
 // ISO 8601 UTC: "YYYY-MM-DD", or with "THH:MM:SS", a fraction of up to 6 digits and a
 // trailing 'Z'; microseconds since 1970. Nothing for any other text or an impossible date.

@@ -15,12 +15,14 @@
 #include <cstring>
 #include <thread>
 
+#include "web/availability.h"
 #include "web/dataselect.h"
 #include "web/fdsn_request.h"
 
 namespace {
 
 constexpr char DataSelectPath[] = "/fdsnws/dataselect/1/";
+constexpr char AvailabilityPath[] = "/fdsnws/availability/1/";
 constexpr size_t MaxUriLength = 4096;
 constexpr long long MaxPostBytes = 1 << 20;
 constexpr size_t SendPiece = size_t{1} << 16;
@@ -172,6 +174,54 @@ const char* const Wadl =
     "  </resources>\n"
     "</application>\n";
 
+const char* const AvailabilityWadl =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<application xmlns=\"http://wadl.dev.java.net/2009/02\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">\n"
+    "  <resources base=\"/fdsnws/availability/1/\">\n"
+    "    <resource path=\"extent\">\n"
+    "      <method name=\"GET\">\n"
+    "        <request>\n"
+    "          <param name=\"starttime\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"endtime\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"network\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"station\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"location\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"channel\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"quality\" style=\"query\" type=\"xsd:string\" default=\"*\"/>\n"
+    "          <param name=\"merge\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"orderby\" style=\"query\" type=\"xsd:string\" "
+    "default=\"nslc_time_quality_samplerate\"/>\n"
+    "          <param name=\"limit\" style=\"query\" type=\"xsd:int\"/>\n"
+    "          <param name=\"format\" style=\"query\" type=\"xsd:string\" default=\"text\"/>\n"
+    "          <param name=\"nodata\" style=\"query\" type=\"xsd:int\" default=\"204\"/>\n"
+    "        </request>\n"
+    "        <response status=\"200\"><representation mediaType=\"text/plain\"/>"
+    "<representation mediaType=\"application/json\"/><representation "
+    "mediaType=\"text/csv\"/></response>\n"
+    "      </method>\n"
+    "    </resource>\n"
+    "    <resource path=\"query\">\n"
+    "      <method name=\"GET\">\n"
+    "        <request>\n"
+    "          <param name=\"mergegaps\" style=\"query\" type=\"xsd:float\"/>\n"
+    "          <param name=\"show\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <!-- and every parameter of extent; merge also takes overlap -->\n"
+    "        </request>\n"
+    "        <response status=\"200\"><representation mediaType=\"text/plain\"/>"
+    "<representation mediaType=\"application/json\"/><representation "
+    "mediaType=\"text/csv\"/></response>\n"
+    "        <response status=\"204 400 404 414 503\"><representation "
+    "mediaType=\"text/plain\"/></response>\n"
+    "      </method>\n"
+    "    </resource>\n"
+    "    <resource path=\"version\"><method name=\"GET\"><response><representation "
+    "mediaType=\"text/plain\"/></response></method></resource>\n"
+    "    <resource path=\"application.wadl\"><method name=\"GET\"><response><representation "
+    "mediaType=\"application/xml\"/></response></method></resource>\n"
+    "  </resources>\n"
+    "</application>\n";
+
 }  // namespace
 
 // One SeedLink client over WebSocket: our end of the message socket pair the SeedLink server
@@ -189,6 +239,7 @@ struct TWebServer::TContext {
 
     int Handle(mg_connection* conn);
     int DataSelect(mg_connection* conn, const mg_request_info* info);
+    int Availability(mg_connection* conn, const mg_request_info* info, const std::string& uri);
     int StaticFile(mg_connection* conn, const mg_request_info* info);
     int Api(mg_connection* conn, const std::string& uri);
     void SeedLinkReady(mg_connection* conn);
@@ -269,10 +320,12 @@ TWebSnapshot TWebSnapshotBox::Get() const {
 
 std::string FdsnErrorBody(int status, const std::string& description, const std::string& url,
                           int64_t nowMicroseconds) {
+    const bool availability = url.rfind(AvailabilityPath, 0) == 0;
     return "Error " + std::to_string(status) + ": " + ReasonOf(status) + "\n\n" + description +
-           "\n\nUsage details are available from " + DataSelectPath + "\n\nRequest:\n" + url +
+           "\n\nUsage details are available from " +
+           (availability ? AvailabilityPath : DataSelectPath) + "\n\nRequest:\n" + url +
            "\n\nRequest Submitted:\n" + IsoText(nowMicroseconds) + "\n\nService version:\n" +
-           DataSelectVersion + "\n";
+           (availability ? AvailabilityVersion : DataSelectVersion) + "\n";
 }
 
 std::optional<std::string> WebRootRelativePath(const std::string& uri) {
@@ -445,6 +498,12 @@ int TWebServer::TContext::Handle(mg_connection* conn) {
         mg_response_header_send(conn);
         return 405;
     }
+    if (uri.rfind(AvailabilityPath, 0) == 0) {
+        if (post) {
+            return SendFdsnError(conn, 405, "the availability service is asked by GET", true);
+        }
+        return Availability(conn, info, uri.substr(std::strlen(AvailabilityPath)));
+    }
     if (uri.rfind("/fdsnws/", 0) == 0) {
         const std::string service = uri.substr(std::strlen(DataSelectPath));
         if (uri.rfind(DataSelectPath, 0) != 0) {
@@ -564,6 +623,48 @@ int TWebServer::TContext::StaticFile(mg_connection* conn, const mg_request_info*
         }
     }
     close(fd);
+    return 200;
+}
+
+int TWebServer::TContext::Availability(mg_connection* conn, const mg_request_info* info,
+                                       const std::string& resource) {
+    if (resource == "version") {
+        Send(conn, 200, "text/plain", AvailabilityVersion);
+        return 200;
+    }
+    if (resource == "application.wadl") {
+        Send(conn, 200, "application/xml", AvailabilityWadl);
+        return 200;
+    }
+    if (resource.empty()) {
+        Send(conn, 200, "text/plain; charset=utf-8",
+             "FDSN availability 1: extent and query ?net=..&sta=..&loc=..&cha=..&starttime=..&"
+             "endtime=..&format=text|json|geocsv|request&merge=samplerate,quality,overlap&"
+             "mergegaps=..&orderby=..&limit=..&show=latestupdate, version, application.wadl\n");
+        return 200;
+    }
+    if (resource != "extent" && resource != "query") {
+        return SendFdsnError(conn, 404, "no such resource of the availability service");
+    }
+    const TFdsnParsed<TAvailabilityQuery> parsed = ParseAvailabilityGet(
+        info->query_string != nullptr ? info->query_string : "", resource == "extent");
+    if (!parsed.Value) {
+        return SendFdsnError(conn, parsed.Fault.Status, parsed.Fault.Text);
+    }
+    if (!Config->Spans) {
+        return SendFdsnError(conn, 503, "the archive's spans are not kept by this station");
+    }
+    const TAvailabilityAnswer answer =
+        AnswerAvailability(*Config->Spans, *parsed.Value, NowMicroseconds());
+    if (answer.Empty) {
+        if (parsed.Value->NoData == 204) {
+            mg_response_header_start(conn, 204);
+            mg_response_header_send(conn);
+            return 204;
+        }
+        return SendFdsnError(conn, 404, "no data matches the selection");
+    }
+    Send(conn, 200, answer.ContentType.c_str(), answer.Body);
     return 200;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "recording/archive_spans.h"
 #include "seedlink/address.h"
 
 // What the station last said about itself, for /api/status, /api/events and /api/health.
@@ -47,6 +48,8 @@ struct TWebConfig {
     std::string Archive;               // the SDS archive
     uint64_t DataSelectMaxBytes = uint64_t{1} << 30;  // larger answers are refused with 413
     std::shared_ptr<const TWebSnapshotBox> Snapshot;
+    // The archive's spans, for the availability service; none: it answers 503.
+    std::shared_ptr<const TArchiveSpans> Spans;
     // SeedLink over WebSocket at /seedlink: hands the SeedLink server one end of a message
     // socket pair for each client (TSeedLinkServer::Adopt), with the client's address as text
     // and as IPv4-mapped bytes; false when refused. Empty: no /seedlink.

@@ -3,11 +3,14 @@
 // files, with no record across midnight; a day file left with a partial record is cut back and
 // appended to; a disk that fails holds the records in order, reports once and catches up.
 #include "recording/sds_writer.h"
+#include "recording/archive_spans.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <set>
 
 #include <filesystem>
 #include <fstream>
@@ -423,8 +426,15 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
         SCOPED_TRACE(std::to_string(row.KeepDays) + " days, " + std::to_string(row.MinFreePercent) +
                      " %");
         fs::remove_all(root_);
+        // The spans picture knows a minute of every day file; the removed days leave it.
+        const auto spans = std::make_shared<TArchiveSpans>();
+        settings_.Spans = spans;
+        const int64_t newYear = At(2025, 1, 1, 0, 0, 0) * 1000000;
         for (int day = 55; day <= 61; ++day) {
             for (const char* cha : {"HHZ", "HHN"}) {
+                const int64_t dayStart = newYear + int64_t{day - 1} * 86400 * 1000000;
+                spans->Add(TStreamKey{"XX", "12345", "", cha}, dayStart, dayStart + 60000000, 100,
+                           0);
                 const fs::path f =
                     root_ / "2025/XX/2345" / (std::string(cha) + ".D") /
                     ("XX.2345.." + std::string(cha) + ".D.2025.0" + std::to_string(day));
@@ -452,6 +462,14 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
             }
         }
         EXPECT_EQ(kept, row.Kept);
+        std::set<int> spanDays;
+        for (const TStreamSpans& stream :
+             spans->Select([](const TStreamKey&) { return true; }, INT64_MIN, INT64_MAX)) {
+            for (const TDataSpan& span : stream.Spans) {
+                spanDays.insert(int((span.Start - newYear) / (int64_t{86400} * 1000000)) + 1);
+            }
+        }
+        EXPECT_EQ(std::vector<int>(spanDays.begin(), spanDays.end()), row.Kept);
         const int64_t removed = int64_t(2 * (7 - row.Kept.size()));
         EXPECT_EQ(writer.Stats().FilesRemoved, removed);
         const TRecordingNews news = writer.TakeNews();

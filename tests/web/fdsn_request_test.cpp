@@ -171,3 +171,47 @@ TEST(FdsnRequest, WebRootPathsNeverLeaveTheRoot) {
         EXPECT_EQ(WebRootRelativePath(uri), relative) << uri;
     }
 }
+
+TEST(FdsnRequest, AvailabilityParametersAreReadOrRefused) {
+    struct TCase {
+        const char* Query;
+        bool Extent;
+        const char* Named;  // the fault's text; empty: taken
+    };
+    const TCase cases[] = {
+        {"merge=samplerate,quality,overlap&format=geocsv&limit=5&mergegaps=1.5", false, ""},
+        {"orderby=timespancount_desc&format=json&quality=*", true, ""},
+        {"merge=overlap", true, "'merge'"},
+        {"merge=samplerate,", false, "'merge'"},
+        {"mergegaps=1", true, "unknown parameter 'mergegaps'"},
+        {"mergegaps=-1", false, "'mergegaps'"},
+        {"show=latestupdate", true, "unknown parameter 'show'"},
+        {"orderby=timespancount", false, "'orderby'"},
+        {"limit=0", false, "'limit'"},
+        {"limit=1x", true, "'limit'"},
+        {"format=miniseed", false, "'format'"},
+        {"longestonly=false", false, "unknown parameter 'longestonly'"},
+        {"cha=HHZZ", true, "'cha'"},
+        {"start=2026-01-02&end=2026-01-01", false, "endtime is not after starttime"},
+    };
+    for (const TCase& c : cases) {
+        const auto parsed = ParseAvailabilityGet(c.Query, c.Extent);
+        if (*c.Named == '\0') {
+            EXPECT_TRUE(parsed.Value.has_value()) << c.Query << ": " << parsed.Fault.Text;
+            continue;
+        }
+        ASSERT_FALSE(parsed.Value.has_value()) << c.Query;
+        EXPECT_EQ(parsed.Fault.Status, 400) << c.Query;
+        EXPECT_NE(parsed.Fault.Text.find(c.Named), std::string::npos)
+            << c.Query << ": " << parsed.Fault.Text;
+    }
+    const auto query =
+        ParseAvailabilityGet("merge=samplerate,overlap&mergegaps=1.5&limit=5", false).Value;
+    ASSERT_TRUE(query);
+    EXPECT_TRUE(query->MergeSampleRate && query->MergeOverlap && !query->MergeQuality);
+    EXPECT_EQ(query->MergeGapsMicroseconds, 1500000);
+    EXPECT_EQ(query->Limit, 5);
+    // The availability service's own parameters are no dataselect's.
+    EXPECT_FALSE(ParseDataSelectGet("merge=samplerate").Value);
+    EXPECT_FALSE(ParseDataSelectGet("limit=5").Value);
+}

@@ -2,7 +2,8 @@
 // outside: the health turns 200 once the unit's frames come and the status API holds the
 // status file's object; a dataselect answer for the whole run holds exactly the archive's
 // samples; a WebSocket client at /seedlink is served the live packets of the same SeedLink
-// server; and after SIGTERM nothing listens any more.
+// server; the availability service shows the run as one span; and after SIGTERM nothing
+// listens any more.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -126,6 +127,16 @@ TEST(StationWeb, TheStationServesItsArchiveStatusAndLiveDataOverHttp) {
             << parted.first->first << "=" << parted.first->second << ", archived "
             << parted.second->first << "=" << parted.second->second;
     }
+
+    // The availability of a channel, kept as the station wrote: one span, across midnight.
+    const nlohmann::json available = nlohmann::json::parse(
+        Shell("curl -s '" + base + "/fdsnws/availability/1/query?cha=HHZ&format=json'").first,
+        nullptr, false);
+    ASSERT_EQ(available["datasources"].size(), 1u) << available;
+    const nlohmann::json& spans = available["datasources"][0]["timespans"];
+    ASSERT_EQ(spans.size(), 1u) << available;
+    EXPECT_LT(spans[0][0].get<std::string>(), "2026-12-08T00:00:00") << available;
+    EXPECT_GE(spans[0][1].get<std::string>(), "2026-12-08T00:00:20") << available;
 
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(20s), 0) << station.Errors();

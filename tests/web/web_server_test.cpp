@@ -2,7 +2,8 @@
 // written by the station's own writer across midnight is served by dataselect, and libmseed
 // reads the answers back sample for sample; the FDSN answers for no data, bad parameters, too
 // large requests and long URLs; POST selections; the status API; the address list; and the web
-// root's files, which no path trick leaves.
+// root's files, which no path trick leaves; the availability service answers the spans the
+// writer kept as it wrote, which are those a reading of the archive finds.
 #include "web/web_server.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,10 @@
 
 #include "recording/sds_writer.h"
 #include "support/mseed_read.h"
+#include "web/availability.h"
 #include "web/dataselect.h"
+
+#include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
 
@@ -33,9 +37,10 @@ const int64_t LostFrom = At(2026, 12, 7, 23, 30);
 const int64_t LostTo = At(2026, 12, 7, 23, 40);
 constexpr int Rate = 20;
 
-void WriteArchive(const fs::path& root) {
+void WriteArchive(const fs::path& root, std::shared_ptr<TArchiveSpans> spans) {
     TSdsSettings settings;
     settings.Root = root.string();
+    settings.Spans = std::move(spans);
     settings.Station = "WEB1";
     settings.RecordLength = 512;
     settings.Soh = false;
@@ -74,7 +79,7 @@ class WebServerTest : public ::testing::Test {
         dir_ = fs::temp_directory_path() / ("web_server_test_" + std::to_string(getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "root" / "app");
-        WriteArchive(dir_ / "archive");
+        WriteArchive(dir_ / "archive", written_);
         std::ofstream(dir_ / "root" / "index.html") << "<p>station</p>\n";
         std::ofstream(dir_ / "root" / "app" / "main.js") << "let x = 1;\n";
         std::ofstream(dir_ / "secret.txt") << "secret\n";
@@ -92,6 +97,7 @@ class WebServerTest : public ::testing::Test {
         config.Archive = (dir_ / "archive").string();
         config.WebRoot = (dir_ / "root").string();
         config.Snapshot = snapshot_;
+        config.Spans = written_;
         return config;
     }
 
@@ -125,6 +131,8 @@ class WebServerTest : public ::testing::Test {
 
     static inline fs::path dir_;
     static inline std::shared_ptr<TWebSnapshotBox> snapshot_ = std::make_shared<TWebSnapshotBox>();
+    // The spans the writer kept as it wrote the archive.
+    static inline std::shared_ptr<TArchiveSpans> written_ = std::make_shared<TArchiveSpans>();
 };
 
 }  // namespace
@@ -312,4 +320,96 @@ TEST_F(WebServerTest, FilesComeOnlyFromTheWebRoot) {
     const TAnswer page = Fetch(server.Port(), "/");
     EXPECT_EQ(page.Body, "<p>station</p>\n");
     EXPECT_NE(page.Headers.find("text/html"), std::string::npos);
+}
+
+TEST_F(WebServerTest, AvailabilityAnswersTheSpansTheWriterKept) {
+    // What the writer kept is what reading the archive's headers finds: per channel one span
+    // before the lost stretch and one after it, across midnight.
+    TArchiveSpans read;
+    EXPECT_GT(read.AddArchive((dir_ / "archive").string()), 0);
+    const auto all = [](const TStreamKey&) { return true; };
+    const auto kept = written_->Select(all, INT64_MIN, INT64_MAX);
+    const auto found = read.Select(all, INT64_MIN, INT64_MAX);
+    ASSERT_EQ(kept.size(), 2u);
+    ASSERT_EQ(found.size(), kept.size());
+    for (size_t k = 0; k < kept.size(); ++k) {
+        EXPECT_EQ(found[k].Key, kept[k].Key);
+        EXPECT_EQ(found[k].Spans, kept[k].Spans);
+    }
+
+    TWebServer server(Config());
+    ASSERT_TRUE(server.Start());
+    const int port = server.Port();
+    const std::string q = "/fdsnws/availability/1/query?";
+    const std::string e = "/fdsnws/availability/1/extent?";
+    const std::string channel = kept[0].Key.Channel;
+
+    const TAnswer text = Fetch(port, q + "net=XX&sta=WEB1&loc=--&cha=" + channel);
+    EXPECT_EQ(text.Status, 200);
+    EXPECT_NE(text.Headers.find("Content-Type: text/plain"), std::string::npos);
+    EXPECT_EQ(text.Body,
+              "#Network Station Location Channel Quality SampleRate Earliest Latest\n"
+              "XX WEB1 -- " +
+                  channel +
+                  " D 20.0 2026-12-07T23:00:00.000000Z "
+                  "2026-12-07T23:30:00.000000Z\n"
+                  "XX WEB1 -- " +
+                  channel +
+                  " D 20.0 2026-12-07T23:40:00.000000Z "
+                  "2026-12-08T01:00:00.000000Z\n");
+
+    // JSON, cut to the window, the gap closed by mergegaps only when it is no longer.
+    const auto spansOf = [&](const std::string& extra) {
+        const TAnswer answer = Fetch(port, q + "format=json&cha=" + channel + extra);
+        EXPECT_EQ(answer.Status, 200) << extra;
+        const nlohmann::json json = nlohmann::json::parse(answer.Body, nullptr, false);
+        EXPECT_FALSE(json.is_discarded()) << answer.Body;
+        EXPECT_EQ(json["datasources"].size(), 1u) << answer.Body;
+        const nlohmann::json& source = json["datasources"][0];
+        EXPECT_EQ(source["network"], "XX");
+        EXPECT_EQ(source["location"], "");
+        EXPECT_EQ(source["samplerate"], 20.0);
+        return source["timespans"];
+    };
+    EXPECT_EQ(
+        spansOf("&start=2026-12-07T23:20:00&end=2026-12-07T23:50:00"),
+        nlohmann::json::parse(R"([["2026-12-07T23:20:00.000000Z","2026-12-07T23:30:00.000000Z"],
+                                        ["2026-12-07T23:40:00.000000Z","2026-12-07T23:50:00.000000Z"]])"));
+    EXPECT_EQ(spansOf("&mergegaps=599.9").size(), 2u);
+    EXPECT_EQ(spansOf("&mergegaps=600"),
+              nlohmann::json::parse(
+                  R"([["2026-12-07T23:00:00.000000Z","2026-12-08T01:00:00.000000Z"]])"));
+
+    // The extent: one row per stream, its spans counted; limit and merge as asked.
+    const TAnswer extent = Fetch(port, e + "merge=quality&limit=1");
+    EXPECT_EQ(extent.Status, 200);
+    EXPECT_EQ(extent.Body.substr(0, extent.Body.find('\n')),
+              "#Network Station Location Channel SampleRate Earliest Latest Updated TimeSpans "
+              "Restriction");
+    EXPECT_NE(extent.Body.find("XX WEB1 -- " + channel +
+                               " 20.0 2026-12-07T23:00:00.000000Z 2026-12-08T01:00:00.000000Z "),
+              std::string::npos)
+        << extent.Body;
+    EXPECT_NE(extent.Body.find(" 2 OPEN\n"), std::string::npos) << extent.Body;
+    EXPECT_EQ(std::count(extent.Body.begin(), extent.Body.end(), '\n'), 2);
+    const TAnswer csv = Fetch(port, e + "format=geocsv&cha=" + channel);
+    EXPECT_EQ(csv.Body.rfind("#dataset: GeoCSV 2.0\n#delimiter: |\n", 0), 0u) << csv.Body;
+    EXPECT_NE(csv.Body.find("\nXX|WEB1||" + channel + "|D|20.0|"), std::string::npos) << csv.Body;
+
+    // No data, refused parameters, the service's own version and description.
+    EXPECT_EQ(Fetch(port, q + "net=YY").Status, 204);
+    EXPECT_EQ(Fetch(port, q + "start=2026-12-07T23:31:00&end=2026-12-07T23:39:00").Status, 204);
+    EXPECT_EQ(Fetch(port, e + "cha=HHZ&nodata=404").Status, 404);
+    const TAnswer bad = Fetch(port, q + "merge=everything");
+    EXPECT_EQ(bad.Status, 400);
+    EXPECT_EQ(bad.Body.rfind("Error 400: Bad Request\n\nbad value of parameter 'merge'", 0), 0u)
+        << bad.Body;
+    EXPECT_NE(bad.Body.find("/fdsnws/availability/1/"), std::string::npos);
+    EXPECT_NE(bad.Body.find(AvailabilityVersion), std::string::npos);
+    EXPECT_EQ(Fetch(port, e + "mergegaps=1").Status, 400);
+    EXPECT_EQ(Fetch(port, q, "--data x").Status, 405);
+    EXPECT_EQ(Fetch(port, "/fdsnws/availability/1/version").Body, AvailabilityVersion);
+    EXPECT_NE(Fetch(port, "/fdsnws/availability/1/application.wadl").Body.find("extent"),
+              std::string::npos);
+    EXPECT_EQ(Fetch(port, "/fdsnws/availability/1/other").Status, 404);
 }
