@@ -154,12 +154,19 @@ std::vector<TChannelSetup> ChannelSetups(const TChannelPlan& plan, const TStream
     if (format.ChannelCount <= 0 || format.SampleRate <= 0) {
         return setups;
     }
-    const std::vector<std::string> codes =
-        DataChannelCodes(plan.ChannelCodes, format.ChannelCount, format.SampleRate);
+    std::vector<TStreamCode> codes;
+    if (plan.FixedCodes) {
+        for (int c = 0; c < format.ChannelCount && c < MaxChannels; ++c) {
+            codes.push_back({plan.Location, plan.ChannelCodes[static_cast<size_t>(c)]});
+        }
+    } else {
+        codes = DataStreamCodes(plan.ChannelCodes, plan.Location, format.ChannelCount,
+                                format.SampleRate);
+    }
     for (int c = 0; c < static_cast<int>(codes.size()); ++c) {
         TChannelSetup setup;
-        setup.Location = plan.Location;
-        setup.Code = codes[static_cast<size_t>(c)];
+        setup.Location = codes[static_cast<size_t>(c)].Location;
+        setup.Code = codes[static_cast<size_t>(c)].Channel;
         setup.Index = c;
         setup.SampleRate = format.SampleRate;
         setup.GainFactor = GainFactorOf(format.GainBits, c);

@@ -58,6 +58,9 @@ struct TStationMetadata {
 struct TChannelPlan {
     std::string Location;
     std::array<std::string, 6> ChannelCodes;  // as configured; empty: by the rate
+    // The codes are the files' own names (the periods layout's P_0 ...), taken as they are,
+    // not SEED codes whose band letter follows the rate.
+    bool FixedCodes = false;
     bool Soh = true;
     // The sensors of channels 1-3 and 4-6; none: the digitizer alone.
     std::array<std::optional<TSensor>, 2> Sensors;

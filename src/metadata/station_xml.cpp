@@ -218,6 +218,7 @@ std::string RecordingStationXml(const TFileSettings& files, const TStreamFormat&
     TChannelPlan plan;
     plan.Location = files.Location;
     plan.Soh = false;  // the window records the samples only
+    plan.FixedCodes = true;
     for (int c = 0; c < MaxChannels; ++c) {
         plan.ChannelCodes[static_cast<size_t>(c)] = ChannelCode(c);
     }

@@ -170,6 +170,7 @@ TChannelPlan ChannelPlanOf(const TStationConfig& config) {
             plan.ChannelCodes[static_cast<size_t>(c)] = ChannelCode(c);
         }
         plan.Soh = false;
+        plan.FixedCodes = true;
         plan.Sensors = config.Sensors;
         return plan;
     }
