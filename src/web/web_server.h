@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "metadata/station_xml.h"
 #include "seedlink/address.h"
 
 // What the station last said about itself, for /api/status, /api/events and /api/health.
@@ -46,6 +47,9 @@ struct TWebConfig {
     std::string WebRoot;               // the page's files; empty: none served
     std::string Archive;               // the SDS archive
     uint64_t DataSelectMaxBytes = uint64_t{1} << 30;  // larger answers are refused with 413
+    // The station service reads the metadata files of these stations per request.
+    TStationSource Stations;
+    std::string StationXmlSource = "digitizer-station";  // the documents' Source
     std::shared_ptr<const TWebSnapshotBox> Snapshot;
     // SeedLink over WebSocket at /seedlink: hands the SeedLink server one end of a message
     // socket pair for each client (TSeedLinkServer::Adopt), with the client's address as text
