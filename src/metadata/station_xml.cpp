@@ -120,7 +120,8 @@ const char* SohDescription(TSohKind kind) {
     return "";
 }
 
-void ChannelNode(pugi::xml_node station, const TChannelEpoch& epoch, const TPosition& position) {
+void ChannelNode(pugi::xml_node station, const TChannelEpoch& epoch, const TPosition& position,
+                 bool withResponse) {
     const TChannelSetup& setup = epoch.Setup;
     pugi::xml_node channel = station.append_child("Channel");
     channel.append_attribute("code").set_value(setup.Code.c_str());
@@ -147,6 +148,9 @@ void ChannelNode(pugi::xml_node station, const TChannelEpoch& epoch, const TPosi
     Number(channel, "SampleRate", setup.SampleRate);
     if (data && setup.Sensor && !setup.Sensor->Description.empty()) {
         Text(channel.append_child("Sensor"), "Description", setup.Sensor->Description);
+    }
+    if (!withResponse) {
+        return;
     }
     pugi::xml_node response = channel.append_child("Response");
     pugi::xml_node sensitivity = response.append_child("InstrumentSensitivity");
@@ -241,7 +245,7 @@ std::string XmlTime(int64_t utcSeconds) {
 
 std::string StationXmlDocument(const std::string& network,
                                const std::vector<TStationEntry>& stations,
-                               const std::string& source, int64_t created) {
+                               const std::string& source, int64_t created, TStationXmlLevel level) {
     pugi::xml_document document;
     pugi::xml_node declaration = document.append_child(pugi::node_declaration);
     declaration.append_attribute("version").set_value("1.0");
@@ -254,6 +258,9 @@ std::string StationXmlDocument(const std::string& network,
     pugi::xml_node net = root.append_child("Network");
     net.append_attribute("code").set_value(network.c_str());
     for (const TStationEntry& entry : stations) {
+        if (level == TStationXmlLevel::Network) {
+            break;
+        }
         const TStationMetadata& metadata = entry.Metadata;
         pugi::xml_node station = net.append_child("Station");
         station.append_attribute("code").set_value(metadata.Station.c_str());
@@ -274,8 +281,7 @@ std::string StationXmlDocument(const std::string& network,
                 station.append_attribute("endDate").set_value(XmlTime(*end).c_str());
             }
         }
-        const std::optional<TPosition> position =
-            entry.Configured ? entry.Configured : metadata.GpsPosition;
+        const std::optional<TPosition> position = PositionOf(entry);
         if (!position) {
             pugi::xml_node comment = station.append_child("Comment");
             Text(comment, "Value",
@@ -292,10 +298,57 @@ std::string StationXmlDocument(const std::string& network,
             Text(station, "CreationDate", XmlTime(start));
         }
         for (const TChannelEpoch& epoch : metadata.Epochs) {
-            ChannelNode(station, epoch, where);
+            if (level == TStationXmlLevel::Station) {
+                break;
+            }
+            ChannelNode(station, epoch, where, level == TStationXmlLevel::Response);
         }
     }
     std::ostringstream out;
     document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
     return out.str();
+}
+
+std::optional<TPosition> PositionOf(const TStationEntry& entry) {
+    return entry.Configured ? entry.Configured : entry.Metadata.GpsPosition;
+}
+
+std::vector<TStationEntry> LoadStationEntries(const TStationSource& source,
+                                              std::vector<std::string>& notes) {
+    std::vector<TStationMetadata> stations;
+    if (source.Station.empty()) {
+        stations = LoadArchiveMetadata(source.Archive, source.Network, source.Location, notes);
+    } else {
+        const std::string path =
+            MetadataPath(source.Archive, source.Network, source.Station, source.Location);
+        TResult<std::optional<TStationMetadata>> loaded = LoadMetadata(path);
+        if (!loaded) {
+            notes.push_back(loaded.Error().Text);
+        } else if (*loaded) {
+            stations.push_back(std::move(**loaded));
+        } else {
+            TStationMetadata empty;
+            empty.Network = source.Network;
+            empty.Station = source.Station;
+            empty.Location = source.Location;
+            stations.push_back(std::move(empty));
+        }
+    }
+    std::vector<TStationEntry> entries;
+    for (TStationMetadata& metadata : stations) {
+        if (metadata.Epochs.empty()) {
+            notes.push_back("station " + metadata.Station + " has recorded nothing into " +
+                            source.Archive + " yet: it has no channels");
+        }
+        TStationEntry entry;
+        entry.Metadata = std::move(metadata);
+        entry.SiteName = source.SiteName;
+        entry.Configured = source.Configured;
+        entries.push_back(std::move(entry));
+    }
+    if (entries.empty()) {
+        notes.push_back("no station of network " + source.Network + " has recorded into " +
+                        source.Archive + " yet");
+    }
+    return entries;
 }

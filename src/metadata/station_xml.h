@@ -43,9 +43,32 @@ std::string RecordingStationXml(const TFileSettings& files, const TStreamFormat&
 // "2026-12-08T07:37:31Z".
 std::string XmlTime(int64_t utcSeconds);
 
-// The document of network `network` with `stations`, made by `source` at `created`.
-// A station whose position is neither configured nor known from the GPS gets latitude,
-// longitude and elevation 0 (the schema requires them) and a comment that says so.
+// How deep the document goes: the network alone, its stations, their channels, or the
+// channels with their responses.
+enum class TStationXmlLevel { Network, Station, Channel, Response };
+
+// The document of network `network` with `stations`, made by `source` at `created`, down to
+// `level`. A station whose position is neither configured nor known from the GPS gets
+// latitude, longitude and elevation 0 (the schema requires them) and a comment that says so.
 std::string StationXmlDocument(const std::string& network,
                                const std::vector<TStationEntry>& stations,
-                               const std::string& source, int64_t created);
+                               const std::string& source, int64_t created,
+                               TStationXmlLevel level = TStationXmlLevel::Response);
+
+// The station's position as the document gives it: configured, else the GPS's, else none.
+std::optional<TPosition> PositionOf(const TStationEntry& entry);
+
+// Where a station's metadata is kept and what its configuration adds to it.
+struct TStationSource {
+    std::string Archive;
+    std::string Network, Station, Location;  // an empty station: every station of the network
+    std::string SiteName;
+    std::optional<TPosition> Configured;
+};
+
+// The stations of `source` whose metadata the archive keeps (the configured station alone
+// when it is named, with no channels when it has recorded nothing yet), with the configured
+// position and site name. `notes` gets files that could not be read and stations that have
+// recorded nothing yet. Reads the files each time: safe from any thread.
+std::vector<TStationEntry> LoadStationEntries(const TStationSource& source,
+                                              std::vector<std::string>& notes);

@@ -133,6 +133,8 @@ TWebConfig WebConfigOf(const TStationConfig& config) {
     web.WebRoot = config.HttpRoot.empty() ? InstalledWebRoot() : config.HttpRoot;
     web.Archive = config.Archive;
     web.DataSelectMaxBytes = uint64_t(config.HttpDataSelectMaxMB) << 20;
+    web.Stations = StationSourceOf(config);
+    web.StationXmlSource = std::string("digitizer-station ") + ProgramVersion;
     return web;
 }
 
@@ -182,46 +184,23 @@ TChannelPlan ChannelPlanOf(const TStationConfig& config) {
     return plan;
 }
 
+TStationSource StationSourceOf(const TStationConfig& config) {
+    TStationSource source;
+    source.Archive = config.Archive;
+    source.Network = config.Network;
+    source.Station = config.Station;
+    source.Location = config.Location;
+    source.SiteName = config.SiteName;
+    if (config.Latitude && config.Longitude) {
+        source.Configured =
+            TPosition{*config.Latitude, *config.Longitude, config.Elevation.value_or(0)};
+    }
+    return source;
+}
+
 std::string StationXmlOf(const TStationConfig& config, int64_t now,
                          std::vector<std::string>& notes) {
-    std::vector<TStationMetadata> stations;
-    if (config.Station.empty()) {
-        stations = LoadArchiveMetadata(config.Archive, config.Network, config.Location, notes);
-    } else {
-        const std::string path =
-            MetadataPath(config.Archive, config.Network, config.Station, config.Location);
-        TResult<std::optional<TStationMetadata>> loaded = LoadMetadata(path);
-        if (!loaded) {
-            notes.push_back(loaded.Error().Text);
-        } else if (*loaded) {
-            stations.push_back(std::move(**loaded));
-        } else {
-            TStationMetadata empty;
-            empty.Network = config.Network;
-            empty.Station = config.Station;
-            empty.Location = config.Location;
-            stations.push_back(std::move(empty));
-        }
-    }
-    std::vector<TStationEntry> entries;
-    for (TStationMetadata& metadata : stations) {
-        if (metadata.Epochs.empty()) {
-            notes.push_back("station " + metadata.Station + " has recorded nothing into " +
-                            config.Archive + " yet: it has no channels");
-        }
-        TStationEntry entry;
-        entry.Metadata = std::move(metadata);
-        entry.SiteName = config.SiteName;
-        if (config.Latitude && config.Longitude) {
-            entry.Configured =
-                TPosition{*config.Latitude, *config.Longitude, config.Elevation.value_or(0)};
-        }
-        entries.push_back(std::move(entry));
-    }
-    if (entries.empty()) {
-        notes.push_back("no station of network " + config.Network + " has recorded into " +
-                        config.Archive + " yet");
-    }
+    const std::vector<TStationEntry> entries = LoadStationEntries(StationSourceOf(config), notes);
     return StationXmlDocument(config.Network, entries,
                               std::string("digitizer-station ") + ProgramVersion, now);
 }

@@ -49,6 +49,9 @@ TWebSnapshot WebSnapshotOf(const TStationStatus& status, const std::string& refu
 // The channels a configuration records, with its sensors, for the station's metadata.
 TChannelPlan ChannelPlanOf(const TStationConfig& config);
 
+// Where the station's metadata is kept and what the configuration adds to it.
+TStationSource StationSourceOf(const TStationConfig& config);
+
 // The StationXML document of the configuration and its archive (--stationxml): the stations
 // of the configured network and location whose metadata the archive keeps (only the
 // configured station's when a station code is configured), with the configured position and

@@ -18,10 +18,12 @@
 #include "web/availability.h"
 #include "web/dataselect.h"
 #include "web/fdsn_request.h"
+#include "web/station_service.h"
 
 namespace {
 
 constexpr char DataSelectPath[] = "/fdsnws/dataselect/1/";
+constexpr char StationPath[] = "/fdsnws/station/1/";
 constexpr char AvailabilityPath[] = "/fdsnws/availability/1/";
 constexpr size_t MaxUriLength = 4096;
 constexpr long long MaxPostBytes = 1 << 20;
@@ -110,6 +112,20 @@ int SendFdsnError(mg_connection* conn, int status, const std::string& descriptio
                        NowMicroseconds()),
          close);
     return status;
+}
+
+// The body of a POST; nothing when it is larger than MaxPostBytes.
+std::optional<std::string> ReadPostBody(mg_connection* conn) {
+    std::string body;
+    char piece[8192];
+    int n = 0;
+    while ((n = mg_read(conn, piece, sizeof piece)) > 0) {
+        body.append(piece, size_t(n));
+        if (body.size() > size_t(MaxPostBytes)) {
+            return std::nullopt;
+        }
+    }
+    return body;
 }
 
 const char* ContentTypeOf(const std::string& path) {
@@ -222,6 +238,52 @@ const char* const AvailabilityWadl =
     "  </resources>\n"
     "</application>\n";
 
+const char* const StationWadl =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<application xmlns=\"http://wadl.dev.java.net/2009/02\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">\n"
+    "  <resources base=\"/fdsnws/station/1/\">\n"
+    "    <resource path=\"query\">\n"
+    "      <method name=\"GET\">\n"
+    "        <request>\n"
+    "          <param name=\"starttime\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"endtime\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"startbefore\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"startafter\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"endbefore\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"endafter\" style=\"query\" type=\"xsd:dateTime\"/>\n"
+    "          <param name=\"network\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"station\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"location\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"channel\" style=\"query\" type=\"xsd:string\"/>\n"
+    "          <param name=\"level\" style=\"query\" type=\"xsd:string\" default=\"station\"/>\n"
+    "          <param name=\"format\" style=\"query\" type=\"xsd:string\" default=\"xml\"/>\n"
+    "          <param name=\"includerestricted\" style=\"query\" type=\"xsd:boolean\" "
+    "default=\"true\"/>\n"
+    "          <param name=\"includeavailability\" style=\"query\" type=\"xsd:boolean\" "
+    "default=\"false\"/>\n"
+    "          <param name=\"matchtimeseries\" style=\"query\" type=\"xsd:boolean\" "
+    "default=\"false\"/>\n"
+    "          <param name=\"nodata\" style=\"query\" type=\"xsd:int\" default=\"204\"/>\n"
+    "        </request>\n"
+    "        <response status=\"200\"><representation mediaType=\"application/xml\"/>"
+    "<representation mediaType=\"text/plain\"/></response>\n"
+    "        <response status=\"204 400 404 413 414\"><representation "
+    "mediaType=\"text/plain\"/></response>\n"
+    "      </method>\n"
+    "      <method name=\"POST\">\n"
+    "        <request><representation mediaType=\"text/plain\"/></request>\n"
+    "        <response status=\"200\"><representation mediaType=\"application/xml\"/>"
+    "</response>\n"
+    "      </method>\n"
+    "    </resource>\n"
+    "    <resource path=\"version\"><method name=\"GET\"><response><representation "
+    "mediaType=\"text/plain\"/></response></method></resource>\n"
+    "    <resource path=\"application.wadl\"><method name=\"GET\"><response><representation "
+    "mediaType=\"application/xml\"/></response></method></resource>\n"
+    "  </resources>\n"
+    "</application>\n";
+
 }  // namespace
 
 // One SeedLink client over WebSocket: our end of the message socket pair the SeedLink server
@@ -239,6 +301,7 @@ struct TWebServer::TContext {
 
     int Handle(mg_connection* conn);
     int DataSelect(mg_connection* conn, const mg_request_info* info);
+    int Station(mg_connection* conn, const mg_request_info* info, const std::string& resource);
     int Availability(mg_connection* conn, const mg_request_info* info, const std::string& uri);
     int StaticFile(mg_connection* conn, const mg_request_info* info);
     int Api(mg_connection* conn, const std::string& uri);
@@ -320,12 +383,20 @@ TWebSnapshot TWebSnapshotBox::Get() const {
 
 std::string FdsnErrorBody(int status, const std::string& description, const std::string& url,
                           int64_t nowMicroseconds) {
-    const bool availability = url.rfind(AvailabilityPath, 0) == 0;
+    // The service the request was for names itself: its path and its version.
+    const char* path = DataSelectPath;
+    const char* version = DataSelectVersion;
+    if (url.rfind(AvailabilityPath, 0) == 0) {
+        path = AvailabilityPath;
+        version = AvailabilityVersion;
+    } else if (url.rfind(StationPath, 0) == 0) {
+        path = StationPath;
+        version = StationServiceVersion;
+    }
     return "Error " + std::to_string(status) + ": " + ReasonOf(status) + "\n\n" + description +
-           "\n\nUsage details are available from " +
-           (availability ? AvailabilityPath : DataSelectPath) + "\n\nRequest:\n" + url +
+           "\n\nUsage details are available from " + path + "\n\nRequest:\n" + url +
            "\n\nRequest Submitted:\n" + IsoText(nowMicroseconds) + "\n\nService version:\n" +
-           (availability ? AvailabilityVersion : DataSelectVersion) + "\n";
+           version + "\n";
 }
 
 std::optional<std::string> WebRootRelativePath(const std::string& uri) {
@@ -504,6 +575,9 @@ int TWebServer::TContext::Handle(mg_connection* conn) {
         }
         return Availability(conn, info, uri.substr(std::strlen(AvailabilityPath)));
     }
+    if (uri.rfind(StationPath, 0) == 0) {
+        return Station(conn, info, uri.substr(std::strlen(StationPath)));
+    }
     if (uri.rfind("/fdsnws/", 0) == 0) {
         const std::string service = uri.substr(std::strlen(DataSelectPath));
         if (uri.rfind(DataSelectPath, 0) != 0) {
@@ -676,19 +750,13 @@ int TWebServer::TContext::DataSelect(mg_connection* conn, const mg_request_info*
                 conn, 413,
                 "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
         }
-        std::string body;
-        char piece[8192];
-        int n = 0;
-        while ((n = mg_read(conn, piece, sizeof piece)) > 0) {
-            body.append(piece, size_t(n));
-            if (body.size() > size_t(MaxPostBytes)) {
-                return SendFdsnError(
-                    conn, 413,
-                    "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes",
-                    true);
-            }
+        const std::optional<std::string> body = ReadPostBody(conn);
+        if (!body) {
+            return SendFdsnError(
+                conn, 413,
+                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
         }
-        parsed = ParseDataSelectPost(body);
+        parsed = ParseDataSelectPost(*body);
     } else {
         parsed = ParseDataSelectGet(info->query_string != nullptr ? info->query_string : "");
     }
@@ -751,5 +819,56 @@ int TWebServer::TContext::DataSelect(mg_connection* conn, const mg_request_info*
             mg_send_chunk(conn, "", 0);
         }
     }
+    return 200;
+}
+
+int TWebServer::TContext::Station(mg_connection* conn, const mg_request_info* info,
+                                  const std::string& resource) {
+    const bool post = std::strcmp(info->request_method, "POST") == 0;
+    if (resource != "query") {
+        if (post) {
+            return SendFdsnError(conn, 405, "only the query takes POST", true);
+        }
+        if (resource == "version") {
+            Send(conn, 200, "text/plain", StationServiceVersion);
+            return 200;
+        }
+        if (resource == "application.wadl") {
+            Send(conn, 200, "application/xml", StationWadl);
+            return 200;
+        }
+        return SendFdsnError(conn, 404, "no such resource of the station service");
+    }
+    TFdsnParsed<TStationQuery> parsed;
+    if (post) {
+        if (info->content_length > MaxPostBytes) {
+            return SendFdsnError(
+                conn, 413,
+                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
+        }
+        const std::optional<std::string> body = ReadPostBody(conn);
+        if (!body) {
+            return SendFdsnError(
+                conn, 413,
+                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
+        }
+        parsed = ParseStationPost(*body);
+    } else {
+        parsed = ParseStationGet(info->query_string != nullptr ? info->query_string : "");
+    }
+    if (!parsed.Value) {
+        return SendFdsnError(conn, parsed.Fault.Status, parsed.Fault.Text);
+    }
+    const TStationAnswer answer = AnswerStationQuery(Config->Stations, Config->StationXmlSource,
+                                                     *parsed.Value, NowMicroseconds() / 1000000);
+    if (answer.Status == 204) {
+        mg_response_header_start(conn, 204);
+        mg_response_header_send(conn);
+        return 204;
+    }
+    if (answer.Status != 200) {
+        return SendFdsnError(conn, answer.Status, "no station or channel matches the selection");
+    }
+    Send(conn, 200, answer.Type.c_str(), answer.Body);
     return 200;
 }

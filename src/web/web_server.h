@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "metadata/station_xml.h"
 #include "recording/archive_spans.h"
 #include "seedlink/address.h"
 
@@ -47,6 +48,9 @@ struct TWebConfig {
     std::string WebRoot;               // the page's files; empty: none served
     std::string Archive;               // the SDS archive
     uint64_t DataSelectMaxBytes = uint64_t{1} << 30;  // larger answers are refused with 413
+    // The station service reads the metadata files of these stations per request.
+    TStationSource Stations;
+    std::string StationXmlSource = "digitizer-station";  // the documents' Source
     std::shared_ptr<const TWebSnapshotBox> Snapshot;
     // The archive's spans, for the availability service; none: it answers 503.
     std::shared_ptr<const TArchiveSpans> Spans;

@@ -138,6 +138,14 @@ TEST(StationWeb, TheStationServesItsArchiveStatusAndLiveDataOverHttp) {
     EXPECT_LT(spans[0][0].get<std::string>(), "2026-12-08T00:00:00") << available;
     EXPECT_GE(spans[0][1].get<std::string>(), "2026-12-08T00:00:20") << available;
 
+    // The station service answers from the metadata the station keeps in its archive.
+    const std::string channels =
+        Shell("curl -s '" + base + "/fdsnws/station/1/query?level=channel&format=text&cha=HH?'")
+            .first;
+    EXPECT_EQ(channels.rfind("#Network|Station|Location|Channel|", 0), 0u) << channels;
+    EXPECT_GE(std::count(channels.begin(), channels.end(), '\n'), 4) << channels;
+    EXPECT_NE(channels.find("|HHZ|"), std::string::npos) << channels;
+
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(20s), 0) << station.Errors();
     EXPECT_EQ(Shell("curl -s -o /dev/null -w '%{http_code}' " + base + "/api/health").first, "000");

@@ -227,7 +227,7 @@ TEST_F(WebServerTest, DataSelectAnswersTheArchiveAsTheSpecificationSays) {
     EXPECT_EQ(Fetch(port, "/fdsnws/dataselect/1/version").Body, DataSelectVersion);
     EXPECT_NE(Fetch(port, "/fdsnws/dataselect/1/application.wadl").Body.find("<application"),
               std::string::npos);
-    EXPECT_EQ(Fetch(port, "/fdsnws/station/1/query").Status, 404);
+    EXPECT_EQ(Fetch(port, "/fdsnws/event/1/query").Status, 404);
     // Nothing is changed by a request: other methods are refused.
     EXPECT_EQ(Fetch(port, q, "-X DELETE").Status, 405);
     EXPECT_EQ(Fetch(port, "/index.html", "-X PUT --data x").Status, 405);
