@@ -58,7 +58,8 @@ class TWindowTest : public ::testing::Test {
     // Blocks since the histories last started afresh (one temperature
     // reading each).
     size_t Blocks() const;
-    bool WaitForBlocks(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Generous: a window under a sanitizer on a loaded machine takes seconds to start.
+    bool WaitForBlocks(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
     QTemporaryDir dir_;
     std::unique_ptr<TPtyPeer> peer_;
