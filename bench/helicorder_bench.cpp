@@ -77,7 +77,7 @@ THelicorderDraw DayDraw(int rowMinutes) {
     draw.Events = &Day().Events;
     draw.Channel = 2;
     draw.Rows = HelicorderRows(T0 + 86399, 24, rowMinutes);
-    draw.Zoom = 16;
+    draw.HalfRowCounts = 8388608.0 / 16;
     return draw;
 }
 

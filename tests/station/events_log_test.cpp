@@ -87,7 +87,7 @@ TEST(EventsLog, LinesAreJsonObjectsWithTheWholeEventAndCsvRowsFitTheHeader) {
     const std::string end = EventEndJson(e, 12, place);
     EXPECT_NE(end.find(R"("duration":12.33,"cut":false,"sample_rate":100,)"), std::string::npos)
         << end;
-    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012,"clipped":false,"),
+    EXPECT_NE(end.find(R"("peak_counts":1200.0,"peak_volts":0.00012,"clipped":false,)"),
               std::string::npos)
         << end;
     nlohmann::json j = nlohmann::json::parse(end, nullptr, false);

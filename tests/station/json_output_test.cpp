@@ -63,7 +63,7 @@ TEST(JsonOutput, EveryOutputReadsBackWithTheTextsItWasGiven) {
         // The events file's lines.
         TEvent event;
         event.Channels = {{0, true, {}, 5, 100, 0.001}};
-        const TEventPlace place{c.Text, c.Text, {c.Text}};
+        const TEventPlace place{c.Text, c.Text, {}, {c.Text}};
         const std::string start = EventStartJson(event, 1, place);
         const std::string end = EventEndJson(event, 1, place);
         EXPECT_EQ(nlohmann::json::parse(start)["network"], c.Read) << start;
