@@ -46,9 +46,9 @@ void SetGps(TDataBlock& block, TGps form, int64_t time, int32_t lastValidBlock) 
 std::map<int32_t, int64_t> SampleTimes(const fs::path& dir) {
     std::map<int32_t, int64_t> times;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        // .owners/ holds the station's owners files, not records.
-        if (!entry.is_regular_file() ||
-            entry.path().parent_path().filename().string().starts_with(".")) {
+        // .owners/ holds the station's owners files and metadata/ its metadata, not records.
+        const std::string folder = entry.path().parent_path().filename().string();
+        if (!entry.is_regular_file() || folder.starts_with(".") || folder == "metadata") {
             continue;
         }
         const TMseedFile file = ReadMseedFile(entry.path().string());

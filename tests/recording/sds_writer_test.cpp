@@ -433,7 +433,7 @@ TEST_F(SdsWriterTest, OldDayFilesAreRemovedOldestFirstNeverToday) {
         for (int day = 55; day <= 61; ++day) {
             for (const char* cha : {"HHZ", "HHN"}) {
                 const int64_t dayStart = newYear + int64_t{day - 1} * 86400 * 1000000;
-                spans->Add(TStreamKey{"XX", "12345", "", cha}, dayStart, dayStart + 60000000, 100,
+                spans->Add(TStreamKey{"XX", "2345", "", cha}, dayStart, dayStart + 60000000, 100,
                            0);
                 const fs::path f =
                     root_ / "2025/XX/2345" / (std::string(cha) + ".D") /
