@@ -372,12 +372,19 @@ void Ext4ReadOnlyOnError(StationFaults& t) {
     t.MountExt4("errors=remount-ro");
 }
 
-// Frozen long enough for a status file to be written meanwhile: it says what waits.
+// Frozen until a status file written meanwhile says what waits (the writer blocks at its next
+// flush; the status is written every 10 s), for at most 30 s.
 void Freeze(StationFaults& t) {
     ASSERT_TRUE(t.WaitForUnitTime(Start + 60));
     ASSERT_TRUE(Shell("fsfreeze -f " + t.Path("archive")));
-    std::this_thread::sleep_for(12s);
-    const auto status = t.Status();
+    auto status = t.Status();
+    for (int waited = 0; waited < 30; ++waited) {
+        std::this_thread::sleep_for(1s);
+        status = t.Status();
+        if (status && status->QueuedBytes + status->DroppedSamples > 0) {
+            break;
+        }
+    }
     ASSERT_TRUE(Shell("fsfreeze -u " + t.Path("archive")));
     ASSERT_TRUE(status);
     EXPECT_GT(status->QueuedBytes + status->DroppedSamples, 0) << StatusJson(*status);
