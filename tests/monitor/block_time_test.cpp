@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -49,9 +50,16 @@ TEST(BlockTime, TheComputersClockIsTakenInUtcWhateverTheZone) {
     for (const char* zone : {"UTC0", "XXX-5:30", "YYY+8"}) {
         setenv("TZ", zone, 1);
         tzset();
-        const int64_t before = int64_t(std::time(nullptr));
+        // Read with the same clock: time() is the coarse clock, which can lag a second
+        // behind at the turn of one.
+        const auto seconds = [] {
+            return int64_t(std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count());
+        };
+        const int64_t before = seconds();
         const TBlockTime now = TBlockTime::Now();
-        const int64_t after = int64_t(std::time(nullptr));
+        const int64_t after = seconds();
         EXPECT_GE(now.Seconds, before) << zone;
         EXPECT_LE(now.Seconds, after) << zone;
     }
