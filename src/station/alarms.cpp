@@ -1,5 +1,6 @@
 #include "station/alarms.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -75,7 +76,8 @@ double HysteresisOf(TAlarmKind kind, double threshold) {
         case TAlarmKind::DiskFreeLow:
             return 0.1 * threshold;
         case TAlarmKind::TimingQualityLow:
-            return 10;
+            // No further than the top: a quality of 100 always clears it.
+            return std::min(10.0, std::max(0.0, 100 - threshold));
         case TAlarmKind::GpsUnlocked:
         case TAlarmKind::NoData:
             break;

@@ -67,6 +67,7 @@ void TStationHealth::Take(const TDataBlock& block, const TRecordBlock& record) {
     have_ = true;
     blockTime_ = record.Time;
     clockLocked_ = record.ClockLocked;
+    timingQuality_ = TimingQualityOf(record);
     // As the unit reports it: a valid fix carried by this very block.
     fix_ = gps_.Present != 0 && gps_.FixValid != 0 &&
            header_.LastValidGpsBlock == int32_t(header_.BlockCount);
@@ -96,8 +97,8 @@ bool TStationHealth::Check(int64_t now, std::optional<double> noDataSeconds,
         inputs.Set(TAlarmKind::SupplyLow, header_.SupplyVoltage)
             .Set(TAlarmKind::SupplyHigh, header_.SupplyVoltage)
             .Set(TAlarmKind::TemperatureHigh, hottest)
-            .Set(TAlarmKind::GpsUnlocked, fix_ ? 0.0 : double(std::max<int64_t>(unlocked, 0)));
-        // TimingQualityLow is given its value here once the records carry a timing quality.
+            .Set(TAlarmKind::GpsUnlocked, fix_ ? 0.0 : double(std::max<int64_t>(unlocked, 0)))
+            .Set(TAlarmKind::TimingQualityLow, double(timingQuality_));
     }
     const std::vector<TAlarmChange> changes = evaluator_.Evaluate(inputs);
     for (const TAlarmChange& change : changes) {
@@ -207,6 +208,7 @@ std::vector<std::pair<std::string, std::string>> TStationHealth::StatusSections(
                                       {"sensor_celsius", Rounded(header_.SensorTemp, 10)},
                                       {"module_celsius", modules},
                                       {"clock_source", clock},
+                                      {"timing_quality", timingQuality_},
                                       {"gps", gps}})});
     }
     TJson alarms = TJson::array();

@@ -14,7 +14,8 @@
 // The status sections:
 //   "health": {block_utc, supply_volts, supply_milliamps, sensor_celsius,
 //              module_celsius: [6] or null, clock_source ("gps", "gps-no-fix",
-//              "free-running"), gps: {form ("sentence", "reports", "none"), fix, satellites,
+//              "free-running"), timing_quality (0 to 100, as the records' blockette 1001 carries
+//              it), gps: {form ("sentence", "reports", "none"), fix, satellites,
 //              latitude, longitude, altitude_m, last_fix_utc, last_fix_age_s}}
 //              (numbers null when the unit does not report them); absent before a block
 //   "alarms": [{name, value, threshold, unit, since_us, since_utc}, ...]: those that stand
@@ -87,6 +88,7 @@ class TStationHealth {
     TGpsInfo gps_;
     int64_t blockTime_ = 0;  // UTC seconds of the last block's first sample
     bool clockLocked_ = false;
+    int timingQuality_ = 0;  // of the last block, as its records carry it (blockette 1001)
     bool fix_ = false;
     std::optional<int64_t> lastFixTime_;  // UTC seconds of the unit's last block with a fix
     int64_t firstTime_ = 0;               // of the first block seen
