@@ -6,11 +6,11 @@
 // past its threshold (below SupplyBelow, above SupplyAbove, and so on) and cleared only when
 // the value is back past the threshold by the alarm's hysteresis band (HysteresisOf): 0.2 V
 // for the supply, 2 deg C for the temperature, 10 % of the threshold for the disk's free
-// space, 10 points of timing quality (no higher than 100). A value that hovers at the threshold therefore raises
-// its alarm once and clears it once. The durations (GPS unlocked, no data) need no band: their
-// value only grows while the streak lasts and falls to nothing when it ends, so each streak
-// raises once (when it outlasts the threshold) and clears once (when it ends).
-// A value that is not known (no block yet, no disk figure) leaves its alarm as it is.
+// space, 10 points of timing quality (no higher than 100). A value that hovers at the threshold
+// therefore raises its alarm once and clears it once. The durations (GPS unlocked, no data) need no
+// band: their value only grows while the streak lasts and falls to nothing when it ends, so each
+// streak raises once (when it outlasts the threshold) and clears once (when it ends). A value that
+// is not known (no block yet, no disk figure) leaves its alarm as it is.
 #pragma once
 
 #include <array>
