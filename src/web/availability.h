@@ -10,7 +10,7 @@
 #include "recording/archive_spans.h"
 #include "web/fdsn_request.h"
 
-// The version of the FDSN availability specification served.
+// The version of the FDSN availability web service this server answers as.
 inline constexpr char AvailabilityVersion[] = "1.0.2";
 
 struct TAvailabilityAnswer {

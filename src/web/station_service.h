@@ -12,7 +12,7 @@
 #include "metadata/station_xml.h"
 #include "web/fdsn_request.h"
 
-// The version of the FDSN station specification served.
+// The version of the FDSN station web service this server answers as.
 inline constexpr char StationServiceVersion[] = "1.1.0";
 
 struct TStationQuery {

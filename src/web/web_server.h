@@ -61,7 +61,7 @@ struct TWebConfig {
         SeedLink;
 };
 
-// The version of the FDSN dataselect specification served.
+// The version of the FDSN dataselect web service this server answers as.
 inline constexpr char DataSelectVersion[] = "1.1.0";
 
 // The body of an FDSN error answer: "Error CODE: TEXT", the description, the request's URL,

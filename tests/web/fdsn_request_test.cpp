@@ -1,5 +1,5 @@
 // The dataselect request reader: every refused parameter is named in a 400 (one table), the
-// times, code patterns and POST selections read as the FDSN specification writes them, and
+// times, code patterns and POST selections read as FDSN web service clients write them, and
 // the web root's paths never leave it.
 #include "web/fdsn_request.h"
 

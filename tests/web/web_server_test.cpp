@@ -137,7 +137,7 @@ class WebServerTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(WebServerTest, DataSelectAnswersTheArchiveAsTheSpecificationSays) {
+TEST_F(WebServerTest, DataSelectAnswersTheArchiveAsFdsnClientsExpect) {
     TWebServer server(Config());
     ASSERT_TRUE(server.Start());
     ASSERT_GT(server.Port(), 0);
