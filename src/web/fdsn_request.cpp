@@ -7,6 +7,16 @@
 
 #include "seedfile/seed_time.h"
 
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = char(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
 namespace {
 
 using TQueryResult = TFdsnParsed<TDataSelectQuery>;
@@ -30,16 +40,6 @@ std::string Shown(std::string_view text) {
         }
     }
     return text.size() > MaxShown ? shown + "..." : shown;
-}
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return lower;
 }
 
 bool Digits(std::string_view text, size_t count) {

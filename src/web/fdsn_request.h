@@ -61,6 +61,9 @@ struct TFdsnParsed {
 inline constexpr size_t MaxPostSelections = 1000;
 
 // "key=value&..." as it follows '?' in the URL (percent-encoded, '+' a space).
+// Upper-case ASCII letters made lower case (parameter names and keywords are case-blind).
+std::string Lower(std::string_view text);
+
 TFdsnParsed<TDataSelectQuery> ParseDataSelectGet(std::string_view query);
 // Lines "key=value" then "NET STA LOC CHA START END" (START and END may be "*").
 TFdsnParsed<TDataSelectQuery> ParseDataSelectPost(std::string_view body);

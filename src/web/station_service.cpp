@@ -13,16 +13,6 @@ TParsed Refused(const std::string& text) {
     return TParsed{std::nullopt, TFdsnFault{400, text}};
 }
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return lower;
-}
-
 std::string Trimmed(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
         text.remove_prefix(1);

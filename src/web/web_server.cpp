@@ -128,6 +128,28 @@ std::optional<std::string> ReadPostBody(mg_connection* conn) {
     return body;
 }
 
+// A service's parameters, by GET from the query string or by POST from the body; nothing when
+// the body was too large, which has been answered with 413 and the connection closed.
+template <typename TQuery>
+std::optional<TFdsnParsed<TQuery>> ParseRequest(mg_connection* conn, const mg_request_info* info,
+                                                TFdsnParsed<TQuery> (*get)(std::string_view),
+                                                TFdsnParsed<TQuery> (*post)(std::string_view)) {
+    if (std::strcmp(info->request_method, "POST") != 0) {
+        return get(info->query_string != nullptr ? info->query_string : "");
+    }
+    std::optional<std::string> body;
+    if (info->content_length <= MaxPostBytes) {
+        body = ReadPostBody(conn);
+    }
+    if (!body) {
+        SendFdsnError(conn, 413,
+                      "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes",
+                      true);
+        return std::nullopt;
+    }
+    return post(*body);
+}
+
 const char* ContentTypeOf(const std::string& path) {
     static const std::pair<const char*, const char*> types[] = {
         {".html", "text/html; charset=utf-8"},
@@ -743,27 +765,15 @@ int TWebServer::TContext::Availability(mg_connection* conn, const mg_request_inf
 }
 
 int TWebServer::TContext::DataSelect(mg_connection* conn, const mg_request_info* info) {
-    TFdsnParsed<TDataSelectQuery> parsed;
-    if (std::strcmp(info->request_method, "POST") == 0) {
-        if (info->content_length > MaxPostBytes) {
-            return SendFdsnError(
-                conn, 413,
-                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
-        }
-        const std::optional<std::string> body = ReadPostBody(conn);
-        if (!body) {
-            return SendFdsnError(
-                conn, 413,
-                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
-        }
-        parsed = ParseDataSelectPost(*body);
-    } else {
-        parsed = ParseDataSelectGet(info->query_string != nullptr ? info->query_string : "");
+    const std::optional<TFdsnParsed<TDataSelectQuery>> parsed =
+        ParseRequest(conn, info, ParseDataSelectGet, ParseDataSelectPost);
+    if (!parsed) {
+        return 413;
     }
-    if (!parsed.Value) {
-        return SendFdsnError(conn, parsed.Fault.Status, parsed.Fault.Text);
+    if (!parsed->Value) {
+        return SendFdsnError(conn, parsed->Fault.Status, parsed->Fault.Text);
     }
-    const TDataSelectQuery& query = *parsed.Value;
+    const TDataSelectQuery& query = *parsed->Value;
     const std::vector<TDayFileRead> files = SelectDayFiles(Config->Archive, query);
     const uint64_t estimate = EstimatedBytes(files);
     if (estimate > Config->DataSelectMaxBytes) {
@@ -839,28 +849,16 @@ int TWebServer::TContext::Station(mg_connection* conn, const mg_request_info* in
         }
         return SendFdsnError(conn, 404, "no such resource of the station service");
     }
-    TFdsnParsed<TStationQuery> parsed;
-    if (post) {
-        if (info->content_length > MaxPostBytes) {
-            return SendFdsnError(
-                conn, 413,
-                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
-        }
-        const std::optional<std::string> body = ReadPostBody(conn);
-        if (!body) {
-            return SendFdsnError(
-                conn, 413,
-                "the POST body is larger than " + std::to_string(MaxPostBytes) + " bytes", true);
-        }
-        parsed = ParseStationPost(*body);
-    } else {
-        parsed = ParseStationGet(info->query_string != nullptr ? info->query_string : "");
+    const std::optional<TFdsnParsed<TStationQuery>> parsed =
+        ParseRequest(conn, info, ParseStationGet, ParseStationPost);
+    if (!parsed) {
+        return 413;
     }
-    if (!parsed.Value) {
-        return SendFdsnError(conn, parsed.Fault.Status, parsed.Fault.Text);
+    if (!parsed->Value) {
+        return SendFdsnError(conn, parsed->Fault.Status, parsed->Fault.Text);
     }
     const TStationAnswer answer = AnswerStationQuery(Config->Stations, Config->StationXmlSource,
-                                                     *parsed.Value, NowMicroseconds() / 1000000);
+                                                     *parsed->Value, NowMicroseconds() / 1000000);
     if (answer.Status == 204) {
         mg_response_header_start(conn, 204);
         mg_response_header_send(conn);
